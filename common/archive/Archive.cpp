@@ -1,0 +1,374 @@
+#include "common/archive/Archive.h"
+#include <vector>
+#include "common/archive/Crc32.h"
+#include "common/errors/CheckObjects.h"
+
+namespace {
+
+const uint64_t kLimit = 0xFFFFFFFFu;
+
+[[noreturn]] void ThrowLastError() {
+    throw Win32Error(int32_t(GetLastError()));
+}
+
+[[noreturn]] void ThrowNoMoreData() {
+    throw HRError(HRESULT(0x80070103));
+}
+
+void MoveFilePointer(HANDLE file, LONGLONG offset, DWORD method) {
+    LARGE_INTEGER distance;
+    distance.QuadPart = offset;
+    if (!SetFilePointerEx(file, distance, nullptr, method))
+        ThrowLastError();
+}
+
+tstring FullPathOf(const tstring& path) {
+    DWORD n = GetFullPathName(path.c_str(), 0, nullptr, nullptr);
+    if (n == 0)
+        ThrowLastError();
+    std::vector<TCHAR> full(n + 1);
+    if (GetFullPathName(path.c_str(), n + 1, full.data(), nullptr) == 0)
+        ThrowLastError();
+    return tstring(full.data());
+}
+
+// Strings are UTF-16LE on file in both builds; the ANSI build converts
+// through the system code page.
+std::vector<WCHAR> ToUtf16(const tstring& text) {
+    int length = lstrlen(text.c_str());
+#ifdef UNICODE
+    return std::vector<WCHAR>(text.c_str(), text.c_str() + length);
+#else
+    if (length == 0)
+        return {};
+    int n = MultiByteToWideChar(CP_ACP, 0, text.c_str(), length, nullptr, 0);
+    std::vector<WCHAR> wide(n > 0 ? n : 0);
+    if (n > 0)
+        MultiByteToWideChar(CP_ACP, 0, text.c_str(), length, wide.data(), n);
+    return wide;
+#endif
+}
+
+tstring FromUtf16(const WCHAR* text) {
+#ifdef UNICODE
+    return tstring(text);
+#else
+    int n = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (n <= 1)
+        return tstring();
+    std::vector<char> narrow(n);
+    WideCharToMultiByte(CP_ACP, 0, text, -1, narrow.data(), n, nullptr, nullptr);
+    return tstring(narrow.data());
+#endif
+}
+
+}  // namespace
+
+Archive::Archive(const TCHAR* path, int32_t mode, bool verify) {
+    tstring p(path);
+    if (!p.empty())
+        Open(p, mode, verify);
+}
+
+Archive::Archive(const tstring& path, int32_t mode, bool verify) {
+    if (!path.empty())
+        Open(path, mode, verify);
+}
+
+Archive::~Archive() {
+    try {
+        Close();
+    } catch (...) {
+        // A destructor cannot report; callers who care close explicitly.
+    }
+}
+
+void Archive::SetPageSize(uint32_t pageSize) {
+    if (IsOpen())
+        throw HRError(E_UNEXPECTED);
+    buffer_.SetPageSize(pageSize);
+}
+
+void Archive::Open(const tstring& path, int32_t mode, bool verify) {
+    CloseIfOpen();
+    DWORD access, share = 0;
+    switch (mode) {
+    case ModeRead:
+        access = GENERIC_READ;
+        share = FILE_SHARE_READ;
+        break;
+    case ModeCreate:
+    case ModeReadWrite:
+        access = GENERIC_READ | GENERIC_WRITE;
+        break;
+    case ModeAppend:
+        access = GENERIC_WRITE;
+        break;
+    default:
+        throw HRError(E_INVALIDARG);
+    }
+    // Mode 1 does not truncate here: the old content stays until the new one
+    // has been written completely at close. The open handle keeps others out.
+    DWORD creation = mode == ModeRead ? OPEN_EXISTING : OPEN_ALWAYS;
+    HANDLE file = CreateFile(path.c_str(), access, share, nullptr, creation, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        ThrowLastError();
+    file_.Attach(file);
+    mode_ = mode;
+    if (path_ != path)
+        path_ = path;
+    dirty_ = false;
+    try {
+        Load(verify);
+    } catch (...) {
+        Forget();
+        throw;
+    }
+}
+
+void Archive::Load(bool verify) {
+    buffer_.Reset();
+    if (mode_ == ModeAppend) {
+        MoveFilePointer(file_, 0, FILE_END);
+        return;
+    }
+    if (mode_ == ModeCreate)
+        return;
+    MoveFilePointer(file_, 0, FILE_BEGIN);
+    buffer_.ReadFromFile(file_);
+    if (verify) {
+        uint32_t size = buffer_.Size();
+        uint32_t stored = 0;
+        bool sound = size >= 4;
+        if (sound) {
+            buffer_.Seek(size - 4, 0);
+            buffer_.Read(&stored, 4);
+            sound = buffer_.Checksum(0, size - 4) == stored;
+        }
+        buffer_.Seek(0, 0);
+        if (!sound)
+            throw HRError(HRESULT_FROM_WIN32(ERROR_CRC));
+    }
+    if (mode_ == ModeReadWrite)
+        buffer_.Seek(0, 2);
+    MoveFilePointer(file_, 0, FILE_BEGIN);
+}
+
+void Archive::CloseIfOpen() {
+    if (file_.IsValid())
+        Close();
+}
+
+void Archive::Close() {
+    if (!file_.IsValid())
+        return;
+    try {
+        Flush();
+    } catch (...) {
+        Forget();
+        throw;
+    }
+    Forget();
+}
+
+void Archive::Forget() {
+    file_.CloseNoThrow();
+    path_.clear();
+    mode_ = ModeCreate;
+    dirty_ = false;
+}
+
+void Archive::Flush() {
+    switch (mode_) {
+    case ModeCreate:
+        ReplaceThroughTemporary();
+        break;
+    case ModeReadWrite:
+        if (dirty_)
+            ReplaceThroughTemporary();
+        break;
+    case ModeAppend:
+        AppendInPlace();
+        break;
+    default:
+        break;  // mode 0 never writes
+    }
+}
+
+// A settings, undo or backup file must never be left half rewritten: the new
+// content goes to a temporary file beside it, which replaces the original only
+// once it is completely on disk.
+void Archive::ReplaceThroughTemporary() {
+    tstring full = FullPathOf(path_);
+    size_t slash = full.rfind(_T('\\'));
+    tstring folder = slash == tstring::npos ? tstring(_T(".")) : full.substr(0, slash + 1);
+    TCHAR temp[MAX_PATH];
+    if (GetTempFileName(folder.c_str(), _T("~ar"), 0, temp) == 0)
+        ThrowLastError();
+    HandleHolder out(CreateFile(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    try {
+        if (!out.IsValid())
+            ThrowLastError();
+        buffer_.WriteToFile(out);
+        if (!FlushFileBuffers(out))
+            ThrowLastError();
+        out.Close();
+        // The original stays locked until here; it must be closed to be replaced.
+        file_.Close();
+        if (!MoveFileEx(temp, full.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            ThrowLastError();
+    } catch (...) {
+        out.CloseNoThrow();
+        DeleteFile(temp);
+        throw;
+    }
+}
+
+// Appending adds to the file in place; a failed append is cut off again so
+// the file never ends in a partial record.
+void Archive::AppendInPlace() {
+    if (buffer_.Size() == 0)
+        return;
+    LARGE_INTEGER zero = {}, end = {};
+    if (!SetFilePointerEx(file_, zero, &end, FILE_END))
+        ThrowLastError();
+    try {
+        buffer_.WriteToFile(file_);
+        if (!FlushFileBuffers(file_))
+            ThrowLastError();
+    } catch (...) {
+        SetFilePointerEx(file_, end, nullptr, FILE_BEGIN);
+        SetEndOfFile(file_);
+        throw;
+    }
+}
+
+void Archive::SetSize(uint32_t n) {
+    buffer_.SetSize(n);
+    dirty_ = true;
+}
+
+void Archive::WriteRaw(const void* bytes, uint32_t length) {
+    if (length == 0)
+        return;
+    buffer_.Write(bytes, length);
+    dirty_ = true;
+}
+
+void Archive::WriteCounted(const void* bytes, uint64_t length) {
+    // The count and the body go in whole or not at all.
+    if (length > 0x7FFFFFFFu || Position() + 4 + length > kLimit)
+        throw HRError(HRESULT_FROM_WIN32(ERROR_ARITHMETIC_OVERFLOW));
+    WriteInt(int32_t(length));
+    WriteRaw(bytes, uint32_t(length));
+}
+
+void Archive::WriteInt(int32_t value) {
+    WriteRaw(&value, 4);
+}
+
+void Archive::WriteUInt(uint32_t value) {
+    WriteRaw(&value, 4);
+}
+
+void Archive::WriteByte(BYTE value) {
+    WriteRaw(&value, 1);
+}
+
+void Archive::WriteFileTime(const FILETIME& value) {
+    BYTE bytes[8];
+    memcpy(bytes, &value.dwLowDateTime, 4);
+    memcpy(bytes + 4, &value.dwHighDateTime, 4);
+    WriteRaw(bytes, 8);
+}
+
+void Archive::WriteString(const tstring& value) {
+    std::vector<WCHAR> wide = ToUtf16(value);
+    WriteCounted(wide.data(), uint64_t(wide.size()) * 2);
+}
+
+void Archive::WriteString(const TCHAR* value) {
+    WriteString(tstring(value ? value : _T("")));
+}
+
+void Archive::WriteBlock(const SharedBuffer& value) {
+    WriteCounted(value.Data(), value.Size());
+}
+
+void Archive::WriteBuffer(const SharedBuffer& value) {
+    WriteRaw(value.Data(), value.Size());
+}
+
+int32_t Archive::ReadInt() {
+    int32_t value;
+    buffer_.Read(&value, 4);
+    return value;
+}
+
+uint32_t Archive::ReadUInt() {
+    uint32_t value;
+    buffer_.Read(&value, 4);
+    return value;
+}
+
+BYTE Archive::ReadByte() {
+    BYTE value;
+    buffer_.Read(&value, 1);
+    return value;
+}
+
+bool Archive::ReadBool() {
+    return ReadByte() != 0;
+}
+
+void Archive::ReadFileTime(FILETIME& value) {
+    BYTE bytes[8];
+    buffer_.Read(bytes, 8);
+    memcpy(&value.dwLowDateTime, bytes, 4);
+    memcpy(&value.dwHighDateTime, bytes + 4, 4);
+}
+
+void Archive::ReadString(tstring& value) {
+    int32_t n = ReadInt();
+    value.clear();
+    // A count the file cannot hold is a short or corrupt body: checked before
+    // anything is allocated for it.
+    if (n <= 0 || uint32_t(n) > Remaining())
+        return;
+    std::vector<WCHAR> text(size_t(n) / 2 + 2, 0);
+    buffer_.Read(text.data(), uint32_t(n));
+    value = FromUtf16(text.data());
+}
+
+tstring Archive::ReadString() {
+    tstring value;
+    ReadString(value);
+    return value;
+}
+
+void Archive::ReadBlock(SharedBuffer& value) {
+    uint32_t start = Position();
+    int32_t n = ReadInt();
+    if (n < 0 || uint32_t(n) > Remaining()) {
+        Seek(start, 0);
+        ThrowNoMoreData();
+    }
+    value.Release();
+    if (n == 0)
+        return;
+    value.Resize(uint32_t(n));
+    buffer_.Read(value.Data(), uint32_t(n));
+}
+
+void Archive::ReadBuffer(SharedBuffer& value, uint32_t n) {
+    if (n > Remaining())
+        ThrowNoMoreData();
+    if (value.Size() < n)
+        value.Resize(n);
+    if (n != 0)
+        buffer_.Read(value.Data(), n);
+}
+
+void Archive::ReadRaw(void* bytes, uint32_t n) {
+    buffer_.Read(bytes, n);
+}
