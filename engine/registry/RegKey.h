@@ -17,6 +17,9 @@ public:
     explicit RegKey(HKEY root = nullptr);
     RegKey(const RegKey& other);
     RegKey& operator=(const RegKey& other);
+    // Moving hands the reference over; the source is left empty.
+    RegKey(RegKey&& other) noexcept;
+    RegKey& operator=(RegKey&& other) noexcept;
     ~RegKey();
 
     // Opens `name` below `parent`: created (read, write, WRITE_DAC, WRITE_OWNER)

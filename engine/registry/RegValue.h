@@ -30,6 +30,9 @@ public:
     RegValue(const RegKey& key, const tstring& name);
     RegValue(const RegValue& other);
     RegValue& operator=(const RegValue& other);
+    // Moving neither reads nor copies the data; the source is left empty.
+    RegValue(RegValue&& other) noexcept;
+    RegValue& operator=(RegValue&& other) noexcept;
 
     const RegKey& Key() const { return *this; }
     // Empty for the key's default value.
