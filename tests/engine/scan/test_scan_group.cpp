@@ -1,0 +1,289 @@
+#include <doctest/doctest.h>
+#include <atomic>
+#include <stdexcept>
+#include "TestSink.h"
+#include "common/errors/ErrorBase.h"
+#include "engine/registry/CacheTable.h"
+#include "engine/scan/ScanGroup.h"
+
+namespace {
+
+// Waits up to the bound for a condition another thread brings about.
+template <class F>
+bool Eventually(F condition, DWORD bound = 5000) {
+    DWORD start = GetTickCount();
+    while (!condition()) {
+        if (GetTickCount() - start > bound) return false;
+        Sleep(5);
+    }
+    return true;
+}
+
+DWORD FinishAndReturn(ScanGroup& g) {
+    g.ReportFinish();
+    return g.StopRequested() ? ScanGroup::ExitStopped : ScanGroup::ExitDone;
+}
+
+}  // namespace
+
+TEST_CASE("Progress is the rounded mean of the sub-tasks") {
+    TestSink sink;
+    ScanGroup group(&sink, 4);
+    uint32_t a = group.RegisterSubtask();
+    uint32_t b = group.RegisterSubtask();
+    CHECK(b == a + 1);
+    CHECK(group.SubtaskCount() == 2);
+
+    group.ReportProgress(a, 1.0);  // mean 0.5 rounds up
+    group.ReportProgress(a, 0.98);  // mean 0.49 rounds down
+    REQUIRE(sink.progress.size() == 2);
+    CHECK(sink.progress[0] == 1);
+    CHECK(sink.progress[1] == 0);
+    CHECK(sink.progressBits[0] == 4);
+
+    SUBCASE("values just above 100 are kept, further ones cut to 100") {
+        group.ReportProgress(b, 0.996);
+        group.ReportProgress(a, 100.005);  // (100.005 + 0.996) / 2 = 50.5005
+        CHECK(sink.progress.back() == 51);
+        group.ReportProgress(a, 100.02);  // stored as 100: 50.498
+        CHECK(sink.progress.back() == 50);
+    }
+    SUBCASE("an unknown sub-task changes nothing and raises nothing") {
+        group.ReportProgress(b + 10, 50.0);
+        CHECK(sink.progress.size() == 2);
+        group.ReportProgress(b, 0.0);
+        CHECK(sink.progress.back() == 0);
+    }
+    SUBCASE("a removed sub-task no longer counts") {
+        group.ReportProgress(b, 60.0);
+        CHECK(sink.progress.back() == 30);
+        group.RemoveSubtask(a);
+        group.RemoveSubtask(a);
+        group.ReportProgress(b, 60.0);
+        CHECK(sink.progress.back() == 60);
+        group.ReportProgress(a, 10.0);
+        CHECK(sink.progress.back() == 60);
+    }
+}
+
+TEST_CASE("Findings reach the sink with the group bit") {
+    TestSink sink;
+    ScanGroup group(&sink, 32);
+    CheckResult r;
+    r.ErrorID = 0x013F0068;
+    r.Item = L"item";
+    group.ReportFound(L"HKCU\\X", L"v", r);
+    REQUIRE(sink.found.size() == 1);
+    CHECK(sink.found[0].keyPath == L"HKCU\\X");
+    CHECK(sink.found[0].valueName == L"v");
+    CHECK(sink.found[0].result.ErrorID == 0x013F0068);
+    CHECK(sink.found[0].result.Item == L"item");
+    CHECK(sink.found[0].groupBit == 32);
+
+    ScanGroup silent(nullptr, 1);  // no sink: nothing to call, nothing fails
+    silent.ReportFound(L"k", L"v", r);
+    silent.ReportProgress(silent.RegisterSubtask(), 50.0);
+    silent.ReportFinish();
+}
+
+TEST_CASE("Starting and waiting") {
+    TestSink sink;
+
+    SUBCASE("a group without procedure starts nothing; Wait returns at once") {
+        ScanGroup group(&sink, 1);
+        CHECK(group.Start() == ScanGroup::Started);
+        CHECK_FALSE(group.IsRunning());
+        group.Wait(5000);
+        CHECK(sink.FinishCount() == 0);
+    }
+
+    SUBCASE("the procedure runs below normal priority and the end is reported once") {
+        std::atomic<int> priority{99};
+        ScanGroup group(&sink, 8, [&](ScanGroup& g) {
+            priority = GetThreadPriority(GetCurrentThread());
+            return FinishAndReturn(g);
+        });
+        uint32_t before = group.RegisterSubtask();
+        CHECK(group.Start() == ScanGroup::Started);
+        group.Wait(5000);
+        CHECK(group.ExitCode() == ScanGroup::ExitDone);
+        CHECK(priority == THREAD_PRIORITY_BELOW_NORMAL);
+        CHECK(sink.finished == std::vector<uint32_t>{8});
+        // Start emptied the progress map; the counter goes on.
+        CHECK(group.SubtaskCount() == 0);
+        CHECK(group.RegisterSubtask() == before + 1);
+
+        // A finished group starts again.
+        CHECK(group.Start() == ScanGroup::Started);
+        group.Wait(5000);
+        CHECK(sink.finished.size() == 2);
+    }
+
+    SUBCASE("a second start while running changes nothing") {
+        HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        std::atomic<int> runs{0};
+        ScanGroup group(&sink, 2, [&](ScanGroup& g) {
+            ++runs;
+            WaitForSingleObject(release, 10000);
+            return FinishAndReturn(g);
+        });
+        CHECK(group.Start() == ScanGroup::Started);
+        group.RequestStop();
+        CHECK(group.Start() == ScanGroup::StillRunning);
+        CHECK(group.StopRequested());  // the running scan keeps its stop request
+        SetEvent(release);
+        group.Wait(5000);
+        CHECK(runs == 1);
+        CHECK(group.ExitCode() == ScanGroup::ExitStopped);
+        CloseHandle(release);
+    }
+
+    SUBCASE("a procedure that ignores the stop is terminated after the wait") {
+        std::atomic<bool> running{false};
+        ScanGroup group(&sink, 16, [&](ScanGroup& g) -> DWORD {
+            running = true;
+            for (;;) Sleep(10);
+        });
+        group.Start();
+        REQUIRE(Eventually([&] { return running.load(); }));
+        group.RequestStop();
+        group.Wait(200);
+        CHECK_FALSE(group.IsRunning());
+        CHECK(group.ExitCode() == ScanGroup::ExitTerminated);
+    }
+}
+
+TEST_CASE("No exception leaves a group thread; the end is still reported") {
+    TestSink sink;
+    int kind = 0;
+    ScanGroup group(&sink, 64, [&](ScanGroup& g) -> DWORD {
+        switch (kind) {
+            case 0: throw Win32Error(5);
+            case 1: throw std::runtime_error("broken walk");
+            default: throw 42;
+        }
+    });
+    for (kind = 0; kind < 3; ++kind) {
+        CAPTURE(kind);
+        CHECK(group.Start() == ScanGroup::Started);
+        group.Wait(5000);
+        CHECK(group.ExitCode() == ScanGroup::ExitFailed);
+        CHECK(sink.finished.size() == size_t(kind + 1));
+        REQUIRE(sink.errors.size() == size_t(kind + 1));
+        CHECK_FALSE(sink.errors.back().empty());
+    }
+    CHECK(sink.errors[1] == L"broken walk");
+    CHECK(sink.errors[0] == Win32Error(5).Message());
+}
+
+TEST_CASE("Pause holds the walk, resume releases it, a stop ends a paused walk promptly") {
+    TestSink sink;
+    std::atomic<long> steps{0};
+    ScanGroup group(&sink, 1, [&](ScanGroup& g) {
+        while (g.ContinueWalk()) {
+            ++steps;
+            Sleep(1);
+        }
+        return FinishAndReturn(g);
+    });
+    group.Start();
+    REQUIRE(Eventually([&] { return steps > 5; }));
+
+    group.SetPause(true);
+    CHECK(group.Paused());
+    Sleep(50);  // let a step in progress complete
+    long held = steps;
+    Sleep(200);
+    CHECK(steps == held);
+
+    group.SetPause(false);
+    REQUIRE(Eventually([&] { return steps > held + 5; }));
+
+    group.SetPause(true);
+    Sleep(50);
+    DWORD start = GetTickCount();
+    group.RequestStop();
+    group.Wait(5000);
+    DWORD took = GetTickCount() - start;
+    CHECK(took < 1000);
+    CHECK(group.ExitCode() == ScanGroup::ExitStopped);
+    CHECK(sink.finished.size() == 1);
+
+    // A new scan never begins paused.
+    group.Start();
+    REQUIRE(Eventually([&] { return steps > held + 50; }));
+    CHECK_FALSE(group.Paused());
+    group.RequestStop();
+    group.Wait(5000);
+}
+
+TEST_CASE("A consumer group is released when the producing group fails or is absent") {
+    TestSink sink;
+    CacheTable& table = CacheTable::Instance();
+    std::atomic<int> consumerSaw{-1};
+    auto consumerProc = [&](ScanGroup& g) {
+        NamedCache* c = table.Find(CacheTable::AppIdCache, true);
+        consumerSaw = (c && c->WaitReady(true)) ? 1 : 0;
+        return FinishAndReturn(g);
+    };
+
+    SUBCASE("producer group not started") {
+        table.ResetAll(2);
+        ScanGroup consumer(&sink, 2, consumerProc);
+        consumer.Start();
+        consumer.Wait(5000);
+        CHECK(consumer.ExitCode() == ScanGroup::ExitDone);
+        CHECK(consumerSaw == 0);
+    }
+    SUBCASE("producer group fails before its cache is ready") {
+        table.ResetAll(1 | 2);
+        HANDLE go = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        ScanGroup producer(&sink, 1, [&](ScanGroup& g) -> DWORD {
+            table.GetOrCreate(CacheTable::AppIdCache)->Set(L"{X}", true);
+            WaitForSingleObject(go, 10000);
+            throw std::runtime_error("producer failed");
+        });
+        ScanGroup consumer(&sink, 2, consumerProc);
+        producer.Start();
+        consumer.Start();
+        Sleep(50);
+        CHECK(consumerSaw == -1);
+        SetEvent(go);
+        producer.Wait(5000);
+        consumer.Wait(5000);
+        CHECK(consumer.ExitCode() == ScanGroup::ExitDone);
+        CHECK(consumerSaw == 0);
+        CloseHandle(go);
+    }
+    SUBCASE("producer completes its cache") {
+        table.ResetAll(1 | 2);
+        ScanGroup consumer(&sink, 2, consumerProc);
+        consumer.Start();
+        ScanGroup producer(&sink, 1, [&](ScanGroup& g) {
+            NamedCache* c = table.GetOrCreate(CacheTable::AppIdCache);
+            c->Set(L"{X}", true);
+            c->SetReady(true);
+            return FinishAndReturn(g);
+        });
+        producer.Start();
+        producer.Wait(5000);
+        consumer.Wait(5000);
+        CHECK(consumerSaw == 1);
+    }
+}
+
+TEST_CASE("Destroying a running group stops its thread first") {
+    TestSink sink;
+    std::atomic<bool> ended{false};
+    {
+        ScanGroup group(&sink, 128, [&](ScanGroup& g) {
+            while (g.ContinueWalk()) Sleep(1);
+            ended = true;
+            return FinishAndReturn(g);
+        });
+        group.Start();
+        group.SetPause(true);
+    }
+    CHECK(ended);
+    CHECK(sink.finished.size() == 1);
+}
