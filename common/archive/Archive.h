@@ -95,6 +95,7 @@ public:
     uint32_t Checksum(uint32_t offset, uint32_t length) { return buffer_.Checksum(offset, length); }
     // Cuts or zero-extends the content; the position does not change.
     void SetSize(uint32_t n);
+    const MemoryBuffer& Buffer() const { return buffer_; }
 
 private:
     void Load(bool verify);
