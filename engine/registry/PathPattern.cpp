@@ -33,7 +33,18 @@ void PatternElement::Compile()
 
 bool PatternElement::MatchText(const tstring& name, tstring& capture) const
 {
-    return false;
+    if (literal_) {
+        // The walker's names may hold NUL characters; a literal is compared up
+        // to the first one, as the registry's own names are.
+        const wchar_t* wanted = CompareNoCase(text_.c_str(), L"(Default)") == 0 ? L"" : text_.c_str();
+        if (CompareStringOrdinal(name.c_str(), -1, wanted, -1, TRUE) != CSTR_EQUAL)
+            return false;
+        capture = name;
+        return true;
+    }
+    if (magic_)
+        return false;
+    return expression_.Match(name, &capture);
 }
 
 bool PatternElement::Match(const tstring& name) const
@@ -48,15 +59,61 @@ PathPattern::PathPattern(const tstring& keyPattern, const tstring& valuePattern)
     ParseValue(valuePattern);
 }
 
+namespace {
+
+const wchar_t Separators[] = L"#@";
+
+struct RootName {
+    const wchar_t* name;
+    HKEY key;
+};
+
+const RootName Roots[] = {
+    {L"HKLM", HKEY_LOCAL_MACHINE},
+    {L"HKCR", HKEY_CLASSES_ROOT},
+    {L"HKCU", HKEY_CURRENT_USER},
+    {L"HKCC", HKEY_CURRENT_CONFIG},
+    {L"HKDD", HKEY_DYN_DATA},
+    {L"HKU", HKEY_USERS},
+    {L"HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE},
+    {L"HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT},
+    {L"HKEY_CURRENT_USER", HKEY_CURRENT_USER},
+    {L"HKEY_CURRENT_CONFIG", HKEY_CURRENT_CONFIG},
+    {L"HKEY_DYN_DATA", HKEY_DYN_DATA},
+    {L"HKEY_USERS", HKEY_USERS},
+};
+
+} // namespace
+
 void PathPattern::ParseKey(const tstring& text)
 {
+    size_t at = text.find_first_of(Separators);
+    while (at != tstring::npos) {
+        size_t next = text.find_first_of(Separators, at + 1);
+        size_t count = next == tstring::npos ? tstring::npos : next - at - 1;
+        keys_.emplace_back(text.substr(at + 1, count), text[at] == L'@');
+        at = next;
+    }
 }
 
 void PathPattern::ParseValue(const tstring& text)
 {
+    value_[0] = PatternElement();
+    value_[1] = PatternElement();
+    size_t first = text.find_first_of(Separators);
+    size_t second = first == tstring::npos ? tstring::npos : text.find_first_of(Separators, first + 1);
+    if (second == tstring::npos)
+        throw std::out_of_range("invalid string position");
+    value_[0] = PatternElement(text.substr(first + 1, second - first - 1), text[first] == L'@');
+    value_[1] = PatternElement(text.substr(second + 1), text[second] == L'@');
 }
 
 HKEY PathPattern::RootKey() const
 {
+    if (keys_.empty() || !keys_[0].IsLiteral())
+        return nullptr;
+    for (const RootName& root : Roots)
+        if (CompareStringOrdinal(keys_[0].Text().c_str(), -1, root.name, -1, TRUE) == CSTR_EQUAL)
+            return root.key;
     return nullptr;
 }
