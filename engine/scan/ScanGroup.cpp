@@ -2,6 +2,7 @@
 #include <cmath>
 #include <exception>
 #include "common/errors/CheckObjects.h"
+#include "common/log/Log.h"
 #include "engine/registry/CacheTable.h"
 #include "engine/registry/RegValue.h"
 
@@ -105,9 +106,10 @@ DWORD ScanGroup::RunProcedure() {
 }
 
 void ScanGroup::LogFailure(const tstring& text) {
+    Log::Instance().Print(LogError, L"[error] Scan group %u failed: %s", unsigned(groupBit_), text.c_str());
     if (!sink_) return;
     try {
-        sink_->LogGroupError(groupBit_, text);
+        sink_->GroupFailed(groupBit_, text);
     } catch (...) {
     }
 }

@@ -17,6 +17,7 @@ public:
     // The group's end, exactly once per run, whether it completed, was
     // stopped or failed.
     virtual void GroupFinished(uint32_t groupBit) = 0;
-    // A failure that ended the group's procedure.
-    virtual void LogGroupError(uint32_t groupBit, const tstring& text) = 0;
+    // A failure ended the group's procedure (it is in the program log
+    // already); GroupFinished follows.
+    virtual void GroupFailed(uint32_t groupBit, const tstring& text) = 0;
 };

@@ -27,7 +27,7 @@ public:
         std::lock_guard<std::mutex> lock(mutex);
         finished.push_back(groupBit);
     }
-    void LogGroupError(uint32_t groupBit, const tstring& text) override {
+    void GroupFailed(uint32_t groupBit, const tstring& text) override {
         std::lock_guard<std::mutex> lock(mutex);
         errors.push_back(text);
     }

@@ -1,8 +1,10 @@
 #include <doctest/doctest.h>
 #include <atomic>
 #include <stdexcept>
+#include <vector>
 #include "TestSink.h"
 #include "common/errors/ErrorBase.h"
+#include "common/log/Log.h"
 #include "engine/registry/CacheTable.h"
 #include "engine/scan/ScanGroup.h"
 
@@ -154,6 +156,12 @@ TEST_CASE("Starting and waiting") {
 }
 
 TEST_CASE("No exception leaves a group thread; the end is still reported") {
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    tstring logPath = FormatText(L"%sscanfw-group-%u.log", temp, unsigned(GetCurrentProcessId()));
+    DeleteFileW(logPath.c_str());
+    tstring oldLog = Log::Instance().FileName();
+    Log::Instance().SetFileName(logPath);
     TestSink sink;
     int kind = 0;
     ScanGroup group(&sink, 64, [&](ScanGroup& g) -> DWORD {
@@ -174,6 +182,18 @@ TEST_CASE("No exception leaves a group thread; the end is still reported") {
     }
     CHECK(sink.errors[1] == L"broken walk");
     CHECK(sink.errors[0] == Win32Error(5).Message());
+
+    Log::Instance().SetFileName(oldLog);
+    HANDLE file = CreateFileW(logPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    REQUIRE(file != INVALID_HANDLE_VALUE);
+    std::vector<wchar_t> text(32768);
+    DWORD read = 0;
+    ReadFile(file, text.data(), DWORD(text.size() * sizeof(wchar_t)), &read, nullptr);
+    CloseHandle(file);
+    DeleteFileW(logPath.c_str());
+    tstring content(text.data(), read / sizeof(wchar_t));
+    CHECK(content.find(L"[error] Scan group 64 failed: broken walk") != tstring::npos);
 }
 
 TEST_CASE("Pause holds the walk, resume releases it, a stop ends a paused walk promptly") {
