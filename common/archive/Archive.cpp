@@ -215,6 +215,12 @@ void Archive::ReplaceThroughTemporary() {
         out.Close();
         // The original stays locked until here; it must be closed to be replaced.
         file_.Close();
+        // The replacement takes the place of the original, so it keeps its
+        // hidden and system marks.
+        const DWORD marks = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+        DWORD attributes = GetFileAttributes(full.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & marks))
+            SetFileAttributes(temp, attributes & (marks | FILE_ATTRIBUTE_ARCHIVE));
         if (!MoveFileEx(temp, full.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
             ThrowLastError();
     } catch (...) {

@@ -32,7 +32,7 @@ bool IsRootLike(const tstring& full) {
     if (full.size() == 2 && full[1] == _T(':'))
         return true;
     if (full.compare(0, 2, _T("\\\\")) == 0) {
-        // "\\server" or "\\server\share" (also behind "\\?\UNC\" prefixes).
+        // "\\server" or "\\server\share".
         size_t slashes = 0;
         for (size_t i = 2; i < full.size(); ++i)
             if (full[i] == _T('\\'))
@@ -75,6 +75,7 @@ size_t FirstFolderSeparator(const tstring& path) {
 }  // namespace
 
 int DeletePath(const tstring& path) {
+    // The "?" test also refuses "\\?\" paths, which SHFileOperation cannot take.
     if (path.empty() || PathIsRelative(path.c_str()) ||
         path.find_first_of(_T("*?")) != tstring::npos)
         return ERROR_INVALID_PARAMETER;

@@ -107,6 +107,22 @@ TEST_CASE("a successful rewrite replaces the file and leaves no temporary file")
     CHECK(folder.Files().size() == 1);
 }
 
+TEST_CASE("a rewritten file keeps its hidden mark") {
+    TestFolder folder(_T("arch-hidden"));
+    tstring path = folder.File(_T("hidden.dat"));
+    WriteWholeFile(path, "old");
+    REQUIRE(SetFileAttributes(path.c_str(), FILE_ATTRIBUTE_HIDDEN));
+    {
+        Archive a(path, Archive::ModeCreate);
+        a.WriteRaw("new", 3);
+    }
+    CHECK(ReadWholeFile(path) == "new");
+    DWORD attributes = GetFileAttributes(path.c_str());
+    CHECK(attributes != INVALID_FILE_ATTRIBUTES);
+    CHECK((attributes & FILE_ATTRIBUTE_HIDDEN) != 0);
+    SetFileAttributes(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
 TEST_CASE("opening read-write holds the file against other writers until closed") {
     TestFolder folder(_T("arch-lock"));
     tstring path = folder.File(_T("held.bin"));
