@@ -1,0 +1,8 @@
+#pragma once
+#include <windows.h>
+#include <shlobj.h>
+#include "common/tstring/tstring.h"
+
+// The shell's folder for a CSIDL value, created when missing; empty when the
+// shell cannot give it. Never throws.
+tstring SpecialFolderPath(int csidl, HWND owner = nullptr);
