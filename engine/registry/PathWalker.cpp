@@ -1,0 +1,128 @@
+#include "engine/registry/PathWalker.h"
+#include <exception>
+#include "common/errors/ErrorBase.h"
+#include "engine/scan/ScanGroup.h"
+
+namespace {
+
+const HKEY kAllRoots[] = {HKEY_LOCAL_MACHINE, HKEY_CLASSES_ROOT, HKEY_CURRENT_USER,
+                          HKEY_CURRENT_CONFIG, HKEY_DYN_DATA,     HKEY_USERS};
+
+bool Stopped(const ScanRule& rule) { return rule.Group() && rule.Group()->StopRequested(); }
+
+// The checks between subkeys: a stop ends the walk, a pause holds it.
+bool MayGoOn(const ScanRule& rule) { return !rule.Group() || rule.Group()->ContinueWalk(); }
+
+}  // namespace
+
+PathWalker::PathWalker(const ScanRule& rule, EntryTest* test)
+    : pattern_(rule.Pattern()), test_(test) {
+    check_ = [test](const tstring& text, RegValue& value, CheckResult& result) {
+        return test->Test(text, value, result);
+    };
+}
+
+PathWalker::PathWalker(const ScanRule& rule, EntryTest* test, EntryCheck check)
+    : pattern_(rule.Pattern()), test_(test), check_(std::move(check)) {}
+
+bool PathWalker::Run(ScanRule& rule) {
+    if (HKEY root = pattern_.RootKey()) {
+        Walk(RegKey(root), rule, 100.0, 0.0);
+        return true;
+    }
+    for (HKEY root : kAllRoots) {
+        rule.RestartProgress();
+        Walk(RegKey(root), rule, 100.0, 0.0);
+        if (Stopped(rule)) return false;
+    }
+    return true;
+}
+
+bool PathWalker::RunWithVisitor(ScanRule& rule) {
+    if (test_) test_->Begin(rule);
+    bool result = Run(rule);
+    if (test_) test_->End(rule);
+    return result;
+}
+
+bool PathWalker::Walk(const RegKey& key, ScanRule& rule, double share, double base) {
+    try {
+        size_t next = size_t(key.AncestorCount()) + 1;
+        if (next >= pattern_.KeyCount()) {
+            WalkValues(key, rule);
+            return true;
+        }
+        const PatternElement& element = pattern_.KeyElement(next);
+        if (element.IsLiteral()) {
+            Walk(RegKey::OpenChild(key, element.Text()), rule, share, base);
+            return true;
+        }
+        return WalkExpressionLevel(key, element, rule, share, base);
+    } catch (const ErrorBase&) {
+        return false;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+bool PathWalker::WalkExpressionLevel(const RegKey& key, const PatternElement& element, ScanRule& rule,
+                                     double share, double base) {
+    // Counted first, so that the share can be split evenly among the matches.
+    int count = 0;
+    {
+        SubKeyList list = key.SubKeys(false);
+        for (auto it = list.Begin(); it != list.End(); ++it) {
+            if (!MayGoOn(rule)) return false;
+            if (element.Match(it->Name())) ++count;
+        }
+    }
+    double unit = count > 1 ? share / count : share;
+    int walked = 0;
+    SubKeyList list = key.SubKeys(false);
+    for (auto it = list.Begin(); it != list.End(); ++it) {
+        if (!MayGoOn(rule)) return false;
+        if (!element.Match(it->Name())) continue;
+        Walk(*it, rule, unit, base + walked * unit);
+        ++walked;
+        rule.Advance(base + walked * unit);
+    }
+    return true;
+}
+
+bool PathWalker::WalkValues(const RegKey& key, ScanRule& rule) {
+    const PatternElement& nameElement = pattern_.ValueNameElement();
+    tstring capture;
+    if (nameElement.IsLiteral()) {
+        RegValue value(key, nameElement.Text());
+        CheckResult result;
+        if (CheckValue(value, capture, result)) ReportFinding(rule, value, capture, result);
+        return true;
+    }
+    for (RegValue& value : key.Values()) {
+        if (Stopped(rule)) return false;
+        // A fresh result per value: a finding must not carry texts of the one before.
+        CheckResult result;
+        capture.clear();
+        if (CheckValue(value, capture, result)) ReportFinding(rule, value, capture, result);
+    }
+    return true;
+}
+
+void PathWalker::ReportFinding(ScanRule& rule, RegValue& value, const tstring& capture, CheckResult& result) {
+    if (result.Item.empty() && result.Reason.empty()) result.Reason = capture;
+    if (rule.Group()) rule.Group()->ReportValueFinding(value, result);
+}
+
+bool PathWalker::CheckValue(RegValue& value, tstring& capture, CheckResult& result) {
+    if (!pattern_.ValueNameElement().Match(value.Name())) return false;
+    const PatternElement& data = pattern_.DataElement();
+    if (value.Type() == RegValue::NotRead) value.Query();
+    if (data.IsMagic()) {
+        // Every visited key is tested once, whether or not its value exists.
+        if (value.Type() != RegValue::Absent) capture = value.DataText();
+    } else {
+        if (value.Type() == RegValue::Absent) return false;
+        if (!data.MatchText(value.DataText(), capture)) return false;
+    }
+    return !check_(capture, value, result);
+}
