@@ -1,0 +1,374 @@
+#include "common/settings/Settings.h"
+#include <shlwapi.h>
+#include <atomic>
+#include <exception>
+#include <new>
+#include "common/archive/Archive.h"
+#include "common/errors/ErrorBase.h"
+#include "common/settings/AppFolders.h"
+#include "common/system/HandleHolder.h"
+
+namespace {
+
+std::atomic<int32_t> g_skipScanDrives{0};
+// Set when the mask was given a value in this process that the file does not
+// have yet.
+std::atomic<bool> g_skipScanDrivesChanged{false};
+std::atomic<bool> g_useSettingsFile{true};
+
+const int32_t kDefaultSkipScanDrives = 6;
+const int32_t kNotFound = int32_t(0x80070002);
+const int32_t kPathNotFound = int32_t(0x80070003);
+
+int32_t CodeOf(const ErrorBase& e) {
+    return e.Code() ? e.Code() : int32_t(E_FAIL);
+}
+
+bool IsMissingFile(int32_t code) {
+    return code == kNotFound || code == kPathNotFound;
+}
+
+void ClearGroup2(Settings::Values& v) {
+    v.texts[Settings::MailText].clear();
+    v.texts[Settings::MailServerText].clear();
+    v.flags[Settings::MailSwitchFlag] = false;
+    v.flags[Settings::AutoFixFlag] = false;
+    v.flags[Settings::AutoRebootFlag] = false;
+}
+
+void ResetGroup3(Settings::Values& v) {
+    v.flags[Settings::ThresholdFlag] = true;
+    v.flags[Settings::AutoBackupFlag] = false;
+    v.flags[Settings::RetentionFlag] = true;
+}
+
+// What a file that cannot be read gives; the boot-disk folders are not part
+// of the old file formats and keep what the object had.
+void ResetToDefaults(Settings::Values& v) {
+    v.skipScanDrives = kDefaultSkipScanDrives;
+    v.texts[Settings::UndoText].clear();
+    v.texts[Settings::BackupText].clear();
+    ClearGroup2(v);
+    ResetGroup3(v);
+}
+
+// Serialises read-merge-write between the processes that share the file; the
+// name is derived from the path, which a mutex name may not contain as such.
+class SaveLock {
+public:
+    explicit SaveLock(const tstring& path) {
+        tstring upper = path;
+        if (!upper.empty())
+            CharUpperBuff(&upper[0], DWORD(upper.size()));
+        uint32_t hash = 2166136261u;
+        for (TCHAR c : upper) {
+            hash ^= uint32_t(c);
+            hash *= 16777619u;
+        }
+        mutex_.Attach(CreateMutex(nullptr, FALSE, FormatText(_T("OrvaneSettings-%08X"), hash).c_str()));
+        if (mutex_.IsValid()) {
+            DWORD wait = WaitForSingleObject(mutex_, 10000);
+            owned_ = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
+        }
+    }
+    ~SaveLock() {
+        if (owned_)
+            ReleaseMutex(mutex_);
+    }
+    bool Owned() const { return owned_; }
+
+private:
+    HandleHolder mutex_;
+    bool owned_ = false;
+};
+
+// The other process may be writing the file just now (in use, or for an
+// instant shorter than it will be); a few short retries get past that.
+int32_t ReadSettledFile(const tstring& path, Settings::Values& values) {
+    Settings::Values start = values;
+    int32_t code = 0;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (attempt)
+            Sleep(100);
+        values = start;
+        code = Settings::ReadFile(path, values);
+        if (code == 0 || IsMissingFile(code))
+            break;
+    }
+    return code;
+}
+
+void EnsureFolder(const tstring& path) {
+    if (PathFileExists(path.c_str()))
+        return;
+    if (!CreateDirectory(path.c_str(), nullptr)) {
+        DWORD error = GetLastError();
+        if (error != ERROR_ALREADY_EXISTS)
+            throw Win32Error(int32_t(error));
+    }
+}
+
+}  // namespace
+
+Settings::Settings(bool load, const tstring& filePath) : filePath_(filePath) {
+    if (load && GetUseSettingsFile()) {
+        g_skipScanDrives = 0;
+        Load();
+        loaded_ = true;
+    } else {
+        // A defaults object must not replace a mask that the loaded object read.
+        int32_t unset = 0;
+        g_skipScanDrives.compare_exchange_strong(unset, kDefaultSkipScanDrives);
+    }
+}
+
+Settings::~Settings() {
+    if (loaded_)
+        Save();
+}
+
+tstring Settings::FilePath() const {
+    if (!filePath_.empty())
+        return filePath_;
+    try {
+        return GetSettingsFilePath();
+    } catch (const ErrorBase&) {
+        return tstring();
+    }
+}
+
+bool Settings::Loaded() const {
+    CriticalSectionLock lock(section_);
+    return loaded_;
+}
+
+int32_t Settings::ReadFile(const tstring& path, Values& v) {
+    try {
+        Archive file;
+        file.Open(path, Archive::ModeRead, false);
+        v.skipScanDrives = file.ReadInt();
+        v.texts[UndoText] = file.ReadString();
+        v.texts[BackupText] = file.ReadString();
+        try {
+            v.texts[MailText] = file.ReadString();
+            v.flags[MailSwitchFlag] = file.ReadBool();
+            v.texts[MailServerText] = file.ReadString();
+            v.flags[AutoFixFlag] = file.ReadBool();
+            v.flags[AutoRebootFlag] = file.ReadBool();
+        } catch (const ErrorBase&) {
+            ClearGroup2(v);
+        }
+        try {
+            v.flags[ThresholdFlag] = file.ReadBool();
+            v.flags[AutoBackupFlag] = file.ReadBool();
+            v.flags[RetentionFlag] = file.ReadBool();
+        } catch (const ErrorBase&) {
+            ResetGroup3(v);
+        }
+        try {
+            v.texts[PEBuilderText] = file.ReadString();
+            v.texts[WindowsText] = file.ReadString();
+        } catch (const ErrorBase&) {
+        }
+        file.Close();
+        return 0;
+    } catch (const ErrorBase& e) {
+        ResetToDefaults(v);
+        return CodeOf(e);
+    } catch (const std::bad_alloc&) {
+        ResetToDefaults(v);
+        return E_OUTOFMEMORY;
+    }
+}
+
+void Settings::WriteFile(const tstring& path, const Values& v) {
+    Archive file;
+    file.Open(path, Archive::ModeCreate, false);
+    file.WriteInt(v.skipScanDrives);
+    file.WriteString(v.texts[UndoText]);
+    file.WriteString(v.texts[BackupText]);
+    file.WriteString(v.texts[MailText]);
+    file.WriteBool(v.flags[MailSwitchFlag]);
+    file.WriteString(v.texts[MailServerText]);
+    file.WriteBool(v.flags[AutoFixFlag]);
+    file.WriteBool(v.flags[AutoRebootFlag]);
+    file.WriteBool(v.flags[ThresholdFlag]);
+    file.WriteBool(v.flags[AutoBackupFlag]);
+    file.WriteBool(v.flags[RetentionFlag]);
+    file.WriteString(v.texts[PEBuilderText]);
+    file.WriteString(v.texts[WindowsText]);
+    file.Close();
+}
+
+int32_t Settings::Load() {
+    CriticalSectionLock lock(section_);
+    tstring path = FilePath();
+    int32_t code = path.empty() ? int32_t(kPathNotFound) : 0;
+    if (code == 0)
+        code = ReadFile(path, values_);
+    else
+        ResetToDefaults(values_);
+    g_skipScanDrives = values_.skipScanDrives;
+    g_skipScanDrivesChanged = false;
+    changed_ = 0;
+    filled_ = 0;
+    return code;
+}
+
+Settings::Values Settings::Merge(const Values& fresh) const {
+    Values merged = fresh;
+    for (int i = 0; i < TextCount; ++i) {
+        Text text = Text(i);
+        if ((changed_ & TextBit(text)) || ((filled_ & TextBit(text)) && merged.texts[i].empty()))
+            merged.texts[i] = values_.texts[i];
+    }
+    for (int i = 0; i < FlagCount; ++i)
+        if (changed_ & FlagBit(Flag(i)))
+            merged.flags[i] = values_.flags[i];
+    if (g_skipScanDrivesChanged || merged.skipScanDrives == 0)
+        merged.skipScanDrives = g_skipScanDrives;
+    return merged;
+}
+
+int32_t Settings::Save() {
+    CriticalSectionLock lock(section_);
+    try {
+        tstring path = FilePath();
+        if (path.empty())
+            return kPathNotFound;
+        SaveLock fileLock(path);
+        if (!fileLock.Owned())
+            return FoldWin32(ERROR_TIMEOUT);
+        Values fresh = values_;
+        int32_t code = ReadSettledFile(path, fresh);
+        Values merged;
+        if (code == 0) {
+            merged = Merge(fresh);
+        } else if (IsMissingFile(code)) {
+            merged = values_;
+            merged.skipScanDrives = g_skipScanDrives;
+        } else {
+            // Writing now would replace settings this object never saw.
+            return code;
+        }
+        WriteFile(path, merged);
+        values_ = merged;
+        g_skipScanDrives = merged.skipScanDrives;
+        g_skipScanDrivesChanged = false;
+        changed_ = 0;
+        filled_ = 0;
+        return 0;
+    } catch (const ErrorBase& e) {
+        return CodeOf(e);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+bool Settings::GetFlag(Flag flag) const {
+    CriticalSectionLock lock(section_);
+    return values_.flags[flag];
+}
+
+void Settings::SetFlag(Flag flag, bool value) {
+    CriticalSectionLock lock(section_);
+    if (values_.flags[flag] == value)
+        return;
+    values_.flags[flag] = value;
+    changed_ |= FlagBit(flag);
+}
+
+tstring Settings::GetText(Text text) const {
+    CriticalSectionLock lock(section_);
+    return values_.texts[text];
+}
+
+void Settings::SetText(Text text, const tstring& value) {
+    CriticalSectionLock lock(section_);
+    if (values_.texts[text] == value)
+        return;
+    values_.texts[text] = value;
+    changed_ |= TextBit(text);
+    filled_ &= ~TextBit(text);
+}
+
+void Settings::SetFolder(Text text, const tstring& value) {
+    tstring folder = value;
+    if (!folder.empty() && folder.back() != _T('\\') && folder.back() != _T('/'))
+        folder += _T('\\');
+    SetText(text, folder);
+}
+
+tstring Settings::DefaultedFolder(Text text, const TCHAR* name) {
+    CriticalSectionLock lock(section_);
+    tstring& folder = values_.texts[text];
+    bool configured = !folder.empty();
+    try {
+        if (!configured) {
+            folder = GetAppFolder(true) + _T("\\") + name + _T("\\");
+            filled_ |= TextBit(text);
+        }
+        EnsureFolder(folder);
+    } catch (const ErrorBase&) {
+        if (configured)
+            return folder;
+        folder.clear();
+        filled_ &= ~TextBit(text);
+        return tstring();
+    }
+    return folder;
+}
+
+bool Settings::GetReportMailSwitch() const { return GetFlag(MailSwitchFlag); }
+void Settings::SetReportMailSwitch(bool value) { SetFlag(MailSwitchFlag, value); }
+bool Settings::GetScanResultsThreshold() const { return GetFlag(ThresholdFlag); }
+void Settings::SetScanResultsThreshold(bool value) { SetFlag(ThresholdFlag, value); }
+bool Settings::GetAutoFix() const { return GetFlag(AutoFixFlag); }
+void Settings::SetAutoFix(bool value) { SetFlag(AutoFixFlag, value); }
+bool Settings::GetAutoReboot() const { return GetFlag(AutoRebootFlag); }
+void Settings::SetAutoReboot(bool value) { SetFlag(AutoRebootFlag, value); }
+bool Settings::GetAutoBackupSwitch() const { return GetFlag(AutoBackupFlag); }
+void Settings::SetAutoBackupSwitch(bool value) { SetFlag(AutoBackupFlag, value); }
+bool Settings::GetBackupRetentionSwitch() const { return GetFlag(RetentionFlag); }
+void Settings::SetBackupRetentionSwitch(bool value) { SetFlag(RetentionFlag, value); }
+
+tstring Settings::GetReportMail() const { return GetText(MailText); }
+void Settings::SetReportMail(const tstring& value) { SetText(MailText, value); }
+tstring Settings::GetReportMailServer() const { return GetText(MailServerText); }
+void Settings::SetReportMailServer(const tstring& value) { SetText(MailServerText, value); }
+tstring Settings::GetPEBuilderDirectory() const { return GetText(PEBuilderText); }
+tstring Settings::GetWindowsDirectory() const { return GetText(WindowsText); }
+
+void Settings::SetPEBuilderDirectory(const tstring& value) { SetFolder(PEBuilderText, value); }
+void Settings::SetWindowsDirectory(const tstring& value) { SetFolder(WindowsText, value); }
+void Settings::SetUndoFolder(const tstring& value) { SetFolder(UndoText, value); }
+void Settings::SetBackupFolder(const tstring& value) { SetFolder(BackupText, value); }
+
+tstring Settings::UndoFolder() { return DefaultedFolder(UndoText, _T("UndoData")); }
+tstring Settings::BackupFolder() { return DefaultedFolder(BackupText, _T("BackupData")); }
+tstring Settings::GetUndoDirectory() const { return GetText(UndoText); }
+tstring Settings::GetBackupDirectory() const { return GetText(BackupText); }
+
+int32_t Settings::GetSkipScanDrives() {
+    int32_t unset = 0;
+    g_skipScanDrives.compare_exchange_strong(unset, kDefaultSkipScanDrives);
+    return g_skipScanDrives;
+}
+
+void Settings::SetSkipScanDrives(int32_t value) {
+    g_skipScanDrives = value;
+    g_skipScanDrivesChanged = true;
+}
+
+bool Settings::GetUseSettingsFile() { return g_useSettingsFile; }
+void Settings::SetUseSettingsFile(bool value) { g_useSettingsFile = value; }
+
+Settings& GetSettings() {
+    static Settings settings(true);
+    return settings;
+}
+
+Settings& GetDefaultSettings() {
+    static Settings settings(false);
+    return settings;
+}

@@ -1,0 +1,125 @@
+#pragma once
+#include <windows.h>
+#include <cstdint>
+#include "common/system/CriticalSection.h"
+#include "common/tstring/tstring.h"
+
+// The user's settings, kept in "settings.dat" in the data folder. The main
+// program and the engine each hold an object over the same file; each object
+// remembers which values it changed, and saving merges exactly those changes
+// into a fresh read of the file, so neither undoes the other's changes.
+//
+// The file: int32 SkipScanDrives; strings UndoDirectory, BackupDirectory,
+// ReportMail; byte ReportMailSwitch; string ReportMailServer; bytes AutoFix,
+// AutoReboot, ScanResultsThreshold, AutoBackupSwitch, BackupRetentionSwitch;
+// strings PEBuilderDirectory, WindowsDirectory. No header, no checksum; files
+// of older versions end early and the missing groups take their defaults.
+//
+// Every accessor takes the object's lock: COM property calls and worker
+// threads share one object.
+//
+// Note: windows.h maps GetWindowsDirectory to its W or A form; the member is
+// renamed the same way wherever it is declared or called, which is harmless.
+class Settings {
+public:
+    // load true (and the process uses the file): reads the file now and saves
+    // at destruction. filePath empty: the data folder's "settings.dat".
+    explicit Settings(bool load, const tstring& filePath = tstring());
+    ~Settings();
+    Settings(const Settings&) = delete;
+    Settings& operator=(const Settings&) = delete;
+
+    // 0 on success, else the error's code. A failed Load leaves the defaults.
+    int32_t Load();
+    // Merges this object's changes into the file as it is now and writes it.
+    // A file that exists but cannot be read (in use, damaged) is left as it
+    // is and its error returned; a missing one is created.
+    int32_t Save();
+
+    tstring FilePath() const;
+    bool Loaded() const;
+
+    bool GetReportMailSwitch() const;
+    void SetReportMailSwitch(bool value);
+    bool GetScanResultsThreshold() const;
+    void SetScanResultsThreshold(bool value);
+    bool GetAutoFix() const;
+    void SetAutoFix(bool value);
+    bool GetAutoReboot() const;
+    void SetAutoReboot(bool value);
+    bool GetAutoBackupSwitch() const;
+    void SetAutoBackupSwitch(bool value);
+    bool GetBackupRetentionSwitch() const;
+    void SetBackupRetentionSwitch(bool value);
+
+    tstring GetReportMail() const;
+    void SetReportMail(const tstring& value);
+    tstring GetReportMailServer() const;
+    void SetReportMailServer(const tstring& value);
+    tstring GetPEBuilderDirectory() const;
+    tstring GetWindowsDirectory() const;
+
+    // Folder setters add a "\" unless the text ends in "\" or "/"; an empty
+    // text stays empty (the default folder then applies).
+    void SetPEBuilderDirectory(const tstring& value);
+    void SetWindowsDirectory(const tstring& value);
+    void SetUndoFolder(const tstring& value);
+    void SetBackupFolder(const tstring& value);
+
+    // The configured folder, or the data folder's "UndoData\" ("BackupData\"),
+    // which is then stored; the folder is created when missing. Empty when
+    // the default folder cannot be made. A configured folder that cannot be
+    // created (its drive is absent for now) is kept and returned unchanged.
+    tstring UndoFolder();
+    tstring BackupFolder();
+    // The stored texts, without defaults.
+    tstring GetUndoDirectory() const;
+    tstring GetBackupDirectory() const;
+
+    // The process-wide mask of drive classes the scan skips; 0 (unset) reads
+    // as 6, and the 6 is stored.
+    static int32_t GetSkipScanDrives();
+    static void SetSkipScanDrives(int32_t value);
+    // Whether objects built with load true use the file at all.
+    static bool GetUseSettingsFile();
+    static void SetUseSettingsFile(bool value);
+
+    enum Text { UndoText, BackupText, PEBuilderText, WindowsText, MailText, MailServerText, TextCount };
+    enum Flag { MailSwitchFlag, ThresholdFlag, AutoFixFlag, AutoRebootFlag, AutoBackupFlag, RetentionFlag, FlagCount };
+
+    struct Values {
+        int32_t skipScanDrives = 6;
+        tstring texts[TextCount];
+        bool flags[FlagCount] = {false, true, false, false, false, true};
+    };
+
+    // Reads a settings file into values by groups; the result code as Load's.
+    static int32_t ReadFile(const tstring& path, Values& values);
+    static void WriteFile(const tstring& path, const Values& values);
+
+private:
+    bool GetFlag(Flag flag) const;
+    void SetFlag(Flag flag, bool value);
+    tstring GetText(Text text) const;
+    void SetText(Text text, const tstring& value);
+    void SetFolder(Text text, const tstring& value);
+    tstring DefaultedFolder(Text text, const TCHAR* name);
+    Values Merge(const Values& fresh) const;
+
+    static uint32_t TextBit(Text text) { return 1u << text; }
+    static uint32_t FlagBit(Flag flag) { return 0x100u << flag; }
+
+    tstring filePath_;
+    Values values_;
+    bool loaded_ = false;
+    // Values this object changed since it last read or wrote the file.
+    uint32_t changed_ = 0;
+    // Default folders this object filled in; saved only where the file has none.
+    uint32_t filled_ = 0;
+    mutable CriticalSection section_;
+};
+
+// The process's settings, read from the file on first use and saved at exit.
+Settings& GetSettings();
+// The defaults alone, never read from or written to the file.
+Settings& GetDefaultSettings();

@@ -1,0 +1,385 @@
+#include <doctest/doctest.h>
+#include "common/settings/AppFolders.h"
+#include "common/settings/Settings.h"
+#include "SettingsTestFiles.h"
+
+namespace {
+
+// A complete file of the current format.
+SettingsBytes FullFile() {
+    SettingsBytes b;
+    b.Int(2).Text(L"C:\\undo\\").Text(L"C:\\backup\\");
+    b.Text(L"admin@example.com").Byte(1).Text(L"mx.example.com").Byte(1).Byte(0);
+    b.Byte(0).Byte(1).Byte(0);
+    b.Text(L"C:\\pebuilder\\").Text(L"C:\\winsrc\\");
+    return b;
+}
+
+void CheckGroup2Defaults(const Settings& s) {
+    CHECK(s.GetReportMail().empty());
+    CHECK_FALSE(s.GetReportMailSwitch());
+    CHECK(s.GetReportMailServer().empty());
+    CHECK_FALSE(s.GetAutoFix());
+    CHECK_FALSE(s.GetAutoReboot());
+}
+
+void CheckGroup3Defaults(const Settings& s) {
+    CHECK(s.GetScanResultsThreshold());
+    CHECK_FALSE(s.GetAutoBackupSwitch());
+    CHECK(s.GetBackupRetentionSwitch());
+}
+
+const int32_t kNotFound = int32_t(0x80070002);
+
+}  // namespace
+
+TEST_CASE("A missing settings file gives the defaults and is written at save") {
+    SettingsTestFolder folder;
+    tstring path = folder.File(_T("settings.dat"));
+    {
+        Settings s(true, path);
+        CHECK(s.Loaded());
+        CHECK(Settings::GetSkipScanDrives() == 6);
+        CheckGroup2Defaults(s);
+        CheckGroup3Defaults(s);
+        CHECK(s.GetUndoDirectory().empty());
+        CHECK(s.GetPEBuilderDirectory().empty());
+        CHECK(s.Load() == kNotFound);
+        CHECK_FALSE(Exists(path));
+    }
+    SettingsBytes expected;
+    expected.Int(6).Text(L"").Text(L"").Text(L"").Byte(0).Text(L"").Byte(0).Byte(0).Byte(1).Byte(0).Byte(1);
+    expected.Text(L"").Text(L"");
+    CHECK(ReadAll(path) == expected.Get());
+}
+
+TEST_CASE("Every field is read from its place in the file and written back in the same order") {
+    SettingsTestFolder folder;
+    tstring path = folder.File(_T("settings.dat"));
+    WriteAll(path, FullFile().Get());
+    {
+        Settings s(true, path);
+        CHECK(Settings::GetSkipScanDrives() == 2);
+        CHECK(s.GetUndoDirectory() == _T("C:\\undo\\"));
+        CHECK(s.GetBackupDirectory() == _T("C:\\backup\\"));
+        CHECK(s.GetReportMail() == _T("admin@example.com"));
+        CHECK(s.GetReportMailSwitch());
+        CHECK(s.GetReportMailServer() == _T("mx.example.com"));
+        CHECK(s.GetAutoFix());
+        CHECK_FALSE(s.GetAutoReboot());
+        CHECK_FALSE(s.GetScanResultsThreshold());
+        CHECK(s.GetAutoBackupSwitch());
+        CHECK_FALSE(s.GetBackupRetentionSwitch());
+        CHECK(s.GetPEBuilderDirectory() == _T("C:\\pebuilder\\"));
+        CHECK(s.GetWindowsDirectory() == _T("C:\\winsrc\\"));
+    }
+    CHECK(ReadAll(path) == FullFile().Get());
+
+    // A flag byte other than 0 reads as set.
+    std::string bytes = FullFile().Get();
+    size_t autoReboot = 4 + (4 + 16) + (4 + 20) + (4 + 34) + 1 + (4 + 28) + 1;
+    bytes[autoReboot] = 7;
+    WriteAll(path, bytes);
+    Settings s(true, path);
+    CHECK(s.GetAutoReboot());
+}
+
+TEST_CASE("Files that end early take each missing group's defaults") {
+    SettingsTestFolder folder;
+    tstring path = folder.File(_T("settings.dat"));
+
+    SUBCASE("only the first group: 12 bytes") {
+        WriteAll(path, SettingsBytes().Int(4).Text(L"").Text(L"").Get());
+        Settings s(true, path);
+        CHECK(Settings::GetSkipScanDrives() == 4);
+        CheckGroup2Defaults(s);
+        CheckGroup3Defaults(s);
+        CHECK(s.GetPEBuilderDirectory().empty());
+    }
+    SUBCASE("ends after the mail group") {
+        SettingsBytes b;
+        b.Int(2).Text(L"").Text(L"").Text(L"a@b.example").Byte(1).Text(L"mx").Byte(1).Byte(1);
+        WriteAll(path, b.Get());
+        Settings s(true, path);
+        CHECK(s.GetReportMail() == _T("a@b.example"));
+        CHECK(s.GetReportMailSwitch());
+        CHECK(s.GetReportMailServer() == _T("mx"));
+        CHECK(s.GetAutoFix());
+        CHECK(s.GetAutoReboot());
+        CheckGroup3Defaults(s);
+    }
+    SUBCASE("the mail group cut in the middle loses the whole group") {
+        WriteAll(path, SettingsBytes().Int(2).Text(L"").Text(L"").Text(L"a@b.example").Byte(1).Get());
+        Settings s(true, path);
+        CheckGroup2Defaults(s);
+        CheckGroup3Defaults(s);
+    }
+    SUBCASE("ends after the flags, before the boot-disk folders") {
+        std::string bytes = FullFile().Get();
+        bytes.resize(bytes.size() - (4 + 26) - (4 + 20));
+        WriteAll(path, bytes);
+        Settings s(true, path);
+        CHECK(s.GetReportMail() == _T("admin@example.com"));
+        CHECK_FALSE(s.GetBackupRetentionSwitch());
+        CHECK(s.GetPEBuilderDirectory().empty());
+        CHECK(s.GetWindowsDirectory().empty());
+    }
+    SUBCASE("a string whose body is short reads as empty") {
+        std::string bytes = FullFile().Get();
+        bytes.resize(bytes.size() - 4);
+        WriteAll(path, bytes);
+        Settings s(true, path);
+        CHECK(s.GetPEBuilderDirectory() == _T("C:\\pebuilder\\"));
+        CHECK(s.GetWindowsDirectory().empty());
+    }
+    // Saving rewrites the file whole, in the current format.
+    std::string saved = ReadAll(path);
+    CHECK(saved.size() >= 34);
+}
+
+TEST_CASE("A settings file that exists but cannot be read is never replaced") {
+    SettingsTestFolder folder;
+    tstring path = folder.File(_T("settings.dat"));
+
+    SUBCASE("damaged: too short for the first group") {
+        std::string damaged = SettingsBytes().Int(2).Raw("\x10\x00\x00").Get();
+        WriteAll(path, damaged);
+        {
+            Settings s(true, path);
+            CHECK(Settings::GetSkipScanDrives() == 6);
+            CheckGroup3Defaults(s);
+            int32_t code = s.Load();
+            CHECK(code != 0);
+            CHECK(code != kNotFound);
+            s.SetReportMail(_T("user@example.com"));
+            CHECK(s.Save() == code);
+        }
+        CHECK(ReadAll(path) == damaged);
+    }
+    SUBCASE("in use by another program") {
+        WriteAll(path, FullFile().Get());
+        HANDLE exclusive = CreateFile(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        REQUIRE(exclusive != INVALID_HANDLE_VALUE);
+        {
+            Settings s(true, path);
+            CHECK(s.GetReportMail().empty());
+            CHECK(s.Load() == int32_t(0x80070020));
+        }
+        CloseHandle(exclusive);
+        CHECK(ReadAll(path) == FullFile().Get());
+    }
+}
+
+namespace {
+
+// The program and the engine each change some values of one file, then save.
+void MergeBothWays(bool engineFirst) {
+    SettingsTestFolder folder;
+    tstring path = folder.File(_T("settings.dat"));
+    WriteAll(path, FullFile().Get());
+
+    Settings program(true, path);
+    Settings engine(true, path);
+    program.SetReportMail(_T("program@example.com"));
+    program.SetAutoReboot(true);
+    engine.SetAutoFix(false);
+    engine.SetUndoFolder(_T("D:\\undo"));
+    Settings::SetSkipScanDrives(4);
+    if (engineFirst) {
+        CHECK(engine.Save() == 0);
+        CHECK(program.Save() == 0);
+    } else {
+        CHECK(program.Save() == 0);
+        CHECK(engine.Save() == 0);
+    }
+
+    Settings::Values v;
+    CHECK(Settings::ReadFile(path, v) == 0);
+    CHECK(v.skipScanDrives == 4);
+    CHECK(v.texts[Settings::MailText] == _T("program@example.com"));
+    CHECK(v.flags[Settings::AutoRebootFlag]);
+    CHECK_FALSE(v.flags[Settings::AutoFixFlag]);
+    CHECK(v.texts[Settings::UndoText] == _T("D:\\undo\\"));
+    // Values neither object changed keep the file's.
+    CHECK(v.texts[Settings::BackupText] == _T("C:\\backup\\"));
+    CHECK(v.texts[Settings::MailServerText] == _T("mx.example.com"));
+    CHECK(v.texts[Settings::WindowsText] == _T("C:\\winsrc\\"));
+    CHECK(v.flags[Settings::AutoBackupFlag]);
+    // The object that saved last holds what the file holds.
+    Settings& last = engineFirst ? program : engine;
+    CHECK(last.GetUndoDirectory() == _T("D:\\undo\\"));
+    CHECK_FALSE(last.GetAutoFix());
+    CHECK(last.GetReportMail() == _T("program@example.com"));
+
+    // A change already saved is not written again over a later change by the other.
+    Settings later(true, path);
+    later.SetReportMail(_T("later@example.com"));
+    CHECK(later.Save() == 0);
+    CHECK(program.Save() == 0);
+    CHECK(engine.Save() == 0);
+    CHECK(Settings::ReadFile(path, v) == 0);
+    CHECK(v.texts[Settings::MailText] == _T("later@example.com"));
+    CHECK(v.texts[Settings::UndoText] == _T("D:\\undo\\"));
+}
+
+}  // namespace
+
+TEST_CASE("Saving merges this object's changes into the file as the other program left it") {
+    SUBCASE("the engine saves first") {
+        MergeBothWays(true);
+    }
+    SUBCASE("the program saves first") {
+        MergeBothWays(false);
+    }
+}
+
+TEST_CASE("Setting a value to what the object already holds is no change") {
+    SettingsTestFolder folder;
+    tstring path = folder.File(_T("settings.dat"));
+    WriteAll(path, FullFile().Get());
+    Settings a(true, path);
+    Settings b(true, path);
+    b.SetReportMail(_T("b@example.com"));
+    CHECK(b.Save() == 0);
+    a.SetReportMail(_T("admin@example.com"));
+    a.SetReportMail(a.GetReportMail());
+    CHECK(a.Save() == 0);
+    CHECK(a.GetReportMail() == _T("b@example.com"));
+}
+
+TEST_CASE("Folder setters end the folder with a separator") {
+    Settings s(false);
+    s.SetUndoFolder(_T("C:\\x"));
+    CHECK(s.GetUndoDirectory() == _T("C:\\x\\"));
+    s.SetUndoFolder(_T("C:\\x/"));
+    CHECK(s.GetUndoDirectory() == _T("C:\\x/"));
+    s.SetBackupFolder(_T("C:\\b\\"));
+    CHECK(s.GetBackupDirectory() == _T("C:\\b\\"));
+    s.SetPEBuilderDirectory(_T("C:\\pe"));
+    CHECK(s.GetPEBuilderDirectory() == _T("C:\\pe\\"));
+    s.SetWindowsDirectory(_T("D:\\i386"));
+    CHECK(s.GetWindowsDirectory() == _T("D:\\i386\\"));
+    s.SetWindowsDirectory(_T(""));
+    CHECK(s.GetWindowsDirectory().empty());
+    s.SetReportMail(_T("plain"));
+    CHECK(s.GetReportMail() == _T("plain"));
+}
+
+TEST_CASE("The undo and backup folders") {
+    SettingsTestFolder folder;
+    tstring path = folder.File(_T("settings.dat"));
+
+    SUBCASE("an empty folder becomes the data folder's default, which is created and saved") {
+        {
+            Settings s(true, path);
+            tstring undo = s.UndoFolder();
+            CHECK(undo == GetAppFolder(true) + _T("\\UndoData\\"));
+            CHECK(Exists(undo));
+            CHECK(s.GetUndoDirectory() == undo);
+            tstring backup = s.BackupFolder();
+            CHECK(backup == GetAppFolder(true) + _T("\\BackupData\\"));
+            CHECK(Exists(backup));
+        }
+        Settings::Values v;
+        CHECK(Settings::ReadFile(path, v) == 0);
+        CHECK(v.texts[Settings::UndoText] == GetAppFolder(true) + _T("\\UndoData\\"));
+    }
+    SUBCASE("a default filled in does not replace a folder the other program chose") {
+        Settings s(true, path);
+        s.UndoFolder();
+        Settings other(true, path);
+        other.SetUndoFolder(folder.Path());
+        CHECK(other.Save() == 0);
+        CHECK(s.Save() == 0);
+        CHECK(s.GetUndoDirectory() == folder.Path() + _T("\\"));
+    }
+    SUBCASE("a configured folder is created when missing") {
+        Settings s(false, path);
+        s.SetBackupFolder(folder.File(_T("backups")));
+        CHECK(s.BackupFolder() == folder.File(_T("backups\\")));
+        CHECK(Exists(folder.File(_T("backups"))));
+    }
+    SUBCASE("a configured folder on a drive that is not there is kept") {
+        DWORD drives = GetLogicalDrives();
+        TCHAR letter = 0;
+        for (TCHAR c = _T('Q'); c <= _T('Y') && !letter; ++c)
+            if (!(drives & (1u << (c - _T('A')))))
+                letter = c;
+        REQUIRE(letter);
+        tstring missing = FormatText(_T("%c:\\Undo\\"), letter);
+        Settings s(false, path);
+        s.SetUndoFolder(missing);
+        CHECK(s.UndoFolder() == missing);
+        CHECK(s.GetUndoDirectory() == missing);
+    }
+}
+
+TEST_CASE("The skip-drives mask is shared by every object and 0 reads as 6") {
+    SettingsTestFolder folder;
+    tstring path = folder.File(_T("settings.dat"));
+    WriteAll(path, SettingsBytes().Int(0).Text(L"").Text(L"").Get());
+    Settings loaded(true, path);
+    CHECK(Settings::GetSkipScanDrives() == 6);
+    Settings::SetSkipScanDrives(2);
+    Settings defaults(false);
+    CHECK(Settings::GetSkipScanDrives() == 2);
+    CHECK(defaults.GetScanResultsThreshold());
+    CHECK(defaults.GetBackupRetentionSwitch());
+    CHECK_FALSE(defaults.GetAutoBackupSwitch());
+    CHECK(loaded.Save() == 0);
+    Settings::Values v;
+    Settings::ReadFile(path, v);
+    CHECK(v.skipScanDrives == 2);
+}
+
+TEST_CASE("Without the settings file an object neither reads nor writes it") {
+    SettingsTestFolder folder;
+    tstring path = folder.File(_T("settings.dat"));
+    WriteAll(path, FullFile().Get());
+    Settings::SetUseSettingsFile(false);
+    {
+        Settings s(true, path);
+        CHECK_FALSE(s.Loaded());
+        CHECK(s.GetReportMail().empty());
+        s.SetReportMail(_T("x@example.com"));
+    }
+    Settings::SetUseSettingsFile(true);
+    CHECK(ReadAll(path) == FullFile().Get());
+}
+
+TEST_CASE("Threads may read and write the texts of one object at once") {
+    Settings s(false);
+    const tstring first(200, _T('a'));
+    const tstring second(300, _T('b'));
+    struct Shared {
+        Settings* settings;
+        const tstring* values[2];
+        LONG torn;
+    } shared = {&s, {&first, &second}, 0};
+    auto worker = [](LPVOID p) -> DWORD {
+        Shared* sh = static_cast<Shared*>(p);
+        for (int i = 0; i < 20000; ++i) {
+            sh->settings->SetReportMailServer(*sh->values[i & 1]);
+            tstring read = sh->settings->GetReportMailServer();
+            if (read != *sh->values[0] && read != *sh->values[1])
+                InterlockedIncrement(&sh->torn);
+        }
+        return 0;
+    };
+    HANDLE threads[4];
+    for (HANDLE& t : threads)
+        t = CreateThread(nullptr, 0, worker, &shared, 0, nullptr);
+    CHECK(WaitForMultipleObjects(4, threads, TRUE, 120000) == WAIT_OBJECT_0);
+    for (HANDLE t : threads)
+        CloseHandle(t);
+    CHECK(shared.torn == 0);
+}
+
+TEST_CASE("The defaults object holds the defaults and is never loaded") {
+    Settings& defaults = GetDefaultSettings();
+    CHECK(&defaults == &GetDefaultSettings());
+    CHECK_FALSE(defaults.Loaded());
+    CheckGroup2Defaults(defaults);
+    CheckGroup3Defaults(defaults);
+    CHECK(Settings::GetSkipScanDrives() != 0);
+}
