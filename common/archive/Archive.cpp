@@ -62,6 +62,19 @@ tstring FromUtf16(const WCHAR* text) {
 #endif
 }
 
+// A virus scanner or indexer may hold the just-closed original for a moment;
+// such a refusal is short-lived, so the replacement is tried a few times.
+bool ReplaceWith(const TCHAR* temp, const tstring& target) {
+    for (int attempt = 0;; ++attempt) {
+        if (MoveFileEx(temp, target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            return true;
+        DWORD error = GetLastError();
+        if (attempt == 9 || (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED))
+            return false;
+        Sleep(20);
+    }
+}
+
 }  // namespace
 
 Archive::Archive(const TCHAR* path, int32_t mode, bool verify) {
@@ -221,7 +234,7 @@ void Archive::ReplaceThroughTemporary() {
         DWORD attributes = GetFileAttributes(full.c_str());
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & marks))
             SetFileAttributes(temp, attributes & (marks | FILE_ATTRIBUTE_ARCHIVE));
-        if (!MoveFileEx(temp, full.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        if (!ReplaceWith(temp, full))
             ThrowLastError();
     } catch (...) {
         out.CloseNoThrow();

@@ -10,7 +10,7 @@
 // pass 4 GiB throws instead of wrapping.
 class MemoryBuffer {
 public:
-    static const uint32_t DefaultPageSize = 0x100000;
+    static constexpr uint32_t DefaultPageSize = 0x100000;
 
     // Starts with one page (throws BoolError when no section can be created).
     explicit MemoryBuffer(uint32_t pageSize = DefaultPageSize);
