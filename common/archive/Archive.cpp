@@ -102,7 +102,9 @@ void Archive::SetPageSize(uint32_t pageSize) {
     buffer_.SetPageSize(pageSize);
 }
 
-void Archive::Open(const tstring& path, int32_t mode, bool verify) {
+void Archive::Open(const tstring& requested, int32_t mode, bool verify) {
+    // The caller may pass Path() itself, which closing clears.
+    const tstring path(requested);
     CloseIfOpen();
     DWORD access, share = 0;
     switch (mode) {

@@ -232,6 +232,15 @@ TEST_CASE("open modes") {
         CHECK(a.Position() == 0);
         CHECK(a.Path() == other);
     }
+    SUBCASE("reopening under the stream's own path") {
+        Archive a(path, Archive::ModeCreate);
+        a.WriteInt(9);
+        a.Open(a.Path(), Archive::ModeReadWrite);
+        CHECK(a.Path() == path);
+        CHECK(a.Size() == 4);
+        a.Seek(0, 0);
+        CHECK(a.ReadInt() == 9);
+    }
     SUBCASE("modes outside 0 to 3 are refused") {
         Archive a;
         CHECK(ErrorCode([&] { a.Open(path, 4); }) == int32_t(E_INVALIDARG));
