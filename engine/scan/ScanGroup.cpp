@@ -61,9 +61,12 @@ int32_t ScanGroup::StartThread(const GroupProcedure& procedure) {
     }
     running_ = procedure;
     finishReported_ = false;
-    thread_ = CreateThread(nullptr, 0, &ScanGroup::ThreadEntry, this, 0, nullptr);
+    // Suspended until its priority is set, so no part of the scan runs at
+    // the caller's priority.
+    thread_ = CreateThread(nullptr, 0, &ScanGroup::ThreadEntry, this, CREATE_SUSPENDED, nullptr);
     if (!thread_) return NotStarted;
     SetThreadPriority(thread_, THREAD_PRIORITY_BELOW_NORMAL);
+    ResumeThread(thread_);
     return Started;
 }
 

@@ -211,7 +211,7 @@ TEST_CASE("Pause holds the walk, resume releases it, a stop ends a paused walk p
 
     group.SetPause(true);
     CHECK(group.Paused());
-    Sleep(50);  // let a step in progress complete
+    Sleep(300);  // let a step in progress complete
     long held = steps;
     Sleep(200);
     CHECK(steps == held);

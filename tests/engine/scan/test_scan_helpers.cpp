@@ -2,7 +2,6 @@
 #include "engine/scan/ScanHelpers.h"
 
 namespace {
-const wchar_t* const kBase = L"Software\\OrvaneTest\\scanfw\\count";
 
 void MakeKey(const tstring& path) {
     HKEY k;
@@ -23,7 +22,8 @@ TEST_CASE("CountedNameText shows NUL units as (null)") {
 }
 
 TEST_CASE("CountSubkeys counts the keys four levels down") {
-    tstring base = kBase;
+    tstring base = FormatText(L"Software\\OrvaneTest\\scanfw\\count-%u", unsigned(GetCurrentProcessId()));
+    const wchar_t* kBase = base.c_str();
     RegDeleteTreeW(HKEY_CURRENT_USER, kBase);
     for (const wchar_t* p : {L"\\A\\1\\x\\p", L"\\A\\1\\x\\q", L"\\A\\2\\y\\r\\deeper", L"\\B\\1\\z", L"\\A\\2\\w", L"\\C"})
         MakeKey(base + p);
