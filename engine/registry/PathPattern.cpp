@@ -1,5 +1,6 @@
 #include "engine/registry/PathPattern.h"
 #include <stdexcept>
+#include "engine/registry/RegKey.h"
 
 PatternElement::PatternElement(const tstring& text, bool expression)
     : magic_(expression && text == L"MAGIC_PATTERN"), literal_(!expression), text_(text)
@@ -63,26 +64,6 @@ namespace {
 
 const wchar_t Separators[] = L"#@";
 
-struct RootName {
-    const wchar_t* name;
-    HKEY key;
-};
-
-const RootName Roots[] = {
-    {L"HKLM", HKEY_LOCAL_MACHINE},
-    {L"HKCR", HKEY_CLASSES_ROOT},
-    {L"HKCU", HKEY_CURRENT_USER},
-    {L"HKCC", HKEY_CURRENT_CONFIG},
-    {L"HKDD", HKEY_DYN_DATA},
-    {L"HKU", HKEY_USERS},
-    {L"HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE},
-    {L"HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT},
-    {L"HKEY_CURRENT_USER", HKEY_CURRENT_USER},
-    {L"HKEY_CURRENT_CONFIG", HKEY_CURRENT_CONFIG},
-    {L"HKEY_DYN_DATA", HKEY_DYN_DATA},
-    {L"HKEY_USERS", HKEY_USERS},
-};
-
 } // namespace
 
 void PathPattern::ParseKey(const tstring& text)
@@ -112,8 +93,5 @@ HKEY PathPattern::RootKey() const
 {
     if (keys_.empty() || !keys_[0].IsLiteral())
         return nullptr;
-    for (const RootName& root : Roots)
-        if (CompareStringOrdinal(keys_[0].Text().c_str(), -1, root.name, -1, TRUE) == CSTR_EQUAL)
-            return root.key;
-    return nullptr;
+    return RegKey::RootByName(keys_[0].Text());
 }

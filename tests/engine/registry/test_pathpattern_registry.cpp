@@ -53,8 +53,15 @@ const wchar_t* const EdgeNames[] = {
     L"C:\\x.dll ", L"C:\\x.dll\t \t", L"a b", L"a\r\nb", L"\x00E4\x00DF", L"x\x0660y",
 };
 
-void CollectNames(HKEY root, std::set<std::wstring>& keys, std::set<std::wstring>& values, size_t& budget)
+struct Names {
+    std::set<std::wstring> keys, values, data;
+};
+
+void CollectNames(HKEY root, Names& names, size_t& budget)
 {
+    std::set<std::wstring>& keys = names.keys;
+    std::set<std::wstring>& values = names.values;
+    std::vector<BYTE> data(4096);
     std::vector<HKEY> pending{root};
     std::vector<wchar_t> name(16384);
     while (!pending.empty() && budget > 0) {
@@ -72,10 +79,19 @@ void CollectNames(HKEY root, std::set<std::wstring>& keys, std::set<std::wstring
         }
         for (DWORD i = 0;; ++i) {
             DWORD length = static_cast<DWORD>(name.size());
-            if (RegEnumValueW(key, i, name.data(), &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            DWORD type = 0, size = static_cast<DWORD>(data.size() - 2);
+            LONG status = RegEnumValueW(key, i, name.data(), &length, nullptr, &type, data.data(), &size);
+            if (status == ERROR_MORE_DATA) {
+                length = static_cast<DWORD>(name.size());
+                size = 0;
+                status = RegEnumValueW(key, i, name.data(), &length, nullptr, &type, nullptr, nullptr);
+            }
+            if (status != ERROR_SUCCESS)
                 break;
             if (length <= 512)
                 values.insert(std::wstring(name.data(), length));
+            if ((type == REG_SZ || type == REG_EXPAND_SZ) && size >= 2)
+                names.data.insert(std::wstring(reinterpret_cast<const wchar_t*>(data.data()), size / 2 - 1).c_str());
         }
         if (key != root)
             RegCloseKey(key);
@@ -143,13 +159,16 @@ size_t Compare(const Rendering* renderings, size_t count, const std::set<std::ws
 } // namespace
 
 TEST_CASE("rule expressions agree with their ECMAScript renderings on every registry name") {
-    std::set<std::wstring> keys, values;
+    Names names;
     size_t budget = 400000;
-    CollectNames(HKEY_CLASSES_ROOT, keys, values, budget);
-    CollectNames(HKEY_LOCAL_MACHINE, keys, values, budget);
-    MESSAGE("key names: " << keys.size() << ", value names: " << values.size());
+    CollectNames(HKEY_CLASSES_ROOT, names, budget);
+    CollectNames(HKEY_LOCAL_MACHINE, names, budget);
+    std::set<std::wstring>& keys = names.keys;
+    std::set<std::wstring>& values = names.values;
+    MESSAGE("key names: " << keys.size() << ", value names: " << values.size() << ", texts: " << names.data.size());
     REQUIRE(keys.size() > 1000);
     REQUIRE(values.size() > 100);
+    REQUIRE(names.data.size() > 100);
     // Names the prefix is known to hold, so that every rule expression meets matches.
     CHECK(keys.count(L"CLSID"));
     CHECK(keys.count(L"Interface"));
@@ -161,6 +180,8 @@ TEST_CASE("rule expressions agree with their ECMAScript renderings on every regi
     size_t valueMatches = Compare(ValueExpressions, sizeof(ValueExpressions) / sizeof(ValueExpressions[0]), values);
     CHECK(keyMatches > keys.size());
     CHECK(valueMatches > values.size());
+    // The data element of every rule.
+    CHECK(Compare(ValueExpressions, 1, names.data) == names.data.size());
 }
 
 TEST_CASE("rule expressions pick the names their areas are about") {
