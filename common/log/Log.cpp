@@ -102,6 +102,13 @@ void Log::Print(int32_t level, const TCHAR* format, ...) {
     va_end(args);
 }
 
+void Log::Print(Log& log, int32_t level, const TCHAR* format, ...) {
+    va_list args;
+    va_start(args, format);
+    log.PrintV(level, format, args);
+    va_end(args);
+}
+
 void Log::PrintV(int32_t level, const TCHAR* format, va_list args) {
     try {
         CriticalSectionLock lock(section_);

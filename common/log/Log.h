@@ -43,6 +43,8 @@ public:
     // that cannot be written after the retries is lost.
     void Print(int32_t level, const TCHAR* format, ...);
     void PrintV(int32_t level, const TCHAR* format, va_list args);
+    // The same for a log named by the caller, usually Log::Instance().
+    static void Print(Log& log, int32_t level, const TCHAR* format, ...);
 
     // Writes one record when the level filter lets it through. Throws
     // Win32Error when the file cannot be opened or written.

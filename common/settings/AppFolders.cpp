@@ -1,8 +1,8 @@
 #include "common/settings/AppFolders.h"
-#include <shlobj.h>
 #include <shlwapi.h>
 #include <vector>
 #include "common/errors/ErrorBase.h"
+#include "common/system/SpecialFolder.h"
 
 namespace {
 
@@ -25,13 +25,6 @@ void EnsureFolder(const tstring& path) {
     }
 }
 
-tstring LocalAppDataFolder() {
-    TCHAR path[MAX_PATH] = {};
-    if (!SHGetSpecialFolderPath(nullptr, path, CSIDL_LOCAL_APPDATA, TRUE))
-        return tstring();
-    return tstring(path);
-}
-
 tstring ModuleFileName(HMODULE module, DWORD initial) {
     std::vector<TCHAR> buffer(initial);
     for (;;) {
@@ -45,7 +38,7 @@ tstring ModuleFileName(HMODULE module, DWORD initial) {
 }
 
 tstring DataFolder() {
-    tstring folder = LocalAppDataFolder();
+    tstring folder = SpecialFolderPath(CSIDL_LOCAL_APPDATA);
     // Without the shell's folder the rest would name a folder in the root of
     // the current drive.
     if (folder.empty())

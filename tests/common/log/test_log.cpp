@@ -131,7 +131,7 @@ TEST_CASE("Lines go to the end of the file even when another writer has added to
     a.Print(LogError, _T("a1"));
     b.Print(LogError, _T("b1"));
     a.Print(LogError, _T("a2"));
-    b.Print(LogError, _T("b2"));
+    Log::Print(b, LogError, _T("b%d"), 2);
     CHECK(Messages(path) == std::vector<std::wstring>{L"a1", L"b1", L"a2", L"b2"});
 }
 
