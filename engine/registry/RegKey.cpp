@@ -2,6 +2,7 @@
 #include <sddl.h>
 #include <set>
 #include "common/errors/CheckObjects.h"
+#include "engine/registry/NativeRegistry.h"
 #include "engine/registry/RegValue.h"
 
 namespace {
@@ -214,6 +215,13 @@ SubKeyList RegKey::SubKeys(bool all) const {
 }
 
 void RegKey::DeleteChild(const wchar_t* name, DWORD length) {
+    Win32Check ck;
+    // A name holding NUL characters cannot be opened through these functions;
+    // the native layer takes counted names.
+    if (length != DWORD(lstrlenW(name))) {
+        ck = NativeRegistry::DeleteSubKey(handle_, name, length);
+        return;
+    }
     RegKey child = OpenChild(*this, tstring(name, length));
     child.DeleteTree(true);
 }
@@ -237,10 +245,6 @@ void RegKey::DeleteTree(bool deleteSelf) {
             if (status == ERROR_NO_MORE_ITEMS)
                 break;
             ck = status;
-            // A name holding NUL characters cannot be opened through these
-            // functions; the native layer deletes such keys.
-            if (length != DWORD(lstrlenW(name)))
-                ck = ERROR_INVALID_NAME;
             batch.emplace_back(name, length);
         }
         if (batch.empty())
