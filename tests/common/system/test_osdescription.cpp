@@ -239,12 +239,6 @@ TEST_CASE("names and platform texts under other Windows versions") {
         CHECK(Narrow(facts[0]) == "Microsoft Windows Server 2003 Standard Edition");
         CHECK(Narrow(facts[1]) == "other");
     }
-    SUBCASE("Windows Server 2008") {
-        std::vector<std::wstring> facts = ProbeAs(L"win2008");
-        REQUIRE(facts.size() == 6);
-        CHECK(Narrow(facts[0]) == "Microsoft Windows Server 2008");
-        CHECK(Narrow(facts[1]) == "major6");
-    }
     SUBCASE("Windows 10") {
         // A program without a compatibility manifest is told 6.2, so the
         // Windows 6 paths stay on while the name follows the real release.
