@@ -594,7 +594,9 @@ LONG NativeRegistry::DeleteTree(HANDLE key) {
     // Deleted subkeys leave the enumeration, so index 0 is asked each time. A
     // name that comes back after its delete succeeded cannot be got rid of.
     std::set<std::wstring> deleted;
-    wchar_t name[kNameRoom];
+    // On the heap: the recursion may go hundreds of levels deep.
+    std::vector<wchar_t> buffer(kNameRoom);
+    wchar_t* name = buffer.data();
     for (;;) {
         DWORD length = kNameRoom;
         LONG enumerated = RegEnumKeyExW(HKEY(key), 0, name, &length, nullptr, nullptr, nullptr, nullptr);

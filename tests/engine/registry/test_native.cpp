@@ -96,7 +96,8 @@ using Snapshot = std::map<tstring, KeyContent>;
 void Capture(HANDLE key, const tstring& path, Snapshot& snapshot) {
     KeyContent& content = snapshot[path];
     content.dacl = DaclOf(key);
-    wchar_t name[16384];
+    std::vector<wchar_t> buffer(16384);
+    wchar_t* name = buffer.data();
     for (DWORD i = 0;; ++i) {
         DWORD length = 16384;
         if (RegEnumValueW(HKEY(key), i, name, &length, nullptr, nullptr, nullptr, nullptr) != 0)
