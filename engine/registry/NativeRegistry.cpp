@@ -260,14 +260,17 @@ bool ParseTree(Archive& archive, SavedKey& tree, int depth) {
     uint32_t count = 0;
     if (!ReadCount(archive, kMinimumKeyRecord, count))
         return false;
-    tree.subkeys.resize(count);
-    for (SavedKey& subkey : tree.subkeys)
-        if (!ParseTree(archive, subkey, depth + 1))
+    // Grown one parsed item at a time, so that a damaged count costs nothing.
+    for (uint32_t i = 0; i < count; ++i) {
+        tree.subkeys.emplace_back();
+        if (!ParseTree(archive, tree.subkeys.back(), depth + 1))
             return false;
+    }
     if (!ReadCount(archive, kMinimumValueRecord, count))
         return false;
-    tree.values.resize(count);
-    for (SavedValue& value : tree.values) {
+    for (uint32_t i = 0; i < count; ++i) {
+        tree.values.emplace_back();
+        SavedValue& value = tree.values.back();
         uint32_t size = 0;
         if (!ReadUnits(archive, value.name) || !ReadCount(archive, 1, size))
             return false;

@@ -287,7 +287,19 @@ void RegKey::SetSecurity(const tstring& sddl) {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr))
         ck = LONG(GetLastError());
-    LONG status = RegSetKeySecurity(handle_, kSecurityParts, descriptor);
+    // Only the parts the text names: a text without an owner must not be
+    // taken for a request to clear it.
+    SECURITY_INFORMATION parts = 0;
+    PSID sid = nullptr;
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL dacl = nullptr;
+    if (GetSecurityDescriptorOwner(descriptor, &sid, &defaulted) && sid)
+        parts |= OWNER_SECURITY_INFORMATION;
+    if (GetSecurityDescriptorGroup(descriptor, &sid, &defaulted) && sid)
+        parts |= GROUP_SECURITY_INFORMATION;
+    if (GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) && present)
+        parts |= DACL_SECURITY_INFORMATION;
+    LONG status = parts ? RegSetKeySecurity(handle_, parts, descriptor) : LONG(ERROR_INVALID_SECURITY_DESCR);
     LocalFree(descriptor);
     ck = status;
 }

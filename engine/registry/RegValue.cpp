@@ -130,7 +130,9 @@ bool RegValue::Query() {
     Forget();
     type_ = Reading;
     Win32Check ck;
-    for (;;) {
+    // The value may grow between the size query and the read; a few rounds
+    // settle it, a value that keeps growing ends with ERROR_MORE_DATA.
+    for (int round = 0;; ++round) {
         DWORD registryType = REG_NONE;
         DWORD size = 0;
         LONG status = RegQueryValueExW(Handle(), valueName_.c_str(), nullptr, &registryType, nullptr, &size);
@@ -147,8 +149,8 @@ bool RegValue::Query() {
         SharedBuffer data(size + 4);
         DWORD read = size;
         status = RegQueryValueExW(Handle(), valueName_.c_str(), nullptr, &registryType, data.Data(), &read);
-        if (status == ERROR_MORE_DATA)
-            continue;  // the value grew between the two calls
+        if (status == ERROR_MORE_DATA && round < 8)
+            continue;
         ck = status;
         uint32_t used = read;
         if (registryType == REG_SZ || registryType == REG_EXPAND_SZ) {

@@ -325,6 +325,12 @@ TEST_CASE("RegKey: security reads and writes as SDDL text") {
     key.SetSecurity(custom);
     CHECK(RegKey::OpenPath(scratch.Path() + L"\\Secured").GetSecurity() == custom);
 
+    // A text with the DACL alone leaves owner and group as they are.
+    key.SetSecurity(L"D:P(A;;KA;;;WD)");
+    tstring daclOnly = key.GetSecurity();
+    CHECK(daclOnly.substr(0, daclOnly.find(L"D:")) == original.substr(0, original.find(L"D:")));
+    CHECK(daclOnly.substr(daclOnly.find(L"D:")) == L"D:P(A;;KA;;;WD)");
+
     CHECK_THROWS_AS(key.SetSecurity(L"not a descriptor"), ErrorBase);
     // Read access carries no WRITE_DAC.
     CHECK_THROWS_AS(RegKey::OpenPath(scratch.Path() + L"\\Secured").SetSecurity(original), ErrorBase);
