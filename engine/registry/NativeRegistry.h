@@ -81,6 +81,7 @@ public:
     static LONG DeleteValue(const tstring& keyPath, const tstring& name);
 
     // Key operations on marked key paths.
+    // Creates (or opens) the last level; the levels above must exist.
     static LONG CreateKey(const tstring& markedPath);
     // A key that does not exist counts as deleted.
     static LONG DeleteKey(const tstring& markedPath);

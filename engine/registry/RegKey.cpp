@@ -228,9 +228,10 @@ void RegKey::DeleteChild(const wchar_t* name, DWORD length) {
 
 void RegKey::DeleteTree(bool deleteSelf) {
     Win32Check ck;
-    // A root (or a key reached through an empty level) must never lose its
-    // subkeys through this call.
-    if (IsRoot() || !handle_)
+    if (!handle_)
+        ck = ERROR_INVALID_HANDLE;
+    // A predefined root must never lose its subkeys through this call.
+    if (IsRoot())
         ck = ERROR_ACCESS_DENIED;
     // Deleted children leave the enumeration, so every batch starts again at
     // index 0. A child that reappears after a successful delete could never
