@@ -1,0 +1,30 @@
+#pragma once
+#include <windows.h>
+#include <unknwn.h>
+#include "common/com/ComModule.h"
+
+// Makes one object of a class and answers riid on it; the object is not
+// aggregatable. Returns the HRESULT of the creation or the QueryInterface.
+using ObjectCreator = HRESULT (*)(REFIID iid, void** result);
+
+// The class object of a creatable class. It lives as long as its references
+// and holds no module lock of its own: only LockServer and live objects keep
+// the module loaded, as COM expects of an in-process server.
+class ClassFactory : public IClassFactory {
+public:
+    explicit ClassFactory(ObjectCreator creator) : creator_(creator) {}
+    virtual ~ClassFactory() = default;
+
+    // A new factory answering iid, or the HRESULT of the failure.
+    static HRESULT Create(ObjectCreator creator, REFIID iid, void** result) noexcept;
+
+    STDMETHODIMP QueryInterface(REFIID iid, void** result) override;
+    STDMETHODIMP_(ULONG) AddRef() override;
+    STDMETHODIMP_(ULONG) Release() override;
+    STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** result) override;
+    STDMETHODIMP LockServer(BOOL lock) override;
+
+private:
+    ObjectCreator creator_;
+    RefCount refs_;
+};

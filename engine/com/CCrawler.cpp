@@ -1,0 +1,419 @@
+#include "engine/com/CCrawler.h"
+#include "common/com/ClassInfo.h"
+#include "common/com/ComBoundary.h"
+#include "common/com/ConnectionPointEnum.h"
+#include "common/errors/CheckObjects.h"
+#include <new>
+
+namespace {
+// An index outside its list, or a FixID that no finding has.
+const HRESULT kUnknownItem = HRESULT(0x80040227);
+const DWORD kListWaitMs = 10000;
+
+// Holds one of the engine's list mutexes. A list is never touched without
+// its mutex: a wait that runs out fails the call with ERROR_TIMEOUT.
+class ListLock {
+public:
+    explicit ListLock(HANDLE mutex) : mutex_(mutex) {
+        DWORD status = WaitForSingleObject(mutex_, kListWaitMs);
+        if (status == WAIT_TIMEOUT)
+            throw Win32Error(ERROR_TIMEOUT);
+        if (status == WAIT_FAILED)
+            throw BoolError();
+    }
+    ~ListLock() { ReleaseMutex(mutex_); }
+    ListLock(const ListLock&) = delete;
+    ListLock& operator=(const ListLock&) = delete;
+
+private:
+    HANDLE mutex_;
+};
+
+HANDLE NewMutex() {
+    HANDLE mutex = CreateMutex(nullptr, FALSE, nullptr);
+    if (!mutex)
+        throw BoolError();
+    return mutex;
+}
+
+VARIANT LongArgument(long value) {
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_I4;
+    v.lVal = value;
+    return v;
+}
+
+const IID* const kErrorInfoInterfaces[] = {&IID_ICrawler};
+}
+
+CCrawler::CCrawler()
+    : events_(this, DIID__ICrawlerEvents),
+      eventDispatch_(static_cast<ICrawler*>(this), events_, DIID__ICrawlerEvents),
+      foundMutex_(NewMutex()) {}
+
+CCrawler::~CCrawler() = default;
+
+HRESULT CCrawler::CreateInstance(REFIID iid, void** result) noexcept {
+    if (!result)
+        return E_POINTER;
+    *result = nullptr;
+    return ComCall(CLSID_CCrawler, [&] {
+        CCrawler* crawler = new CCrawler();
+        crawler->AddRef();
+        HRESULT hr = crawler->QueryInterface(iid, result);
+        crawler->Release();
+        return hr;
+    });
+}
+
+STDMETHODIMP CCrawler::QueryInterface(REFIID iid, void** result) {
+    if (!result)
+        return E_POINTER;
+    void* answer = nullptr;
+    if (IsEqualIID(iid, IID_IProvideClassInfo2) || IsEqualIID(iid, IID_IProvideClassInfo))
+        answer = static_cast<IProvideClassInfo2*>(this);
+    else if (IsEqualIID(iid, IID_IObjectWithSite))
+        answer = static_cast<IObjectWithSite*>(this);
+    else if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_ICrawler) ||
+             IsEqualIID(iid, IID_IDispatch))
+        answer = static_cast<ICrawler*>(this);
+    else if (IsEqualIID(iid, DIID__ICrawlerEvents))
+        answer = static_cast<IDispatch*>(&eventDispatch_);
+    else if (IsEqualIID(iid, IID_IConnectionPointContainer))
+        answer = static_cast<IConnectionPointContainer*>(this);
+    else if (IsEqualIID(iid, IID_ISupportErrorInfo))
+        answer = static_cast<ISupportErrorInfo*>(this);
+    *result = answer;
+    if (!answer)
+        return E_NOINTERFACE;
+    AddRef();
+    return S_OK;
+}
+
+STDMETHODIMP_(ULONG) CCrawler::AddRef() {
+    return refs_.AddRef();
+}
+
+STDMETHODIMP_(ULONG) CCrawler::Release() {
+    ULONG n = refs_.Release();
+    if (n == 0)
+        delete this;
+    return n;
+}
+
+HRESULT CCrawler::RaiseFound(const wchar_t* item, long regUnion, long errorId,
+                             long fixId) noexcept {
+    VARIANT args[4];
+    args[3].vt = VT_BSTR;
+    args[3].bstrVal = SysAllocString(item ? item : L"");
+    if (!args[3].bstrVal)
+        return E_OUTOFMEMORY;
+    args[2] = LongArgument(regUnion);
+    args[1] = LongArgument(errorId);
+    args[0] = LongArgument(fixId);
+    DISPPARAMS params = {args, nullptr, 4, 0};
+    HRESULT hr = events_.Fire(1, params);
+    SysFreeString(args[3].bstrVal);
+    return hr;
+}
+
+HRESULT CCrawler::RaiseFinish(long regUnion) noexcept {
+    VARIANT args[1] = {LongArgument(regUnion)};
+    DISPPARAMS params = {args, nullptr, 1, 0};
+    return events_.Fire(2, params);
+}
+
+HRESULT CCrawler::RaiseProgress(long regUnion, long percentComplete) noexcept {
+    VARIANT args[2] = {LongArgument(percentComplete), LongArgument(regUnion)};
+    DISPPARAMS params = {args, nullptr, 2, 0};
+    return events_.Fire(3, params);
+}
+
+STDMETHODIMP CCrawler::get_Count(LONG* pVal) {
+    if (!pVal)
+        return E_FAIL;
+    return ComCall(IID_ICrawler, [&] {
+        ListLock hold(foundMutex_);
+        *pVal = LONG(found_.size());
+        return S_OK;
+    });
+}
+
+STDMETHODIMP CCrawler::Record(LONG Index, IqnRegRecord** pVal) {
+    if (!pVal)
+        return E_FAIL;
+    return ComCall(IID_ICrawler, [&] {
+        ListLock hold(foundMutex_);
+        if (Index < 1 || size_t(Index) > found_.size())
+            return kUnknownItem;
+        return found_[size_t(Index) - 1]->QueryInterface(IID_IqnRegRecord,
+                                                         reinterpret_cast<void**>(pVal));
+    });
+}
+
+STDMETHODIMP CCrawler::DelRecord(LONG Index) {
+    return ComCall(IID_ICrawler, [&] {
+        ListLock hold(foundMutex_);
+        if (Index < 1 || size_t(Index) > found_.size())
+            return kUnknownItem;
+        found_.erase(found_.begin() + (Index - 1));
+        return S_OK;
+    });
+}
+
+STDMETHODIMP CCrawler::RecordByFixID(LONG FixID, IqnRegRecord** pVal) {
+    if (!pVal)
+        return E_FAIL;
+    return ComCall(IID_ICrawler, [&] {
+        ListLock hold(foundMutex_);
+        IqnRegRecord* match = nullptr;
+        for (const auto& record : found_) {
+            LONG id = 0;
+            record->get_FixID(&id);
+            if (id == FixID)
+                match = record;
+        }
+        if (match)
+            return match->QueryInterface(IID_IqnRegRecord, reinterpret_cast<void**>(pVal));
+        return S_OK;
+    });
+}
+
+STDMETHODIMP CCrawler::GetClassInfo(ITypeInfo** result) {
+    return ClassInfoOf(CLSID_CCrawler, result);
+}
+
+STDMETHODIMP CCrawler::GetGUID(DWORD kind, GUID* result) {
+    return ClassGuidOf(kind, DIID__ICrawlerEvents, result);
+}
+
+STDMETHODIMP CCrawler::InterfaceSupportsErrorInfo(REFIID iid) {
+    return IsListedInterface(iid, kErrorInfoInterfaces, 1) ? S_OK : S_FALSE;
+}
+
+STDMETHODIMP CCrawler::SetSite(IUnknown* site) {
+    return site_.SetSite(site);
+}
+
+STDMETHODIMP CCrawler::GetSite(REFIID iid, void** result) {
+    return site_.GetSite(iid, result);
+}
+
+STDMETHODIMP CCrawler::EnumConnectionPoints(IEnumConnectionPoints** result) {
+    return ConnectionPointEnum::Create({&events_}, 0, result);
+}
+
+STDMETHODIMP CCrawler::FindConnectionPoint(REFIID iid, IConnectionPoint** result) {
+    return FindConnectionPointIn({&events_}, iid, result);
+}
+
+// Members whose work is not built yet.
+
+STDMETHODIMP CCrawler::Scan(LONG UnionsMask) {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CCrawler::Pause(VARIANT_BOOL SetPause) {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CCrawler::Stop() {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CCrawler::FixError(LONG FixID) {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CCrawler::FixAllErrors(BSTR *pReport) {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CCrawler::AddToIgnoreList(LONG FixID) {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CCrawler::DismissIgnoreList() {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CCrawler::UndoAll() {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CCrawler::RemoveFromIgnoreList(LONG Index) {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CCrawler::GetUndoFilesCount(LONG *Count) {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CCrawler::UndoFix(LONG ID) {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CCrawler::FinalizeUndoSession() {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CCrawler::FinalizeFixSession() {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CCrawler::BeginFixSession() {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CCrawler::GetUndoFileInfo(LONG Index, DATE *date, LONG *fixesCount) {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CCrawler::UndoRecord(LONG Index, IqnRegRecord **pVal) {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CCrawler::get_UndoCount(LONG *pVal) {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CCrawler::ReadUndoFile(LONG Index) {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CCrawler::get_SkipScanDrives(LONG *pVal) {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CCrawler::put_SkipScanDrives(LONG newVal) {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CCrawler::get_BackupDirectory(BSTR *pVal) {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CCrawler::put_BackupDirectory(BSTR newVal) {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CCrawler::get_UndoDirectory(BSTR *pVal) {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CCrawler::put_UndoDirectory(BSTR newVal) {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CCrawler::IgnoreRecord(LONG Index, IqnRegRecord **pVal) {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CCrawler::get_IgnoreCount(LONG *pVal) {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CCrawler::get_ReportMail(BSTR *pVal) {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CCrawler::put_ReportMail(BSTR newVal) {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CCrawler::get_ReportMailSwitch(LONG *pVal) {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CCrawler::put_ReportMailSwitch(LONG newVal) {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CCrawler::get_ReportMailServer(BSTR *pVal) {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CCrawler::put_ReportMailServer(BSTR newVal) {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CCrawler::get_AutoFix(LONG *pVal) {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CCrawler::put_AutoFix(LONG newVal) {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CCrawler::get_AutoReboot(LONG *pVal) {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CCrawler::put_AutoReboot(LONG newVal) {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CCrawler::put_UseFile(LONG newVal) {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CCrawler::get_ScanResultsThreshold(LONG *pVal) {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CCrawler::put_ScanResultsThreshold(LONG newVal) {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CCrawler::get_AutoBackupSwitch(LONG *pVal) {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CCrawler::put_AutoBackupSwitch(LONG newVal) {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CCrawler::get_BackupRetentionSwitch(LONG *pVal) {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CCrawler::put_BackupRetentionSwitch(LONG newVal) {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CCrawler::ExportIgnoreList(BSTR FileName) {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CCrawler::ImportIgnoreList(BSTR FileName) {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CCrawler::put_PEBuilderDirectory(BSTR FileName) {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CCrawler::put_WindowsDirectory(BSTR FileName) {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CCrawler::SaveIgnore() {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CCrawler::DeleteUndoFile(LONG Index) {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CCrawler::get_WindowsDirectory(BSTR *pVal) {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CCrawler::get_PEBuilderDirectory(BSTR *pVal) {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CCrawler::MoveUndoFiles(BSTR NewDirectory) {
+    return E_NOTIMPL;
+}
