@@ -1,4 +1,5 @@
 #include "engine/registry/RegExp.h"
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -431,8 +432,27 @@ struct RegExp::Matcher {
     std::vector<std::unique_ptr<Level>> levels;       // [0] the search, then one per nested negation
     std::vector<std::vector<uint8_t>> memo;           // per negation and position: 0 unknown, 1 matches, 2 not
 
+    std::vector<int> lookAt;                          // per negation: its NotAhead instruction
+    std::vector<bool> unbounded;                      // per negation: its part holds a loop
+
     Matcher(const RegExp& r, const wchar_t* t, int n)
-        : re(r), text(t), length(n), memo(r.lookCount_) {}
+        : re(r), text(t), length(n), memo(r.lookCount_), lookAt(r.lookCount_), unbounded(r.lookCount_)
+    {
+        for (int pc = 0; pc < static_cast<int>(re.program_.size()); ++pc) {
+            const Instruction& in = re.program_[pc];
+            if (in.op != Op::NotAhead)
+                continue;
+            lookAt[in.y] = pc;
+            for (int body = in.x; body < AcceptOf(pc); ++body) {
+                const Instruction& b = re.program_[body];
+                if ((b.op == Op::Jump || b.op == Op::Split) && (b.x <= body || (b.op == Op::Split && b.y <= body)))
+                    unbounded[in.y] = true;
+            }
+        }
+    }
+
+    // A negation is laid out as NotAhead, Jump past the part, the part, Accept.
+    int AcceptOf(int lookPc) const { return re.program_[lookPc + 1].x - 1; }
 
     Level& LevelAt(size_t depth)
     {
@@ -529,9 +549,56 @@ struct RegExp::Matcher {
         std::vector<uint8_t>& known = memo[look.y];
         if (known.empty())
             known.assign(static_cast<size_t>(length) + 1, 0);
-        if (known[pos] == 0)
-            known[pos] = Simulate(look.x, depth, pos) ? 1 : 2;
+        if (known[pos] == 0) {
+            if (unbounded[look.y])
+                Backward(look, depth);
+            else
+                known[pos] = Simulate(look.x, depth, pos) ? 1 : 2;
+        }
         return known[pos] == 1;
+    }
+
+    // A part that can run to the end of the text would cost the rest of the
+    // text at every position; instead its verdicts for all positions come from
+    // one pass from the end: the instructions from which its Accept can be
+    // reached at pos follow from those at pos + 1.
+    void Backward(const Instruction& look, size_t depth)
+    {
+        std::vector<uint8_t>& known = memo[look.y];
+        const int first = look.x, accept = AcceptOf(lookAt[look.y]);
+        std::vector<uint8_t> reaches(re.program_.size(), 0), after(re.program_.size(), 0);
+        for (int pos = length; pos >= 0; --pos) {
+            std::fill(reaches.begin() + first, reaches.begin() + accept, 0);
+            reaches[accept] = 1;
+            for (bool changed = true; changed;) {
+                changed = false;
+                for (int pc = accept - 1; pc >= first; --pc) {
+                    if (!reaches[pc] && Reaches(re.program_[pc], pc, pos, reaches, after, depth)) {
+                        reaches[pc] = 1;
+                        changed = true;
+                    }
+                }
+            }
+            known[pos] = reaches[first] ? 1 : 2;
+            std::swap(reaches, after);
+        }
+    }
+
+    bool Reaches(const Instruction& in, int pc, int pos, const std::vector<uint8_t>& reaches,
+                 const std::vector<uint8_t>& after, size_t depth)
+    {
+        switch (in.op) {
+        case Op::Jump: return reaches[in.x];
+        case Op::Split: return reaches[in.x] || reaches[in.y];
+        case Op::Save: return reaches[pc + 1];
+        case Op::Start: return pos == 0 && reaches[pc + 1];
+        case Op::End: return pos == length && reaches[pc + 1];
+        case Op::NotAhead: return reaches[pc + 1] && !Ahead(in, depth + 1, pos);
+        case Op::Char:
+        case Op::Any:
+        case Op::Class: return pos < length && after[pc + 1] && Consumes(in, text[pos]);
+        default: return false;   // the Accept of a nested negation, Match
+        }
     }
 
     bool Simulate(int pc, size_t depth, int pos)

@@ -16,7 +16,9 @@
 //   \w [a-zA-Z]+  \z [0-9]+  \n line break  \q quoted string
 // The matcher simulates all threads of the program in step (no recursion per
 // character), so texts of any length match on small stacks, in time linear in
-// the text for expressions without negations.
+// the text: a negation's verdict is kept per position, and a negated part that
+// can run on to the end of the text is judged for all positions in one pass.
+// An object is used by one thread at a time; copies are independent.
 class RegExp {
 public:
     RegExp() = default;

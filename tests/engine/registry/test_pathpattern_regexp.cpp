@@ -1,6 +1,9 @@
 #include <doctest/doctest.h>
 #include "engine/registry/RegExp.h"
 #include <windows.h>
+#include <random>
+#include <regex>
+#include <string>
 
 namespace {
 
@@ -146,8 +149,8 @@ namespace {
 
 struct LongTextRun {
     tstring text;
-    bool results[6] = {};
-    tstring captures[6];
+    bool results[7] = {};
+    tstring captures[7];
 };
 
 DWORD WINAPI MatchLongTexts(void* parameter)
@@ -155,8 +158,9 @@ DWORD WINAPI MatchLongTexts(void* parameter)
     auto& run = *static_cast<LongTextRun*>(parameter);
     const wchar_t* expressions[] = {
         L"{.*}", L"^!(MRUList){.*}", L"{.*}\\b*$", L"{(a|b)*c}", L"^{(!(ax)\\a)+}\\b*$", L"{x(.*?)y}",
+        L"{!(.*x)b\\b}",
     };
-    for (int i = 0; i < 6; ++i) {
+    for (int i = 0; i < 7; ++i) {
         RegExp re;
         if (!re.Parse(expressions[i]))
             return 1;
@@ -190,4 +194,149 @@ TEST_CASE("a megabyte of text matches on a thread with a 256 KB stack") {
     CHECK(run.results[4]);                          // letters, never an 'a' before an 'x'
     CHECK(run.captures[4].size() == run.text.size() - 2);
     CHECK_FALSE(run.results[5]);
+    CHECK(run.results[6]);
+    CHECK(run.captures[6] == L"b ");
+}
+
+namespace {
+
+// Random expressions of the dialect, each with its ECMAScript rendering. The
+// first {} group is never repeated nor negated, and only parts that always
+// consume are repeated: there the two dialects define the same match. The
+// reference library takes '^' inside a lookahead for the lookahead's own
+// start, so negated parts hold no '^'.
+struct RandomExpression {
+    std::mt19937& random;
+    std::wstring ours, theirs;
+    int depth = 0;
+    int negations = 0;
+
+    int Pick(int n) { return static_cast<int>(random() % n); }
+
+    // Appends one item; returns whether it may match the empty text.
+    bool Item()
+    {
+        bool empty = false;
+        switch (Pick(depth < 3 ? 11 : 7)) {
+        case 0: case 1: { wchar_t c = L"abcAB"[Pick(5)]; ours += c; theirs += c; break; }
+        case 2: ours += L"."; theirs += L"[\\s\\S]"; break;
+        case 3: ours += L"[a-b]"; theirs += L"[a-b]"; break;
+        case 4: ours += L"[^a.]"; theirs += L"[^a.]"; break;
+        case 5: ours += L"\\d"; theirs += L"[0-9]"; break;
+        case 6: ours += L"\\."; theirs += L"\\."; break;
+        case 7: case 8: {
+            ours += L"("; theirs += L"(?:";
+            ++depth;
+            empty = Sequence();
+            if (Pick(2)) { ours += L"|"; theirs += L"|"; empty |= Sequence(); }
+            --depth;
+            ours += L")"; theirs += L")";
+            break;
+        }
+        case 9: {
+            ours += L"!("; theirs += L"(?!";
+            ++depth;
+            ++negations;
+            Sequence();
+            --negations;
+            --depth;
+            ours += L")"; theirs += L")";
+            return true;
+        }
+        default: {
+            const wchar_t* anchor = Pick(2) && negations == 0 ? L"^" : L"$";
+            ours += anchor; theirs += anchor;
+            return true;
+        }
+        }
+        if (!empty && Pick(3) == 0) {
+            const wchar_t* quantifiers[] = {L"*", L"+", L"?", L"*?", L"+?", L"??"};
+            const wchar_t* q = quantifiers[Pick(6)];
+            ours += q; theirs += q;
+            empty = empty || q[0] != L'+';
+        }
+        return empty;
+    }
+
+    bool Sequence()
+    {
+        bool empty = true;
+        for (int n = 1 + Pick(3); n > 0; --n)
+            empty = Item() && empty;
+        return empty;
+    }
+
+    explicit RandomExpression(std::mt19937& r) : random(r)
+    {
+        if (Pick(2)) { ours += L"^"; theirs += L"^"; }
+        if (Pick(2)) Sequence();
+        ours += L"{"; theirs += L"(";
+        Sequence();
+        ours += L"}"; theirs += L")";
+        if (Pick(2)) Sequence();
+    }
+};
+
+std::string Narrow(const std::wstring& text)
+{
+    return std::string(text.begin(), text.end());
+}
+
+} // namespace
+
+TEST_CASE("random expressions agree with an ECMAScript rendering") {
+    std::mt19937 random(20261208);
+    int compared = 0, matched = 0, differences = 0;
+    for (int e = 0; e < 3000; ++e) {
+        RandomExpression expression(random);
+        RegExp ours;
+        REQUIRE(ours.Parse(expression.ours));
+        std::wregex theirs(expression.theirs, std::regex::ECMAScript | std::regex::icase);
+        for (int t = 0; t < 25; ++t) {
+            std::wstring text;
+            for (int n = random() % 8; n > 0; --n)
+                text += L"abAB.1c"[random() % 7];
+            tstring capture = L"<none>";
+            bool ourVerdict = ours.Match(tstring(text), &capture);
+            std::wsmatch m;
+            bool theirVerdict = std::regex_search(text, m, theirs);
+            ++compared;
+            matched += ourVerdict;
+            if (ourVerdict == theirVerdict && (!ourVerdict || capture == m[1].str()))
+                continue;
+            if (++differences <= 10) {
+                CAPTURE(Narrow(expression.ours));
+                CAPTURE(Narrow(text));
+                CAPTURE(Narrow(capture));
+                CHECK(ourVerdict == theirVerdict);
+                if (theirVerdict)
+                    CHECK(Narrow(capture) == Narrow(m[1].str()));
+            }
+        }
+    }
+    CHECK(differences == 0);
+    CHECK(matched > compared / 10);
+    CHECK(matched < compared - compared / 10);
+}
+
+TEST_CASE("negations of parts that run to the end of the text") {
+    CHECK(Search(L"{!(.*x)b}", L"bxb") == L"b");
+    CHECK(Search(L"{!(.*x)b}", L"bbx") == L"<none>");
+    CHECK(Search(L"^{(!(.*\\.$).)+}", L"ab.") == L"<none>");
+    CHECK(Search(L"^{(!(.*\\.$).)+}", L"ab.c") == L"ab.c");
+    CHECK(Search(L"{(!(.*\\.$).)+}", L"a.b.") == L"<none>");
+    CHECK(Search(L"{(!(.*\\.$).)+}", L"a.b.c") == L"a.b.c");
+    // At each 'a' of "aabbc": some run of a's is followed by no "b+c" except
+    // the one that starts at the last 'a'.
+    CHECK(Search(L"{!(a+!(b+c))a+}", L"aabbc") == L"a");
+    CHECK(Search(L"{!(a+!(b+c))a+}", L"aab aabbc") == L"a");
+    CHECK(Search(L"^{!(a*!b)a+}", L"aaab") == L"<none>");   // a* can stop before any 'a'
+    CHECK(Search(L"{!(a*!b)\\a}", L"aac b") == L"b");   // only before a 'b' does every a* meet one
+
+    // A megabyte against a negation that reads to the end at every position:
+    // one pass from the end serves all of them.
+    tstring text(1 << 20, L'a');
+    text += L"b";
+    CHECK(Search(L"{!(.*x)b}", text) == L"b");
+    CHECK(Search(L"^{(!(.*c$).)+}", text) == text);
 }
