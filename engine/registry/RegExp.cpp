@@ -438,7 +438,7 @@ struct RegExp::Matcher {
     Matcher(const RegExp& r, const wchar_t* t, int n)
         : re(r), text(t), length(n), memo(r.lookCount_), lookAt(r.lookCount_), unbounded(r.lookCount_)
     {
-        for (int pc = 0; pc < static_cast<int>(re.program_.size()); ++pc) {
+        for (int pc = 0; re.lookCount_ > 0 && pc < static_cast<int>(re.program_.size()); ++pc) {
             const Instruction& in = re.program_[pc];
             if (in.op != Op::NotAhead)
                 continue;
