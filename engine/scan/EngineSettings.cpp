@@ -1,0 +1,69 @@
+#include "engine/scan/EngineSettings.h"
+#include "common/errors/ErrorBase.h"
+
+EngineSettings::EngineSettings() : settings_(GetSettings()) {}
+
+EngineSettings::EngineSettings(Settings& settings) : settings_(settings) {}
+
+long EngineSettings::GetSkipScanDrives() {
+    return long(Settings::GetSkipScanDrives());
+}
+
+void EngineSettings::PutSkipScanDrives(long value) {
+    Settings::SetSkipScanDrives(int32_t(value));
+}
+
+long EngineSettings::GetSwitch(Switch which) const {
+    bool on = false;
+    switch (which) {
+    case ReportMailSwitch: on = settings_.GetReportMailSwitch(); break;
+    case ScanResultsThreshold: on = settings_.GetScanResultsThreshold(); break;
+    case AutoFix: on = settings_.GetAutoFix(); break;
+    case AutoReboot: on = settings_.GetAutoReboot(); break;
+    case AutoBackupSwitch: on = settings_.GetAutoBackupSwitch(); break;
+    case BackupRetentionSwitch: on = settings_.GetBackupRetentionSwitch(); break;
+    default: throw HRError(E_INVALIDARG);
+    }
+    return on ? 1 : 0;
+}
+
+void EngineSettings::PutSwitch(Switch which, long value) {
+    bool on = value == 1;
+    switch (which) {
+    case ReportMailSwitch: settings_.SetReportMailSwitch(on); break;
+    case ScanResultsThreshold: settings_.SetScanResultsThreshold(on); break;
+    case AutoFix: settings_.SetAutoFix(on); break;
+    case AutoReboot: settings_.SetAutoReboot(on); break;
+    case AutoBackupSwitch: settings_.SetAutoBackupSwitch(on); break;
+    case BackupRetentionSwitch: settings_.SetBackupRetentionSwitch(on); break;
+    default: throw HRError(E_INVALIDARG);
+    }
+}
+
+tstring EngineSettings::GetText(Text which) {
+    switch (which) {
+    case BackupDirectory: return settings_.BackupFolder();
+    case UndoDirectory: return settings_.UndoFolder();
+    case ReportMail: return settings_.GetReportMail();
+    case ReportMailServer: return settings_.GetReportMailServer();
+    case PEBuilderDirectory: return settings_.GetPEBuilderDirectory();
+    case WindowsDirectory: return settings_.GetWindowsDirectory();
+    }
+    throw HRError(E_INVALIDARG);
+}
+
+void EngineSettings::PutText(Text which, const tstring& value) {
+    switch (which) {
+    case BackupDirectory: settings_.SetBackupFolder(value); return;
+    case UndoDirectory: settings_.SetUndoFolder(value); return;
+    case ReportMail: settings_.SetReportMail(value); return;
+    case ReportMailServer: settings_.SetReportMailServer(value); return;
+    case PEBuilderDirectory: settings_.SetPEBuilderDirectory(value); return;
+    case WindowsDirectory: settings_.SetWindowsDirectory(value); return;
+    }
+    throw HRError(E_INVALIDARG);
+}
+
+void EngineSettings::PutUseFile(long value) {
+    Settings::SetUseSettingsFile(value == 1);
+}
