@@ -1,0 +1,262 @@
+#include "engine/scan/PathChecks.h"
+#include <shlwapi.h>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+#include "common/errors/CheckObjects.h"
+#include "common/errors/ErrorBase.h"
+#include "common/settings/Settings.h"
+#include "common/system/PlatformInfo.h"
+#include "engine/scan/DriveTypeSource.h"
+
+namespace {
+
+const int32_t kSkipNetwork = 2;
+const int32_t kSkipRemovable = 4;
+
+bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
+
+tstring Expanded(const tstring& text) {
+    tstring out;
+    ExpandEnvironment(out, text.c_str());
+    return out;
+}
+
+tstring WithoutQuotes(const tstring& text) {
+    tstring out;
+    for (wchar_t c : text)
+        if (c != L'"') out += c;
+    return out;
+}
+
+// Every occurrence of `from`, found without regard to ASCII case.
+void ReplaceNoCase(tstring& text, const tstring& from, const tstring& to) {
+    for (size_t at = 0; at + from.size() <= text.size();) {
+        if (CompareStringOrdinal(text.c_str() + at, int(from.size()), from.c_str(), int(from.size()), TRUE) ==
+            CSTR_EQUAL) {
+            text.replace(at, from.size(), to);
+            at += to.size();
+        } else {
+            ++at;
+        }
+    }
+}
+
+size_t LastSeparator(const tstring& path) {
+    size_t back = path.rfind(L'\\');
+    size_t slash = path.rfind(L'/');
+    if (slash != tstring::npos && (back == tstring::npos || slash > back)) return slash;
+    return back;
+}
+
+bool Searched(const wchar_t* folder, const tstring& name, const wchar_t* extension) {
+    if (name.empty()) return false;
+    return SearchPathW(folder, name.c_str(), extension, 0, nullptr, nullptr) != 0;
+}
+
+tstring SystemFolder() {
+    wchar_t buffer[MAX_PATH + 1] = {};
+    UINT n = GetSystemDirectoryW(buffer, MAX_PATH + 1);
+    return n && n <= MAX_PATH ? tstring(buffer) : tstring();
+}
+
+tstring Wow64Folder() {
+    wchar_t buffer[MAX_PATH + 1] = {};
+    UINT n = GetSystemWow64DirectoryW(buffer, MAX_PATH + 1);
+    return n && n <= MAX_PATH ? tstring(buffer) : tstring();
+}
+
+// A 64-bit process sees no file-system redirection, but 32-bit programs
+// register files they saw in the system folder that really lie in the
+// 32-bit one: search there too.
+bool SearchedInWow64Folder(const tstring& text, const wchar_t* extension) {
+    tstring wow = Wow64Folder();
+    if (wow.empty()) return false;
+    if (PathIsRelativeW(text.c_str())) return Searched(wow.c_str(), text, extension);
+    tstring system = SystemFolder();
+    if (system.empty() || !StartsWithNoCase(text, (system + L"\\").c_str())) return false;
+    return Searched(nullptr, wow + text.substr(system.size()), extension);
+}
+
+// The search past the file-system redirection. switchWorked tells whether
+// this is 64-bit Windows and the other view could be searched.
+bool SearchedInOtherView(const tstring& text, const wchar_t* extension, bool& switchWorked) {
+    switchWorked = false;
+#ifdef _WIN64
+    switchWorked = true;
+    return SearchedInWow64Folder(text, extension);
+#else
+    if (!IsWow64()) return false;
+    bool disabled = false;
+    try {
+        nsWOW::Wow64EnableWow64FsRedirection(FALSE);
+        disabled = true;
+        bool found = Searched(nullptr, text, extension);
+        disabled = false;
+        BoolCheck ck;
+        ck = nsWOW::Wow64EnableWow64FsRedirection(TRUE);
+        switchWorked = true;
+        return found;
+    } catch (const ErrorBase&) {
+        if (disabled) nsWOW::Wow64EnableWow64FsRedirection(TRUE);
+        return false;
+    }
+#endif
+}
+
+// The text a 32-bit program meant: its program folders. Placeholders are
+// replaced, and so is an already expanded 64-bit program folder at the start.
+tstring X86Counterpart(const tstring& given) {
+    tstring text = given;
+    ReplaceNoCase(text, L"%ProgramFiles%", L"%ProgramFiles(x86)%");
+    ReplaceNoCase(text, L"%CommonProgramFiles%", L"%CommonProgramFiles(x86)%");
+    size_t start = (!text.empty() && text[0] == L'"') ? 1 : 0;
+    const wchar_t* const folders[][2] = {{L"%CommonProgramFiles%", L"%CommonProgramFiles(x86)%"},
+                                         {L"%ProgramFiles%", L"%ProgramFiles(x86)%"}};
+    for (const auto& pair : folders) {
+        tstring native = Expanded(pair[0]), x86 = Expanded(pair[1]);
+        if (native.empty() || x86.empty() || native[0] == L'%' || x86[0] == L'%' ||
+            CompareStringOrdinal(native.c_str(), -1, x86.c_str(), -1, TRUE) == CSTR_EQUAL)
+            continue;
+        native += L'\\';
+        if (StartsWithNoCase(text.substr(start), native.c_str())) {
+            text.replace(start, native.size() - 1, x86);
+            break;
+        }
+    }
+    return text;
+}
+
+bool FindFile(const tstring& given, const wchar_t* extension, bool isModule, bool relativeAllowed,
+              bool secondPass) {
+    tstring text = TrimBlanks(Expanded(given));
+    // "path" arguments: the quoted stretch alone is the file.
+    tstring quoted;
+    if (!text.empty() && text[0] == L'"') {
+        size_t close = text.find(L'"', 1);
+        if (close != tstring::npos) quoted = TrimBlanks(text.substr(1, close - 1));
+        text = TrimBlanks(WithoutQuotes(text));
+        if (quoted == text) quoted.clear();
+    }
+    if (text.size() == 2 && text[0] == L'%') return true;
+    if (isModule && !relativeAllowed && PathIsRelativeW(text.c_str())) return true;
+    if (IsSkippedDrive(text)) return true;
+    if (Searched(nullptr, text, extension)) return true;
+    if (!quoted.empty() && Searched(nullptr, quoted, extension)) return true;
+
+    bool switchWorked = false;
+    if (SearchedInOtherView(text, extension, switchWorked)) return true;
+    if (!quoted.empty() && SearchedInOtherView(quoted, extension, switchWorked)) return true;
+    if (!switchWorked || secondPass) return false;
+    tstring x86 = X86Counterpart(given);
+    if (x86 == given) return false;
+    return FindFile(x86, extension, isModule, relativeAllowed, true);
+}
+
+// The process-wide table of kernel32 functions bound by name.
+FARPROC KernelFunction(const char* qualifiedName) {
+    static std::mutex mutex;
+    static HMODULE library = nullptr;
+    static std::map<std::string, FARPROC> functions;
+    std::lock_guard<std::mutex> lock(mutex);
+    std::string name = qualifiedName;
+    size_t colons = name.rfind("::");
+    if (colons != std::string::npos) name = name.substr(colons + 2);
+    auto it = functions.find(name);
+    if (it != functions.end()) return it->second;
+    if (!library) library = LoadLibraryW(L"Kernel32.dll");
+    if (!library) throw Win32Error(ERROR_MOD_NOT_FOUND);
+    FARPROC function = GetProcAddress(library, name.c_str());
+    if (!function) throw Win32Error(ERROR_PROC_NOT_FOUND);
+    functions.emplace(name, function);
+    return function;
+}
+
+}  // namespace
+
+tstring UpperText(const tstring& text) {
+    tstring upper = text;
+    if (!upper.empty()) CharUpperBuffW(&upper[0], DWORD(upper.size()));
+    return upper;
+}
+
+tstring TrimBlanks(const tstring& text) {
+    size_t first = 0, last = text.size();
+    while (first < last && IsBlank(text[first])) ++first;
+    while (last > first && IsBlank(text[last - 1])) --last;
+    return text.substr(first, last - first);
+}
+
+bool StartsWithNoCase(const tstring& text, const wchar_t* start) {
+    size_t n = wcslen(start);
+    return text.size() >= n &&
+           CompareStringOrdinal(text.c_str(), int(n), start, int(n), TRUE) == CSTR_EQUAL;
+}
+
+bool IsSkippedDrive(const tstring& path) {
+    int32_t mask = Settings::GetSkipScanDrives();
+    UINT type;
+    if (PathIsRelativeW(path.c_str())) {
+        type = DRIVE_FIXED;
+    } else if (PathIsNetworkPathW(path.c_str())) {
+        type = DRIVE_REMOTE;
+    } else {
+        int drive = PathGetDriveNumberW(path.c_str());
+        if (drive >= 0) {
+            wchar_t root[4] = {};
+            PathBuildRootW(root, drive);
+            type = DriveTypeSource::Current().DriveType(root);
+        } else {
+            type = DRIVE_UNKNOWN;
+        }
+    }
+    if ((mask & kSkipRemovable) && path.size() > 1 && path[1] == L':' &&
+        (type == DRIVE_UNKNOWN || type == DRIVE_NO_ROOT_DIR || type == DRIVE_REMOVABLE || type == DRIVE_CDROM))
+        return true;
+    return (mask & kSkipNetwork) && type == DRIVE_REMOTE;
+}
+
+bool PathExistsForCheck(const tstring& path, CheckResult& result, bool folderCounts) {
+    result.ErrorID = 0;
+    tstring text = TrimBlanks(path);
+    if (text.size() >= 2 && text.front() == L'"' && text.back() == L'"') text = text.substr(1, text.size() - 2);
+    text = TrimBlanks(Expanded(text));
+    if (IsSkippedDrive(text)) return true;
+    size_t separator = LastSeparator(text);
+    if (separator == tstring::npos) return false;
+
+    tstring folder = text.substr(0, separator + 1), name = text.substr(separator + 1);
+    if (!name.empty()) {
+        std::vector<wchar_t> found(32768);
+        DWORD n = SearchPathW(folder.c_str(), name.c_str(), nullptr, DWORD(found.size()), found.data(), nullptr);
+        if (n && n < found.size()) {
+            DWORD attributes = GetFileAttributesW(found.data());
+            if (attributes != INVALID_FILE_ATTRIBUTES && (folderCounts || !(attributes & FILE_ATTRIBUTE_DIRECTORY)))
+                return true;
+        }
+    }
+    SetLastError(0);
+    DWORD attributes = GetFileAttributesW(text.c_str());
+    if (GetLastError() == ERROR_ACCESS_DENIED) return true;
+    if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+    return folderCounts || !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool FindModuleFile(const tstring& text, CheckResult& result, bool relativeAllowed, bool secondPass) {
+    result.ErrorID = 0;
+    return FindFile(text, L".dll", true, relativeAllowed, secondPass);
+}
+
+bool FindProgramFile(const tstring& text, CheckResult& result, bool secondPass) {
+    result.ErrorID = 0;
+    return FindFile(text, L".exe", false, true, secondPass);
+}
+
+namespace nsWOW {
+BOOLEAN Wow64EnableWow64FsRedirection(BOOLEAN enable) {
+    using Function = BOOLEAN(WINAPI*)(BOOLEAN);
+    auto function = reinterpret_cast<Function>(KernelFunction("nsWOW::Wow64EnableWow64FsRedirection"));
+    return function(enable);
+}
+}  // namespace nsWOW
