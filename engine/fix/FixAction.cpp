@@ -1,0 +1,132 @@
+#include "engine/fix/FixAction.h"
+#include <new>
+#include <vector>
+#include "common/archive/Archive.h"
+#include "common/errors/ErrorBase.h"
+#include "engine/fix/KeyActions.h"
+#include "engine/fix/NtActions.h"
+#include "engine/fix/ValueActions.h"
+
+std::unique_ptr<FixAction> FixAction::Create(int32_t kind) {
+    switch (kind) {
+    case KindDeleteValue: return std::unique_ptr<FixAction>(new DeleteValueAction(tstring(), tstring()));
+    case KindSetValue: return std::unique_ptr<FixAction>(new SetValueAction(tstring(), tstring(), tstring()));
+    case KindDeleteKey: return std::unique_ptr<FixAction>(new DeleteKeyAction(tstring(), 0));
+    case KindNtDeleteValue: return std::unique_ptr<FixAction>(new NtDeleteValueAction(tstring(), tstring()));
+    case KindNtDeleteKey: return std::unique_ptr<FixAction>(new NtDeleteKeyAction(tstring(), 0));
+    default: return nullptr;
+    }
+}
+
+tstring FixAction::Target() const {
+    return tstring();
+}
+
+int32_t FixAction::CodeOfCurrentException() {
+    try {
+        throw;
+    } catch (const ErrorBase& e) {
+        return int32_t(HResultOf(e));
+    } catch (const std::bad_alloc&) {
+        return int32_t(E_OUTOFMEMORY);
+    } catch (...) {
+        return int32_t(E_FAIL);
+    }
+}
+
+namespace UndoStream {
+
+void WriteText(Archive& archive, const tstring& text) {
+    if (text.size() > 0x3FFFFFFF)
+        throw HRError(HRESULT_FROM_WIN32(ERROR_ARITHMETIC_OVERFLOW));
+    archive.WriteInt(int32_t(text.size() * sizeof(wchar_t)));
+    archive.WriteRaw(text.c_str(), uint32_t(text.size() * sizeof(wchar_t)));
+}
+
+bool ReadInt(Archive& archive, int32_t& value) {
+    if (archive.Remaining() < 4)
+        return false;
+    value = archive.ReadInt();
+    return true;
+}
+
+bool ReadByte(Archive& archive, BYTE& value) {
+    if (archive.Remaining() < 1)
+        return false;
+    value = archive.ReadByte();
+    return true;
+}
+
+bool ReadCount(Archive& archive, uint32_t minimumEach, uint32_t& count) {
+    uint32_t start = archive.Position();
+    int32_t value = 0;
+    if (!ReadInt(archive, value))
+        return false;
+    if (value < 0 || (minimumEach && uint32_t(value) > archive.Remaining() / minimumEach)) {
+        archive.Seek(start, 0);
+        return false;
+    }
+    count = uint32_t(value);
+    return true;
+}
+
+bool ReadText(Archive& archive, tstring& text) {
+    uint32_t start = archive.Position();
+    uint32_t bytes = 0;
+    if (!ReadCount(archive, 1, bytes))
+        return false;
+    if (bytes % sizeof(wchar_t) != 0) {
+        archive.Seek(start, 0);
+        return false;
+    }
+    std::vector<wchar_t> units(bytes / sizeof(wchar_t));
+    if (bytes)
+        archive.ReadRaw(units.data(), bytes);
+    text.assign(units.data(), units.size());
+    return true;
+}
+
+bool ReadBlock(Archive& archive, SharedBuffer& data) {
+    uint32_t bytes = 0;
+    if (!ReadCount(archive, 1, bytes))
+        return false;
+    data.Release();
+    if (bytes) {
+        data = SharedBuffer(bytes);
+        archive.ReadRaw(data.Data(), bytes);
+    }
+    return true;
+}
+
+}  // namespace UndoStream
+
+LONG ReadRawValue(HKEY key, const tstring& name, DWORD& type, SharedBuffer& data) {
+    for (;;) {
+        DWORD size = 0;
+        LONG status = RegQueryValueExW(key, name.c_str(), nullptr, &type, nullptr, &size);
+        if (status != ERROR_SUCCESS)
+            return status;
+        SharedBuffer buffer(size ? size : 1);
+        DWORD read = size;
+        status = RegQueryValueExW(key, name.c_str(), nullptr, &type, buffer.Data(), &read);
+        if (status == ERROR_MORE_DATA)
+            continue;  // the value grew between the two calls
+        if (status != ERROR_SUCCESS)
+            return status;
+        buffer.Resize(read);
+        data = read ? buffer : SharedBuffer();
+        return ERROR_SUCCESS;
+    }
+}
+
+LONG WriteRawValue(HKEY key, const tstring& name, DWORD type, const SharedBuffer& data) {
+    return RegSetValueExW(key, name.c_str(), 0, type, data.Data(), data.Size());
+}
+
+tstring Win32ValueName(const tstring& name) {
+    return name.CompareNoCase(L"(Default)") == 0 ? tstring() : name;
+}
+
+int32_t Win32Code(LONG status) {
+    return FoldWin32(int32_t(status));
+}

@@ -1,0 +1,185 @@
+#include "engine/fix/FixPlanners.h"
+#include "common/errors/CheckObjects.h"
+#include "engine/fix/FixEntry.h"
+#include "engine/fix/KeyActions.h"
+#include "engine/fix/NtActions.h"
+#include "engine/fix/ValueActions.h"
+#include "engine/registry/RegKey.h"
+
+namespace {
+
+bool ReasonIs(const CheckResult& error, std::initializer_list<uint16_t> accepted) {
+    uint16_t reason = ReasonOf(uint32_t(error.ErrorID));
+    for (uint16_t code : accepted)
+        if (reason == code)
+            return true;
+    return false;
+}
+
+RegKey OpenFindingKey(const tstring& keyPath) {
+    return RegKey::OpenPath(keyPath, false, false);
+}
+
+// A fix never deletes a whole hive: a key that turns out to be a root (a
+// finding too close to the top for its planner's ancestors) is left out.
+void PushKeyDelete(FixEntry& entry, const RegKey& key, int32_t onlyWithoutSubkeys) {
+    if (key.IsRoot() || key.IsEmpty())
+        return;
+    entry.Push(std::unique_ptr<FixAction>(new DeleteKeyAction(key.FullPath(), onlyWithoutSubkeys)));
+}
+
+void PushAncestorDelete(FixEntry& entry, const RegKey& key, int n, int32_t onlyWithoutSubkeys) {
+    if (n < key.AncestorCount())
+        PushKeyDelete(entry, key.Ancestor(n), onlyWithoutSubkeys);
+}
+
+// The subkey, or an empty object when it does not open.
+RegKey TryOpenChild(const RegKey& parent, const tstring& name) {
+    try {
+        return RegKey::OpenChild(parent, name);
+    } catch (const ErrorBase&) {
+        return RegKey();
+    }
+}
+
+}  // namespace
+
+std::unique_ptr<FixPlanner> FixPlanner::Create(PlannerKind kind) {
+    switch (kind) {
+    case PlannerKind::ClsidKey: return std::unique_ptr<FixPlanner>(new ClsidKeyPlanner);
+    case PlannerKind::ProgId: return std::unique_ptr<FixPlanner>(new ProgIdPlanner);
+    case PlannerKind::TypeLib: return std::unique_ptr<FixPlanner>(new TypeLibPlanner);
+    case PlannerKind::KeyDelete: return std::unique_ptr<FixPlanner>(new KeyDeletePlanner);
+    case PlannerKind::ValueDelete: return std::unique_ptr<FixPlanner>(new ValueDeletePlanner);
+    case PlannerKind::SharedTool: return std::unique_ptr<FixPlanner>(new SharedToolPlanner);
+    case PlannerKind::ExtensionHandler: return std::unique_ptr<FixPlanner>(new ExtensionHandlerPlanner);
+    case PlannerKind::NtValueDelete: return std::unique_ptr<FixPlanner>(new NtValueDeletePlanner);
+    case PlannerKind::NtKeyDelete: return std::unique_ptr<FixPlanner>(new NtKeyDeletePlanner);
+    case PlannerKind::QuotedValue: return std::unique_ptr<FixPlanner>(new QuotedValuePlanner);
+    default: return nullptr;
+    }
+}
+
+bool ClsidKeyPlanner::Plan(const tstring& keyPath, const tstring&, const CheckResult& error,
+                           FixEntry& entry) const {
+    uint16_t reason = ReasonOf(uint32_t(error.ErrorID));
+    if (!((reason >= ReasonClsidNotFound && reason <= ReasonScriptNotFound) || reason == ReasonProgIdNotFound))
+        return false;
+    entry.SetError(error);
+    entry.Push(std::unique_ptr<FixAction>(new DeleteKeyAction(keyPath, 0)));
+    return true;
+}
+
+bool ProgIdPlanner::Plan(const tstring& keyPath, const tstring&, const CheckResult& error, FixEntry& entry) const {
+    if (!ReasonIs(error, {ReasonClsidNotFound, ReasonInvalidClsid}))
+        return false;
+    RegKey key = OpenFindingKey(keyPath);
+    entry.SetError(error);
+    if (key.IsRoot())
+        return true;
+    RegKey parent = key.Ancestor(0);
+    for (const wchar_t* name : {L"CLSID", L"CurVer"}) {
+        RegKey child = TryOpenChild(parent, name);
+        if (!child.IsEmpty())
+            PushKeyDelete(entry, child, 0);
+    }
+    return true;
+}
+
+bool TypeLibPlanner::Plan(const tstring& keyPath, const tstring&, const CheckResult& error, FixEntry& entry) const {
+    if (!ReasonIs(error, {ReasonNone, ReasonFileNotFound}))
+        return false;
+    RegKey key = OpenFindingKey(keyPath);
+    entry.SetError(error);
+    PushAncestorDelete(entry, key, 1, 0);
+    PushAncestorDelete(entry, key, 2, 1);
+    return true;
+}
+
+bool KeyDeletePlanner::Plan(const tstring& keyPath, const tstring&, const CheckResult& error,
+                            FixEntry& entry) const {
+    entry.SetError(error);
+    entry.Push(std::unique_ptr<FixAction>(new DeleteKeyAction(keyPath, 0)));
+    return true;
+}
+
+bool ValueDeletePlanner::Plan(const tstring& keyPath, const tstring& valueName, const CheckResult& error,
+                              FixEntry& entry) const {
+    entry.SetError(error);
+    entry.Push(std::unique_ptr<FixAction>(new DeleteValueAction(keyPath, valueName)));
+    return true;
+}
+
+bool SharedToolPlanner::Plan(const tstring& keyPath, const tstring& valueName, const CheckResult& error,
+                             FixEntry& entry) const {
+    if (!ReasonIs(error, {ReasonNone, ReasonFileNotFound}))
+        return false;
+    RegKey key = OpenFindingKey(keyPath);
+    entry.SetError(error);
+    DWORD subkeys = 0;
+    Win32Check ck(keyPath);
+    ck = RegQueryInfoKeyW(key.Handle(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr,
+                          nullptr, nullptr, nullptr);
+    bool onlyClients = false;
+    if (subkeys == 1) {
+        wchar_t name[256];
+        DWORD length = 256;
+        if (RegEnumKeyExW(key.Handle(), 0, name, &length, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS)
+            onlyClients = tstring(name, length) == L"Clients";
+    }
+    if (onlyClients && !key.IsRoot())
+        PushKeyDelete(entry, key, 0);
+    else
+        entry.Push(std::unique_ptr<FixAction>(new DeleteValueAction(keyPath, valueName)));
+    return true;
+}
+
+bool ExtensionHandlerPlanner::Plan(const tstring& keyPath, const tstring&, const CheckResult& error,
+                                   FixEntry& entry) const {
+    if (!ReasonIs(error, {ReasonNone, ReasonFileNotFound}))
+        return false;
+    RegKey key = OpenFindingKey(keyPath);
+    entry.SetError(error);
+    PushKeyDelete(entry, key, 0);
+    PushAncestorDelete(entry, key, 0, 1);
+    PushAncestorDelete(entry, key, 1, 1);
+    return true;
+}
+
+bool NtValueDeletePlanner::Plan(const tstring& keyPath, const tstring& valueName, const CheckResult& error,
+                                FixEntry& entry) const {
+    entry.SetError(error);
+    entry.Push(std::unique_ptr<FixAction>(new NtDeleteValueAction(keyPath, valueName)));
+    return true;
+}
+
+bool NtKeyDeletePlanner::Plan(const tstring& keyPath, const tstring&, const CheckResult& error,
+                              FixEntry& entry) const {
+    entry.SetError(error);
+    entry.Push(std::unique_ptr<FixAction>(new NtDeleteKeyAction(keyPath, 0)));
+    return true;
+}
+
+tstring QuotedValuePlanner::Unquoted(const tstring& text) {
+    tstring result;
+    result.reserve(text.size());
+    for (size_t at = 0; at < text.size(); ++at) {
+        result += text[at];
+        if (text[at] == L'"' && at + 1 < text.size() && text[at + 1] == L'"')
+            ++at;
+    }
+    return result;
+}
+
+bool QuotedValuePlanner::Plan(const tstring& keyPath, const tstring& valueName, const CheckResult& error,
+                              FixEntry& entry) const {
+    if (!ReasonIs(error, {ReasonNone, ReasonFileNotFound}))
+        return false;
+    OpenFindingKey(keyPath);
+    tstring text = Unquoted(error.Reason);
+    if (text == error.Reason)
+        return false;
+    entry.SetError(error);
+    entry.Push(std::unique_ptr<FixAction>(new SetValueAction(keyPath, valueName, text)));
+    return true;
+}

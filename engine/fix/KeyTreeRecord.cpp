@@ -1,0 +1,216 @@
+#include "engine/fix/KeyTreeRecord.h"
+#include <sddl.h>
+#include "common/archive/Archive.h"
+#include "engine/fix/FixAction.h"
+
+namespace {
+
+// The registry nests at most 512 levels; a deeper record is damaged.
+const int kMaxDepth = 512;
+const DWORD kKeyNameRoom = 256;
+const DWORD kValueNameRoom = 16384;
+// Smallest nested key record: two empty texts and two zero counts; smallest
+// value: an empty name, an empty block and the type.
+const uint32_t kMinimumKeyRecord = 16;
+const uint32_t kMinimumValue = 12;
+const SECURITY_INFORMATION kAllParts =
+    OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+
+class KeyHolder {
+public:
+    KeyHolder() = default;
+    ~KeyHolder() {
+        if (key_)
+            RegCloseKey(key_);
+    }
+    KeyHolder(const KeyHolder&) = delete;
+    KeyHolder& operator=(const KeyHolder&) = delete;
+    HKEY* Out() { return &key_; }
+    HKEY Get() const { return key_; }
+
+private:
+    HKEY key_ = nullptr;
+};
+
+LONG CreateForRestore(HKEY parent, const tstring& name, KeyHolder& child) {
+    static const REGSAM kAccess[] = {
+        KEY_READ | KEY_WRITE | WRITE_DAC | WRITE_OWNER,
+        KEY_READ | KEY_WRITE | WRITE_DAC,
+        KEY_READ | KEY_WRITE,
+    };
+    // An empty level would open the parent itself, a backslash another key, a NUL
+    // cut the name short: all three would write into the wrong key.
+    if (name.empty() || name.find(L'\\') != tstring::npos || name.find(L'\0') != tstring::npos)
+        return ERROR_INVALID_NAME;
+    LONG status = ERROR_ACCESS_DENIED;
+    for (REGSAM access : kAccess) {
+        status = RegCreateKeyExW(parent, name.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr,
+                                 child.Out(), nullptr);
+        if (status != ERROR_ACCESS_DENIED)
+            break;
+    }
+    return status;
+}
+
+}  // namespace
+
+LONG ReadKeySecurity(HKEY key, tstring& sddl) {
+    sddl.clear();
+    DWORD size = 0;
+    LONG status = RegGetKeySecurity(key, kAllParts, nullptr, &size);
+    if (status != ERROR_INSUFFICIENT_BUFFER)
+        return status;
+    std::vector<BYTE> descriptor(size);
+    status = RegGetKeySecurity(key, kAllParts, descriptor.data(), &size);
+    if (status != ERROR_SUCCESS)
+        return status;
+    LPWSTR text = nullptr;
+    if (!ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor.data(), SDDL_REVISION_1, kAllParts, &text,
+                                                              nullptr))
+        return LONG(GetLastError());
+    sddl = text;
+    LocalFree(text);
+    return ERROR_SUCCESS;
+}
+
+LONG WriteKeySecurity(HKEY key, const tstring& sddl) {
+    if (sddl.empty())
+        return ERROR_SUCCESS;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr))
+        return LONG(GetLastError());
+    LONG status = RegSetKeySecurity(key, kAllParts, descriptor);
+    if (status != ERROR_SUCCESS)
+        status = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor);
+    LocalFree(descriptor);
+    return status;
+}
+
+LONG KeyTreeRecord::Read(HKEY key, const tstring& levelName, bool withContents) {
+    *this = KeyTreeRecord();
+    return ReadLevel(key, levelName, withContents, 0);
+}
+
+LONG KeyTreeRecord::ReadLevel(HKEY key, const tstring& levelName, bool withContents, int depth) {
+    if (depth > kMaxDepth)
+        return ERROR_INVALID_DATA;
+    name = levelName;
+    LONG status = ReadKeySecurity(key, security);
+    if (status != ERROR_SUCCESS || !withContents)
+        return status;
+    std::vector<wchar_t> buffer(kValueNameRoom);
+    for (DWORD index = 0;; ++index) {
+        DWORD length = kKeyNameRoom;
+        status = RegEnumKeyExW(key, index, buffer.data(), &length, nullptr, nullptr, nullptr, nullptr);
+        if (status == ERROR_NO_MORE_ITEMS)
+            break;
+        if (status != ERROR_SUCCESS)
+            return status;
+        if (length != DWORD(lstrlenW(buffer.data())))
+            return ERROR_INVALID_NAME;
+        tstring childName(buffer.data(), length);
+        KeyHolder child;
+        status = RegOpenKeyExW(key, childName.c_str(), 0, KEY_READ, child.Out());
+        if (status != ERROR_SUCCESS)
+            return status;
+        subkeys.emplace_back();
+        status = subkeys.back().ReadLevel(child.Get(), childName, true, depth + 1);
+        if (status != ERROR_SUCCESS)
+            return status;
+    }
+    for (DWORD index = 0;; ++index) {
+        DWORD length = kValueNameRoom;
+        status = RegEnumValueW(key, index, buffer.data(), &length, nullptr, nullptr, nullptr, nullptr);
+        if (status == ERROR_NO_MORE_ITEMS)
+            break;
+        if (status != ERROR_SUCCESS)
+            return status;
+        if (length != DWORD(lstrlenW(buffer.data())))
+            return ERROR_INVALID_NAME;
+        Value value;
+        value.name.assign(buffer.data(), length);
+        status = ReadRawValue(key, value.name, value.type, value.data);
+        if (status != ERROR_SUCCESS)
+            return status;
+        values.push_back(std::move(value));
+    }
+    return ERROR_SUCCESS;
+}
+
+void KeyTreeRecord::Write(Archive& archive, bool withContents) const {
+    UndoStream::WriteText(archive, name);
+    UndoStream::WriteText(archive, security);
+    if (!withContents)
+        return;
+    archive.WriteInt(int32_t(subkeys.size()));
+    for (const KeyTreeRecord& subkey : subkeys)
+        subkey.Write(archive, true);
+    archive.WriteInt(int32_t(values.size()));
+    for (const Value& value : values) {
+        UndoStream::WriteText(archive, value.name);
+        archive.WriteBlock(value.data);
+        archive.WriteInt(int32_t(value.type));
+    }
+}
+
+bool KeyTreeRecord::Parse(Archive& archive, bool withContents) {
+    uint32_t start = archive.Position();
+    *this = KeyTreeRecord();
+    if (ParseLevel(archive, withContents, 0))
+        return true;
+    archive.Seek(start, 0);
+    *this = KeyTreeRecord();
+    return false;
+}
+
+bool KeyTreeRecord::ParseLevel(Archive& archive, bool withContents, int depth) {
+    if (depth > kMaxDepth)
+        return false;
+    if (!UndoStream::ReadText(archive, name) || !UndoStream::ReadText(archive, security))
+        return false;
+    if (!withContents)
+        return true;
+    uint32_t count = 0;
+    if (!UndoStream::ReadCount(archive, kMinimumKeyRecord, count))
+        return false;
+    subkeys.resize(count);
+    for (KeyTreeRecord& subkey : subkeys)
+        if (!subkey.ParseLevel(archive, true, depth + 1))
+            return false;
+    if (!UndoStream::ReadCount(archive, kMinimumValue, count))
+        return false;
+    values.resize(count);
+    for (Value& value : values) {
+        int32_t type = 0;
+        if (!UndoStream::ReadText(archive, value.name) || !UndoStream::ReadBlock(archive, value.data) ||
+            !UndoStream::ReadInt(archive, type))
+            return false;
+        value.type = DWORD(type);
+    }
+    return true;
+}
+
+LONG KeyTreeRecord::ApplyTo(HKEY key) const {
+    LONG result = ERROR_SUCCESS;
+    auto keep = [&result](LONG status) {
+        if (result == ERROR_SUCCESS)
+            result = status;
+    };
+    for (const KeyTreeRecord& subkey : subkeys) {
+        KeyHolder child;
+        LONG status = CreateForRestore(key, subkey.name, child);
+        if (status != ERROR_SUCCESS) {
+            keep(status);
+            continue;
+        }
+        keep(subkey.ApplyTo(child.Get()));
+    }
+    for (const Value& value : values) {
+        if (value.name.find(L'\0') != tstring::npos)
+            keep(ERROR_INVALID_NAME);
+        else
+            keep(WriteRawValue(key, value.name, value.type, value.data));
+    }
+    keep(WriteKeySecurity(key, security));
+    return result;
+}

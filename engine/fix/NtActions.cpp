@@ -1,0 +1,152 @@
+#include "engine/fix/NtActions.h"
+#include <winternl.h>
+#include "common/archive/Archive.h"
+#include "engine/registry/NativeRegistry.h"
+
+namespace {
+
+const ULONG kObjCaseInsensitive = 0x40;
+
+// A key opened through ZwOpenKey, closed with the object.
+class NtKeyHolder {
+public:
+    NtKeyHolder() = default;
+    ~NtKeyHolder() {
+        if (handle_)
+            nsNT::ZwClose(handle_);
+    }
+    NtKeyHolder(const NtKeyHolder&) = delete;
+    NtKeyHolder& operator=(const NtKeyHolder&) = delete;
+
+    // A Win32 code.
+    LONG Open(const tstring& markedPath, ACCESS_MASK access) {
+        NtUnicodeString name = NativeRegistry::CountedName(NativeRegistry::ToNativePath(markedPath));
+        if (!name.IsValid())
+            return ERROR_FILENAME_EXCED_RANGE;
+        OBJECT_ATTRIBUTES attributes = {};
+        attributes.Length = sizeof attributes;
+        attributes.ObjectName = name.Get();
+        attributes.Attributes = kObjCaseInsensitive;
+        NTSTATUS status = nsNT::ZwOpenKey(&handle_, access, &attributes);
+        if (status != 0) {
+            handle_ = nullptr;
+            return LONG(nsNT::RtlNtStatusToDosError(status));
+        }
+        return ERROR_SUCCESS;
+    }
+    HANDLE Get() const { return handle_; }
+
+private:
+    HANDLE handle_ = nullptr;
+};
+
+bool SerializePathAndName(Archive& archive, bool storing, tstring& keyPath, tstring& valueName) {
+    try {
+        if (storing) {
+            UndoStream::WriteText(archive, keyPath);
+            UndoStream::WriteText(archive, valueName);
+            return true;
+        }
+        return UndoStream::ReadText(archive, keyPath) && UndoStream::ReadText(archive, valueName);
+    } catch (...) {
+        return false;
+    }
+}
+
+}  // namespace
+
+NtDeleteValueAction::NtDeleteValueAction(const tstring& keyPath, const tstring& valueName)
+    : FixAction(KindNtDeleteValue, keyPath, valueName) {}
+
+tstring NtDeleteValueAction::Target() const {
+    return keyPath_ + L"\\" + valueName_;
+}
+
+int32_t NtDeleteValueAction::Apply() {
+    return Guarded([this] {
+        LONG status = NativeRegistry::DeleteValue(keyPath_, valueName_);
+        return status == ERROR_FILE_NOT_FOUND ? 0 : Win32Code(status);
+    });
+}
+
+int32_t NtDeleteValueAction::SaveUndo(Archive& archive) {
+    return Guarded([this, &archive] {
+        DWORD type = REG_NONE;
+        SharedBuffer data;
+        LONG status = NativeRegistry::ReadValue(keyPath_, valueName_, type, data);
+        if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
+            return Win32Code(status);
+        archive.WriteBlock(status == ERROR_SUCCESS ? data : SharedBuffer());
+        archive.WriteInt(status == ERROR_SUCCESS ? int32_t(type) : AbsentValueType);
+        return 0;
+    });
+}
+
+int32_t NtDeleteValueAction::Restore(Archive& archive) {
+    return Guarded([this, &archive] {
+        uint32_t start = archive.Position();
+        SharedBuffer data;
+        int32_t type = 0;
+        if (!UndoStream::ReadBlock(archive, data) || !UndoStream::ReadInt(archive, type)) {
+            archive.Seek(start, 0);
+            return UndoDataDamaged;
+        }
+        if (type == AbsentValueType)
+            return 0;
+        return Win32Code(NativeRegistry::SetValue(keyPath_, valueName_, DWORD(type), data));
+    });
+}
+
+bool NtDeleteValueAction::Serialize(Archive& archive, bool storing) {
+    return SerializePathAndName(archive, storing, keyPath_, valueName_);
+}
+
+NtDeleteKeyAction::NtDeleteKeyAction(const tstring& keyPath, int32_t onlyWithoutSubkeys)
+    : FixAction(KindNtDeleteKey, keyPath, tstring()), onlyWithoutSubkeys_(onlyWithoutSubkeys ? 1 : 0) {}
+
+int32_t NtDeleteKeyAction::Apply() {
+    return Guarded([this] { return Win32Code(NativeRegistry::DeleteKey(keyPath_)); });
+}
+
+int32_t NtDeleteKeyAction::SaveUndo(Archive& archive) {
+    return Guarded([this, &archive] {
+        // Only what the save needs: a key that may be read but not changed
+        // must still be saved, and a key that cannot be opened has no undo
+        // data, so the fix must not go on.
+        if (keyPath_.find(L'\\') == tstring::npos)
+            return int32_t(E_INVALIDARG);
+        NtKeyHolder key;
+        LONG status = key.Open(keyPath_, KEY_READ);
+        if (status != ERROR_SUCCESS)
+            return Win32Code(status);
+        return Win32Code(NativeRegistry::SaveTree(key.Get(), PathFileName(keyPath_), archive));
+    });
+}
+
+int32_t NtDeleteKeyAction::Restore(Archive& archive) {
+    return Guarded([this, &archive] {
+        uint32_t start = archive.Position();
+        LONG status = NativeRegistry::RestoreTree(keyPath_, archive);
+        // A record that could not be parsed leaves the stream where it began.
+        if (status != ERROR_SUCCESS && archive.Position() == start)
+            return UndoDataDamaged;
+        return Win32Code(status);
+    });
+}
+
+bool NtDeleteKeyAction::Serialize(Archive& archive, bool storing) {
+    try {
+        if (storing) {
+            UndoStream::WriteText(archive, keyPath_);
+            archive.WriteByte(BYTE(onlyWithoutSubkeys_));
+            return true;
+        }
+        BYTE only = 0;
+        if (!UndoStream::ReadText(archive, keyPath_) || !UndoStream::ReadByte(archive, only))
+            return false;
+        onlyWithoutSubkeys_ = only ? 1 : 0;
+        return true;
+    } catch (...) {
+        return false;
+    }
+}

@@ -1,0 +1,37 @@
+#pragma once
+#include "engine/fix/FixAction.h"
+
+// The native-function twins of DeleteValueAction and DeleteKeyAction, for
+// names that hold NUL characters. Key paths and value names are marked texts
+// in which each "(null)" stands for one NUL character.
+
+// Undo data: the value's bytes and registry type as the native read returns
+// them (AbsentValueType when there was no such value).
+class NtDeleteValueAction : public FixAction {
+public:
+    NtDeleteValueAction(const tstring& keyPath, const tstring& valueName);
+
+    tstring Target() const override;
+    int32_t Apply() override;
+    int32_t SaveUndo(Archive& archive) override;
+    int32_t Restore(Archive& archive) override;
+    bool Serialize(Archive& archive, bool storing) override;
+};
+
+// Undo data: the native key tree record (NativeRegistry::SaveTree) named by
+// the last level of the key path.
+class NtDeleteKeyAction : public FixAction {
+public:
+    NtDeleteKeyAction(const tstring& keyPath, int32_t onlyWithoutSubkeys);
+
+    int32_t OnlyWithoutSubkeys() const { return onlyWithoutSubkeys_; }
+
+    int32_t Apply() override;
+    int32_t SaveUndo(Archive& archive) override;
+    int32_t Restore(Archive& archive) override;
+    bool Serialize(Archive& archive, bool storing) override;
+
+private:
+    // Kept for the record layout; the native delete always takes the tree.
+    int32_t onlyWithoutSubkeys_;
+};

@@ -1,0 +1,141 @@
+#include "engine/fix/ValueActions.h"
+#include "common/archive/Archive.h"
+#include "common/errors/CheckObjects.h"
+#include "engine/registry/RegKey.h"
+
+namespace {
+
+// Both the old bytes and the old type, read whole before anything changes.
+bool ReadSavedValue(Archive& archive, SharedBuffer& data, int32_t& type) {
+    uint32_t start = archive.Position();
+    if (UndoStream::ReadBlock(archive, data) && UndoStream::ReadInt(archive, type))
+        return true;
+    archive.Seek(start, 0);
+    return false;
+}
+
+}  // namespace
+
+DeleteValueAction::DeleteValueAction(const tstring& keyPath, const tstring& valueName)
+    : FixAction(KindDeleteValue, keyPath, valueName) {}
+
+DeleteValueAction::DeleteValueAction(int32_t kind, const tstring& keyPath, const tstring& valueName)
+    : FixAction(kind, keyPath, valueName) {}
+
+tstring DeleteValueAction::Target() const {
+    return keyPath_ + L"\\" + valueName_;
+}
+
+int32_t DeleteValueAction::Apply() {
+    return Guarded([this] {
+        RegKey key = RegKey::OpenPath(keyPath_, false, true);
+        LONG status = RegDeleteValueW(key.Handle(), Win32ValueName(valueName_).c_str());
+        // Already gone is what the fix wants.
+        return status == ERROR_FILE_NOT_FOUND ? 0 : Win32Code(status);
+    });
+}
+
+int32_t DeleteValueAction::SaveValue(Archive& archive) const {
+    RegKey key = RegKey::OpenPath(keyPath_, false, false);
+    DWORD type = REG_NONE;
+    SharedBuffer data;
+    LONG status = ReadRawValue(key.Handle(), Win32ValueName(valueName_), type, data);
+    if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
+        return Win32Code(status);
+    archive.WriteBlock(status == ERROR_SUCCESS ? data : SharedBuffer());
+    archive.WriteInt(status == ERROR_SUCCESS ? int32_t(type) : AbsentValueType);
+    return 0;
+}
+
+int32_t DeleteValueAction::SaveUndo(Archive& archive) {
+    return Guarded([this, &archive] { return SaveValue(archive); });
+}
+
+int32_t DeleteValueAction::Restore(Archive& archive) {
+    return Guarded([this, &archive] {
+        SharedBuffer data;
+        int32_t type = 0;
+        if (!ReadSavedValue(archive, data, type))
+            return UndoDataDamaged;
+        if (type == AbsentValueType)
+            return 0;  // nothing was there to delete
+        RegKey key = RegKey::OpenPath(keyPath_, false, true);
+        return Win32Code(WriteRawValue(key.Handle(), Win32ValueName(valueName_), DWORD(type), data));
+    });
+}
+
+bool DeleteValueAction::Serialize(Archive& archive, bool storing) {
+    try {
+        if (storing) {
+            UndoStream::WriteText(archive, keyPath_);
+            UndoStream::WriteText(archive, valueName_);
+            return true;
+        }
+        return UndoStream::ReadText(archive, keyPath_) && UndoStream::ReadText(archive, valueName_);
+    } catch (...) {
+        return false;
+    }
+}
+
+SetValueAction::SetValueAction(const tstring& keyPath, const tstring& valueName, const tstring& dataText)
+    : DeleteValueAction(KindSetValue, keyPath, valueName), dataText_(dataText) {}
+
+tstring SetValueAction::Target() const {
+    return tstring();
+}
+
+int32_t SetValueAction::Apply() {
+    if (readBack_)
+        return int32_t(E_UNEXPECTED);
+    return Guarded([this] {
+        RegKey key = RegKey::OpenPath(keyPath_, false, true);
+        tstring name = Win32ValueName(valueName_);
+        DWORD type = REG_NONE;
+        SharedBuffer old;
+        LONG status = ReadRawValue(key.Handle(), name, type, old);
+        if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
+            return Win32Code(status);
+        // The new text replaces a text: a path with environment variables
+        // must stay expandable, or it would stop resolving.
+        DWORD written = status == ERROR_SUCCESS && type == REG_EXPAND_SZ ? REG_EXPAND_SZ : REG_SZ;
+        SharedBuffer data(dataText_.c_str(), uint32_t((dataText_.size() + 1) * sizeof(wchar_t)));
+        return Win32Code(WriteRawValue(key.Handle(), name, written, data));
+    });
+}
+
+int32_t SetValueAction::Restore(Archive& archive) {
+    return Guarded([this, &archive] {
+        SharedBuffer data;
+        int32_t type = 0;
+        if (!ReadSavedValue(archive, data, type))
+            return UndoDataDamaged;
+        RegKey key = RegKey::OpenPath(keyPath_, false, true);
+        tstring name = Win32ValueName(valueName_);
+        if (type == AbsentValueType) {
+            // The fix created the value: undoing it removes it again.
+            LONG status = RegDeleteValueW(key.Handle(), name.c_str());
+            return status == ERROR_FILE_NOT_FOUND ? 0 : Win32Code(status);
+        }
+        return Win32Code(WriteRawValue(key.Handle(), name, DWORD(type), data));
+    });
+}
+
+bool SetValueAction::Serialize(Archive& archive, bool storing) {
+    // The third text is the name of a value object that older writers kept
+    // beside the path; the data text itself is never stored, because a
+    // read-back action is only ever restored from its undo data.
+    if (!DeleteValueAction::Serialize(archive, storing))
+        return false;
+    try {
+        if (storing) {
+            UndoStream::WriteText(archive, tstring());
+            return true;
+        }
+        readBack_ = true;
+        dataText_.clear();
+        tstring unused;
+        return UndoStream::ReadText(archive, unused);
+    } catch (...) {
+        return false;
+    }
+}

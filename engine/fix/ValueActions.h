@@ -1,0 +1,42 @@
+#pragma once
+#include "engine/fix/FixAction.h"
+
+// Deletes one value through the Win32 registry functions. Its undo data is
+// the value's exact bytes and registry type (AbsentValueType when there was
+// no such value).
+class DeleteValueAction : public FixAction {
+public:
+    DeleteValueAction(const tstring& keyPath, const tstring& valueName);
+
+    tstring Target() const override;
+    int32_t Apply() override;
+    int32_t SaveUndo(Archive& archive) override;
+    int32_t Restore(Archive& archive) override;
+    bool Serialize(Archive& archive, bool storing) override;
+
+protected:
+    DeleteValueAction(int32_t kind, const tstring& keyPath, const tstring& valueName);
+    // The value as it is now, exactly: bytes, then type.
+    int32_t SaveValue(Archive& archive) const;
+};
+
+// Writes a new text into a value, keeping it expandable when it was an
+// expandable string (any other value becomes a plain string). Undo puts the
+// old bytes and type back, or removes the value when it did not exist.
+class SetValueAction : public DeleteValueAction {
+public:
+    SetValueAction(const tstring& keyPath, const tstring& valueName, const tstring& dataText);
+
+    const tstring& DataText() const { return dataText_; }
+
+    tstring Target() const override;
+    int32_t Apply() override;
+    int32_t Restore(Archive& archive) override;
+    bool Serialize(Archive& archive, bool storing) override;
+
+private:
+    tstring dataText_;
+    // Read back from an undo file: the data text is not there, so the action
+    // may only be restored.
+    bool readBack_ = false;
+};
