@@ -3,6 +3,9 @@
 #include "common/com/ComBoundary.h"
 #include "common/com/ConnectionPointEnum.h"
 #include "common/errors/CheckObjects.h"
+#include "common/system/OsVersion.h"
+#include "common/system/Privilege.h"
+#include "common/system/Security.h"
 #include <new>
 
 namespace {
@@ -45,14 +48,33 @@ VARIANT LongArgument(long value) {
 }
 
 const IID* const kErrorInfoInterfaces[] = {&IID_ICrawler};
+const TCHAR kProfilePrivilege[] = _T("SeSystemProfilePrivilege");
+
+// An account that lacks the privilege still gets a working engine: the
+// privilege only widens what the scan may read.
+bool SwitchProfilePrivilege(bool enable) noexcept {
+    try {
+        if (!IsAdministrator() && !IsPowerUser())
+            return false;
+        EnablePrivilege(kProfilePrivilege, enable, true);
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
 }
 
 CCrawler::CCrawler()
     : events_(this, DIID__ICrawlerEvents),
       eventDispatch_(static_cast<ICrawler*>(this), events_, DIID__ICrawlerEvents),
-      foundMutex_(NewMutex()) {}
+      foundMutex_(NewMutex()),
+      privileged_(SwitchProfilePrivilege(true)),
+      windows6_(IsWindowsMajor6()) {}
 
-CCrawler::~CCrawler() = default;
+CCrawler::~CCrawler() {
+    if (privileged_)
+        SwitchProfilePrivilege(false);
+}
 
 HRESULT CCrawler::CreateInstance(REFIID iid, void** result) noexcept {
     if (!result)
@@ -282,103 +304,11 @@ STDMETHODIMP CCrawler::ReadUndoFile(LONG Index) {
     return E_NOTIMPL;
 }
 
-STDMETHODIMP CCrawler::get_SkipScanDrives(LONG *pVal) {
-    return E_NOTIMPL;
-}
-
-STDMETHODIMP CCrawler::put_SkipScanDrives(LONG newVal) {
-    return E_NOTIMPL;
-}
-
-STDMETHODIMP CCrawler::get_BackupDirectory(BSTR *pVal) {
-    return E_NOTIMPL;
-}
-
-STDMETHODIMP CCrawler::put_BackupDirectory(BSTR newVal) {
-    return E_NOTIMPL;
-}
-
-STDMETHODIMP CCrawler::get_UndoDirectory(BSTR *pVal) {
-    return E_NOTIMPL;
-}
-
-STDMETHODIMP CCrawler::put_UndoDirectory(BSTR newVal) {
-    return E_NOTIMPL;
-}
-
 STDMETHODIMP CCrawler::IgnoreRecord(LONG Index, IqnRegRecord **pVal) {
     return E_NOTIMPL;
 }
 
 STDMETHODIMP CCrawler::get_IgnoreCount(LONG *pVal) {
-    return E_NOTIMPL;
-}
-
-STDMETHODIMP CCrawler::get_ReportMail(BSTR *pVal) {
-    return E_NOTIMPL;
-}
-
-STDMETHODIMP CCrawler::put_ReportMail(BSTR newVal) {
-    return E_NOTIMPL;
-}
-
-STDMETHODIMP CCrawler::get_ReportMailSwitch(LONG *pVal) {
-    return E_NOTIMPL;
-}
-
-STDMETHODIMP CCrawler::put_ReportMailSwitch(LONG newVal) {
-    return E_NOTIMPL;
-}
-
-STDMETHODIMP CCrawler::get_ReportMailServer(BSTR *pVal) {
-    return E_NOTIMPL;
-}
-
-STDMETHODIMP CCrawler::put_ReportMailServer(BSTR newVal) {
-    return E_NOTIMPL;
-}
-
-STDMETHODIMP CCrawler::get_AutoFix(LONG *pVal) {
-    return E_NOTIMPL;
-}
-
-STDMETHODIMP CCrawler::put_AutoFix(LONG newVal) {
-    return E_NOTIMPL;
-}
-
-STDMETHODIMP CCrawler::get_AutoReboot(LONG *pVal) {
-    return E_NOTIMPL;
-}
-
-STDMETHODIMP CCrawler::put_AutoReboot(LONG newVal) {
-    return E_NOTIMPL;
-}
-
-STDMETHODIMP CCrawler::put_UseFile(LONG newVal) {
-    return E_NOTIMPL;
-}
-
-STDMETHODIMP CCrawler::get_ScanResultsThreshold(LONG *pVal) {
-    return E_NOTIMPL;
-}
-
-STDMETHODIMP CCrawler::put_ScanResultsThreshold(LONG newVal) {
-    return E_NOTIMPL;
-}
-
-STDMETHODIMP CCrawler::get_AutoBackupSwitch(LONG *pVal) {
-    return E_NOTIMPL;
-}
-
-STDMETHODIMP CCrawler::put_AutoBackupSwitch(LONG newVal) {
-    return E_NOTIMPL;
-}
-
-STDMETHODIMP CCrawler::get_BackupRetentionSwitch(LONG *pVal) {
-    return E_NOTIMPL;
-}
-
-STDMETHODIMP CCrawler::put_BackupRetentionSwitch(LONG newVal) {
     return E_NOTIMPL;
 }
 
@@ -390,27 +320,11 @@ STDMETHODIMP CCrawler::ImportIgnoreList(BSTR FileName) {
     return E_NOTIMPL;
 }
 
-STDMETHODIMP CCrawler::put_PEBuilderDirectory(BSTR FileName) {
-    return E_NOTIMPL;
-}
-
-STDMETHODIMP CCrawler::put_WindowsDirectory(BSTR FileName) {
-    return E_NOTIMPL;
-}
-
 STDMETHODIMP CCrawler::SaveIgnore() {
     return E_NOTIMPL;
 }
 
 STDMETHODIMP CCrawler::DeleteUndoFile(LONG Index) {
-    return E_NOTIMPL;
-}
-
-STDMETHODIMP CCrawler::get_WindowsDirectory(BSTR *pVal) {
-    return E_NOTIMPL;
-}
-
-STDMETHODIMP CCrawler::get_PEBuilderDirectory(BSTR *pVal) {
     return E_NOTIMPL;
 }
 

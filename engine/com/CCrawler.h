@@ -109,4 +109,9 @@ private:
     // The found list, guarded by its mutex.
     HandleHolder foundMutex_;
     std::vector<ComPtr<IqnRegRecord>> found_;
+
+    // "SeSystemProfilePrivilege" was enabled for this object and goes again with it.
+    bool privileged_;
+    // The running Windows has major version 6.
+    bool windows6_;
 };

@@ -280,6 +280,91 @@ TEST_CASE("a single-threaded client creates the engine by ProgID and drives it t
         later->Release();
     }
 
+    SUBCASE("settings properties, without the settings file") {
+        // First of all: the engine's settings object must never touch the
+        // shared "settings.dat" of the test prefix.
+        CHECK(crawler->put_UseFile(0) == S_OK);
+
+        long value = -1;
+        CHECK(crawler->put_AutoFix(1) == S_OK);
+        CHECK(crawler->get_AutoFix(&value) == S_OK);
+        CHECK(value == 1);
+        // Only 1 switches on; a script's true (-1) and 2 switch off.
+        for (long off : {2L, -1L, 0L}) {
+            CHECK(crawler->put_AutoFix(off) == S_OK);
+            CHECK(crawler->get_AutoFix(&value) == S_OK);
+            CHECK(value == 0);
+        }
+        CHECK(crawler->put_BackupRetentionSwitch(1) == S_OK);
+        CHECK(crawler->get_BackupRetentionSwitch(&value) == S_OK);
+        CHECK(value == 1);
+        CHECK(crawler->get_AutoReboot(&value) == S_OK);
+        CHECK(value == 0);
+
+        CHECK(crawler->put_SkipScanDrives(0) == S_OK);
+        CHECK(crawler->get_SkipScanDrives(&value) == S_OK);
+        CHECK(value == 6);
+        CHECK(crawler->put_SkipScanDrives(2) == S_OK);
+        CHECK(crawler->get_SkipScanDrives(&value) == S_OK);
+        CHECK(value == 2);
+        crawler->put_SkipScanDrives(6);
+
+        BSTR text = SysAllocString(L"admin@example.com");
+        CHECK(crawler->put_ReportMail(text) == S_OK);
+        SysFreeString(text);
+        text = nullptr;
+        CHECK(crawler->get_ReportMail(&text) == S_OK);
+        CHECK(std::wstring(text) == L"admin@example.com");
+        SysFreeString(text);
+        text = SysAllocString(L"");
+        CHECK(crawler->put_ReportMailServer(text) == S_OK);
+        SysFreeString(text);
+        text = nullptr;
+        CHECK(crawler->get_ReportMailServer(&text) == S_OK);
+        CHECK(text != nullptr);
+        CHECK(SysStringLen(text) == 0);
+        SysFreeString(text);
+
+        // Folder texts get their separator, unless they end in one already.
+        text = SysAllocString(L"D:/Windows/");
+        CHECK(crawler->put_WindowsDirectory(text) == S_OK);
+        SysFreeString(text);
+        CHECK(crawler->get_WindowsDirectory(&text) == S_OK);
+        CHECK(std::wstring(text) == L"D:/Windows/");
+        SysFreeString(text);
+        text = SysAllocString(L"C:\\PEBuilder");
+        CHECK(crawler->put_PEBuilderDirectory(text) == S_OK);
+        SysFreeString(text);
+        CHECK(crawler->get_PEBuilderDirectory(&text) == S_OK);
+        CHECK(std::wstring(text) == L"C:\\PEBuilder\\");
+        SysFreeString(text);
+
+        wchar_t temp[MAX_PATH];
+        GetTempPathW(MAX_PATH, temp);
+        std::wstring undo = std::wstring(temp) + L"OrvaneTest-com-undo-" +
+                            std::to_wstring(GetCurrentProcessId());
+        text = SysAllocString(undo.c_str());
+        CHECK(crawler->put_UndoDirectory(text) == S_OK);
+        SysFreeString(text);
+        CHECK(crawler->get_UndoDirectory(&text) == S_OK);
+        CHECK(std::wstring(text) == undo + L"\\");
+        SysFreeString(text);
+        CHECK(GetFileAttributesW(undo.c_str()) != INVALID_FILE_ATTRIBUTES);
+        RemoveDirectoryW(undo.c_str());
+
+        // By name: a property put carries the named argument DISPID_PROPERTYPUT.
+        Ref<IDispatch> dispatch;
+        REQUIRE(crawler->QueryInterface(IID_IDispatch, dispatch.out()) == S_OK);
+        VARIANT one = LongArg(1);
+        DISPID named = DISPID_PROPERTYPUT;
+        DISPPARAMS put = {&one, &named, 1, 1};
+        CHECK(dispatch->Invoke(IdOf(dispatch.p, L"AutoReboot"), IID_NULL, LOCALE_USER_DEFAULT,
+                               DISPATCH_PROPERTYPUT, &put, nullptr, nullptr, nullptr) == S_OK);
+        CHECK(crawler->get_AutoReboot(&value) == S_OK);
+        CHECK(value == 1);
+        crawler->put_AutoReboot(0);
+    }
+
     SUBCASE("an aggregating creator is refused") {
         TestSink* outer = new TestSink();
         Ref<IUnknown> inner;

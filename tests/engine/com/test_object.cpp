@@ -28,6 +28,10 @@ struct ObjectContext {
     bool pointIsEvents = false;
     HRESULT wrongPoint = S_OK;
     HRESULT wrongRiid = S_OK;
+    HRESULT nullSwitch = S_OK;
+    HRESULT nullText = S_OK;
+    HRESULT nullMask = S_OK;
+    HRESULT nullCount = S_OK;
 };
 
 // Runs in the multithreaded apartment, where the object lives and every
@@ -124,6 +128,11 @@ void InspectObject(void* parameter) {
     DISPPARAMS none = {nullptr, nullptr, 0, 0};
     c->wrongRiid = crawler->Invoke(3, IID_IDispatch, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET,
                                    &none, nullptr, nullptr, nullptr);
+    crawler->put_UseFile(0);
+    c->nullSwitch = crawler->get_AutoFix(nullptr);
+    c->nullText = crawler->get_BackupDirectory(nullptr);
+    c->nullMask = crawler->get_SkipScanDrives(nullptr);
+    c->nullCount = crawler->get_Count(nullptr);
     if (a)
         a->Release();
     if (b)
@@ -164,4 +173,10 @@ TEST_CASE("the engine object and its class object in the multithreaded apartment
     CHECK(c.pointIsEvents);
     CHECK(c.wrongPoint == CONNECT_E_NOCONNECTION);
     CHECK(c.wrongRiid == DISP_E_UNKNOWNINTERFACE);
+
+    // A getter given no place for its result refuses the call.
+    CHECK(c.nullSwitch == E_FAIL);
+    CHECK(c.nullText == E_FAIL);
+    CHECK(c.nullMask == E_FAIL);
+    CHECK(c.nullCount == E_FAIL);
 }
