@@ -1,0 +1,39 @@
+#include "engine/scan/KeyReads.h"
+#include <locale>
+#include "engine/registry/RegValue.h"
+
+RegKey OpenChildOrEmpty(const RegKey& parent, const tstring& name) {
+    try {
+        return RegKey::OpenChild(parent, name);
+    } catch (const ErrorBase&) {
+        return RegKey();
+    }
+}
+
+tstring ValueTextOrEmpty(const RegKey& key, const tstring& name) {
+    if (key.IsEmpty())
+        return tstring();
+    try {
+        RegValue value(key, name);
+        return value.DataText();
+    } catch (const ErrorBase&) {
+        return tstring();
+    }
+}
+
+bool KeyPathExists(const tstring& path) {
+    try {
+        RegKey::OpenPath(path);
+        return true;
+    } catch (const ErrorBase& e) {
+        if (IsMissingKey(e))
+            return false;
+        throw;
+    }
+}
+
+tstring UpperCased(const tstring& text) {
+    tstring upper = text;
+    upper.MakeUpper(std::locale());
+    return upper;
+}

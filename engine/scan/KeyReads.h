@@ -1,0 +1,26 @@
+#pragma once
+#include "common/errors/ErrorBase.h"
+#include "common/tstring/tstring.h"
+#include "engine/registry/RegKey.h"
+
+// Small registry reads shared by the COM checkers, where a key or value that
+// cannot be read counts as absent rather than as a failure.
+
+// The HRESULT of a key that does not exist.
+constexpr int32_t MissingKeyCode = int32_t(0x80070002);
+
+inline bool IsMissingKey(const ErrorBase& e) { return e.Code() == MissingKeyCode; }
+
+// The child key, or an empty key object when it cannot be opened for any reason.
+RegKey OpenChildOrEmpty(const RegKey& parent, const tstring& name);
+
+// The text of a value (the default value for the empty name); empty when the
+// value is absent or cannot be read.
+tstring ValueTextOrEmpty(const RegKey& key, const tstring& name = tstring());
+
+// True when the key "ROOT\path" exists; false only for a missing key, other
+// failures are raised.
+bool KeyPathExists(const tstring& path);
+
+// An upper-cased copy, as verdict caches key CLSIDs and library ids.
+tstring UpperCased(const tstring& text);

@@ -1,0 +1,110 @@
+#include "engine/scan/ProgIdChecker.h"
+#include "engine/fix/CheckResultCode.h"
+#include "engine/registry/CacheTable.h"
+#include "engine/registry/RegValue.h"
+#include "engine/scan/KeyReads.h"
+
+namespace {
+
+const int32_t kClassMissing = MakeErrorID(ProblemProgId, ReasonClsidNotFound);
+const int32_t kClassBroken = MakeErrorID(ProblemProgId, ReasonInvalidClsid);
+
+}  // namespace
+
+void ProgIdChecker::Begin(ScanRule&) {
+    CacheTable& table = CacheTable::Instance();
+    clsidCache_ = table.Find(CacheTable::InvalidClsidCache, true);
+    progIdCache_ = table.GetOrCreate(CacheTable::ProgIdCache);
+    suspiciousProgIdCache_ = table.Find(CacheTable::SuspiciousProgIdCache, true);
+    invalidProgIdCache_ = table.GetOrCreate(CacheTable::InvalidProgIdCache);
+}
+
+void ProgIdChecker::End(ScanRule&) {
+    if (progIdCache_)
+        progIdCache_->SetReady(true);
+    if (invalidProgIdCache_)
+        invalidProgIdCache_->SetReady(true);
+}
+
+bool ProgIdChecker::Test(const tstring&, RegValue& value, CheckResult& result) {
+    result.ErrorID = 0;
+    // Without the class verdicts (a stopped scan) nothing can be judged.
+    if (!clsidCache_ || !clsidCache_->IsReady())
+        return true;
+    return CheckProgId(value.Key().Ancestor(0), result, 0);
+}
+
+bool ProgIdChecker::CheckProgId(const RegKey& progId, CheckResult& result, int depth) {
+    result.ErrorID = 0;
+    if (depth > MaxCurVerDepth)
+        return true;
+    tstring name = progId.Name();
+    if (invalidProgIdCache_ && invalidProgIdCache_->Contains(name))
+        return true;
+    RegKey clsid = OpenChildOrEmpty(progId, L"CLSID");
+    if (!clsid.IsEmpty())
+        return CheckClass(progId, clsid, result, depth);
+    RegKey curVer = OpenChildOrEmpty(progId, L"CurVer");
+    if (!curVer.IsEmpty())
+        return CheckCurVer(progId, curVer, result, depth);
+    return true;
+}
+
+bool ProgIdChecker::CheckClass(const RegKey& progId, const RegKey& clsid, CheckResult& result, int depth) {
+    tstring name = progId.Name();
+    tstring text = UpperCased(ValueTextOrEmpty(clsid));
+    std::optional<bool> verdict = clsidCache_ ? clsidCache_->Lookup(text) : std::nullopt;
+    if (verdict.value_or(false)) {
+        if (progIdCache_)
+            progIdCache_->Set(name, true);
+        return true;
+    }
+    result.Item = name;
+    result.Reason = text;
+    result.KeyPath = progId.FullPath();
+    result.ValueName.clear();
+    result.ErrorID = verdict ? kClassBroken : kClassMissing;
+    MarkInvalid(name, depth);
+    return false;
+}
+
+bool ProgIdChecker::CheckCurVer(const RegKey& progId, const RegKey& curVer, CheckResult& result, int depth) {
+    tstring text = ValueTextOrEmpty(curVer);
+    if (text.empty())
+        return true;
+    RegKey target;
+    bool missing = false;
+    try {
+        target = RegKey::OpenChild(progId.Ancestor(0), text);
+    } catch (const ErrorBase& e) {
+        missing = IsMissingKey(e);
+    }
+    if (!target.IsEmpty()) {
+        if (CheckProgId(target, result, depth + 1))
+            return true;
+        // The broken link is reported at the ProgID the walk visited, with
+        // the code and reason of the level that broke.
+        result.Item = progId.Name();
+        result.KeyPath = progId.FullPath();
+        MarkInvalid(progId.Name(), depth);
+        return false;
+    }
+    if (!missing)
+        return true;
+    // The current version names a ProgID that is not registered: the ProgID
+    // resolves to no class at all, exactly like one whose class key is gone.
+    result.ErrorID = kClassMissing;
+    result.Item = progId.Name();
+    result.Reason = text;
+    result.KeyPath = progId.FullPath();
+    result.ValueName.clear();
+    MarkInvalid(progId.Name(), depth);
+    return false;
+}
+
+void ProgIdChecker::MarkInvalid(const tstring& name, int depth) {
+    // Only the ProgID the walk visited is marked; one reached through another's
+    // CurVer is judged (and marked) on its own visit.
+    if (depth == 0 && invalidProgIdCache_)
+        invalidProgIdCache_->Set(name, true);
+}

@@ -1,0 +1,35 @@
+#pragma once
+#include "engine/registry/NamedCache.h"
+#include "engine/registry/RegKey.h"
+#include "engine/scan/EntryTest.h"
+
+// Judges the programmatic identifiers of HKCR: the walk visits the "CLSID" and
+// "CurVer" subkeys of each ProgID, and the ProgID above them is sound when the
+// class it names resolved in the class checker of the same group (read from
+// "Invalid_CLSID_Cache"). A ProgID without a CLSID subkey is judged through its
+// current-version ProgID. Produces "ProgID_Cache" (sound ProgIDs) and
+// "Invalid_ProgID_Cache" (ProgIDs found broken), keyed by the names as the
+// registry gives them.
+class ProgIdChecker : public EntryTest {
+public:
+    // A CurVer chain is followed over at most this many links.
+    static constexpr int MaxCurVerDepth = 3;
+
+    // Waits until the class checker's walk has ended (or a stop released it).
+    void Begin(ScanRule& rule) override;
+    void End(ScanRule& rule) override;
+    // value: a value of a ProgID's CLSID or CurVer subkey.
+    bool Test(const tstring& text, RegValue& value, CheckResult& result) override;
+    // depth: the number of CurVer links already followed.
+    virtual bool CheckProgId(const RegKey& progId, CheckResult& result, int depth);
+
+private:
+    bool CheckClass(const RegKey& progId, const RegKey& clsid, CheckResult& result, int depth);
+    bool CheckCurVer(const RegKey& progId, const RegKey& curVer, CheckResult& result, int depth);
+    void MarkInvalid(const tstring& name, int depth);
+
+    NamedCache* clsidCache_ = nullptr;
+    NamedCache* progIdCache_ = nullptr;
+    NamedCache* suspiciousProgIdCache_ = nullptr;
+    NamedCache* invalidProgIdCache_ = nullptr;
+};
