@@ -174,6 +174,11 @@ void Archive::CloseIfOpen() {
         Close();
 }
 
+void Archive::Discard() {
+    if (file_.IsValid())
+        Forget();
+}
+
 void Archive::Close() {
     if (!file_.IsValid())
         return;

@@ -42,6 +42,9 @@ public:
     // and throws.
     void Close();
     void CloseIfOpen();
+    // Closes without writing anything back: the file keeps its last written
+    // content (for a writer whose in-memory copy is no longer trusted).
+    void Discard();
 
     bool IsOpen() const { return file_.IsValid(); }
     const tstring& Path() const { return path_; }
