@@ -123,6 +123,19 @@ LONG WriteRawValue(HKEY key, const tstring& name, DWORD type, const SharedBuffer
     return RegSetValueExW(key, name.c_str(), 0, type, data.Data(), data.Size());
 }
 
+int32_t SavedTypeOf(LONG status, DWORD type, int32_t& saved) {
+    if (status == ERROR_FILE_NOT_FOUND) {
+        saved = AbsentValueType;
+        return 0;
+    }
+    if (status != ERROR_SUCCESS)
+        return Win32Code(status);
+    if (int32_t(type) == AbsentValueType)
+        return Win32Code(ERROR_UNSUPPORTED_TYPE);
+    saved = int32_t(type);
+    return 0;
+}
+
 tstring Win32ValueName(const tstring& name) {
     return name.CompareNoCase(L"(Default)") == 0 ? tstring() : name;
 }

@@ -90,8 +90,13 @@ bool ReadCount(Archive& archive, uint32_t minimumEach, uint32_t& count);
 // ERROR_FILE_NOT_FOUND when it does not exist.
 LONG ReadRawValue(HKEY key, const tstring& name, DWORD& type, SharedBuffer& data);
 LONG WriteRawValue(HKEY key, const tstring& name, DWORD type, const SharedBuffer& data);
-// Undo data marks a value that did not exist with this type.
+// Undo data marks a value that did not exist with this type. A value that
+// really has the type 0xFFFFFFFF would read back as absent, so saving it
+// fails (ERROR_UNSUPPORTED_TYPE) and its fix is not applied.
 const int32_t AbsentValueType = -1;
+// The int32 that undo data stores for a value read with that status and
+// type; a failure code when it cannot be stored faithfully.
+int32_t SavedTypeOf(LONG status, DWORD type, int32_t& saved);
 // "(Default)" in any case names the unnamed value, as elsewhere in the engine.
 tstring Win32ValueName(const tstring& name);
 // HRESULT of a Win32 status (0 stays 0).

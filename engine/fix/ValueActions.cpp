@@ -40,10 +40,12 @@ int32_t DeleteValueAction::SaveValue(Archive& archive) const {
     DWORD type = REG_NONE;
     SharedBuffer data;
     LONG status = ReadRawValue(key.Handle(), Win32ValueName(valueName_), type, data);
-    if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
-        return Win32Code(status);
+    int32_t saved = 0;
+    int32_t result = SavedTypeOf(status, type, saved);
+    if (result != 0)
+        return result;
     archive.WriteBlock(status == ERROR_SUCCESS ? data : SharedBuffer());
-    archive.WriteInt(status == ERROR_SUCCESS ? int32_t(type) : AbsentValueType);
+    archive.WriteInt(saved);
     return 0;
 }
 

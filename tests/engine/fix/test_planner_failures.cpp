@@ -195,3 +195,24 @@ TEST_CASE("set value: undo of a value the fix created removes it") {
     CHECK(action.Restore(undo) == 0);
     CHECK_FALSE(HasValue(tree.Relative(), L"New"));
 }
+
+TEST_CASE("value delete: a type that undo data cannot tell from absence is not deleted") {
+    FixTestKey tree(L"oddtype");
+    const BYTE bytes[] = {1, 2, 3};
+    SetRaw(tree.Handle(), L"Odd", 0xFFFFFFFF, bytes, 3);
+    SetRaw(tree.Handle(), L"Fine", 0x7FFFFFFF, bytes, 3);
+    FixEntry entry;
+    entry.Push(std::unique_ptr<FixAction>(new DeleteValueAction(tree.Path(), L"Odd")));
+    Archive undo;
+    CHECK(entry.SaveUndoData(undo) == FoldWin32(ERROR_UNSUPPORTED_TYPE));
+    CHECK(entry.Apply([] { return int32_t(0); }) == int32_t(E_UNEXPECTED));
+    CHECK(HasValue(tree.Relative(), L"Odd"));
+
+    DeleteValueAction fine(tree.Path(), L"Fine");
+    REQUIRE(fine.SaveUndo(undo) == 0);
+    REQUIRE(fine.Apply() == 0);
+    CHECK_FALSE(HasValue(tree.Relative(), L"Fine"));
+    undo.Seek(0, 0);
+    CHECK(fine.Restore(undo) == 0);
+    CHECK(ValueType(tree.Relative(), L"Fine") == 0x7FFFFFFF);
+}

@@ -70,15 +70,27 @@ inline bool HasKey(const tstring& relative) {
     return true;
 }
 
+// 0 when the value does not exist; any type, also those outside RRF_RT_ANY.
+inline DWORD ValueTypeOrZero(const tstring& relative, const wchar_t* name, bool& exists) {
+    HKEY key = nullptr;
+    DWORD type = 0;
+    exists = false;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, relative.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return 0;
+    exists = RegQueryValueExW(key, name, nullptr, &type, nullptr, nullptr) == ERROR_SUCCESS;
+    RegCloseKey(key);
+    return type;
+}
+
 inline bool HasValue(const tstring& relative, const wchar_t* name) {
-    return RegGetValueW(HKEY_CURRENT_USER, relative.c_str(), name, RRF_RT_ANY, nullptr, nullptr, nullptr) ==
-           ERROR_SUCCESS;
+    bool exists = false;
+    ValueTypeOrZero(relative, name, exists);
+    return exists;
 }
 
 inline DWORD ValueType(const tstring& relative, const wchar_t* name) {
-    DWORD type = 0;
-    RegGetValueW(HKEY_CURRENT_USER, relative.c_str(), name, RRF_RT_ANY | RRF_NOEXPAND, &type, nullptr, nullptr);
-    return type;
+    bool exists = false;
+    return ValueTypeOrZero(relative, name, exists);
 }
 
 inline tstring ValueText(const tstring& relative, const wchar_t* name) {
