@@ -1,0 +1,141 @@
+#include "engine/scan/Categories.h"
+#include "common/system/PlatformInfo.h"
+
+namespace {
+
+// Every backslash below is a character of the pattern.
+
+ScanRule Rooted(ScanGroup* group, const tstring& root, const wchar_t* keyTail, const wchar_t* valuePattern) {
+    return ScanRule(group, L"#" + root + keyTail, valuePattern);
+}
+
+bool NtPlatform() {
+    // Asked once: the answer cannot change while the process runs.
+    static const bool nt = [] {
+        try {
+            return IsNtPlatform();
+        } catch (...) {
+            // Every system this engine runs on is of the NT family.
+            return true;
+        }
+    }();
+    return nt;
+}
+
+}  // namespace
+
+ScanRule ServicesRule(ScanGroup* group) {
+    return ScanRule(group, L"#HKLM#SYSTEM#CurrentControlSet#Services@{.*}", L"#@MAGIC_PATTERN");
+}
+
+ScanRule ClsidRule(ScanGroup* group) {
+    return ScanRule(group, L"#HKCR#CLSID@\\{{.*}\\}", L"#@MAGIC_PATTERN");
+}
+
+ScanRule ProgIdRule(ScanGroup* group) {
+    return ScanRule(group, L"#HKCR@^{!(CLSID)!(Typelib)!(Interface)(\\a+(\\.\\a+)*)}@^{(CLSID)|(CurVer)}",
+                    L"#@{.*}");
+}
+
+ScanRule TypeLibRule(ScanGroup* group) {
+    return ScanRule(group, L"#HKCR#TypeLib@\\{{.*}\\}@{\\d+(\\.\\d+)*}@{\\d+}#win32", L"#@{.*}");
+}
+
+ScanRule InterfaceRule(ScanGroup* group) {
+    return ScanRule(group, L"#HKCR#Interface@{\\{\\a+(-\\a+)+\\}}", L"#@MAGIC_PATTERN");
+}
+
+ScanRule BrowserExtensionRule(ScanGroup* group, const tstring& root) {
+    return Rooted(group, root, L"#SOFTWARE#Microsoft#Internet Explorer#Extensions@\\{{.*}\\}", L"#@MAGIC_PATTERN");
+}
+
+ScanRule BrowserMenuExtensionRule(ScanGroup* group, const tstring& root) {
+    return Rooted(group, root, L"#SOFTWARE#Microsoft#Internet Explorer#MenuExt@{.*}", L"#(Default)@{.*}");
+}
+
+ScanRule ContextMenuHandlerRule(ScanGroup* group) {
+    return ScanRule(group, L"#HKCR@^!\\.({[a-zA-Z]+(\\.\\a+)*}|\\*)#shellex#ContextMenuHandlers@{.*}",
+                    L"#@MAGIC_PATTERN");
+}
+
+ScanRule BrowserToolbarRule(ScanGroup* group, const tstring& root) {
+    return Rooted(group, root, L"#SOFTWARE#Microsoft#Internet Explorer#Toolbar", L"@{.+}@{.*}");
+}
+
+ScanRule BrowserBarRule(ScanGroup* group, const tstring& root) {
+    return Rooted(group, root, L"#SOFTWARE#Microsoft#Internet Explorer#Explorer Bars@\\{{.*}\\}",
+                  L"#@MAGIC_PATTERN");
+}
+
+ScanRule BrowserHelperObjectRule(ScanGroup* group) {
+    return ScanRule(group,
+                    L"#HKLM#SOFTWARE#Microsoft#Windows#CurrentVersion#Explorer#Browser Helper Objects@\\{{.*}\\}",
+                    L"#@MAGIC_PATTERN");
+}
+
+ScanRule ShellExecuteHookRule(ScanGroup* group) {
+    return ScanRule(group, L"#HKLM#SOFTWARE#Microsoft#Windows#CurrentVersion#Explorer#ShellExecuteHooks",
+                    L"@{.*}@{.*}");
+}
+
+ScanRule HelpFileRule(ScanGroup* group) {
+    return ScanRule(group, L"#HKLM#SOFTWARE#Microsoft#Windows@^{(Help)|(HTML Help)}", L"@{.*}@{.*}");
+}
+
+ScanRule FontRule(ScanGroup* group) {
+    const wchar_t* key = NtPlatform() ? L"#HKLM#SOFTWARE#Microsoft#Windows NT#CurrentVersion#Fonts"
+                                      : L"#HKLM#SOFTWARE#Microsoft#Windows#CurrentVersion#Fonts";
+    return ScanRule(group, key, L"@{.+}@{.*}");
+}
+
+ScanRule SharedToolRule(ScanGroup* group) {
+    return ScanRule(group, L"#HKLM#SOFTWARE#Microsoft#Shared Tools@{.*}", L"#Path@{.*}");
+}
+
+ScanRule SharedDllRule(ScanGroup* group) {
+    return ScanRule(group, L"#HKLM#SOFTWARE#Microsoft#Windows#CurrentVersion#SharedDlls", L"@{.*}\\b*$@{.*}");
+}
+
+ScanRule ControlPanelAppletRule(ScanGroup* group, const tstring& root) {
+    return Rooted(group, root, L"#SOFTWARE#Microsoft#Windows#CurrentVersion#Control Panel#Cpls", L"@{.*}@{.*}");
+}
+
+ScanRule UninstallRule(ScanGroup* group) {
+    return ScanRule(group, L"#HKLM#SOFTWARE#Microsoft#Windows#CurrentVersion#Uninstall@{.*}", L"#@MAGIC_PATTERN");
+}
+
+ScanRule ReinstallRule(ScanGroup* group) {
+    return ScanRule(group, L"#HKLM#SOFTWARE#Microsoft#Windows#CurrentVersion#Reinstall@{.*}",
+                    L"#ReinstallString@{.*}");
+}
+
+ScanRule OfficeAddinRule(ScanGroup* group, const tstring& root) {
+    return Rooted(group, root,
+                  L"#SOFTWARE#Microsoft#Office@^{(Outlook)|(Excel)|(Word)|(Access)|(PowerPoint)}#Addins@{.*}",
+                  L"#@MAGIC_PATTERN");
+}
+
+ScanRule AppPathRule(ScanGroup* group) {
+    return ScanRule(group, L"#HKLM#SOFTWARE#Microsoft#Windows#CurrentVersion#App Paths@{.*}", L"#(Default)@{.*}");
+}
+
+ScanRule OpenSaveMruRule(ScanGroup* group) {
+    return ScanRule(group, L"#HKCU#SOFTWARE#Microsoft#Windows#CurrentVersion#Explorer#ComDlg32#OpenSaveMRU@{.*}",
+                    L"@^!(MRUList){.*}@{.*}");
+}
+
+ScanRule ShellOpenCommandRule(ScanGroup* group) {
+    return ScanRule(group, L"#HKCR@^{!(CLSID)!(Typelib)!(Interface)(.+)}#shell@{.*}#command", L"#@{.*}");
+}
+
+ScanRule MimeContentTypeRule(ScanGroup* group) {
+    return ScanRule(group, L"#HKCR#MIME#Database#Content Type@{.*}", L"#@MAGIC_PATTERN");
+}
+
+ScanRule DefaultIconRule(ScanGroup* group) {
+    return ScanRule(group, L"#HKCR@^{!(CLSID)!(Typelib)!(Interface)(.+)}#DefaultIcon", L"#@{.*}");
+}
+
+ScanRule FileExtensionRule(ScanGroup* group) {
+    return ScanRule(group, L"#HKCR@^{\\..*}", L"#@{.*}");
+}
