@@ -1,0 +1,48 @@
+#include "engine/scan/ModuleFileTest.h"
+#include "engine/fix/CheckResultCode.h"
+#include "engine/registry/RegValue.h"
+#include "engine/scan/FilePathTest.h"
+#include "engine/scan/PathChecks.h"
+
+namespace {
+
+// "-101", "3", "" (a trailing comma): what may follow the module.
+bool IsIconIndex(const tstring& text) {
+    tstring index = TrimBlanks(text);
+    size_t at = (!index.empty() && (index[0] == L'-' || index[0] == L'+')) ? 1 : 0;
+    if (at == 1 && index.size() == 1) return false;
+    for (; at < index.size(); ++at)
+        if (index[at] < L'0' || index[at] > L'9') return false;
+    return true;
+}
+
+}  // namespace
+
+bool ProgramFileTest::Test(const tstring& text, RegValue& value, CheckResult& result) {
+    if (FindProgramFile(text, result)) return true;
+    FillFinding(result, MakeErrorID(ProblemAppPath, ReasonFileNotFound), value.Key().Name(), text, value);
+    return false;
+}
+
+bool ModulePathTest::Test(const tstring& text, RegValue& value, CheckResult& result) {
+    if (FindModuleFile(text, result, true)) return true;
+    FillFinding(result, MakeErrorID(ProblemControlPanelApplet, ReasonFileNotFound), value.Name(), text, value);
+    return false;
+}
+
+tstring ModuleFileTest::ModulePart(const tstring& data) {
+    size_t comma = data.rfind(L',');
+    // A comma inside a folder or file name is no index separator.
+    if (comma == tstring::npos || !IsIconIndex(data.substr(comma + 1))) return data;
+    return data.substr(0, comma);
+}
+
+bool ModuleFileTest::Test(const tstring& text, RegValue& value, CheckResult& result) {
+    result.ErrorID = 0;
+    tstring module = TrimBlanks(ModulePart(text));
+    if (!module.empty() && FindModuleFile(module, result, relativeAllowed_)) return true;
+    tstring parent = value.Key().AncestorCount() > 0 ? value.Key().Ancestor(0).Name() : value.Key().Name();
+    FillFinding(result, MakeErrorID(ProblemDefaultIcon, ReasonFileNotFound), parent, text, value);
+    result.ValueName.clear();
+    return false;
+}
