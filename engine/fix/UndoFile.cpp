@@ -251,8 +251,12 @@ void UndoFile::WriteBackEntry(FixEntry& entry) {
         Fail(E_FAIL, _T("The fix entry does not match the entry it rewrites"));
     PutBytes(nextEntry_, bytes);
     nextEntry_ = entryEnds_[index] + 4;
-    undone_[index] = entry.Undone();
-    activeCount_ = int32_t(std::count(undone_.begin(), undone_.end(), false));
+    // Counted by change, so entries that could not be read (a reading that
+    // stopped at a damaged entry) stay counted as they were.
+    bool undone = entry.Undone();
+    if (undone != undone_[index])
+        activeCount_ = std::max(0, activeCount_ + (undone ? -1 : 1));
+    undone_[index] = undone;
     PutInt(ActiveCountAt, activeCount_);
     ++writeBackIndex_;
     StoreCrc();
@@ -285,7 +289,17 @@ void UndoFile::Persist() {
 }
 
 void UndoFile::Reopen(uint32_t expectedSize, uint32_t expectedCrc) {
-    archive_.Open(path_, Archive::ModeReadWrite);
+    // Another process's catalogue may be reading the file for a moment.
+    for (int attempt = 0;; ++attempt) {
+        try {
+            archive_.Open(path_, Archive::ModeReadWrite);
+            break;
+        } catch (const ErrorBase& e) {
+            if (attempt == 9 || e.Code() != int32_t(HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION)))
+                throw;
+            Sleep(20);
+        }
+    }
     bool same = archive_.Size() == expectedSize && expectedSize >= HeaderSize &&
                 uint32_t(GetInt(MagicAt)) == Magic && uint32_t(GetInt(CrcAt)) == expectedCrc &&
                 archive_.Checksum(VersionAt, expectedSize - VersionAt) == expectedCrc;
@@ -406,6 +420,7 @@ void UndoFile::ReadEntries(UndoEntryList& entries, bool keepPosition) {
         dataPositions_.push_back(dataStart_ + uint32_t(offset));
         entries.push_back(std::move(entry));
     }
+    // A complete reading recounts the active entries from their marks.
     activeCount_ = int32_t(std::count(undone_.begin(), undone_.end(), false));
     nextEntry_ = keepPosition ? HeaderSize : HeaderSize + area.Position();
 }

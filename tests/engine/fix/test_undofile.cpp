@@ -529,3 +529,31 @@ TEST_CASE("UndoFile: a file in use by a writing session is not judged") {
     CHECK(CheckUndoFile(path, fixes) == UndoFileListable);
     CHECK(fixes == 1);
 }
+
+TEST_CASE("UndoFile: writing back after a reading stopped at a damaged entry keeps the unread ones counted") {
+    TempFolder folder(L"partial");
+    TestKey key(L"partial");
+    tstring path = folder / L"partial.dat";
+    WriteValueFile(path, key, 3);
+    std::vector<BYTE> bytes = ReadWholeFile(path);
+    // The third entry's value name "v2" gets an odd byte count.
+    const BYTE pattern[] = {4, 0, 0, 0, 'v', 0, '2', 0};
+    auto at = std::search(bytes.begin(), bytes.end(), std::begin(pattern), std::end(pattern));
+    REQUIRE(at != bytes.end());
+    *at = 5;
+    Reseal(bytes);
+    WriteWholeFile(path, bytes);
+
+    UndoFile file;
+    file.Open(path);
+    UndoEntryList entries;
+    CHECK_THROWS_AS(file.ReadEntries(entries, true), ErrorBase);
+    REQUIRE(entries.size() == 2);
+    CHECK(file.UndoEntry(entries, 0) == 0);
+    for (auto& entry : entries)
+        file.WriteEntry(*entry);
+    file.Close();
+    int32_t fixes = 0;
+    CHECK(CheckUndoFile(path, fixes) == UndoFileListable);
+    CHECK(fixes == 2);
+}
