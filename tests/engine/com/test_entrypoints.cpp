@@ -28,6 +28,7 @@ TEST_CASE("the exported entry points: class objects and the unload answer") {
         REQUIRE(bool(canUnloadNow));
         CHECK(bool(GetProcAddress(dll.module, "DllRegisterServer")));
         CHECK(bool(GetProcAddress(dll.module, "DllUnregisterServer")));
+        CHECK(bool(GetProcAddress(dll.module, "DllMain")));
 
         CHECK(canUnloadNow() == S_OK);
 
