@@ -1,5 +1,6 @@
 #include "engine/fix/KeyTreeRecord.h"
 #include <sddl.h>
+#include <cstring>
 #include "common/archive/Archive.h"
 #include "engine/fix/FixAction.h"
 
@@ -37,6 +38,9 @@ LONG CreateForRestore(HKEY parent, const tstring& name, KeyHolder& child) {
         KEY_READ | KEY_WRITE | WRITE_DAC | WRITE_OWNER,
         KEY_READ | KEY_WRITE | WRITE_DAC,
         KEY_READ | KEY_WRITE,
+        // A key that survived and may not be changed: what it already holds
+        // may well be what is to be restored.
+        KEY_READ,
     };
     // An empty level would open the parent itself, a backslash another key, a NUL
     // cut the name short: all three would write into the wrong key.
@@ -50,6 +54,17 @@ LONG CreateForRestore(HKEY parent, const tstring& name, KeyHolder& child) {
             break;
     }
     return status;
+}
+
+// Only what differs is written back: a restore over a key that a failed fix
+// never reached must not fail on a key it may not change.
+bool HoldsValue(HKEY key, const KeyTreeRecord::Value& value) {
+    DWORD type = REG_NONE;
+    SharedBuffer data;
+    if (ReadRawValue(key, value.name, type, data) != ERROR_SUCCESS || type != value.type ||
+        data.Size() != value.data.Size())
+        return false;
+    return data.Size() == 0 || memcmp(data.Data(), value.data.Data(), data.Size()) == 0;
 }
 
 }  // namespace
@@ -208,9 +223,11 @@ LONG KeyTreeRecord::ApplyTo(HKEY key) const {
     for (const Value& value : values) {
         if (value.name.find(L'\0') != tstring::npos)
             keep(ERROR_INVALID_NAME);
-        else
+        else if (!HoldsValue(key, value))
             keep(WriteRawValue(key, value.name, value.type, value.data));
     }
-    keep(WriteKeySecurity(key, security));
+    tstring current;
+    if (ReadKeySecurity(key, current) != ERROR_SUCCESS || current != security)
+        keep(WriteKeySecurity(key, security));
     return result;
 }

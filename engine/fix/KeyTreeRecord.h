@@ -39,7 +39,8 @@ public:
     bool Parse(Archive& archive, bool withContents);
     // Creates the subkeys and writes the values below the handle, then sets
     // the security last, so that a descriptor that shuts the caller out does
-    // not stop the filling. Every item is tried; the first failure is the
+    // not stop the filling. Values and descriptors that already match are
+    // left as they are. Every item is tried; the first failure is the
     // result.
     LONG ApplyTo(HKEY key) const;
 

@@ -228,6 +228,7 @@ TEST_CASE("planner: names with NUL characters through the native functions") {
         REQUIRE(NativeRegistry::ReadValue(tree.Path(), L"a(null)b", type, read) == 0);
         CHECK(type == REG_SZ);
         CHECK(read.Size() == 18);
+        CHECK(NativeRegistry::DeleteValue(tree.Path(), L"a(null)b") == 0);
     }
     SUBCASE("key") {
         auto subkeys = [&tree] {
@@ -246,7 +247,7 @@ TEST_CASE("planner: names with NUL characters through the native functions") {
             CHECK(HasKey(tree.Relative(L"k")));
         }, 1);
         CHECK(subkeys() == 2);
-        CHECK(NativeRegistry::DeleteKey(marked + L"\\inner") == 0);
+        CHECK(NativeRegistry::DeleteKey(marked) == 0);
     }
 }
 

@@ -216,3 +216,63 @@ TEST_CASE("value delete: a type that undo data cannot tell from absence is not d
     CHECK(fine.Restore(undo) == 0);
     CHECK(ValueType(tree.Relative(), L"Fine") == 0x7FFFFFFF);
 }
+
+TEST_CASE("fix with real keys: keys that may only be read") {
+    FixTestKey tree(L"readonly");
+    const wchar_t readOnly[] = L"D:P(A;;KR;;;WD)";
+    const wchar_t open[] = L"D:P(A;OICI;KA;;;WD)";
+
+    SUBCASE("its undo data is read with read access; the delete is refused") {
+        PlantSmallTree(tree.Handle(), L"RO");
+        REQUIRE(SetKeyDacl(tree.Relative(L"RO"), readOnly));
+        FixEntry entry;
+        entry.Push(std::unique_ptr<FixAction>(new DeleteKeyAction(tree.Path(L"RO"), 0)));
+        Archive undo;
+        CHECK(entry.SaveUndoData(undo) == 0);
+        CHECK(undo.Size() > 0);
+        CHECK(entry.Apply([] { return int32_t(0); }) == FoldWin32(ERROR_ACCESS_DENIED));
+        CHECK(HasValue(tree.Relative(L"RO"), L"Value"));
+        SetKeyDacl(tree.Relative(L"RO"), open);
+    }
+    SUBCASE("a tree deleted halfway comes back whole") {
+        HKEY parent = MakeKey(tree.Handle(), L"P");
+        SetText(parent, L"Top", L"top");
+        RegCloseKey(parent);
+        PlantSmallTree(tree.Handle(), L"P\\A");
+        PlantSmallTree(tree.Handle(), L"P\\B");
+        PlantSmallTree(tree.Handle(), L"P\\C");
+        tstring daclB = KeySddl(tree.Relative(L"P\\B"));
+        std::string before = RegExport(tree.Relative());
+        FixEntry entry;
+        entry.Push(std::unique_ptr<FixAction>(new DeleteKeyAction(tree.Path(L"P"), 0)));
+        Archive undo;
+        REQUIRE(entry.SaveUndoData(undo) == 0);
+        // B shuts everyone out once its undo data is taken: the delete stops
+        // there, after A is gone.
+        tstring b = tree.Relative(L"P\\B");
+        CHECK(entry.Apply([&b] { return SetKeyDacl(b, L"D:P") ? int32_t(0) : int32_t(E_FAIL); }) ==
+              FoldWin32(ERROR_ACCESS_DENIED));
+        CHECK_FALSE(HasKey(tree.Relative(L"P\\A")));
+        CHECK(HasKey(tree.Relative(L"P\\C")));
+
+        undo.Seek(0, 0);
+        CHECK(entry.Undo(undo) == FoldWin32(ERROR_ACCESS_DENIED));
+        CHECK_FALSE(entry.Undone());
+        CHECK(ValueText(tree.Relative(L"P\\A"), L"Value") == L"data");
+        CHECK(HasKey(tree.Relative(L"P\\A\\Child")));
+
+        // Set free again, B gets its own descriptor back from the same data.
+        HKEY owner = nullptr;
+        REQUIRE(RegOpenKeyExW(HKEY_CURRENT_USER, b.c_str(), 0, WRITE_DAC, &owner) == 0);
+        PSECURITY_DESCRIPTOR open = nullptr;
+        ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;OICI;KA;;;WD)", SDDL_REVISION_1, &open, nullptr);
+        RegSetKeySecurity(owner, DACL_SECURITY_INFORMATION, open);
+        LocalFree(open);
+        RegCloseKey(owner);
+        undo.Seek(0, 0);
+        CHECK(entry.Undo(undo) == 0);
+        CHECK(entry.Undone());
+        CHECK(RegExport(tree.Relative()) == before);
+        CHECK(KeySddl(b) == daclB);
+    }
+}
