@@ -80,6 +80,9 @@ UndoCatalogue::UndoCatalogue(const tstring& folder, const UndoClock& clock) : fo
 
 std::vector<UndoFileInfo> UndoCatalogue::List() const {
     std::vector<UndoFileInfo> list;
+    // Without a folder the search would run in the current directory.
+    if (folder_.empty())
+        return list;
     WIN32_FIND_DATAW found;
     FindHandleHolder search(FindFirstFileW((folder_ + L"*.dat").c_str(), &found));
     if (!search.IsValid())
@@ -135,6 +138,8 @@ tstring UndoCatalogue::FormatFileName(const SYSTEMTIME& t, DWORD processId) {
 }
 
 tstring UndoCatalogue::NewFileName() const {
+    if (folder_.empty())
+        throw ErrorBase(E_FAIL, L"No undo folder");
     Purge();
     tstring name = FormatFileName(ToLocalTime(clock_.Now()), GetCurrentProcessId());
     tstring path = folder_ + name;

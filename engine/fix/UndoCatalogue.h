@@ -41,7 +41,7 @@ public:
     // The usable files, oldest first. A file with nothing left to undo is
     // deleted; one that cannot be trusted or read now is kept, left out and
     // written to the program log. E_INVALIDARG when a time cannot be
-    // converted.
+    // converted. Nothing without a folder.
     std::vector<UndoFileInfo> List() const;
 
     // Deletes files of earlier months beyond the 30 newest.
@@ -50,7 +50,7 @@ public:
     // Purges, then the full path for a new undo file: the local time and the
     // process id ("MMDDYYYYhhmmssmmm" then the id twice) and ".dat". A name
     // already taken gets "-2", "-3", ... before ".dat", so that no session
-    // ever writes over another's file.
+    // ever writes over another's file. ErrorBase without a folder.
     tstring NewFileName() const;
 
     // The name part alone, for a local time and a process id.

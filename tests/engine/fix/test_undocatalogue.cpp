@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <map>
 #include "UndoTestSupport.h"
+#include "common/errors/ErrorBase.h"
 #include "engine/fix/UndoCatalogue.h"
 #include "engine/fix/UndoFile.h"
 
@@ -86,6 +87,9 @@ TEST_CASE("UndoCatalogue: an empty, missing or undo-less folder lists nothing") 
     MakeUndoFile(folder / L"undo.bak", 1);
     CHECK(UndoCatalogue(folder.Path()).List().empty());
     CHECK(folder.Files().size() == 2);
+    // No folder is not the current directory.
+    CHECK(UndoCatalogue(L"").List().empty());
+    CHECK_THROWS_AS(UndoCatalogue(L"").NewFileName(), ErrorBase);
 }
 
 TEST_CASE("UndoCatalogue: usable files oldest first; used-up ones deleted; damaged and foreign ones kept") {
