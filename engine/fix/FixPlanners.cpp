@@ -28,9 +28,19 @@ void PushKeyDelete(FixEntry& entry, const RegKey& key, int32_t onlyWithoutSubkey
     entry.Push(std::unique_ptr<FixAction>(new DeleteKeyAction(key.FullPath(), onlyWithoutSubkeys)));
 }
 
+// Keys that a planner derives from the finding's key (its ancestors, its
+// parent's subkeys) are deleted with their contents only when they lie at
+// least two levels below the root: a finding reported one level higher than
+// its planner expects must not cost a whole HKCR\CLSID or HKCR\TypeLib.
+void PushDerivedDelete(FixEntry& entry, const RegKey& key, int32_t onlyWithoutSubkeys) {
+    if (!onlyWithoutSubkeys && key.AncestorCount() < 2)
+        return;
+    PushKeyDelete(entry, key, onlyWithoutSubkeys);
+}
+
 void PushAncestorDelete(FixEntry& entry, const RegKey& key, int n, int32_t onlyWithoutSubkeys) {
     if (n < key.AncestorCount())
-        PushKeyDelete(entry, key.Ancestor(n), onlyWithoutSubkeys);
+        PushDerivedDelete(entry, key.Ancestor(n), onlyWithoutSubkeys);
 }
 
 // The subkey, or an empty object when it does not open.
@@ -81,7 +91,7 @@ bool ProgIdPlanner::Plan(const tstring& keyPath, const tstring&, const CheckResu
     for (const wchar_t* name : {L"CLSID", L"CurVer"}) {
         RegKey child = TryOpenChild(parent, name);
         if (!child.IsEmpty())
-            PushKeyDelete(entry, child, 0);
+            PushDerivedDelete(entry, child, 0);
     }
     return true;
 }

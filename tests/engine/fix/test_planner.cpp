@@ -280,3 +280,22 @@ TEST_CASE("planner: quoted value keeps its type and is left alone without a pair
     }
     CHECK(QuotedValuePlanner::Unquoted(L"a\"\"\"b\"\"") == L"a\"\"b\"");
 }
+
+TEST_CASE("planner: keys derived from a finding too close to the root are never deleted whole") {
+    // A ProgID reported as its own key would make its parent the root; the
+    // root's CLSID key must not be planned for deletion.
+    FixEntry progId;
+    CHECK(PlanOnly(Finding(ProblemProgId, ReasonClsidNotFound, L"HKCU\\Software", L""), progId) > 0);
+    CHECK(progId.ActionCount() == 0);
+
+    // Ancestors 1 and 2 of HKCU\Software\OrvaneTest are the root and nothing.
+    FixEntry typeLib;
+    CHECK(PlanOnly(Finding(ProblemTypeLib, ReasonNone, L"HKCU\\Software\\OrvaneTest", L""), typeLib) > 0);
+    CHECK(typeLib.ActionCount() == 0);
+    FixEntry handler;
+    CHECK(PlanOnly(Finding(ProblemExtensionHandler, ReasonNone, L"HKCU\\Software\\OrvaneTest", L""), handler) > 0);
+    REQUIRE(handler.ActionCount() == 2);
+    CHECK(handler.Action(0).KeyPath() == L"HKCU\\Software\\OrvaneTest");
+    CHECK(handler.Action(1).KeyPath() == L"HKCU\\Software");
+    CHECK(static_cast<const DeleteKeyAction&>(handler.Action(1)).OnlyWithoutSubkeys() == 1);
+}
