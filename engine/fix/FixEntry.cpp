@@ -57,6 +57,9 @@ int32_t FixEntry::Apply(const PersistStep& persist) {
     }
     if (persisted != 0)
         return persisted < 0 ? persisted : int32_t(E_FAIL);
+    // The saved state is the state before this apply only: applying again
+    // needs the undo data taken afresh.
+    undoSaved_ = false;
     for (const auto& action : actions_) {
         int32_t result = action->Apply();
         if (result < 0)

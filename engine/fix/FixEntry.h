@@ -44,9 +44,10 @@ public:
     // 0, or the code of the first action that could not save its undo data;
     // then nothing was written to the archive.
     int32_t SaveUndoData(Archive& archive);
-    // Refused (E_UNEXPECTED) unless SaveUndoData succeeded for this entry;
-    // refused with the persist step's code when that fails. Otherwise the
-    // actions in order up to the first failure, whose code is returned.
+    // Refused (E_UNEXPECTED) unless SaveUndoData succeeded for this entry
+    // since its last apply; refused with the persist step's code when that
+    // fails. Otherwise the actions in order up to the first failure, whose
+    // code is returned.
     int32_t Apply(const PersistStep& persist);
     // Actions that Apply ran successfully (for the caller's report).
     size_t AppliedCount() const { return applied_; }

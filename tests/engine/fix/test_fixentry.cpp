@@ -82,6 +82,9 @@ TEST_CASE("fix entry: actions apply in order, save and restore last first") {
     CHECK(s.entry.Apply([] { return int32_t(0); }) == 0);
     CHECK(s.log == "AaAbAc");
     CHECK(s.entry.AppliedCount() == 3);
+    // One save, one apply.
+    CHECK(s.entry.Apply([] { return int32_t(0); }) == int32_t(E_UNEXPECTED));
+    CHECK(s.log == "AaAbAc");
     s.log.clear();
     undo.Seek(0, 0);
     CHECK(s.entry.Undo(undo) == 0);
