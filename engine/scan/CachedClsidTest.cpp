@@ -1,0 +1,50 @@
+#include "engine/scan/CachedClsidTest.h"
+#include "engine/fix/CheckResultCode.h"
+#include "engine/registry/CacheTable.h"
+#include "engine/registry/RegValue.h"
+#include "engine/scan/FilePathTest.h"
+#include "engine/scan/PathChecks.h"
+
+CachedClsidTest::CachedClsidTest(bool fallback) : fallback_(fallback) {
+    CacheTable& table = CacheTable::Instance();
+    clsidCache_ = table.Find(CacheTable::InvalidClsidCache, true);
+    if (clsidCache_) clsidCache_->WaitReady(true);
+    if (fallback_) typeLibCache_ = table.Find(CacheTable::TypeLibCache, true);
+}
+
+bool CachedClsidTest::TestClsid(const tstring& clsid) const {
+    if (!clsidCache_ || !clsidCache_->WaitReady(false)) return true;
+    tstring key = UpperText(clsid);
+    if (clsidCache_->Lookup(key).value_or(false)) return true;
+    if (fallback_) {
+        if (!typeLibCache_ || !typeLibCache_->WaitReady(false)) return false;
+        return typeLibCache_->Lookup(key).value_or(false);
+    }
+    return false;
+}
+
+bool CachedClsidTest::Test(const tstring& text, RegValue&, CheckResult& result) {
+    result.ErrorID = 0;
+    return TestClsid(text);
+}
+
+bool ClsidNameTest::Test(const tstring& text, RegValue& value, CheckResult& result) {
+    result.ErrorID = 0;
+    tstring keyName = value.Key().Name();
+    tstring clsid, item;
+    switch (source_) {
+    case KeyName:
+        clsid = item = keyName;
+        break;
+    case ValueName:
+        clsid = item = value.Name();
+        break;
+    case DataOrKeyName:
+        clsid = (!text.empty() && (keyName.empty() || keyName[0] != L'{')) ? text : keyName;
+        item = value.Key().FullPath();
+        break;
+    }
+    if (TestClsid(clsid)) return true;
+    FillFinding(result, MakeErrorID(problem_, ReasonInvalidClsid), item, clsid, value);
+    return false;
+}

@@ -1,0 +1,41 @@
+#include "engine/scan/OfficeProgIdTest.h"
+#include "common/errors/ErrorBase.h"
+#include "engine/fix/CheckResultCode.h"
+#include "engine/registry/CacheTable.h"
+#include "engine/registry/RegValue.h"
+
+namespace {
+
+const int32_t kNotFound = int32_t(0x80070002);
+
+bool ClassKeyExists(const tstring& progId) {
+    try {
+        RegKey::OpenPath(L"HKCR\\" + progId);
+        return true;
+    } catch (const ErrorBase& e) {
+        if (e.Code() != kNotFound) throw;
+        return false;
+    }
+}
+
+}  // namespace
+
+OfficeProgIdTest::OfficeProgIdTest() { cache_ = CacheTable::Instance().Find(CacheTable::ProgIdCache, true); }
+
+bool OfficeProgIdTest::Test(const tstring&, RegValue& value, CheckResult& result) {
+    result.ErrorID = 0;
+    if (!cache_ || !cache_->WaitReady(false)) return true;
+    const RegKey& key = value.Key();
+    tstring progId = key.Name();
+    std::optional<bool> verdict = cache_->Lookup(progId);
+    if (verdict.value_or(false)) return true;
+    if (!verdict && !progId.empty() && ClassKeyExists(progId)) return true;
+    result.ErrorID = int32_t(MakeErrorID(ProblemOfficeAddin, ReasonInvalidProgId));
+    tstring item = progId;
+    if (key.AncestorCount() >= 2) item = key.Ancestor(1).Name() + L"\\" + key.Ancestor(0).Name() + L"\\" + item;
+    result.Item = item;
+    result.Reason = progId;
+    result.KeyPath = key.FullPath();
+    result.ValueName.clear();
+    return false;
+}

@@ -1,0 +1,20 @@
+#pragma once
+#include "engine/scan/EntryTest.h"
+
+class NamedCache;
+
+// Office add-ins: each add-in key is named by the ProgID of its COM object,
+// judged by the ProgID checker's verdict in "ProgID_Cache". Building one
+// waits for that cache. A ProgID the checker gave no verdict (it examines
+// only some ProgID forms, and names meet it in the registry's letter case)
+// is judged by its existence under HKCR. Item: the Office application, the
+// "Addins" level and the ProgID joined by backslashes; Reason: the ProgID;
+// ValueName empty.
+class OfficeProgIdTest : public EntryTest {
+public:
+    OfficeProgIdTest();
+    bool Test(const tstring& text, RegValue& value, CheckResult& result) override;
+
+private:
+    NamedCache* cache_ = nullptr;
+};
