@@ -5,9 +5,8 @@
 #include <functional>
 #include "common/tstring/tstring.h"
 
-// Receives the engine's _ICrawlerEvents through IDispatch::Invoke. The engine
-// fires from its group threads; this object lives in the client's
-// single-threaded apartment, so COM marshals each call onto the pumping thread.
+// Receives the engine's _ICrawlerEvents through IDispatch::Invoke, called on
+// the engine's group threads: the handlers must be thread-safe.
 class EventSink : public IDispatch {
 public:
     std::function<void(const wchar_t* item, long regUnion, long errorId, long fixId)> onFound;

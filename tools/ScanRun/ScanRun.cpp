@@ -7,6 +7,7 @@
 // --filter fixes only findings whose key path contains TEXT (any case).
 #include <windows.h>
 #include <engine/engine.h>
+#include <atomic>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -44,6 +45,8 @@ const wchar_t* CategoryName(long bit) {
     }
 }
 
+CRITICAL_SECTION g_printLock;
+
 void Print(const wchar_t* format, ...) {
     va_list args;
     va_start(args, format);
@@ -55,8 +58,10 @@ void Print(const wchar_t* format, ...) {
     std::string bytes(size_t(n > 0 ? n : 0), '\0');
     if (n > 0)
         WideCharToMultiByte(CP_UTF8, 0, line.c_str(), int(line.size()), &bytes[0], n, nullptr, nullptr);
+    EnterCriticalSection(&g_printLock);
     fwrite(bytes.data(), 1, bytes.size(), stdout);
     fflush(stdout);
+    LeaveCriticalSection(&g_printLock);
 }
 
 std::wstring Take(BSTR b) {
@@ -88,18 +93,14 @@ bool ParseOptions(int argc, wchar_t** argv, Options& o) {
     return o.mask > 0 && o.mask <= 255;
 }
 
-// Pumps messages (the sink's calls arrive as messages) until done() or the limit.
-bool PumpUntil(const std::function<bool()>& done, DWORD limitMs) {
+// The client lives in the multithreaded apartment, as the engine does, so the
+// events arrive directly on the engine's group threads.
+bool WaitUntil(const std::function<bool()>& done, DWORD limitMs) {
     DWORD start = GetTickCount();
     while (!done()) {
         if (GetTickCount() - start > limitMs)
             return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
+        Sleep(50);
     }
     return true;
 }
@@ -113,9 +114,11 @@ HRESULT RunScan(ICrawler* engine, long mask) {
     if (FAILED(hr))
         return hr;
     EventSink* sink = new EventSink;
-    long pending = mask;
-    long lastShown[8] = {-100, -100, -100, -100, -100, -100, -100, -100};
-    int found = 0;
+    std::atomic<long> pending{mask};
+    std::atomic<long> lastShown[8];
+    for (auto& shown : lastShown)
+        shown = -100;
+    std::atomic<int> found{0};
     sink->onProgress = [&](long bit, long percent) {
         for (int i = 0; i < 8; ++i)
             if (bit == (1L << i) && percent >= lastShown[i] + 10) {
@@ -136,10 +139,10 @@ HRESULT RunScan(ICrawler* engine, long mask) {
         return hr;
     DWORD start = GetTickCount();
     hr = engine->Scan(mask);
-    if (SUCCEEDED(hr) && !PumpUntil([&] { return pending == 0; }, 30 * 60 * 1000))
+    if (SUCCEEDED(hr) && !WaitUntil([&] { return pending == 0; }, 30 * 60 * 1000))
         hr = HRESULT_FROM_WIN32(ERROR_TIMEOUT);
     cp->Unadvise(cookie);
-    Print(L"Scan finished in %.1f s: %d problems reported\n\n", (GetTickCount() - start) / 1000.0, found);
+    Print(L"Scan finished in %.1f s: %d problems reported\n\n", (GetTickCount() - start) / 1000.0, found.load());
     return hr;
 }
 
@@ -238,12 +241,13 @@ int UndoNewest(ICrawler* engine) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    InitializeCriticalSection(&g_printLock);
     Options options;
     if (!ParseOptions(argc, argv, options)) {
         Print(L"usage: ScanRun [--mask 1-255] [--filter TEXT] [--no-fix] [--no-undo]\n");
         return 2;
     }
-    if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)))
+    if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)))
         return 1;
     int rc = 0;
     {
