@@ -72,7 +72,9 @@ void CollectNames(HKEY root, Names& names, size_t& budget)
             if (RegEnumKeyExW(key, i, name.data(), &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
                 break;
             --budget;
-            keys.insert(std::wstring(name.data(), length));
+            // Texts end at their first NUL for the matcher; other tests create
+            // names with embedded NULs in parallel, so compare what the matcher sees.
+            keys.insert(std::wstring(name.data(), length).c_str());
             HKEY child;
             if (RegOpenKeyExW(key, name.data(), 0, KEY_READ, &child) == ERROR_SUCCESS)
                 pending.push_back(child);
@@ -89,7 +91,7 @@ void CollectNames(HKEY root, Names& names, size_t& budget)
             if (status != ERROR_SUCCESS)
                 break;
             if (length <= 512)
-                values.insert(std::wstring(name.data(), length));
+                values.insert(std::wstring(name.data(), length).c_str());
             if ((type == REG_SZ || type == REG_EXPAND_SZ) && size >= 2)
                 names.data.insert(std::wstring(reinterpret_cast<const wchar_t*>(data.data()), size / 2 - 1).c_str());
         }
