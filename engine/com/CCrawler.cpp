@@ -6,39 +6,12 @@
 #include "common/system/OsVersion.h"
 #include "common/system/Privilege.h"
 #include "common/system/Security.h"
+#include "engine/com/ListLock.h"
 #include <new>
 
 namespace {
 // An index outside its list, or a FixID that no finding has.
 const HRESULT kUnknownItem = HRESULT(0x80040227);
-const DWORD kListWaitMs = 10000;
-
-// Holds one of the engine's list mutexes. A list is never touched without
-// its mutex: a wait that runs out fails the call with ERROR_TIMEOUT.
-class ListLock {
-public:
-    explicit ListLock(HANDLE mutex) : mutex_(mutex) {
-        DWORD status = WaitForSingleObject(mutex_, kListWaitMs);
-        if (status == WAIT_TIMEOUT)
-            throw Win32Error(ERROR_TIMEOUT);
-        if (status == WAIT_FAILED)
-            throw BoolError();
-    }
-    ~ListLock() { ReleaseMutex(mutex_); }
-    ListLock(const ListLock&) = delete;
-    ListLock& operator=(const ListLock&) = delete;
-
-private:
-    HANDLE mutex_;
-};
-
-HANDLE NewMutex() {
-    HANDLE mutex = CreateMutex(nullptr, FALSE, nullptr);
-    if (!mutex)
-        throw BoolError();
-    return mutex;
-}
-
 VARIANT LongArgument(long value) {
     VARIANT v;
     VariantInit(&v);
@@ -67,9 +40,14 @@ bool SwitchProfilePrivilege(bool enable) noexcept {
 CCrawler::CCrawler()
     : events_(this, DIID__ICrawlerEvents),
       eventDispatch_(static_cast<ICrawler*>(this), events_, DIID__ICrawlerEvents),
-      foundMutex_(NewMutex()),
+      foundMutex_(NewListMutex()),
+      ignoreObjectsMutex_(NewListMutex()),
       privileged_(SwitchProfilePrivilege(true)),
-      windows6_(IsWindowsMajor6()) {}
+      windows6_(IsWindowsMajor6()) {
+    // A list that cannot be read stays empty; the engine works without it.
+    ignores_.Load(IgnoreList::User);
+    ignores_.Load(IgnoreList::System);
+}
 
 CCrawler::~CCrawler() {
     if (privileged_)
@@ -187,6 +165,8 @@ STDMETHODIMP CCrawler::DelRecord(LONG Index) {
 STDMETHODIMP CCrawler::RecordByFixID(LONG FixID, IqnRegRecord** pVal) {
     if (!pVal)
         return E_FAIL;
+    // A caller that tests the pointer must not take an old value for a match.
+    *pVal = nullptr;
     return ComCall(IID_ICrawler, [&] {
         ListLock hold(foundMutex_);
         IqnRegRecord* match = nullptr;
@@ -252,19 +232,7 @@ STDMETHODIMP CCrawler::FixAllErrors(BSTR *pReport) {
     return E_NOTIMPL;
 }
 
-STDMETHODIMP CCrawler::AddToIgnoreList(LONG FixID) {
-    return E_NOTIMPL;
-}
-
-STDMETHODIMP CCrawler::DismissIgnoreList() {
-    return E_NOTIMPL;
-}
-
 STDMETHODIMP CCrawler::UndoAll() {
-    return E_NOTIMPL;
-}
-
-STDMETHODIMP CCrawler::RemoveFromIgnoreList(LONG Index) {
     return E_NOTIMPL;
 }
 
@@ -301,26 +269,6 @@ STDMETHODIMP CCrawler::get_UndoCount(LONG *pVal) {
 }
 
 STDMETHODIMP CCrawler::ReadUndoFile(LONG Index) {
-    return E_NOTIMPL;
-}
-
-STDMETHODIMP CCrawler::IgnoreRecord(LONG Index, IqnRegRecord **pVal) {
-    return E_NOTIMPL;
-}
-
-STDMETHODIMP CCrawler::get_IgnoreCount(LONG *pVal) {
-    return E_NOTIMPL;
-}
-
-STDMETHODIMP CCrawler::ExportIgnoreList(BSTR FileName) {
-    return E_NOTIMPL;
-}
-
-STDMETHODIMP CCrawler::ImportIgnoreList(BSTR FileName) {
-    return E_NOTIMPL;
-}
-
-STDMETHODIMP CCrawler::SaveIgnore() {
     return E_NOTIMPL;
 }
 

@@ -8,6 +8,7 @@
 #include "common/com/SiteHolder.h"
 #include "common/system/HandleHolder.h"
 #include "engine/com/CrawlerEventDispatch.h"
+#include "engine/scan/IgnoreList.h"
 
 // The engine's one creatable COM object. It lives in the multithreaded
 // apartment (ThreadingModel "free"); its methods may be called from any
@@ -109,6 +110,12 @@ private:
     // The found list, guarded by its mutex.
     HandleHolder foundMutex_;
     std::vector<ComPtr<IqnRegRecord>> found_;
+
+    // The user and system ignore lists, and the record objects that
+    // IgnoreCount last built from the user list, guarded by their mutex.
+    IgnoreList ignores_;
+    HandleHolder ignoreObjectsMutex_;
+    std::vector<ComPtr<IqnRegRecord>> ignoreObjects_;
 
     // "SeSystemProfilePrivilege" was enabled for this object and goes again with it.
     bool privileged_;

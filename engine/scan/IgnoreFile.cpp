@@ -71,7 +71,9 @@ ScanRecord ReadRecord(RecordReader& in, ShortRecordFlag rule) {
 }  // namespace
 
 std::vector<ScanRecord> ReadIgnoreFile(const tstring& path, ShortRecordFlag rule) {
-    Archive file(path, Archive::ModeRead);
+    // Opened explicitly: an empty path must fail rather than give a closed stream.
+    Archive file;
+    file.Open(path, Archive::ModeRead);
     if (file.Size() < 4)
         ThrowDamaged();
     uint32_t stored = file.ReadUInt();
@@ -86,7 +88,8 @@ std::vector<ScanRecord> ReadIgnoreFile(const tstring& path, ShortRecordFlag rule
 }
 
 void WriteIgnoreFile(const tstring& path, const std::vector<ScanRecord>& records) {
-    Archive file(path, Archive::ModeCreate);
+    Archive file;
+    file.Open(path, Archive::ModeCreate);
     file.WriteUInt(0);
     for (const ScanRecord& record : records) {
         file.WriteByte(0);

@@ -198,4 +198,6 @@ TEST_CASE("A file that cannot be written is an error and an existing file keeps 
     IgnoreTestFolder folder;
     CHECK_THROWS_AS(WriteIgnoreFile(folder.File(L"no such folder\\x.dat"), {GoldenRecord()}), ErrorBase);
     CHECK_FALSE(FileThere(folder.File(L"no such folder\\x.dat")));
+    CHECK_THROWS_AS(WriteIgnoreFile(L"", {}), ErrorBase);
+    CHECK_THROWS_AS(ReadIgnoreFile(L"", ShortRecordFlag::One), ErrorBase);
 }

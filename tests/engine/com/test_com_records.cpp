@@ -1,0 +1,298 @@
+#include "EngineTestSupport.h"
+#include <doctest/doctest.h>
+#include <oleauto.h>
+#include <cstdint>
+#include <string>
+#include "common/archive/Crc32.h"
+#include "common/settings/AppFolders.h"
+
+namespace {
+
+const HRESULT kUnknownItem = HRESULT(0x80040227);
+
+struct MultiThreaded {
+    MultiThreaded() { hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED); }
+    ~MultiThreaded() {
+        if (SUCCEEDED(hr))
+            CoUninitialize();
+    }
+    HRESULT hr;
+};
+
+template <class T>
+struct Held {
+    T* p = nullptr;
+    Held() = default;
+    Held(const Held&) = delete;
+    ~Held() { Reset(); }
+    void Reset() {
+        if (p)
+            p->Release();
+        p = nullptr;
+    }
+    T** out() {
+        Reset();
+        return &p;
+    }
+    T* operator->() const { return p; }
+};
+
+struct Text {
+    BSTR b = nullptr;
+    Text() = default;
+    explicit Text(const std::wstring& s) : b(SysAllocStringLen(s.data(), UINT(s.size()))) {}
+    ~Text() { SysFreeString(b); }
+    BSTR* out() {
+        SysFreeString(b);
+        b = nullptr;
+        return &b;
+    }
+    std::wstring str() const { return b ? std::wstring(b, SysStringLen(b)) : std::wstring(); }
+};
+
+// The bytes of an ignore file: the check value, then the body.
+struct FileBytes {
+    std::string body;
+    FileBytes& Byte(uint8_t v) {
+        body.push_back(char(v));
+        return *this;
+    }
+    FileBytes& Int(int32_t v) {
+        body.append(reinterpret_cast<const char*>(&v), 4);
+        return *this;
+    }
+    FileBytes& Str(const std::wstring& s) {
+        Int(int32_t(s.size() * 2));
+        body.append(reinterpret_cast<const char*>(s.data()), s.size() * 2);
+        return *this;
+    }
+    FileBytes& Full(const std::wstring& key, const std::wstring& value, const std::wstring& reason,
+                    const std::wstring& item, int32_t errorId) {
+        return Byte(0).Str(key).Str(value).Str(reason).Str(item).Int(errorId);
+    }
+    std::string Bytes() const {
+        uint32_t crc = Crc32::Of(body.data(), body.size());
+        return std::string(reinterpret_cast<const char*>(&crc), 4) + body;
+    }
+};
+
+std::string ReadBytes(const std::wstring& path) {
+    std::string bytes;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return bytes;
+    char chunk[4096];
+    DWORD n = 0;
+    while (ReadFile(file, chunk, sizeof(chunk), &n, nullptr) && n)
+        bytes.append(chunk, n);
+    CloseHandle(file);
+    return bytes;
+}
+
+void WriteBytes(const std::wstring& path, const std::string& bytes) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD n = 0;
+    WriteFile(file, bytes.data(), DWORD(bytes.size()), &n, nullptr);
+    CloseHandle(file);
+}
+
+std::wstring TempFile(const wchar_t* name) {
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    return std::wstring(temp) + L"orvane-comrecords-" + std::to_wstring(GetCurrentProcessId()) + L"-" + name;
+}
+
+// The engine keeps its user list in the shared data folder: the test puts
+// back what was there before it.
+class UserListGuard {
+public:
+    UserListGuard() : path_(GetIgnoreFilePath(false, false)), saved_(ReadBytes(path_)), existed_(Exists()) {}
+    ~UserListGuard() {
+        if (existed_)
+            WriteBytes(path_, saved_);
+        else
+            DeleteFileW(path_.c_str());
+    }
+    const std::wstring& Path() const { return path_; }
+
+private:
+    bool Exists() const { return GetFileAttributesW(path_.c_str()) != INVALID_FILE_ATTRIBUTES; }
+    std::wstring path_;
+    std::string saved_;
+    bool existed_;
+};
+
+void Create(Held<ICrawler>& crawler) {
+    CLSID clsid = {};
+    REQUIRE(CLSIDFromProgID(L"OrvaneEngine.Crawler", &clsid) == S_OK);
+    REQUIRE(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_ICrawler,
+                             reinterpret_cast<void**>(crawler.out())) == S_OK);
+}
+
+long IgnoreCount(ICrawler* crawler) {
+    long count = -1;
+    CHECK(crawler->get_IgnoreCount(&count) == S_OK);
+    return count;
+}
+
+std::wstring KeyOf(ICrawler* crawler, long index) {
+    Held<IqnRegRecord> record;
+    Text key;
+    if (crawler->IgnoreRecord(index, record.out()) != S_OK || !record.p)
+        return L"?";
+    record->get_KeyPath(key.out());
+    return key.str();
+}
+
+}  // namespace
+
+TEST_CASE("The ignore list through the engine: import, list, remove, save, export") {
+    RegisteredEngine engine;
+    MultiThreaded mta;
+    REQUIRE(SUCCEEDED(mta.hr));
+    UserListGuard guard;
+    std::wstring importPath = TempFile(L"import.dat");
+    std::wstring exportPath = TempFile(L"export.dat");
+
+    Held<ICrawler> crawler;
+    Create(crawler);
+    CHECK(crawler->DismissIgnoreList() == S_OK);
+    CHECK(crawler->SaveIgnore() == S_OK);
+    CHECK(ReadBytes(guard.Path()) == std::string(4, '\0'));
+    CHECK(IgnoreCount(crawler.p) == 0);
+
+    FileBytes file;
+    file.Full(L"HKCR\\CLSID\\{A}", L"", L"missing server", L"{A}", 0x012C0064);
+    file.Byte(1).Str(L"HKLM\\short").Str(L"v");
+    file.Full(L"HKCU\\Software\\Run", L"Tool", L"no file", L"tool.exe", 0x012D0065);
+    WriteBytes(importPath, file.Bytes());
+    Text importName(importPath);
+    CHECK(crawler->ImportIgnoreList(importName.b) == S_OK);
+    CHECK(crawler->ImportIgnoreList(importName.b) == S_OK);
+    REQUIRE(IgnoreCount(crawler.p) == 2);
+
+    SUBCASE("each record object carries the record and no union or FixID") {
+        Held<IqnRegRecord> record;
+        REQUIRE(crawler->IgnoreRecord(2, record.out()) == S_OK);
+        Text item, reason, key, value;
+        long errorId = 0, fixId = -1, regUnion = -1;
+        record->get_Item(item.out());
+        record->get_Reason(reason.out());
+        record->get_KeyPath(key.out());
+        record->get_ValueName(value.out());
+        record->get_ErrorID(&errorId);
+        record->get_FixID(&fixId);
+        record->get_RegUnion(&regUnion);
+        CHECK(item.str() == L"tool.exe");
+        CHECK(reason.str() == L"no file");
+        CHECK(key.str() == L"HKCU\\Software\\Run");
+        CHECK(value.str() == L"Tool");
+        CHECK(errorId == 0x012D0065);
+        CHECK(fixId == 0);
+        CHECK(regUnion == 0);
+        Held<IqnRegRecord> first;
+        REQUIRE(crawler->IgnoreRecord(1, first.out()) == S_OK);
+        Text emptyValue;
+        first->get_ValueName(emptyValue.out());
+        CHECK(emptyValue.b != nullptr);
+        CHECK(emptyValue.str().empty());
+    }
+    SUBCASE("indexes count from 1") {
+        Held<IqnRegRecord> record;
+        CHECK(crawler->IgnoreRecord(0, record.out()) == kUnknownItem);
+        CHECK(record.p == nullptr);
+        CHECK(crawler->IgnoreRecord(3, record.out()) == kUnknownItem);
+        CHECK(crawler->IgnoreRecord(1, nullptr) == E_FAIL);
+        CHECK(crawler->get_IgnoreCount(nullptr) == E_FAIL);
+        CHECK(crawler->RemoveFromIgnoreList(0) == E_FAIL);
+        CHECK(crawler->RemoveFromIgnoreList(3) == E_FAIL);
+        CHECK(IgnoreCount(crawler.p) == 2);
+        CHECK(crawler->RemoveFromIgnoreList(1) == S_OK);
+        CHECK(IgnoreCount(crawler.p) == 1);
+        CHECK(KeyOf(crawler.p, 1) == L"HKCU\\Software\\Run");
+        // The removed entry is new again to an import.
+        CHECK(crawler->ImportIgnoreList(importName.b) == S_OK);
+        CHECK(IgnoreCount(crawler.p) == 2);
+        CHECK(KeyOf(crawler.p, 2) == L"HKCR\\CLSID\\{A}");
+    }
+    SUBCASE("the import saved the user file, which a new engine object reads") {
+        Held<ICrawler> second;
+        Create(second);
+        CHECK(IgnoreCount(second.p) == 2);
+        CHECK(KeyOf(second.p, 1) == L"HKCR\\CLSID\\{A}");
+    }
+    SUBCASE("export writes the list as the user file holds it") {
+        Text exportName(exportPath);
+        CHECK(crawler->ExportIgnoreList(exportName.b) == S_OK);
+        CHECK(ReadBytes(exportPath) == ReadBytes(guard.Path()));
+        Text badExport(TempFile(L"no-such-folder\\export.dat"));
+        HRESULT hr = crawler->ExportIgnoreList(badExport.b);
+        CHECK(FAILED(hr));
+        Text noName;
+        CHECK(FAILED(crawler->ExportIgnoreList(noName.b)));
+    }
+    SUBCASE("damaged files import nothing and report S_FALSE") {
+        std::string good = FileBytes().Full(L"HKCU\\new", L"", L"", L"", 1).Bytes();
+        std::string flipped = good;
+        flipped[6] ^= 0x20;
+        std::string crafted = FileBytes().Byte(0).Int(0x7FFFFFF0).Bytes();
+        for (const std::string& bytes : {flipped, good.substr(0, good.size() - 1), crafted, std::string("\1")}) {
+            WriteBytes(importPath, bytes);
+            CHECK(crawler->ImportIgnoreList(importName.b) == S_FALSE);
+        }
+        Text missing(TempFile(L"absent.dat"));
+        CHECK(crawler->ImportIgnoreList(missing.b) == S_FALSE);
+        CHECK(IgnoreCount(crawler.p) == 2);
+    }
+    SUBCASE("dismissing empties the list; saving writes that") {
+        CHECK(crawler->DismissIgnoreList() == S_OK);
+        CHECK(IgnoreCount(crawler.p) == 0);
+        CHECK(crawler->SaveIgnore() == S_OK);
+        CHECK(ReadBytes(guard.Path()) == std::string(4, '\0'));
+    }
+    crawler.Reset();
+    DeleteFileW(importPath.c_str());
+    DeleteFileW(exportPath.c_str());
+}
+
+TEST_CASE("A record object from IgnoreCount outlives a rebuild of the list") {
+    RegisteredEngine engine;
+    MultiThreaded mta;
+    REQUIRE(SUCCEEDED(mta.hr));
+    UserListGuard guard;
+    std::wstring importPath = TempFile(L"outlive.dat");
+    WriteBytes(importPath, FileBytes().Full(L"HKCU\\kept", L"", L"", L"", 2).Bytes());
+
+    Held<ICrawler> crawler;
+    Create(crawler);
+    CHECK(crawler->DismissIgnoreList() == S_OK);
+    Text name(importPath);
+    REQUIRE(crawler->ImportIgnoreList(name.b) == S_OK);
+    REQUIRE(IgnoreCount(crawler.p) == 1);
+    Held<IqnRegRecord> record;
+    REQUIRE(crawler->IgnoreRecord(1, record.out()) == S_OK);
+    CHECK(crawler->DismissIgnoreList() == S_OK);
+    CHECK(IgnoreCount(crawler.p) == 0);
+    Text key;
+    CHECK(record->get_KeyPath(key.out()) == S_OK);
+    CHECK(key.str() == L"HKCU\\kept");
+    CHECK(crawler->SaveIgnore() == S_OK);
+    crawler.Reset();
+    DeleteFileW(importPath.c_str());
+}
+
+TEST_CASE("Findings are named by FixID; 0 and unknown FixIDs name none") {
+    RegisteredEngine engine;
+    MultiThreaded mta;
+    REQUIRE(SUCCEEDED(mta.hr));
+    Held<ICrawler> crawler;
+    Create(crawler);
+
+    CHECK(crawler->AddToIgnoreList(0) == kUnknownItem);
+
+    // A pointer the caller did not clear comes back cleared when nothing matches.
+    IqnRegRecord* record = reinterpret_cast<IqnRegRecord*>(uintptr_t(0x10));
+    CHECK(crawler->RecordByFixID(77, &record) == S_OK);
+    CHECK(record == nullptr);
+    CHECK(crawler->RecordByFixID(77, nullptr) == E_FAIL);
+}
