@@ -1,11 +1,13 @@
 #pragma once
 #include <doctest/doctest.h>
 #include <windows.h>
+#include <set>
 #include <string>
 #include <vector>
 #include "TestSink.h"
 #include "common/tstring/tstring.h"
 #include "engine/registry/CacheTable.h"
+#include "engine/scan/GroupProcedures.h"
 #include "engine/scan/ScanGroup.h"
 
 namespace cattest {
@@ -72,6 +74,78 @@ private:
     tstring path_;
 };
 
+// A value set in a key that may belong to the prefix: only the value (and
+// the key, when this object had to create it and it is left empty) goes.
+class PlantedValue {
+public:
+    PlantedValue(HKEY root, const tstring& keyPath, const tstring& name, const tstring& data, DWORD type = REG_SZ)
+        : root_(root), keyPath_(keyPath), name_(name) {
+        HKEY key = nullptr;
+        DWORD disposition = 0;
+        LONG rc = RegCreateKeyExW(root_, keyPath_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                                  &disposition);
+        REQUIRE_MESSAGE(rc == ERROR_SUCCESS, "cannot open the key of a test value");
+        createdKey_ = disposition == REG_CREATED_NEW_KEY;
+        RegSetValueExW(key, name_.c_str(), 0, type, reinterpret_cast<const BYTE*>(data.c_str()),
+                       DWORD((data.size() + 1) * sizeof(wchar_t)));
+        RegCloseKey(key);
+    }
+    ~PlantedValue() {
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(root_, keyPath_.c_str(), 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return;
+        RegDeleteValueW(key, name_.c_str());
+        DWORD subkeys = 1, values = 1;
+        RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr,
+                         nullptr, nullptr);
+        RegCloseKey(key);
+        if (createdKey_ && subkeys == 0 && values == 0) RegDeleteKeyW(root_, keyPath_.c_str());
+    }
+    PlantedValue(const PlantedValue&) = delete;
+    PlantedValue& operator=(const PlantedValue&) = delete;
+
+private:
+    HKEY root_;
+    tstring keyPath_;
+    tstring name_;
+    bool createdKey_ = false;
+};
+
+// A folder of the temp folder with one existing file, for the sound twins.
+class TempFiles {
+public:
+    TempFiles() {
+        wchar_t temp[MAX_PATH];
+        GetTempPathW(MAX_PATH, temp);
+        folder_ = tstring(temp) + Tag() + L"files";
+        CreateDirectoryW(folder_.c_str(), nullptr);
+        file_ = folder_ + L"\\" + Tag() + L"present.dll";
+        HANDLE h = CreateFileW(file_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        REQUIRE(h != INVALID_HANDLE_VALUE);
+        CloseHandle(h);
+    }
+    ~TempFiles() {
+        DeleteFileW(file_.c_str());
+        RemoveDirectoryW(folder_.c_str());
+    }
+    const tstring& Folder() const { return folder_; }
+    const tstring& File() const { return file_; }
+    // A path in a folder that does not exist.
+    tstring Missing(const tstring& name) const { return L"C:\\" + Tag() + L"missing\\" + name; }
+
+private:
+    tstring folder_;
+    tstring file_;
+};
+
+// The findings with this ErrorID whose item is exactly `item`.
+inline std::vector<TestSink::Found> FindingsWithItem(TestSink& sink, const tstring& item) {
+    std::lock_guard<std::mutex> lock(sink.mutex);
+    std::vector<TestSink::Found> result;
+    for (const TestSink::Found& f : sink.found)
+        if (SameText(f.result.Item, item)) result.push_back(f);
+    return result;
+}
+
 // Runs one group procedure on its group thread to the end; the exit code.
 inline DWORD RunGroup(ScanGroup& group) {
     REQUIRE(group.Start() == ScanGroup::Started);
@@ -89,26 +163,36 @@ inline std::vector<TestSink::Found> FindingsAbout(TestSink& sink, const tstring&
     return result;
 }
 
+inline FILETIME ProcessStart() {
+    FILETIME created, exited, kernel, user;
+    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+    return created;
+}
+
+// Keys of the class store that tests of other executables plant while this
+// one runs: gone again, or written since this process started.
+inline bool PlantedDuringRun(const tstring& classesPath) {
+    static const FILETIME start = ProcessStart();
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, classesPath.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return true;
+    FILETIME written = {};
+    RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                     &written);
+    RegCloseKey(key);
+    return CompareFileTime(&written, &start) >= 0;
+}
+
 // Whether a finding is about an entry of the prefix itself rather than one
 // that a test (this one or another running beside it) planted: planted
-// entries carry "OrvaneTest" or this file's tag in their path, and classes
-// planted under HKCU\Software\Classes are not in the machine's class store.
+// entries carry "OrvaneTest", "Orvane" or this file's tag in their names, or
+// were written into the class store during the run. (Wine's HKCR shows only
+// the machine's classes, so tests plant classes there.)
 inline bool IsPrefixOwn(const TestSink::Found& f) {
-    const tstring& path = f.keyPath;
-    if (Contains(path, L"OrvaneTest") || Contains(path, L"orvcat") || Contains(f.result.Item, L"orvcat"))
-        return false;
-    if (Contains(path, L"HKCU\\Software\\Classes")) return false;
-    if (path.compare(0, 5, L"HKCR\\") == 0) {
-        tstring rest = path.substr(5);
-        size_t first = rest.find(L'\\');
-        size_t second = first == tstring::npos ? tstring::npos : rest.find(L'\\', first + 1);
-        tstring levels = second == tstring::npos ? rest : rest.substr(0, second);
-        HKEY key = nullptr;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, (L"Software\\Classes\\" + levels).c_str(), 0, KEY_READ, &key) !=
-            ERROR_SUCCESS)
-            return false;
-        RegCloseKey(key);
-    }
+    for (const tstring* text : {&f.keyPath, &f.result.Item, &f.result.Reason, &f.result.KeyPath})
+        if (Contains(*text, L"Orvane") || Contains(*text, L"orvcat") || Contains(*text, L"comcheck")) return false;
+    if (Contains(f.keyPath, L"HKCU\\Software\\Classes")) return false;
+    for (const tstring* path : {&f.keyPath, &f.result.KeyPath})
+        if (path->compare(0, 5, L"HKCR\\") == 0 && PlantedDuringRun(path->substr(5))) return false;
     return true;
 }
 
@@ -121,14 +205,84 @@ inline std::vector<TestSink::Found> PrefixOwnFindings(TestSink& sink) {
 }
 
 // Narrow, so that doctest can print it.
-inline std::string Describe(const TestSink::Found& f) {
-    tstring text = FormatText(L"0x%08X item=[%s] key=[%s] value=[%s] reason=[%s]", unsigned(f.result.ErrorID),
-                      f.result.Item.c_str(), f.keyPath.c_str(), f.valueName.c_str(), f.result.Reason.c_str());
+inline std::string NarrowText(const tstring& text) {
     std::string narrow(text.size() * 3 + 1, '\0');
     int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), int(text.size()), &narrow[0], int(narrow.size()), nullptr,
                                 nullptr);
     narrow.resize(n > 0 ? size_t(n) : 0);
     return narrow;
+}
+
+inline std::string Describe(const TestSink::Found& f) {
+    tstring text = FormatText(L"0x%08X item=[%s] key=[%s] value=[%s] reason=[%s] walked=[%s]:[%s]",
+                              unsigned(f.result.ErrorID), f.result.Item.c_str(), f.result.KeyPath.c_str(),
+                              f.result.ValueName.c_str(), f.result.Reason.c_str(), f.keyPath.c_str(),
+                              f.valueName.c_str());
+    return NarrowText(text);
+}
+
+// Exactly one finding with the item, with these fields.
+inline void CheckOne(TestSink& sink, const tstring& item, int32_t errorId, const tstring& keyPath,
+              const tstring& valueName) {
+    std::vector<TestSink::Found> found = FindingsWithItem(sink, item);
+    REQUIRE_MESSAGE(found.size() == 1, NarrowText(item));
+    const TestSink::Found& f = found[0];
+    CHECK_MESSAGE(f.result.ErrorID == errorId, Describe(f));
+    // The finding's record takes these two from the result.
+    CHECK_MESSAGE(SameText(f.result.KeyPath, keyPath), Describe(f));
+    CHECK_MESSAGE(f.result.ValueName == valueName, Describe(f));
+}
+
+inline std::set<tstring> Items(const std::vector<TestSink::Found>& found) {
+    std::set<tstring> items;
+    for (const TestSink::Found& f : found) items.insert(f.result.Item);
+    return items;
+}
+
+inline void RunAlone(ScanGroup& group, TestSink& sink) {
+    CacheTable::Instance().ResetAll(group.GroupBit());
+    CHECK(RunGroup(group) == ScanGroup::ExitDone);
+    CHECK(sink.finished == std::vector<uint32_t>{group.GroupBit()});
+    CHECK(sink.errors.empty());
+    CHECK(group.SubtaskCount() == 0);
+}
+
+// A GUID text no other test uses, in the registry's upper case.
+inline tstring NewGuid() {
+    GUID guid;
+    CoCreateGuid(&guid);
+    wchar_t text[40];
+    StringFromGUID2(guid, text, 40);
+    return text;
+}
+
+// A key of the class store. Wine's HKCR shows only the machine's classes, so
+// class entries are planted there, under names no other test uses.
+class PlantedClassKey : public PlantedKey {
+public:
+    explicit PlantedClassKey(const tstring& relative)
+        : PlantedKey(HKEY_LOCAL_MACHINE, L"Software\\Classes\\" + relative), hkcrPath_(L"HKCR\\" + relative) {}
+    const tstring& HkcrPath() const { return hkcrPath_; }
+
+private:
+    tstring hkcrPath_;
+};
+
+// Runs the COM group beside another group, as a scan of both does: the
+// other group's cached-verdict tests wait for the COM group's caches.
+inline void RunWithCom(ScanGroup& group, TestSink& sink) {
+    TestSink comSink;
+    ScanGroup com(&comSink, 1, GroupProcedureFor(1));
+    CacheTable::Instance().ResetAll(1 | group.GroupBit());
+    REQUIRE(com.Start() == ScanGroup::Started);
+    REQUIRE(group.Start() == ScanGroup::Started);
+    group.Wait(INFINITE);
+    com.Wait(INFINITE);
+    CHECK(com.ExitCode() == ScanGroup::ExitDone);
+    CHECK(group.ExitCode() == ScanGroup::ExitDone);
+    CHECK(sink.finished == std::vector<uint32_t>{group.GroupBit()});
+    CHECK(sink.errors.empty());
+    CHECK(comSink.errors.empty());
 }
 
 }  // namespace cattest

@@ -129,3 +129,42 @@ TEST_CASE("WalkHive reports per key and moves progress by the four-levels-down k
     CHECK(sink.found[0].keyPath == basePath + L"\\a\\b");
     NativeRegistry::DeleteValue(basePath + L"\\a\\b", L"n(null)1");
 }
+
+TEST_CASE("The walk of a key deleted under it ends instead of retrying every index") {
+    const tstring tag = Tag() + L"gone";
+    HKEY key = nullptr;
+    {
+        PlantedKey doomed(HKEY_CURRENT_USER, L"Software\\OrvaneTest\\" + tag);
+        doomed.MakeSub(L"child");
+        REQUIRE(RegOpenKeyExW(HKEY_CURRENT_USER, doomed.Path().c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS);
+    }
+    // Every enumeration of the open handle now fails with the same error.
+    wchar_t name[64];
+    DWORD length = 64;
+    LONG rc = RegEnumKeyExW(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr);
+    CHECK(rc != ERROR_SUCCESS);
+    CHECK(rc != ERROR_NO_MORE_ITEMS);
+
+    TestSink sink;
+    ScanGroup group(&sink, 128);
+    struct Walk {
+        HKEY key;
+        ScanGroup* group;
+    } walk{key, &group};
+    HANDLE thread = CreateThread(
+        nullptr, 0,
+        [](LPVOID p) -> DWORD {
+            Walk* w = static_cast<Walk*>(p);
+            HiveWalkProgress progress;
+            WalkHive(w->key, L"HKCU\\gone", *w->group, progress, 0, false);
+            return 0;
+        },
+        &walk, 0, nullptr);
+    REQUIRE(thread != nullptr);
+    bool ended = WaitForSingleObject(thread, 30000) == WAIT_OBJECT_0;
+    if (!ended) TerminateThread(thread, 1);
+    CloseHandle(thread);
+    RegCloseKey(key);
+    CHECK(ended);
+    CHECK(sink.found.empty());
+}

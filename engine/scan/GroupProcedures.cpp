@@ -1,0 +1,209 @@
+#include "engine/scan/GroupProcedures.h"
+#include <exception>
+#include "common/errors/ErrorBase.h"
+#include "common/log/Log.h"
+#include "engine/fix/CheckResultCode.h"
+#include "engine/registry/CacheTable.h"
+#include "engine/registry/PathWalker.h"
+#include "engine/scan/BrowserExtensionTest.h"
+#include "engine/scan/CachedClsidTest.h"
+#include "engine/scan/Categories.h"
+#if __has_include("engine/scan/ClsidChecker.h")
+#include "engine/scan/ClsidChecker.h"
+#define HAVE_CLSID_CHECKER 1
+#endif
+#include "engine/scan/FileClassTest.h"
+#include "engine/scan/FilePathTest.h"
+#include "engine/scan/FontFileTest.h"
+#include "engine/scan/InterfaceTest.h"
+#include "engine/scan/ModuleFileTest.h"
+#include "engine/scan/NulNameScan.h"
+#include "engine/scan/OfficeProgIdTest.h"
+#include "engine/scan/ProgIdChecker.h"
+#include "engine/scan/ResourceUrlTest.h"
+#include "engine/scan/ServiceImageTest.h"
+#if __has_include("engine/scan/TypeLibFileTest.h")
+#include "engine/scan/TypeLibFileTest.h"
+#define HAVE_TYPELIB_TEST 1
+#endif
+#if __has_include("engine/scan/MimeTypeTest.h")
+#include "engine/scan/MimeTypeTest.h"
+#define HAVE_MIME_TEST 1
+#endif
+#if __has_include("engine/scan/ShellCommandTest.h")
+#include "engine/scan/ShellCommandTest.h"
+#define HAVE_SHELL_TEST 1
+#endif
+#if __has_include("engine/scan/UninstallCommandTest.h")
+#include "engine/scan/UninstallCommandTest.h"
+#define HAVE_UNINSTALL_TEST 1
+#endif
+
+namespace {
+
+void LogRuleFailure(ScanGroup& group, const ScanRule& rule, const tstring& text) {
+    tstring pattern;
+    for (const PatternElement& e : rule.Pattern().KeyElements()) pattern += (e.IsLiteral() ? L"#" : L"@") + e.Text();
+    Log::Instance().Print(LogError, L"[error] Scan group %u, rule %s: %s", unsigned(group.GroupBit()),
+                          pattern.c_str(), text.c_str());
+}
+
+// Consumers of a cache whose producer failed must neither wait for it nor
+// trust what it holds: marked not ready, it yields no verdicts.
+void ReleaseNotReady(const std::vector<tstring>& names) {
+    for (const tstring& name : names) {
+        try {
+            NamedCache* cache = CacheTable::Instance().GetOrCreate(name);
+            cache->SetReady(false);
+        } catch (...) {
+        }
+    }
+}
+
+}  // namespace
+
+void CategoryRun::Add(ScanRule rule, TestFactory makeTest, std::vector<tstring> produces) {
+    steps_.push_back(Step{std::move(rule), std::move(makeTest), std::move(produces), nullptr});
+}
+
+void CategoryRun::RunStep(Step& step) {
+    bool completed = false;
+    try {
+        step.test = step.makeTest();
+        PathWalker walker(step.rule, step.test.get());
+        step.test->Begin(step.rule);
+        walker.Run(step.rule);
+        // A producer whose walk did not complete must not mark its cache
+        // ready: End comes only after a whole walk.
+        step.test->End(step.rule);
+        completed = true;
+    } catch (const ErrorBase& e) {
+        LogRuleFailure(group_, step.rule, e.Message());
+    } catch (const std::exception& e) {
+        LogRuleFailure(group_, step.rule, tstring::FromNarrow(e.what()));
+    } catch (...) {
+        LogRuleFailure(group_, step.rule, L"unknown exception");
+    }
+    if (!completed) ReleaseNotReady(step.produces);
+}
+
+DWORD CategoryRun::Run() {
+    DWORD code = ScanGroup::ExitDone;
+    for (Step& step : steps_) {
+        RunStep(step);
+        if (group_.StopRequested()) {
+            code = ScanGroup::ExitStopped;
+            break;
+        }
+    }
+    group_.ReportFinish();
+    if (group_.StopRequested()) code = ScanGroup::ExitStopped;
+    steps_.clear();
+    return code;
+}
+
+DWORD ComGroupProc(ScanGroup& group) {
+    CategoryRun run(group);
+    run.Add(ServicesRule(&group), NewTest<ServiceImageTest>(), {CacheTable::ServiceCache});
+#ifdef HAVE_CLSID_CHECKER
+    // Side findings of the class checker (references, icons) go straight to the group.
+    run.Add(ClsidRule(&group), NewTest<ClsidChecker>(&group),
+            {CacheTable::InvalidClsidCache, CacheTable::SuspiciousProgIdCache, CacheTable::AppIdCache});
+#else
+    ReleaseNotReady({CacheTable::InvalidClsidCache, CacheTable::SuspiciousProgIdCache, CacheTable::AppIdCache});
+#endif
+    run.Add(ProgIdRule(&group), NewTest<ProgIdChecker>(), {CacheTable::ProgIdCache, CacheTable::InvalidProgIdCache});
+#ifdef HAVE_TYPELIB_TEST
+    run.Add(TypeLibRule(&group), NewTest<TypeLibFileTest>(), {CacheTable::TypeLibCache});
+#else
+    ReleaseNotReady({CacheTable::TypeLibCache});
+#endif
+    // Built when its rule comes, after the class and type library rules of
+    // this thread have filled the caches it waits for.
+    run.Add(InterfaceRule(&group), NewTest<InterfaceTest>());
+    return run.Run();
+}
+
+DWORD BrowserGroupProc(ScanGroup& group) {
+    CategoryRun run(group);
+    run.Add(BrowserExtensionRule(&group, L"HKLM"), NewTest<BrowserExtensionTest>());
+    run.Add(BrowserExtensionRule(&group, L"HKCU"), NewTest<BrowserExtensionTest>());
+    TestFactory menuTest = SharedTest<ResourceUrlTest>();
+    run.Add(BrowserMenuExtensionRule(&group, L"HKLM"), menuTest);
+    run.Add(BrowserMenuExtensionRule(&group, L"HKCU"), menuTest);
+    run.Add(ContextMenuHandlerRule(&group),
+            NewTest<ClsidNameTest>(ClsidNameTest::DataOrKeyName, uint16_t(ProblemShellContextMenu)));
+    run.Add(BrowserToolbarRule(&group, L"HKLM"),
+            NewTest<ClsidNameTest>(ClsidNameTest::ValueName, uint16_t(ProblemBrowserToolbar)));
+    run.Add(BrowserBarRule(&group, L"HKLM"),
+            NewTest<ClsidNameTest>(ClsidNameTest::KeyName, uint16_t(ProblemBrowserBar)));
+    run.Add(BrowserBarRule(&group, L"HKCU"),
+            NewTest<ClsidNameTest>(ClsidNameTest::KeyName, uint16_t(ProblemBrowserBar)));
+    run.Add(BrowserHelperObjectRule(&group),
+            NewTest<ClsidNameTest>(ClsidNameTest::KeyName, uint16_t(ProblemBrowserExtension)));
+    run.Add(ShellExecuteHookRule(&group),
+            NewTest<ClsidNameTest>(ClsidNameTest::ValueName, uint16_t(ProblemExplorerExtension)));
+    return run.Run();
+}
+
+DWORD SharedComponentsGroupProc(ScanGroup& group) {
+    CategoryRun run(group);
+    run.Add(HelpFileRule(&group), NewTest<HelpFileTest>());
+    run.Add(FontRule(&group), NewTest<FontFileTest>());
+    run.Add(SharedToolRule(&group), NewTest<FilePathTest>());
+    run.Add(SharedDllRule(&group), NewTest<SharedFileTest>());
+    return run.Run();
+}
+
+DWORD ControlPanelGroupProc(ScanGroup& group) {
+    CategoryRun run(group);
+    run.Add(ControlPanelAppletRule(&group, L"HKLM"), NewTest<ModulePathTest>());
+    run.Add(ControlPanelAppletRule(&group, L"HKCU"), NewTest<ModulePathTest>());
+#ifdef HAVE_UNINSTALL_TEST
+    run.Add(UninstallRule(&group), NewTest<UninstallCommandTest>());
+#endif
+    run.Add(ReinstallRule(&group), NewTest<ReinstallStringTest>());
+    return run.Run();
+}
+
+DWORD OfficeGroupProc(ScanGroup& group) {
+    CategoryRun run(group);
+    TestFactory addinTest = SharedTest<OfficeProgIdTest>();
+    run.Add(OfficeAddinRule(&group, L"HKLM"), addinTest);
+    run.Add(OfficeAddinRule(&group, L"HKCU"), addinTest);
+    return run.Run();
+}
+
+DWORD MruGroupProc(ScanGroup& group) {
+    CategoryRun run(group);
+    run.Add(AppPathRule(&group), NewTest<ProgramFileTest>());
+    run.Add(OpenSaveMruRule(&group), NewTest<KeyValuePathTest>());
+    return run.Run();
+}
+
+DWORD AssociationsGroupProc(ScanGroup& group) {
+    CategoryRun run(group);
+#ifdef HAVE_SHELL_TEST
+    run.Add(ShellOpenCommandRule(&group), NewTest<ShellCommandTest>());
+#endif
+#ifdef HAVE_MIME_TEST
+    run.Add(MimeContentTypeRule(&group), NewTest<MimeTypeTest>());
+#endif
+    run.Add(DefaultIconRule(&group), NewTest<ModuleFileTest>(true));
+    run.Add(FileExtensionRule(&group), NewTest<FileClassTest>());
+    return run.Run();
+}
+
+GroupProcedure GroupProcedureFor(uint32_t categoryBit) {
+    switch (categoryBit) {
+    case CategoryCom: return ComGroupProc;
+    case CategoryBrowser: return BrowserGroupProc;
+    case CategorySharedComponents: return SharedComponentsGroupProc;
+    case CategoryControlPanel: return ControlPanelGroupProc;
+    case CategoryOffice: return OfficeGroupProc;
+    case CategoryMru: return MruGroupProc;
+    case CategoryAssociations: return AssociationsGroupProc;
+    case CategoryNullNames: return NullNamesGroupProc;
+    default: return nullptr;
+    }
+}
