@@ -139,7 +139,7 @@ bool FindFile(const tstring& given, const wchar_t* extension, bool isModule, boo
         text = TrimBlanks(WithoutQuotes(text));
         if (quoted == text) quoted.clear();
     }
-    if (text.size() == 2 && text[0] == L'%') return true;
+    if ((text.size() == 2 && text[0] == L'%') || (quoted.size() == 2 && quoted[0] == L'%')) return true;
     if (isModule && !relativeAllowed && PathIsRelativeW(text.c_str())) return true;
     if (IsSkippedDrive(text)) return true;
     if (Searched(nullptr, text, extension)) return true;

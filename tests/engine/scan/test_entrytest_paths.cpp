@@ -141,6 +141,7 @@ TEST_CASE("Module and program searches") {
         CHECK(FindModuleFile(L"%1", result, true));
         CHECK(FindProgramFile(L"%9", result));
         CHECK(FindProgramFile(L"\"%1\"", result));
+        CHECK(FindProgramFile(L"\"%1\" %*", result));
         CHECK_FALSE(FindProgramFile(L"%10", result));
     }
     SUBCASE("an empty text names nothing") {
