@@ -1,5 +1,4 @@
 #include "engine/scan/KeyReads.h"
-#include <locale>
 #include "engine/registry/RegValue.h"
 
 RegKey OpenChildOrEmpty(const RegKey& parent, const tstring& name) {
@@ -30,10 +29,4 @@ bool KeyPathExists(const tstring& path) {
             return false;
         throw;
     }
-}
-
-tstring UpperCased(const tstring& text) {
-    tstring upper = text;
-    upper.MakeUpper(std::locale());
-    return upper;
 }

@@ -21,6 +21,3 @@ tstring ValueTextOrEmpty(const RegKey& key, const tstring& name = tstring());
 // True when the key "ROOT\path" exists; false only for a missing key, other
 // failures are raised.
 bool KeyPathExists(const tstring& path);
-
-// An upper-cased copy, as verdict caches key CLSIDs and library ids.
-tstring UpperCased(const tstring& text);

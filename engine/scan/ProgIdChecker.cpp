@@ -3,6 +3,7 @@
 #include "engine/registry/CacheTable.h"
 #include "engine/registry/RegValue.h"
 #include "engine/scan/KeyReads.h"
+#include "engine/scan/PathChecks.h"
 
 namespace {
 
@@ -52,7 +53,7 @@ bool ProgIdChecker::CheckProgId(const RegKey& progId, CheckResult& result, int d
 
 bool ProgIdChecker::CheckClass(const RegKey& progId, const RegKey& clsid, CheckResult& result, int depth) {
     tstring name = progId.Name();
-    tstring text = UpperCased(ValueTextOrEmpty(clsid));
+    tstring text = UpperText(ValueTextOrEmpty(clsid));
     std::optional<bool> verdict = clsidCache_ ? clsidCache_->Lookup(text) : std::nullopt;
     if (verdict.value_or(false)) {
         if (progIdCache_)

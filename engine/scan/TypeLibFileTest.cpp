@@ -46,7 +46,7 @@ bool TypeLibFileTest::Test(const tstring& text, RegValue& value, CheckResult& re
     const RegKey& key = value.Key();
     RegKey library = key.Ancestor(2);
     if (typeLibCache_)
-        typeLibCache_->Set(UpperCased(library.Name()), found);
+        typeLibCache_->Set(UpperText(library.Name()), found);
     if (found)
         return true;
     result.ErrorID = int32_t(MakeErrorID(ProblemTypeLib, ReasonFileNotFound));
