@@ -1,4 +1,5 @@
 #pragma once
+#include <memory>
 #include <vector>
 #include "engine/engine.h"
 #include "common/com/ComModule.h"
@@ -8,6 +9,9 @@
 #include "common/com/SiteHolder.h"
 #include "common/system/HandleHolder.h"
 #include "engine/com/CrawlerEventDispatch.h"
+#include "engine/com/CrawlerScan.h"
+#include "engine/com/CrawlerSessions.h"
+#include "engine/fix/FixMap.h"
 #include "engine/scan/IgnoreList.h"
 
 // The engine's one creatable COM object. It lives in the multithreaded
@@ -121,4 +125,11 @@ private:
     bool privileged_;
     // The running Windows has major version 6.
     bool windows6_;
+
+    // The planned fixes of the findings, by FixID.
+    FixMap fixes_;
+    std::unique_ptr<CrawlerSessions> sessions_{new CrawlerSessions(fixes_)};
+    // Last, so destroyed first: the scan is stopped before anything that its
+    // threads report into goes.
+    std::unique_ptr<CrawlerScan> scan_{new CrawlerScan(*this, foundMutex_, found_, fixes_, ignores_, windows6_)};
 };
