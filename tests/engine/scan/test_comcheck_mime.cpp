@@ -1,6 +1,8 @@
 #include <doctest/doctest.h>
+#include <thread>
 #include "engine/registry/CacheTable.h"
 #include "engine/registry/RegValue.h"
+#include "engine/scan/ClsidChecker.h"
 #include "engine/scan/MimeTypeTest.h"
 #include "test_comcheck_support.h"
 
@@ -105,4 +107,26 @@ TEST_CASE("Registered extensions: dotted names only, and a failing enumeration e
     RegDeleteKeyW(HKEY_CURRENT_USER, path.c_str());
     // A handle that is no longer valid fails at every index: the list ends empty.
     CHECK(MimeTypeTest::RegisteredExtensions(root).empty());
+}
+
+TEST_CASE("The MIME type test is built only after the class walk has ended") {
+    CacheTable::Instance().ResetAll();
+    TestSink sink;
+    ScanGroup group(&sink, 1);
+    ScanRule rule(&group, ClsidKeys, EachKey);
+    ClsidChecker classes(&group);
+    classes.Begin(rule);
+
+    // Built on another group's thread, as the scan does.
+    HANDLE built = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::thread builder([built] {
+        MimeTypeTest test;
+        SetEvent(built);
+    });
+    // Until the class walk ends the construction cannot complete.
+    CHECK(WaitForSingleObject(built, 300) == WAIT_TIMEOUT);
+    classes.End(rule);
+    CHECK(WaitForSingleObject(built, 60000) == WAIT_OBJECT_0);
+    builder.join();
+    CloseHandle(built);
 }
