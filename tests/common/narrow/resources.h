@@ -1,3 +1,0 @@
-#define IDS_TEST_TEXT 209
-#define IDS_TEST_FORMAT 210
-#define IDS_TEST_LONG 211
