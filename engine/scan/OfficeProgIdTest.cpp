@@ -2,6 +2,7 @@
 #include "common/errors/ErrorBase.h"
 #include "engine/fix/CheckResultCode.h"
 #include "engine/registry/CacheTable.h"
+#include "engine/registry/NamedCache.h"
 #include "engine/registry/RegValue.h"
 
 namespace {
@@ -20,7 +21,12 @@ bool ClassKeyExists(const tstring& progId) {
 
 }  // namespace
 
-OfficeProgIdTest::OfficeProgIdTest() { cache_ = CacheTable::Instance().Find(CacheTable::ProgIdCache, true); }
+OfficeProgIdTest::OfficeProgIdTest() {
+    CacheTable& table = CacheTable::Instance();
+    cache_ = table.Find(CacheTable::ProgIdCache, true);
+    // Filled by the same checker and finished with it.
+    invalid_ = table.Find(CacheTable::InvalidProgIdCache, false);
+}
 
 bool OfficeProgIdTest::Test(const tstring&, RegValue& value, CheckResult& result) {
     result.ErrorID = 0;
@@ -29,7 +35,8 @@ bool OfficeProgIdTest::Test(const tstring&, RegValue& value, CheckResult& result
     tstring progId = key.Name();
     std::optional<bool> verdict = cache_->Lookup(progId);
     if (verdict.value_or(false)) return true;
-    if (!verdict && !progId.empty() && ClassKeyExists(progId)) return true;
+    bool markedInvalid = invalid_ && invalid_->IsReady() && invalid_->Contains(progId);
+    if (!verdict && !markedInvalid && !progId.empty() && ClassKeyExists(progId)) return true;
     result.ErrorID = int32_t(MakeErrorID(ProblemOfficeAddin, ReasonInvalidProgId));
     tstring item = progId;
     if (key.AncestorCount() >= 2) item = key.Ancestor(1).Name() + L"\\" + key.Ancestor(0).Name() + L"\\" + item;

@@ -7,7 +7,8 @@ class NamedCache;
 // judged by the ProgID checker's verdict in "ProgID_Cache". Building one
 // waits for that cache. A ProgID the checker gave no verdict (it examines
 // only some ProgID forms, and names meet it in the registry's letter case)
-// is judged by its existence under HKCR. Item: the Office application, the
+// is judged by its existence under HKCR, unless the checker marked it
+// invalid ("Invalid_ProgID_Cache"). Item: the Office application, the
 // "Addins" level and the ProgID joined by backslashes; Reason: the ProgID;
 // ValueName empty.
 class OfficeProgIdTest : public EntryTest {
@@ -17,4 +18,5 @@ public:
 
 private:
     NamedCache* cache_ = nullptr;
+    NamedCache* invalid_ = nullptr;
 };

@@ -118,8 +118,9 @@ TEST_CASE("OfficeProgIdTest: add-ins by their ProgID verdicts") {
     NamedCache* progIds = caches.Ready(CacheTable::ProgIdCache);
     progIds->Set(L"Good.Addin", true);
     progIds->Set(L"Bad.Addin", false);
+    caches.Ready(CacheTable::InvalidProgIdCache)->Set(L"CLSID", true);
     EntryTestKey key(L"office");
-    for (const wchar_t* name : {L"Good.Addin", L"Bad.Addin", L"Orvane.Gone.Addin", L"Interface"})
+    for (const wchar_t* name : {L"Good.Addin", L"Bad.Addin", L"Orvane.Gone.Addin", L"Interface", L"CLSID"})
         key.Create(tstring(L"Outlook\\Addins\\") + name);
     OfficeProgIdTest test;
     CheckResult r;
@@ -134,6 +135,8 @@ TEST_CASE("OfficeProgIdTest: add-ins by their ProgID verdicts") {
     CHECK(r.KeyPath == key.Path() + L"\\Outlook\\Addins\\Bad.Addin");
     CHECK_FALSE(RunEntryTest(test, key.Open(L"Outlook\\Addins\\Orvane.Gone.Addin"), L"", r));
     CHECK(r.Reason == L"Orvane.Gone.Addin");
+    // Without a verdict but marked invalid by the ProgID checker.
+    CHECK_FALSE(RunEntryTest(test, key.Open(L"Outlook\\Addins\\CLSID"), L"", r));
 
     SUBCASE("an unfinished cache judges nothing") {
         TestCaches fresh;
