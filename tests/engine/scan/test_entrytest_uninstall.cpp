@@ -90,6 +90,16 @@ TEST_CASE("UninstallCommandTest: plain program commands") {
         CHECK(r.Reason == L"\"%1\" /x");
         CHECK(f.Run(L"DoubledFound", L"\"\"" + f.program + L"\"\"", r));
     }
+    SUBCASE("a command value visited by itself") {
+        f.key.SetText(L"Direct", L"UninstallString", f.folder / L"gone.exe");
+        f.key.SetNumber(L"Direct", L"WindowsInstaller", 1);
+        // Only the entry as a whole belongs to the Windows Installer.
+        CHECK_FALSE(RunEntryTest(f.test, f.key.Open(L"Direct"), L"UninstallString", r));
+        CHECK(r.ValueName == L"UninstallString");
+        CHECK(r.Reason == f.folder / L"gone.exe");
+        f.key.SetNumber(L"Direct", L"NoRemove", 1);
+        CHECK(RunEntryTest(f.test, f.key.Open(L"Direct"), L"UninstallString", r));
+    }
     SUBCASE("an empty command") {
         CHECK_FALSE(f.Run(L"Empty", L"", r));
     }
