@@ -1,4 +1,5 @@
 #include "engine/scan/ModuleFileTest.h"
+#include <shlwapi.h>
 #include "engine/fix/CheckResultCode.h"
 #include "engine/registry/RegValue.h"
 #include "engine/scan/FilePathTest.h"
@@ -20,6 +21,19 @@ bool IsIconIndex(const tstring& text) {
 
 bool ProgramFileTest::Test(const tstring& text, RegValue& value, CheckResult& result) {
     if (FindProgramFile(text, result)) return true;
+    // A program named without its folder is started from the folders of the
+    // entry's "Path" ("C:\\App;C:\\App\\bin;").
+    tstring name = TrimBlanks(text);
+    RegValue folders(value.Key(), L"Path");
+    if (!name.empty() && PathIsRelativeW(name.c_str()) && folders.Query()) {
+        tstring list = folders.DataText() + L";";
+        for (size_t start = 0, end; (end = list.find(L';', start)) != tstring::npos; start = end + 1) {
+            tstring folder = TrimBlanks(list.substr(start, end - start));
+            if (folder.empty()) continue;
+            for (const tstring& candidate : {name, tstring(name + L".exe")})
+                if (PathExistsForCheck(folder + L"\\" + candidate, result)) return true;
+        }
+    }
     FillFinding(result, MakeErrorID(ProblemAppPath, ReasonFileNotFound), value.Key().Name(), text, value);
     return false;
 }

@@ -4,7 +4,8 @@
 // Entry tests whose data names a program or module that is searched for along
 // the system's search path (FindProgramFile, FindModuleFile).
 
-// Application paths: the data is the program. Item: key name; Reason: data.
+// Application paths: the data is the program; a bare name may lie in the
+// folder of the entry's "Path" value. Item: key name; Reason: data.
 class ProgramFileTest : public EntryTest {
 public:
     bool Test(const tstring& text, RegValue& value, CheckResult& result) override;

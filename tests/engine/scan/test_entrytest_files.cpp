@@ -144,9 +144,15 @@ TEST_CASE("ProgramFileTest: application paths") {
     key.SetText(L"notepad.exe", L"", L"%SystemRoot%\\notepad.exe", REG_EXPAND_SZ);
     key.SetText(L"literal.exe", L"", L"%SystemRoot%\\notepad.exe");
     key.SetText(L"gone.exe", L"", folder / L"My App\\gone.exe");
+    folder.File(L"Private\\private.exe");
+    key.SetText(L"private.exe", L"", L"private");
+    key.SetText(L"private.exe", L"Path", folder / L"Other;" + folder / L"Private;");
+    key.SetText(L"noprivate.exe", L"", L"noprivate.exe");
+    key.SetText(L"noprivate.exe", L"Path", folder / L"Private");
     ProgramFileTest test;
     CheckResult r;
-    for (const wchar_t* sound : {L"app.exe", L"quoted.exe", L"args.exe", L"notepad.exe", L"literal.exe"}) {
+    CHECK_FALSE(RunEntryTest(test, key.Open(L"noprivate.exe"), L"", r));
+    for (const wchar_t* sound : {L"app.exe", L"quoted.exe", L"args.exe", L"notepad.exe", L"literal.exe", L"private.exe"}) {
         CAPTURE(tstring(sound));
         CHECK(RunEntryTest(test, key.Open(sound), L"", r));
     }
