@@ -22,7 +22,7 @@ bool IsIconIndex(const tstring& text) {
 bool ProgramFileTest::Test(const tstring& text, RegValue& value, CheckResult& result) {
     if (FindProgramFile(text, result)) return true;
     // A program named without its folder is started from the folders of the
-    // entry's "Path" ("C:\\App;C:\\App\\bin;").
+    // entry's "Path", a list such as "C:\App;C:\App\bin;".
     tstring name = TrimBlanks(text);
     RegValue folders(value.Key(), L"Path");
     if (!name.empty() && PathIsRelativeW(name.c_str()) && folders.Query()) {
