@@ -154,6 +154,28 @@ bool FindFile(const tstring& given, const wchar_t* extension, bool isModule, boo
     return FindFile(x86, extension, isModule, relativeAllowed, true);
 }
 
+// The existence rules for one path: found by a search of its folder, else
+// by its attributes; a path whose attributes are denied exists.
+bool ExistsAt(const tstring& text, bool folderCounts) {
+    size_t separator = LastSeparator(text);
+    if (separator == tstring::npos) return false;
+    tstring folder = text.substr(0, separator + 1), name = text.substr(separator + 1);
+    if (!name.empty()) {
+        std::vector<wchar_t> found(32768);
+        DWORD n = SearchPathW(folder.c_str(), name.c_str(), nullptr, DWORD(found.size()), found.data(), nullptr);
+        if (n && n < found.size()) {
+            DWORD attributes = GetFileAttributesW(found.data());
+            if (attributes != INVALID_FILE_ATTRIBUTES && (folderCounts || !(attributes & FILE_ATTRIBUTE_DIRECTORY)))
+                return true;
+        }
+    }
+    SetLastError(0);
+    DWORD attributes = GetFileAttributesW(text.c_str());
+    if (GetLastError() == ERROR_ACCESS_DENIED) return true;
+    if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+    return folderCounts || !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 // The process-wide table of kernel32 functions bound by name.
 FARPROC KernelFunction(const char* qualifiedName) {
     static std::mutex mutex;
@@ -223,24 +245,15 @@ bool PathExistsForCheck(const tstring& path, CheckResult& result, bool folderCou
     if (text.size() >= 2 && text.front() == L'"' && text.back() == L'"') text = text.substr(1, text.size() - 2);
     text = TrimBlanks(Expanded(text));
     if (IsSkippedDrive(text)) return true;
-    size_t separator = LastSeparator(text);
-    if (separator == tstring::npos) return false;
-
-    tstring folder = text.substr(0, separator + 1), name = text.substr(separator + 1);
-    if (!name.empty()) {
-        std::vector<wchar_t> found(32768);
-        DWORD n = SearchPathW(folder.c_str(), name.c_str(), nullptr, DWORD(found.size()), found.data(), nullptr);
-        if (n && n < found.size()) {
-            DWORD attributes = GetFileAttributesW(found.data());
-            if (attributes != INVALID_FILE_ATTRIBUTES && (folderCounts || !(attributes & FILE_ATTRIBUTE_DIRECTORY)))
-                return true;
-        }
-    }
-    SetLastError(0);
-    DWORD attributes = GetFileAttributesW(text.c_str());
-    if (GetLastError() == ERROR_ACCESS_DENIED) return true;
-    if (attributes == INVALID_FILE_ATTRIBUTES) return false;
-    return folderCounts || !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+    if (ExistsAt(text, folderCounts)) return true;
+#ifdef _WIN64
+    // What a 32-bit program registered as a system-folder file lies in the
+    // 32-bit system folder.
+    tstring system = SystemFolder(), wow = Wow64Folder();
+    if (!system.empty() && !wow.empty() && StartsWithNoCase(text, (system + L"\\").c_str()))
+        return ExistsAt(wow + text.substr(system.size()), folderCounts);
+#endif
+    return false;
 }
 
 bool FindModuleFile(const tstring& text, CheckResult& result, bool relativeAllowed, bool secondPass) {

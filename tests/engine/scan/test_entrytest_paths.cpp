@@ -198,6 +198,8 @@ TEST_CASE("Searches look into the 32-bit system folder") {
 
     CHECK(FindModuleFile(tstring(system) + L"\\" + name, result, false));
     CHECK(FindModuleFile(name, result, true));
+    CHECK(PathExistsForCheck(tstring(system) + L"\\" + name, result));
+    CHECK_FALSE(PathExistsForCheck(tstring(system) + L"\\x" + name, result));
     CHECK_FALSE(FindModuleFile(tstring(system) + L"\\x" + name, result, false));
     DeleteFileW(file.c_str());
 }
