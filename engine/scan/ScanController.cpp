@@ -76,19 +76,6 @@ ScanController::~ScanController() {
         groups_[size_t(i)].reset();
 }
 
-bool ScanController::IsWindows6() {
-    static const bool windows6 = [] {
-        OSVERSIONINFOW info = {};
-        info.dwOSVersionInfoSize = sizeof(info);
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-        BOOL known = GetVersionExW(&info);
-#pragma GCC diagnostic pop
-        return known && info.dwMajorVersion == 6;
-    }();
-    return windows6;
-}
-
 void ScanController::Scan(uint32_t unionsMask) {
     std::lock_guard<std::mutex> hold(control_);
     stopping_ = false;

@@ -70,7 +70,6 @@ public:
     // Whether findings on keys that cannot be opened for writing are dropped
     // (set on Windows 6, where such keys are common and cannot be fixed).
     void SetDropUnwritable(bool drop) { dropUnwritable_ = drop; }
-    static bool IsWindows6();
 
     ScanGroup& Group(int index) { return *groups_[size_t(index)]; }
 

@@ -1,5 +1,6 @@
 #include <windows.h>
 #include <doctest/doctest.h>
+#include "common/errors/ErrorBase.h"
 #include "common/errors/ErrorText.h"
 #include "engine/fix/FixSession.h"
 #include "engine/fix/KeyActions.h"
@@ -30,6 +31,17 @@ class RefusedDelete : public DeleteValueAction {
 public:
     using DeleteValueAction::DeleteValueAction;
     int32_t Apply() override { return int32_t(0x80070005); }
+};
+
+// A value deletion whose apply fails and whose restore, though it puts the
+// value back, reports a failure: a rollback that cannot be trusted.
+class UnsureRestore : public RefusedDelete {
+public:
+    using RefusedDelete::RefusedDelete;
+    int32_t Restore(Archive& archive) override {
+        DeleteValueAction::Restore(archive);
+        return int32_t(0x80070015);
+    }
 };
 
 }  // namespace
@@ -255,4 +267,85 @@ TEST_CASE("control sessions: undo files move to another folder") {
     CHECK(s.undo.MoveFiles(target.Path()) == S_OK);
     CHECK(folder.Files().empty());
     CHECK(target.Files() == made);
+}
+
+TEST_CASE("control sessions: a rollback that fails keeps the fix's record in the undo file") {
+    TempFolder folder(Folder(L"rollback"));
+    PlantedTree tree(TreeName(L"rollback"));
+    Sessions s(folder.Path());
+    std::unique_ptr<FixEntry> entry(new FixEntry);
+    entry->SetError(Finding(ProblemHelpFile, tree.Path(L"Values"), L"Broken"));
+    entry->Push(std::unique_ptr<FixAction>(new DeleteValueAction(tree.Path(L"Values"), L"Broken")));
+    entry->Push(std::unique_ptr<FixAction>(new UnsureRestore(tree.Path(L"Values"), L"Keep")));
+    s.fixes.Store(900003, std::move(entry));
+    REQUIRE(s.fix.Begin() == S_OK);
+
+    // One fix returns its own failure; fixing all ends at the failed restore.
+    CHECK(s.fix.Fix(900003) == int32_t(0x80070005));
+    CHECK(s.fixes.Contains(900003));
+    tstring report = L"untouched";
+    CHECK_THROWS_AS(s.fix.FixAll(report), HRError);
+    CHECK(report == L"untouched");
+    CHECK(s.fixes.Contains(900003));
+    CHECK(tree.HasValue(L"Values", L"Broken"));
+    REQUIRE(s.fix.Finalize() == S_OK);
+
+    // Both attempts stay on record: their changes may still need undoing.
+    int32_t count = 0;
+    REQUIRE(s.undo.RefreshCatalogue(count) == S_OK);
+    REQUIRE(count == 1);
+    REQUIRE(s.undo.Read(0) == S_OK);
+    CHECK(s.undo.PendingCount() == 2);
+    CHECK(s.undo.UndoAll() == S_OK);
+    CHECK(s.undo.Finalize() == S_OK);
+    CHECK(tree.HasValue(L"Values", L"Broken"));
+}
+
+TEST_CASE("control sessions: undo goes newest first and keeps an entry pending until all of it is back") {
+    TempFolder folder(Folder(L"order"));
+    PlantedTree tree(TreeName(L"order"));
+    const tstring exportFile = folder.Path() + L"export.reg";
+    std::string before = tree.Export(exportFile);
+    Sessions s(folder.Path());
+
+    // The value's key goes after the value: undoing the value first would
+    // find no key to put it in.
+    int32_t value = Plan(s.fixes, Finding(ProblemHelpFile, tree.Path(L"Tree\\Sub1"), L"Bytes"));
+    int32_t key = Plan(s.fixes, Finding(ProblemInterface, tree.Path(L"Tree"), L""));
+    std::unique_ptr<FixEntry> pair(new FixEntry);
+    pair->SetError(Finding(ProblemHelpFile, tree.Path(L"Values"), L"Broken"));
+    pair->Push(std::unique_ptr<FixAction>(new DeleteValueAction(tree.Path(L"Values"), L"Broken")));
+    pair->Push(std::unique_ptr<FixAction>(new DeleteValueAction(tree.Path(L"Other"), L"Path")));
+    s.fixes.Store(900004, std::move(pair));
+    REQUIRE(s.fix.Begin() == S_OK);
+    REQUIRE(s.fix.Fix(value) == S_OK);
+    REQUIRE(s.fix.Fix(key) == S_OK);
+    REQUIRE(s.fix.Fix(900004) == S_OK);
+    REQUIRE(s.fix.Finalize() == S_OK);
+
+    // The second action of the pair cannot be undone while its key is gone.
+    RegDeleteTreeW(HKEY_CURRENT_USER, (TreeName(L"order") + L"\\Other").c_str());
+    int32_t count = 0;
+    REQUIRE(s.undo.RefreshCatalogue(count) == S_OK);
+    REQUIRE(s.undo.Read(0) == S_OK);
+    REQUIRE(s.undo.PendingCount() == 3);
+    CHECK(s.undo.UndoAll() == int32_t(0x80070002));
+    CHECK(s.undo.IsUndone(1));
+    CHECK(s.undo.IsUndone(2));
+    CHECK_FALSE(s.undo.IsUndone(3));
+    CHECK(tree.HasValue(L"Tree\\Sub1", L"Bytes"));
+    CHECK(tree.HasValue(L"Values", L"Broken"));
+    REQUIRE(s.undo.Finalize() == S_OK);
+
+    HKEY other = nullptr;
+    RegCreateKeyExW(HKEY_CURRENT_USER, (TreeName(L"order") + L"\\Other").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                    nullptr, &other, nullptr);
+    RegCloseKey(other);
+    REQUIRE(s.undo.RefreshCatalogue(count) == S_OK);
+    REQUIRE(count == 1);
+    REQUIRE(s.undo.Read(0) == S_OK);
+    REQUIRE(s.undo.PendingCount() == 1);
+    CHECK(s.undo.Undo(1) == S_OK);
+    CHECK(s.undo.Finalize() == S_OK);
+    CHECK(tree.Export(exportFile) == before);
 }
