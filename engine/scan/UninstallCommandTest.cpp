@@ -211,16 +211,27 @@ bool UninstallCommandTest::CheckMsiexec(const Tokens& tokens, bool doubled, cons
 
 bool UninstallCommandTest::CheckIsUninst(const Tokens& tokens, bool doubled, const tstring& command,
                                          CheckResult& result) {
+    // The log is the "-f" argument; other switches ("-c" names a helper
+    // module) may come first.
+    const tstring* chosen = nullptr;
     for (size_t i = 1; i < tokens.size(); ++i) {
         if (tokens[i].size() <= 2) continue;
-        tstring log = UpperText(tokens[i]);
-        if (log[1] == L'F') log = log.substr(2);
-        CheckResult scratch;
-        if (PathExistsForCheck(log, scratch)) return true;
-        result.Reason = log;
-        return false;
+        if (towupper(tokens[i][1]) == L'F') {
+            chosen = &tokens[i];
+            break;
+        }
+        if (!chosen) chosen = &tokens[i];
     }
-    return CommonEnd(doubled, command, result);
+    if (!chosen) return CommonEnd(doubled, command, result);
+    tstring log = UpperText(*chosen);
+    if (log[1] == L'F')
+        log = log.substr(2);
+    else if (log[0] == L'-' || log[0] == L'/')
+        return CommonEnd(doubled, command, result);
+    CheckResult scratch;
+    if (PathExistsForCheck(log, scratch)) return true;
+    result.Reason = log;
+    return false;
 }
 
 bool UninstallCommandTest::CheckMUninst(const Tokens& tokens, CheckResult& result) {

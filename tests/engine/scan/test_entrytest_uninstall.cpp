@@ -156,6 +156,11 @@ TEST_CASE("UninstallCommandTest: installer and uninstaller programs") {
         CHECK(f.Run(L"IsGood", L"C:\\WINDOWS\\IsUninst.exe -a -f\"" + f.isu + L"\"", r));
         CHECK(f.Run(L"IsNoArgs", L"IsUninst.exe -a", r));
         CHECK(f.Run(L"IsLog", L"IsUninst.exe -a -f\"" + f.isu + L"\" -c\"x.dll\"", r));
+        CHECK(f.Run(L"IsHelperFirst", L"IsUninst.exe -c\"" + f.module + L"\" -f\"" + f.isu + L"\"", r));
+        CHECK(f.Run(L"IsSwitchOnly", L"IsUninst.exe -c\"" + f.module + L"\"", r));
+        CHECK_FALSE(f.Run(L"IsHelperFirstGone", L"IsUninst.exe -c\"" + f.module + L"\" -f\"" +
+                                                    f.folder / L"gone.isu" + L"\"",
+                          r));
         CHECK_FALSE(f.Run(L"IsGone", L"isuninst.exe -f\"" + f.folder / L"gone.isu" + L"\"", r));
         CHECK(r.Reason == UpperText(f.folder / L"gone.isu"));
     }
