@@ -182,6 +182,16 @@ bool UninstallCommandTest::CheckRundll32(const Tokens& tokens, const tstring& co
     }
     CheckResult scratch;
     if (FindModuleFile(UpperText(module), scratch, true)) return true;
+    // An unquoted module path with blanks: the tokens up to the one with the comma.
+    if (comma == tstring::npos) {
+        for (size_t last = 2; last < tokens.size(); ++last) {
+            size_t at = tokens[last].find(L',');
+            if (at == tstring::npos) continue;
+            tstring joined = Joined(tokens, 1, last) + L" " + tokens[last].substr(0, at);
+            if (FindModuleFile(UpperText(joined), scratch, true)) return true;
+            break;
+        }
+    }
     if (result.Reason.empty()) result.Reason = module;
     return false;
 }

@@ -118,6 +118,7 @@ TEST_CASE("UninstallCommandTest: rundll32 commands") {
                 r));
     CHECK(f.Run(L"OtherEntry", L"rundll32.exe shell32.dll,Control_RunDLL " + f.folder / L"gone.cpl", r));
     CHECK(f.Run(L"FullModule", L"rundll32.exe \"" + f.module + L"\",Uninstall", r));
+    CHECK(f.Run(L"UnquotedModule", L"rundll32.exe " + f.module + L",Uninstall /quiet", r));
 
     CHECK_FALSE(f.Run(L"InfGone", L"RunDll32 advpack.dll,LaunchINFSection " + f.folder / L"gone.inf" + L",Remove", r));
     CHECK(r.Reason == f.folder / L"gone.inf");
