@@ -8,36 +8,21 @@
 #include "engine/scan/BrowserExtensionTest.h"
 #include "engine/scan/CachedClsidTest.h"
 #include "engine/scan/Categories.h"
-#if __has_include("engine/scan/ClsidChecker.h")
 #include "engine/scan/ClsidChecker.h"
-#define HAVE_CLSID_CHECKER 1
-#endif
 #include "engine/scan/FileClassTest.h"
 #include "engine/scan/FilePathTest.h"
 #include "engine/scan/FontFileTest.h"
 #include "engine/scan/InterfaceTest.h"
+#include "engine/scan/MimeTypeTest.h"
 #include "engine/scan/ModuleFileTest.h"
 #include "engine/scan/NulNameScan.h"
 #include "engine/scan/OfficeProgIdTest.h"
 #include "engine/scan/ProgIdChecker.h"
 #include "engine/scan/ResourceUrlTest.h"
 #include "engine/scan/ServiceImageTest.h"
-#if __has_include("engine/scan/TypeLibFileTest.h")
-#include "engine/scan/TypeLibFileTest.h"
-#define HAVE_TYPELIB_TEST 1
-#endif
-#if __has_include("engine/scan/MimeTypeTest.h")
-#include "engine/scan/MimeTypeTest.h"
-#define HAVE_MIME_TEST 1
-#endif
-#if __has_include("engine/scan/ShellCommandTest.h")
 #include "engine/scan/ShellCommandTest.h"
-#define HAVE_SHELL_TEST 1
-#endif
-#if __has_include("engine/scan/UninstallCommandTest.h")
+#include "engine/scan/TypeLibFileTest.h"
 #include "engine/scan/UninstallCommandTest.h"
-#define HAVE_UNINSTALL_TEST 1
-#endif
 
 namespace {
 
@@ -105,19 +90,11 @@ DWORD CategoryRun::Run() {
 DWORD ComGroupProc(ScanGroup& group) {
     CategoryRun run(group);
     run.Add(ServicesRule(&group), NewTest<ServiceImageTest>(), {CacheTable::ServiceCache});
-#ifdef HAVE_CLSID_CHECKER
     // Side findings of the class checker (references, icons) go straight to the group.
     run.Add(ClsidRule(&group), NewTest<ClsidChecker>(&group),
             {CacheTable::InvalidClsidCache, CacheTable::SuspiciousProgIdCache, CacheTable::AppIdCache});
-#else
-    ReleaseNotReady({CacheTable::InvalidClsidCache, CacheTable::SuspiciousProgIdCache, CacheTable::AppIdCache});
-#endif
     run.Add(ProgIdRule(&group), NewTest<ProgIdChecker>(), {CacheTable::ProgIdCache, CacheTable::InvalidProgIdCache});
-#ifdef HAVE_TYPELIB_TEST
     run.Add(TypeLibRule(&group), NewTest<TypeLibFileTest>(), {CacheTable::TypeLibCache});
-#else
-    ReleaseNotReady({CacheTable::TypeLibCache});
-#endif
     // Built when its rule comes, after the class and type library rules of
     // this thread have filled the caches it waits for.
     run.Add(InterfaceRule(&group), NewTest<InterfaceTest>());
@@ -159,9 +136,7 @@ DWORD ControlPanelGroupProc(ScanGroup& group) {
     CategoryRun run(group);
     run.Add(ControlPanelAppletRule(&group, L"HKLM"), NewTest<ModulePathTest>());
     run.Add(ControlPanelAppletRule(&group, L"HKCU"), NewTest<ModulePathTest>());
-#ifdef HAVE_UNINSTALL_TEST
     run.Add(UninstallRule(&group), NewTest<UninstallCommandTest>());
-#endif
     run.Add(ReinstallRule(&group), NewTest<ReinstallStringTest>());
     return run.Run();
 }
@@ -183,12 +158,8 @@ DWORD MruGroupProc(ScanGroup& group) {
 
 DWORD AssociationsGroupProc(ScanGroup& group) {
     CategoryRun run(group);
-#ifdef HAVE_SHELL_TEST
     run.Add(ShellOpenCommandRule(&group), NewTest<ShellCommandTest>());
-#endif
-#ifdef HAVE_MIME_TEST
     run.Add(MimeContentTypeRule(&group), NewTest<MimeTypeTest>());
-#endif
     run.Add(DefaultIconRule(&group), NewTest<ModuleFileTest>(true));
     run.Add(FileExtensionRule(&group), NewTest<FileClassTest>());
     return run.Run();
