@@ -59,6 +59,22 @@ TEST_CASE("COM registrations: services, classes, ProgIDs, type libraries and int
     ifaceTwin.Set(L"", L"", L"I" + tag + L"Sound");
     ifaceTwin.Set(L"ProxyStubClsid32", L"", classes.soundGuid);
 
+    // Judged by the type library verdicts of the same thread's earlier rule.
+    const tstring libInterface = NewGuid(), libInterfaceTwin = NewGuid();
+    PlantedClassKey ifaceLib(L"Interface\\" + libInterface);
+    ifaceLib.Set(L"", L"", L"I" + tag + L"BadLibrary");
+    ifaceLib.Set(L"TypeLib", L"", brokenLib);
+    PlantedClassKey ifaceLibTwin(L"Interface\\" + libInterfaceTwin);
+    ifaceLibTwin.Set(L"", L"", L"I" + tag + L"GoodLibrary");
+    ifaceLibTwin.Set(L"TypeLib", L"", soundLib);
+
+    // A sound class whose ProgID reference is dangling: a side finding of
+    // the class checker, reported through the group.
+    const tstring referring = NewGuid();
+    PlantedClassKey referringClass(L"CLSID\\" + referring);
+    referringClass.Set(L"InprocServer32", L"", files.File());
+    referringClass.Set(L"ProgID", L"", tag + L".NoSuchProgId");
+
     TestSink sink;
     ScanGroup group(&sink, 1, GroupProcedureFor(1));
     RunAlone(group, sink);
@@ -69,8 +85,11 @@ TEST_CASE("COM registrations: services, classes, ProgIDs, type libraries and int
     CheckOne(sink, tag + L".Unknown", 0x012F0066, unknownProgId.HkcrPath(), L"");
     CheckOne(sink, brokenLib, 0x01300068, library.HkcrPath() + L"\\1.0\\0\\win32", L"");
     CheckOne(sink, L"I" + tag + L"Broken", 0x01310069, iface.HkcrPath() + L"\\ProxyStubClsid32", L"(Default)");
+    CheckOne(sink, L"I" + tag + L"BadLibrary", 0x01310073, ifaceLib.HkcrPath() + L"\\TypeLib", L"(Default)");
+    CheckOne(sink, referring + L"\\ProgID", 0x012E0071, referringClass.HkcrPath() + L"\\ProgID", L"");
+    CHECK(FindingsWithItem(sink, referring).empty());
     for (const tstring& item : std::vector<tstring>{tag + L"svc2", classes.soundGuid, tag + L".Good", soundLib,
-                                                    L"I" + tag + L"Sound"})
+                                                    L"I" + tag + L"Sound", L"I" + tag + L"GoodLibrary"})
         CHECK_MESSAGE(FindingsWithItem(sink, item).empty(), NarrowText(item));
 
     // The fresh prefix's own findings. Wine's setup registers the font cache
