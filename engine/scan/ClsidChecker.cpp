@@ -21,11 +21,6 @@ const wchar_t kHostedPageClass[] = L"{4D5C8C2A-D075-11d0-B416-00C04FB90376}";
 
 [[noreturn]] void ThrowMissingKey() { throw Win32Error(ERROR_FILE_NOT_FOUND); }
 
-bool ValueExists(const RegKey& key, const tstring& name) {
-    RegValue value(key, name);
-    return value.Query();
-}
-
 tstring Expanded(const tstring& text) {
     tstring expanded;
     ExpandEnvironment(expanded, text.c_str());

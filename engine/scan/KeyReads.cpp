@@ -20,6 +20,15 @@ tstring ValueTextOrEmpty(const RegKey& key, const tstring& name) {
     }
 }
 
+bool ValueExists(const RegKey& key, const tstring& name) {
+    try {
+        RegValue value(key, name);
+        return value.Query();
+    } catch (const ErrorBase&) {
+        return false;
+    }
+}
+
 bool KeyPathExists(const tstring& path) {
     try {
         RegKey::OpenPath(path);

@@ -18,6 +18,9 @@ RegKey OpenChildOrEmpty(const RegKey& parent, const tstring& name);
 // value is absent or cannot be read.
 tstring ValueTextOrEmpty(const RegKey& key, const tstring& name = tstring());
 
+// True when the value exists; false also when it cannot be read.
+bool ValueExists(const RegKey& key, const tstring& name);
+
 // True when the key "ROOT\path" exists; false only for a missing key, other
 // failures are raised.
 bool KeyPathExists(const tstring& path);

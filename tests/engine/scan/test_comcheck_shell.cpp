@@ -58,4 +58,43 @@ TEST_CASE("Shell verb commands must name a program that exists") {
         CHECK_FALSE(Judge(test, commandPath, L"", result));
         CHECK(result.ErrorID == 0x01460068);
     }
+    SUBCASE("a verb handed to a COM object is not judged by its command text") {
+        type.Set(L"shell\\open\\command", L"", L"");
+        type.Set(L"shell\\open\\command", L"DelegateExecute", NewGuid());
+        CHECK(Judge(test, commandPath, L"", result));
+        CHECK(result.ErrorID == 0);
+    }
+    SUBCASE("an empty command of a verb that nothing else runs is a finding") {
+        type.Set(L"shell\\open\\command", L"", L"");
+        CHECK_FALSE(Judge(test, commandPath, L"", result));
+        CHECK(result.ErrorID == 0x01460068);
+    }
+}
+
+TEST_CASE("Shell verb commands may name a program by its registered application path") {
+    tstring typeName = NewProgId(L"AppFile");
+    ClassesKey type(typeName);
+    tstring commandPath = L"HKCR\\" + typeName + L"\\shell\\open\\command";
+    tstring program = FormatText(L"comcheck-app-%u.exe", unsigned(GetCurrentProcessId()));
+    tstring appPath = L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\" + program;
+    TempFile installed(L".exe");
+    type.Set(L"shell\\open\\command", L"", program + L" \"%1\"");
+    ShellCommandTest test;
+    CheckResult result;
+
+    CHECK_FALSE(Judge(test, commandPath, L"", result));
+    CHECK(result.ErrorID == 0x01460068);
+
+    HKEY key = nullptr;
+    REQUIRE(RegCreateKeyExW(HKEY_CURRENT_USER, appPath.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                            nullptr) == ERROR_SUCCESS);
+    RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(installed.Path().c_str()),
+                   DWORD((installed.Path().size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+    CHECK(Judge(test, commandPath, L"", result));
+    CHECK(result.ErrorID == 0);
+    // Registered, but the program it names is gone.
+    DeleteFileW(installed.Path().c_str());
+    CHECK_FALSE(Judge(test, commandPath, L"", result));
+    RegDeleteKeyW(HKEY_CURRENT_USER, appPath.c_str());
 }
