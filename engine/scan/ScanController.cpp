@@ -60,6 +60,9 @@ int IndexOfBit(uint32_t groupBit) {
 ScanController::ScanController(ScanEvents& events, HANDLE foundMutex, FixMap& fixes, const IgnoreList* ignores,
                                const ProcedureSource& procedures)
     : events_(events), foundMutex_(foundMutex), fixes_(fixes), ignores_(ignores) {
+    announceMutex_ = CreateMutexW(nullptr, FALSE, nullptr);
+    if (!announceMutex_)
+        throw BoolError();
     for (int i = 0; i < GroupCount; ++i) {
         uint32_t bit = 1u << i;
         groups_[size_t(i)].reset(new ScanGroup(this, bit, procedures ? procedures(bit) : nullptr));
@@ -74,6 +77,7 @@ ScanController::~ScanController() {
     // Groups go last-built first; each still waits for a thread that outlived the stop.
     for (int i = GroupCount - 1; i >= 0; --i)
         groups_[size_t(i)].reset();
+    CloseHandle(announceMutex_);
 }
 
 void ScanController::Scan(uint32_t unionsMask) {
@@ -115,9 +119,12 @@ void ScanController::StopLocked() {
                                   e.Message().c_str());
         }
     }
-    // A found handler that passed its stop test before the stop began ends
-    // its announcement before Stop returns.
-    { FoundLock barrier(foundMutex_, ListWaitMs); }
+    // A found handler that passed its stop test before the stop began has
+    // recorded and announced its finding before Stop returns.
+    {
+        FoundLock recorded(foundMutex_, ListWaitMs);
+        FoundLock announced(announceMutex_, ListWaitMs);
+    }
     stopping_ = false;
 }
 
@@ -157,20 +164,34 @@ void ScanController::HandleFound(const tstring& keyPath, const tstring& valueNam
                                  uint32_t groupBit) {
     if (Dropping(groupBit))
         return;
+    FoundRecord record;
+    if (!Record(keyPath, valueName, result, groupBit, record))
+        return;
+    FoundLock turn(announceMutex_, ListWaitMs);
+    if (!turn.Held()) {
+        Log::Instance().Print(LogError, L"[error] Finding not announced, the events are blocked: %s",
+                              keyPath.c_str());
+        return;
+    }
+    events_.RaiseFound(record.Item, groupBit, record.ErrorID, record.FixID);
+}
+
+bool ScanController::Record(const tstring& keyPath, const tstring& valueName, const CheckResult& result,
+                            uint32_t groupBit, FoundRecord& record) {
     FoundLock hold(foundMutex_, ListWaitMs);
     if (!hold.Held()) {
         Log::Instance().Print(LogError, L"[error] Finding dropped, the found list is locked: %s", keyPath.c_str());
-        return;
+        return false;
     }
     int32_t fixId = 0;
     std::unique_ptr<FixEntry> entry;
     if (result.ErrorID != 0) {
         if (ignores_ && ignores_->Covers(result.KeyPath, result.ValueName)) {
             SettleCaches(result.Item);
-            return;
+            return false;
         }
         if (dropUnwritable_ && OpenKeyByPath(keyPath) == ERROR_ACCESS_DENIED)
-            return;
+            return false;
         entry.reset(new FixEntry);
         entry->SetError(result);
         fixId = FixPlannerRegistry::Instance().Plan(keyPath, valueName, result, entry.get());
@@ -178,8 +199,7 @@ void ScanController::HandleFound(const tstring& keyPath, const tstring& valueNam
     // Tested under the found-list mutex, which Stop passes through before it
     // returns: a finding dropped here leaves no record, no event and no fix.
     if (Dropping(groupBit))
-        return;
-    FoundRecord record;
+        return false;
     record.Item = DisplayText(keyPath, valueName, result);
     record.Reason = result.Reason;
     record.RegUnion = groupBit;
@@ -190,7 +210,7 @@ void ScanController::HandleFound(const tstring& keyPath, const tstring& valueNam
     events_.AppendRecord(record);
     if (entry)
         fixes_.Store(fixId, std::move(entry));
-    events_.RaiseFound(record.Item, groupBit, result.ErrorID, fixId);
+    return true;
 }
 
 void ScanController::ForwardProgress(uint32_t groupBit, int32_t percent) {

@@ -63,7 +63,7 @@ public:
     // has no pause point and runs on.
     void Pause(bool paused);
     // Ends every group, waiting at most 5000 ms for each. No finding is
-    // announced after it returns.
+    // recorded or announced after it returns.
     void Stop();
     bool IsRunning() const;
 
@@ -87,10 +87,19 @@ public:
 
 private:
     bool Dropping(uint32_t groupBit) const;
+    // Under the found-list mutex: the ignore test, the fix plan and the
+    // record; false when the finding is dropped.
+    bool Record(const tstring& keyPath, const tstring& valueName, const CheckResult& result, uint32_t groupBit,
+                FoundRecord& record);
     void StopLocked();
 
     ScanEvents& events_;
     HANDLE foundMutex_;
+    // Serialises the found events. They are raised after the found-list
+    // mutex is released: a sink that reads the found list while handling an
+    // event (through a proxy, on another thread) would otherwise wait for
+    // the mutex that the raising thread holds until the sink returns.
+    HANDLE announceMutex_ = nullptr;
     FixMap& fixes_;
     const IgnoreList* ignores_;
     std::atomic<bool> stopping_{false};

@@ -176,6 +176,31 @@ bool PumpUntilFinished(TestSink* sink, DWORD timeoutMs) {
     return finished;
 }
 
+// Reads the found list while it handles each finding, as a client showing the
+// finding's record does. The call goes through the proxy to another thread.
+class ReadingSink : public TestSink {
+public:
+    explicit ReadingSink(ICrawler* crawler) : crawler_(crawler) {}
+    STDMETHODIMP Invoke(DISPID id, REFIID iid, LCID locale, WORD flags, DISPPARAMS* params, VARIANT* result,
+                        EXCEPINFO* exception, UINT* argumentError) override {
+        HRESULT hr = TestSink::Invoke(id, iid, locale, flags, params, result, exception, argumentError);
+        if (id == 1) {
+            ULONGLONG start = GetTickCount64();
+            LONG count = 0;
+            HRESULT read = crawler_->get_Count(&count);
+            slowest = std::max(slowest, DWORD(GetTickCount64() - start));
+            if (FAILED(read) || count < 1)
+                failedReads++;
+        }
+        return hr;
+    }
+    DWORD slowest = 0;
+    int failedReads = 0;
+
+private:
+    ICrawler* crawler_;
+};
+
 struct ScanContext {
     const NulTree* tree = nullptr;
     std::wstring treePath;
@@ -199,6 +224,8 @@ struct ScanContext {
     std::wstring undoKeyPath;
     HRESULT emptyScan = E_FAIL, fixAllEmpty = E_FAIL;
     bool emptyReport = false;
+    DWORD slowestRead = 0;
+    int failedReads = -1;
 };
 
 void ScanFixUndo(void* parameter) {
@@ -208,7 +235,7 @@ void ScanFixUndo(void* parameter) {
     c->created = crawler != nullptr;
     if (!crawler)
         return;
-    TestSink* sink = new TestSink();
+    ReadingSink* sink = new ReadingSink(crawler);
     IConnectionPoint* point = nullptr;
     DWORD cookie = 0;
     c->advised = AdviseSink(crawler, sink, point, cookie);
@@ -217,6 +244,8 @@ void ScanFixUndo(void* parameter) {
     c->finished = PumpUntilFinished(sink, 100000);
     c->stop = crawler->Stop();
     c->calls = sink->Calls();
+    c->slowestRead = sink->slowest;
+    c->failedReads = sink->failedReads;
     for (const auto& call : c->calls) {
         if (call.id != 1 || call.arguments.size() != 4 || call.arguments[0].rfind(c->treePath, 0) != 0)
             continue;
@@ -355,6 +384,9 @@ TEST_CASE("engine through COM: a scan's events reach a single-threaded sink; fix
         progress = progress || call.id == 3;
     }
     CHECK(progress);
+    // The found list is free while a finding's event is handled.
+    CHECK(c.failedReads == 0);
+    CHECK(c.slowestRead < 5000);
     REQUIRE(c.fixIds[0] > 0);
     REQUIRE(c.fixIds[1] > 0);
     CHECK(c.recordByFixId == S_OK);
