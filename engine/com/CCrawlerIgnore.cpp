@@ -94,5 +94,25 @@ STDMETHODIMP CCrawler::AddToIgnoreList(LONG FixID) {
     // them; taking one at random would hide a finding the user never chose.
     if (FixID == 0)
         return kUnknownItem;
-    return E_NOTIMPL;
+    return ComCall(IID_ICrawler, [&] {
+        ComPtr<IqnRegRecord> leaving;
+        // Held throughout, so that the finding leaves the fix map, the found
+        // list and enters the ignore list as one step, or not at all.
+        ListLock hold(foundMutex_);
+        CheckResult error;
+        if (!fixes_.GetError(FixID, error))
+            return kUnknownItem;
+        ignores_.Add(ScanRecord(error));
+        for (auto at = found_.begin(); at != found_.end(); ++at) {
+            LONG id = 0;
+            (*at)->get_FixID(&id);
+            if (id == FixID) {
+                leaving = *at;
+                found_.erase(at);
+                break;
+            }
+        }
+        fixes_.Erase(FixID);
+        return S_OK;
+    });
 }

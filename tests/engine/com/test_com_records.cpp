@@ -1,6 +1,8 @@
 #include "EngineTestSupport.h"
+#include "TestSink.h"
 #include <doctest/doctest.h>
 #include <oleauto.h>
+#include <winternl.h>
 #include <cstdint>
 #include <string>
 #include "common/archive/Crc32.h"
@@ -289,10 +291,117 @@ TEST_CASE("Findings are named by FixID; 0 and unknown FixIDs name none") {
     Create(crawler);
 
     CHECK(crawler->AddToIgnoreList(0) == kUnknownItem);
+    CHECK(crawler->AddToIgnoreList(123456) == kUnknownItem);
 
     // A pointer the caller did not clear comes back cleared when nothing matches.
     IqnRegRecord* record = reinterpret_cast<IqnRegRecord*>(uintptr_t(0x10));
     CHECK(crawler->RecordByFixID(77, &record) == S_OK);
     CHECK(record == nullptr);
     CHECK(crawler->RecordByFixID(77, nullptr) == E_FAIL);
+}
+
+namespace {
+
+// A value whose name holds a NUL: only the native registry functions can
+// make one, and the engine's embedded-NUL scan reports it.
+struct NulValueKey {
+    std::wstring subKey;
+    explicit NulValueKey(const std::wstring& tag) : subKey(L"Software\\OrvaneTest\\records\\" + tag) {
+        RegDeleteTreeW(HKEY_CURRENT_USER, subKey.c_str());
+        HKEY key = nullptr;
+        REQUIRE(RegCreateKeyExW(HKEY_CURRENT_USER, subKey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                                nullptr) == ERROR_SUCCESS);
+        using SetValue = LONG(NTAPI*)(HANDLE, UNICODE_STRING*, ULONG, ULONG, PVOID, ULONG);
+        auto set = reinterpret_cast<SetValue>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtSetValueKey"));
+        REQUIRE(bool(set));
+        wchar_t name[] = {L'v', 0, L'x'};
+        UNICODE_STRING counted = {USHORT(sizeof(name)), USHORT(sizeof(name)), name};
+        wchar_t data[] = L"data";
+        LONG status = set(key, &counted, 0, REG_SZ, data, sizeof(data));
+        RegCloseKey(key);
+        REQUIRE(status == 0);
+    }
+    ~NulValueKey() { RegDeleteTreeW(HKEY_CURRENT_USER, subKey.c_str()); }
+};
+
+// Scans the NUL names and waits for the group's end.
+void ScanNulNames(ICrawler* crawler, TestSink* sink) {
+    size_t before = sink->Calls().size();
+    REQUIRE(crawler->Scan(128) == S_OK);
+    for (int waited = 0; waited < 1200; ++waited) {
+        auto calls = sink->Calls();
+        for (size_t i = before; i < calls.size(); ++i)
+            if (calls[i].id == 2 && !calls[i].arguments.empty() && calls[i].arguments[0] == L"128")
+                return;
+        Sleep(100);
+    }
+    FAIL("the scan did not end");
+}
+
+// The FixID of the found record whose key path ends in tail; 0 when none.
+long FixIdOfFinding(ICrawler* crawler, const std::wstring& tail) {
+    long count = 0;
+    crawler->get_Count(&count);
+    for (long i = 1; i <= count; ++i) {
+        Held<IqnRegRecord> record;
+        if (crawler->Record(i, record.out()) != S_OK)
+            continue;
+        Text key;
+        record->get_KeyPath(key.out());
+        std::wstring k = key.str();
+        if (k.size() >= tail.size() && _wcsicmp(k.c_str() + k.size() - tail.size(), tail.c_str()) == 0) {
+            long fixId = 0;
+            record->get_FixID(&fixId);
+            return fixId;
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
+TEST_CASE("A finding moved to the ignore list leaves the found list and is not found again") {
+    RegisteredEngine engine;
+    MultiThreaded mta;
+    REQUIRE(SUCCEEDED(mta.hr));
+    UserListGuard guard;
+    std::wstring tag = L"ignore-" + std::to_wstring(GetCurrentProcessId());
+    NulValueKey planted(tag);
+
+    Held<ICrawler> crawler;
+    Create(crawler);
+    CHECK(crawler->DismissIgnoreList() == S_OK);
+    TestSink* sink = new TestSink();
+    Held<IConnectionPointContainer> container;
+    REQUIRE(crawler->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(container.out())) ==
+            S_OK);
+    Held<IConnectionPoint> point;
+    REQUIRE(container->FindConnectionPoint(DIID__ICrawlerEvents, point.out()) == S_OK);
+    DWORD cookie = 0;
+    REQUIRE(point->Advise(sink, &cookie) == S_OK);
+
+    ScanNulNames(crawler.p, sink);
+    long fixId = FixIdOfFinding(crawler.p, L"\\" + tag);
+    REQUIRE(fixId != 0);
+    long count = 0;
+    crawler->get_Count(&count);
+
+    CHECK(crawler->AddToIgnoreList(fixId) == S_OK);
+    long after = 0;
+    crawler->get_Count(&after);
+    CHECK(after == count - 1);
+    Held<IqnRegRecord> gone;
+    CHECK(crawler->RecordByFixID(fixId, gone.out()) == S_OK);
+    CHECK(gone.p == nullptr);
+    // Its fix entry went with it.
+    CHECK(crawler->AddToIgnoreList(fixId) == kUnknownItem);
+    REQUIRE(IgnoreCount(crawler.p) == 1);
+    CHECK(_wcsicmp(KeyOf(crawler.p, 1).c_str(), (L"HKCU\\" + planted.subKey).c_str()) == 0);
+
+    ScanNulNames(crawler.p, sink);
+    CHECK(FixIdOfFinding(crawler.p, L"\\" + tag) == 0);
+
+    point->Unadvise(cookie);
+    CHECK(crawler->DismissIgnoreList() == S_OK);
+    sink->Release();
 }
