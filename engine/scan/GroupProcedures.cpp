@@ -58,10 +58,12 @@ void CategoryRun::RunStep(Step& step) {
         PathWalker walker(step.rule, step.test.get());
         step.test->Begin(step.rule);
         walker.Run(step.rule);
-        // A producer whose walk did not complete must not mark its cache
-        // ready: End comes only after a whole walk.
-        step.test->End(step.rule);
-        completed = true;
+        // A producer whose walk was cut short must not mark its cache ready:
+        // a consumer would take every entry it did not reach for a broken one.
+        if (!group_.StopRequested()) {
+            step.test->End(step.rule);
+            completed = true;
+        }
     } catch (const ErrorBase& e) {
         LogRuleFailure(group_, step.rule, e.Message());
     } catch (const std::exception& e) {

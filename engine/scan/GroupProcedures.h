@@ -18,9 +18,9 @@ using TestFactory = std::function<std::shared_ptr<EntryTest>()>;
 // All rules are built before the first one runs, so the group's progress is
 // the mean over all of them from the start. A failure of one rule (its test
 // cannot be built, its Begin or End fails) is written to the program log and
-// confined to that rule: the caches it was to fill are released as not ready,
-// so that their consumers judge nothing instead of waiting or judging by a
-// partial cache, and the next rule runs.
+// confined to that rule, and the next rule runs. The caches that a failed or
+// stopped rule was to fill are released as not ready, so that their consumers
+// judge nothing instead of waiting, or judging by a partial cache.
 class CategoryRun {
 public:
     explicit CategoryRun(ScanGroup& group) : group_(group) {}

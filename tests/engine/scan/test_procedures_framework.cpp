@@ -26,7 +26,8 @@ struct CountingTest : EntryTest {
 
 // Fills a cache of its own during the walk and marks it ready at the end.
 struct ProducerTest : EntryTest {
-    explicit ProducerTest(tstring name, bool failInBegin = false) : name_(std::move(name)), fail_(failInBegin) {}
+    explicit ProducerTest(tstring name, bool failInBegin = false, ScanGroup* stopGroup = nullptr)
+        : name_(std::move(name)), fail_(failInBegin), stopGroup_(stopGroup) {}
     void Begin(ScanRule&) override {
         cache_ = CacheTable::Instance().GetOrCreate(name_);
         cache_->Set(L"PARTIAL", true);
@@ -36,10 +37,12 @@ struct ProducerTest : EntryTest {
     bool Test(const tstring&, RegValue&, CheckResult& result) override {
         result.ErrorID = 0;
         cache_->Set(L"WALKED", true);
+        if (stopGroup_) stopGroup_->RequestStop();
         return true;
     }
     tstring name_;
     bool fail_;
+    ScanGroup* stopGroup_;
     NamedCache* cache_ = nullptr;
 };
 
@@ -180,6 +183,27 @@ TEST_CASE("A failing rule is confined to itself and releases its caches as not r
         CHECK(sink.found.empty());
         CHECK_FALSE(CacheTable::Instance().GetOrCreate(cacheName)->IsReady());
     }
+}
+
+TEST_CASE("A producer stopped during its walk leaves its cache not ready") {
+    RuleKeys keys;
+    const tstring cacheName = Tag() + L"stopped_cache";
+    TestSink sink;
+    ScanGroup group(&sink, 1);
+    std::atomic<int> built{0};
+    CategoryRun run(group);
+    // Visits r1 to r3; the stop comes at the first of them.
+    run.Add(ScanRule(&group, FormatText(L"#HKCU#Software#OrvaneTest#%s@^r[1-3]$", (Tag() + L"fw").c_str()),
+                     L"#@MAGIC_PATTERN"),
+            NewTest<ProducerTest>(cacheName, false, &group), {cacheName});
+    run.Add(keys.Rule(group, 4), Counted<ConsumerTest>(&built, cacheName));
+    CHECK(run.Run() == ScanGroup::ExitStopped);
+    CHECK(built == 0);
+    NamedCache* cache = CacheTable::Instance().Find(cacheName, false);
+    REQUIRE(cache != nullptr);
+    CHECK_FALSE(cache->IsReady());
+    CHECK(cache->Lookup(L"WALKED").value_or(false));
+    CHECK(sink.finished == std::vector<uint32_t>{1});
 }
 
 TEST_CASE("Every category bit has its procedure") {
