@@ -3,7 +3,7 @@
 
 namespace {
 
-// Every backslash below is a character of the pattern.
+// The expressions escape with backslashes of their own (\{, \., \a ...), doubled here for C++.
 
 ScanRule Rooted(ScanGroup* group, const tstring& root, const wchar_t* keyTail, const wchar_t* valuePattern) {
     return ScanRule(group, L"#" + root + keyTail, valuePattern);
