@@ -7,6 +7,7 @@
 #include <string>
 #include "common/archive/Crc32.h"
 #include "common/settings/AppFolders.h"
+#include "engine/com/ListLock.h"
 
 namespace {
 
@@ -255,6 +256,55 @@ TEST_CASE("The ignore list through the engine: import, list, remove, save, expor
     crawler.Reset();
     DeleteFileW(importPath.c_str());
     DeleteFileW(exportPath.c_str());
+}
+
+TEST_CASE("A missing user ignore file is created empty by a new engine object") {
+    RegisteredEngine engine;
+    MultiThreaded mta;
+    REQUIRE(SUCCEEDED(mta.hr));
+    UserListGuard guard;
+    DeleteFileW(guard.Path().c_str());
+    Held<ICrawler> crawler;
+    Create(crawler);
+    CHECK(ReadBytes(guard.Path()) == std::string(4, '\0'));
+    CHECK(IgnoreCount(crawler.p) == 0);
+}
+
+namespace {
+DWORD WINAPI HoldMutex(void* parameter) {
+    HANDLE* handles = static_cast<HANDLE*>(parameter);
+    WaitForSingleObject(handles[0], INFINITE);
+    SetEvent(handles[1]);
+    WaitForSingleObject(handles[2], INFINITE);
+    ReleaseMutex(handles[0]);
+    return 0;
+}
+}  // namespace
+
+TEST_CASE("A list lock that cannot be had is an error, never a silent success") {
+    SUBCASE("a wait that fails") {
+        CHECK_THROWS_AS(ListLock{nullptr}, ErrorBase);
+    }
+    SUBCASE("a mutex held elsewhere past the wait") {
+        HANDLE handles[3] = {NewListMutex(), CreateEventW(nullptr, TRUE, FALSE, nullptr),
+                             CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+        HANDLE thread = CreateThread(nullptr, 0, HoldMutex, handles, 0, nullptr);
+        REQUIRE(WaitForSingleObject(handles[1], 10000) == WAIT_OBJECT_0);
+        int32_t code = 0;
+        try {
+            ListLock hold(handles[0]);
+        } catch (const ErrorBase& e) {
+            code = e.Code();
+        }
+        CHECK(code == int32_t(0x800705B4));
+        SetEvent(handles[2]);
+        WaitForSingleObject(thread, 10000);
+        CloseHandle(thread);
+        // Free again, the lock is had at once.
+        CHECK_NOTHROW(ListLock{handles[0]});
+        for (HANDLE h : handles)
+            CloseHandle(h);
+    }
 }
 
 TEST_CASE("A record object from IgnoreCount outlives a rebuild of the list") {
