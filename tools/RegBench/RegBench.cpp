@@ -1,7 +1,8 @@
 // RegBench: the baseline and the load of the scan benchmark.
 //   RegBench enum          times one plain enumeration of every key and value
 //                          of HKLM and HKCU (names and data read once)
-//   RegBench plant N       writes N class registrations under HKCU\Software\Classes,
+//   RegBench plant N       writes N class registrations under HKLM\Software\Classes (Wine does
+//                          not merge HKCU\Software\Classes into HKCR),
 //                          each with an InprocServer32 naming an existing DLL
 #include <windows.h>
 #include <cstdio>
@@ -70,7 +71,7 @@ int Plant(long n) {
         _snwprintf(path, 128, L"Software\\Classes\\CLSID\\{%08lX-0BE7-4C3A-9E11-5EED0BE7C0DE}\\InprocServer32",
                  0x0BE70000UL + unsigned(i));
         HKEY key;
-        if (RegCreateKeyExW(HKEY_CURRENT_USER, path, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) != 0) {
+        if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) != 0) {
             fprintf(stderr, "cannot create class %ld\n", i);
             return 1;
         }
