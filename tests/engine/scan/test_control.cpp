@@ -7,6 +7,7 @@
 #include <set>
 #include <vector>
 #include <doctest/doctest.h>
+#include <sddl.h>
 #include "engine/fix/CheckResultCode.h"
 #include "engine/registry/CacheTable.h"
 #include "engine/scan/ScanController.h"
@@ -324,4 +325,70 @@ TEST_CASE("control: the controller's end stops a running scan before its sink go
     engine->controller.reset();
     CHECK(ended);
     delete engine;
+}
+
+namespace {
+
+// A key under the control tree whose security lets everyone read it and no
+// one write it; its owner may still change that, and does before deleting it.
+class ReadOnlyKey {
+public:
+    explicit ReadOnlyKey(const tstring& relative) : relative_(relative) {
+        HKEY key = nullptr;
+        RegCreateKeyExW(HKEY_CURRENT_USER, relative_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+        SetDacl(key, L"D:P(A;;KR;;;WD)");
+        RegCloseKey(key);
+    }
+    ~ReadOnlyKey() {
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(HKEY_CURRENT_USER, relative_.c_str(), 0, WRITE_DAC, &key) == ERROR_SUCCESS) {
+            SetDacl(key, L"D:P(A;;KA;;;WD)");
+            RegCloseKey(key);
+        }
+        RegDeleteTreeW(HKEY_CURRENT_USER, relative_.c_str());
+    }
+    tstring Path() const { return L"HKCU\\" + relative_; }
+
+private:
+    static void SetDacl(HKEY key, const wchar_t* sddl) {
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        if (ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr)) {
+            RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor);
+            LocalFree(descriptor);
+        }
+    }
+    tstring relative_;
+};
+
+}  // namespace
+
+TEST_CASE("control: where unwritable keys are dropped, a finding on one leaves no trace") {
+    tstring relative = FormatText(L"Software\\OrvaneTest\\control\\locked-%u", unsigned(GetCurrentProcessId()));
+    ReadOnlyKey locked(relative);
+    HKEY probe = nullptr;
+    LONG writable = RegOpenKeyExW(HKEY_CURRENT_USER, relative.c_str(), 0, KEY_WRITE, &probe);
+    if (probe)
+        RegCloseKey(probe);
+    REQUIRE(writable == ERROR_ACCESS_DENIED);
+
+    std::vector<CheckResult> findings = {
+        Finding(ProblemHelpFile, locked.Path(), L"Help", L"locked.hlp"),
+        Finding(ProblemHelpFile, kRoot + L"\\Open", L"Help", L"open.hlp"),
+    };
+    SUBCASE("dropped") {
+        Engine engine({{16, Reporting(findings)}});
+        engine.controller->SetDropUnwritable(true);
+        engine.controller->Scan(16);
+        REQUIRE(engine.events.WaitFinished({16}));
+        auto found = engine.events.FoundEvents();
+        REQUIRE(found.size() == 1);
+        CHECK(found[0].text == L"open.hlp");
+        CHECK(engine.fixes.Size() == 1);
+    }
+    SUBCASE("kept elsewhere") {
+        Engine engine({{16, Reporting(findings)}});
+        engine.controller->Scan(16);
+        REQUIRE(engine.events.WaitFinished({16}));
+        CHECK(engine.events.FoundEvents().size() == 2);
+    }
 }
