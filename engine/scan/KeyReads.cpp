@@ -39,3 +39,14 @@ bool KeyPathExists(const tstring& path) {
         throw;
     }
 }
+
+bool ClassRegisteredFor32Bit(const tstring& clsid) {
+    if (clsid.empty())
+        return false;
+    tstring path = L"CLSID\\" + clsid;
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ | KEY_WOW64_32KEY, &key) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}

@@ -24,3 +24,9 @@ bool ValueExists(const RegKey& key, const tstring& name);
 // True when the key "ROOT\path" exists; false only for a missing key, other
 // failures are raised.
 bool KeyPathExists(const tstring& path);
+
+// True when the class has a key in the 32-bit view of HKCR\CLSID. A 64-bit
+// scan walks only the native view, so a class that only a 32-bit program
+// registered has no verdict, yet ProgIDs and MIME types (shared by both
+// views) name it.
+bool ClassRegisteredFor32Bit(const tstring& clsid);

@@ -1,6 +1,7 @@
 #include "engine/scan/MimeTypeTest.h"
 #include <vector>
 #include "engine/fix/CheckResultCode.h"
+#include "engine/registry/NamedCache.h"
 #include "engine/registry/RegValue.h"
 #include "engine/scan/KeyReads.h"
 #include "engine/scan/PathChecks.h"
@@ -40,6 +41,11 @@ std::set<tstring> MimeTypeTest::RegisteredExtensions(HKEY root) {
     return extensions;
 }
 
+// A class of the 32-bit view has no verdict to be read: not judged.
+bool MimeTypeTest::Only32BitClass(const tstring& clsid) const {
+    return clsidCache_ && !clsidCache_->Contains(UpperText(clsid)) && ClassRegisteredFor32Bit(clsid);
+}
+
 bool MimeTypeTest::Test(const tstring&, RegValue& value, CheckResult& result) {
     result.ErrorID = 0;
     const RegKey& key = value.Key();
@@ -50,7 +56,7 @@ bool MimeTypeTest::Test(const tstring&, RegValue& value, CheckResult& result) {
     if (clsid.Query()) {
         present = 1;
         tstring text = clsid.DataText();
-        clsidOk = TestClsid(text);
+        clsidOk = TestClsid(text) || Only32BitClass(text);
         if (!clsidOk)
             FillFinding(result, ReasonInvalidClsid, key, text);
     }

@@ -61,6 +61,12 @@ TEST_CASE("MIME content types name a sound class or a registered extension") {
         type.Set(L"", L"CLSID", good);
         CHECK(Judge(test, typePath, L"", result));
     }
+    SUBCASE("a class registered only for 32-bit programs is not judged") {
+        tstring guid = NewGuid();
+        ClassesKey wowClass(L"Wow6432Node\\CLSID\\" + guid);
+        type.Set(L"", L"CLSID", guid);
+        CHECK(Judge(test, typePath, L"", result));
+    }
     SUBCASE("an extension is matched without regard to letter case") {
         tstring upper = extension;
         CharUpperBuffW(&upper[0], DWORD(upper.size()));

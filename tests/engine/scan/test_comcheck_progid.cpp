@@ -98,6 +98,26 @@ TEST_CASE("ProgIDs are judged by the verdict of the class they name") {
     }
 }
 
+TEST_CASE("A ProgID of a class registered only for 32-bit programs is not judged") {
+    ClassVerdicts verdicts;
+    verdicts.Ready();
+    tstring guid = NewGuid();
+    ClassesKey wowClass(L"Wow6432Node\\CLSID\\" + guid);
+    wowClass.Set(L"InprocServer32", L"", L"C:\\Program Files (x86)\\Vendor\\addin.dll");
+    tstring progId = NewProgId(L"Wow"), unknown = NewProgId(L"NoWow");
+    ClassesKey progIdKey(progId), unknownKey(unknown);
+    progIdKey.Set(L"CLSID", L"", guid);
+    unknownKey.Set(L"CLSID", L"", NewGuid());
+
+    ProgIdChecker checker;
+    ScanRule rule(nullptr, ProgIdKeys, DefaultValue);
+    checker.Begin(rule);
+    CHECK(Judge(checker, progId, L"CLSID").sound);
+    // Office add-ins of 32-bit Office are such ProgIDs.
+    CHECK(InCache(CacheTable::ProgIdCache, progId));
+    CHECK(Judge(checker, unknown, L"CLSID").result.ErrorID == 0x012F0066);
+}
+
 TEST_CASE("ProgIDs without a class are judged through their CurVer chain") {
     ClassVerdicts verdicts;
     tstring goodClass = NewGuid(), brokenClass = NewGuid();
