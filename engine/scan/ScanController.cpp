@@ -59,9 +59,12 @@ int IndexOfBit(uint32_t groupBit) {
 
 ScanController::ScanController(ScanEvents& events, HANDLE foundMutex, FixMap& fixes, const IgnoreList* ignores,
                                const ProcedureSource& procedures)
-    : events_(events), foundMutex_(foundMutex), fixes_(fixes), ignores_(ignores) {
-    announceMutex_ = CreateMutexW(nullptr, FALSE, nullptr);
-    if (!announceMutex_)
+    : events_(events),
+      foundMutex_(foundMutex),
+      announceMutex_(CreateMutexW(nullptr, FALSE, nullptr)),
+      fixes_(fixes),
+      ignores_(ignores) {
+    if (!announceMutex_.Get())
         throw BoolError();
     for (int i = 0; i < GroupCount; ++i) {
         uint32_t bit = 1u << i;
@@ -77,7 +80,6 @@ ScanController::~ScanController() {
     // Groups go last-built first; each still waits for a thread that outlived the stop.
     for (int i = GroupCount - 1; i >= 0; --i)
         groups_[size_t(i)].reset();
-    CloseHandle(announceMutex_);
 }
 
 void ScanController::Scan(uint32_t unionsMask) {

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include "common/system/HandleHolder.h"
 #include "common/tstring/tstring.h"
 #include "engine/fix/FixMap.h"
 #include "engine/scan/GroupProcedures.h"
@@ -99,7 +100,7 @@ private:
     // mutex is released: a sink that reads the found list while handling an
     // event (through a proxy, on another thread) would otherwise wait for
     // the mutex that the raising thread holds until the sink returns.
-    HANDLE announceMutex_ = nullptr;
+    HandleHolder announceMutex_;
     FixMap& fixes_;
     const IgnoreList* ignores_;
     std::atomic<bool> stopping_{false};
