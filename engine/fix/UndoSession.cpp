@@ -27,8 +27,6 @@ tstring UndoSession::PathOf(const UndoFileInfo& info) const {
 
 int32_t UndoSession::RefreshCatalogue(int32_t& count) {
     count = 0;
-    if (latch_.Current() == SessionLatch::Fixing)
-        return E_FAIL;
     if (open_)
         Finalize();
     UndoCatalogue catalogue(undoFolder_());
@@ -160,8 +158,7 @@ int32_t UndoSession::DeleteUndoFile(int32_t index) {
 
 int32_t UndoSession::MoveFiles(const tstring& newFolder) {
     int32_t count = 0;
-    if (RefreshCatalogue(count) != S_OK)
-        return E_FAIL;
+    RefreshCatalogue(count);
     tstring target = WithSeparator(newFolder);
     bool allMoved = true;
     for (const UndoFileInfo& info : catalogue_) {

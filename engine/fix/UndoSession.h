@@ -28,9 +28,8 @@ public:
     const tstring& FilePath() const { return file_.Path(); }
 
     // Lists the undo folder anew (an open undo session is finalized first)
-    // and counts its usable files: S_OK, or E_FAIL while a fix session is
-    // open, because a listing deletes files with nothing to undo, which the
-    // new file of that session still is.
+    // and counts its usable files. The file of a fix session still writing
+    // is held open by it, so the listing neither shows nor deletes it.
     int32_t RefreshCatalogue(int32_t& count);
     const std::vector<UndoFileInfo>& Catalogue() const { return catalogue_; }
     // S_OK, or UnknownIndex outside the catalogue of the last listing.
@@ -62,7 +61,7 @@ public:
     // "Can't delete UNDO file" when the file stays.
     int32_t DeleteUndoFile(int32_t index);
     // Lists the undo folder and moves every listed file into newFolder:
-    // S_OK, or E_FAIL when any file stayed behind or a fix session is open.
+    // S_OK, or E_FAIL when any file stayed behind.
     int32_t MoveFiles(const tstring& newFolder);
 
 private:
