@@ -226,6 +226,7 @@ struct ScanContext {
     bool emptyReport = false;
     DWORD slowestRead = 0;
     int failedReads = -1;
+    HRESULT pause = E_FAIL, resume = E_FAIL;
 };
 
 void ScanFixUndo(void* parameter) {
@@ -241,7 +242,10 @@ void ScanFixUndo(void* parameter) {
     c->advised = AdviseSink(crawler, sink, point, cookie);
 
     crawler->Scan(128);
+    // The embedded-NUL walk has no pause point: it runs on to its end.
+    c->pause = crawler->Pause(VARIANT_TRUE);
     c->finished = PumpUntilFinished(sink, 100000);
+    c->resume = crawler->Pause(1);
     c->stop = crawler->Stop();
     c->calls = sink->Calls();
     c->slowestRead = sink->slowest;
@@ -374,7 +378,9 @@ TEST_CASE("engine through COM: a scan's events reach a single-threaded sink; fix
     RunInApartment(COINIT_APARTMENTTHREADED, ScanFixUndo, &c);
     REQUIRE(c.created);
     REQUIRE(c.advised);
+    CHECK(c.pause == S_OK);
     CHECK(c.finished);
+    CHECK(c.resume == S_OK);
     CHECK(c.stop == S_OK);
 
     // Every event arrived on the sink's own thread.
