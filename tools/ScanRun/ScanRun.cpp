@@ -151,7 +151,8 @@ std::vector<Finding> ReadFindings(ICrawler* engine) {
     long count = 0;
     if (FAILED(engine->get_Count(&count)))
         return list;
-    for (long i = 0; i < count; ++i) {
+    // Record indexes count from 1.
+    for (long i = 1; i <= count; ++i) {
         ComPtr<IqnRegRecord> r;
         if (FAILED(engine->Record(i, r.Receive())) || !r)
             continue;
@@ -214,19 +215,17 @@ int UndoNewest(ICrawler* engine) {
         Print(L"No undo file found (0x%08lX).\n", hr);
         return -1;
     }
-    // The catalogue lists the newest file first.
-    DATE when = 0;
-    long fixes = 0;
-    engine->GetUndoFileInfo(0, &when, &fixes);
-    hr = engine->ReadUndoFile(0);
+    // The catalogue lists the oldest file first; its indexes count from 0.
+    const long newest = files - 1;
+    hr = engine->ReadUndoFile(newest);
     if (FAILED(hr)) {
         Print(L"ReadUndoFile failed: 0x%08lX\n", hr);
         return -1;
     }
     long count = 0;
     engine->get_UndoCount(&count);
-    Print(L"Undo file 1 of %ld holds %ld fixes; undoing all of them...\n", files, count);
-    for (long i = 0; i < count; ++i) {
+    Print(L"Undo file %ld of %ld holds %ld fixes; undoing all of them...\n", newest + 1, files, count);
+    for (long i = 1; i <= count; ++i) {
         ComPtr<IqnRegRecord> r;
         BSTR key = nullptr;
         if (SUCCEEDED(engine->UndoRecord(i, r.Receive())) && r && SUCCEEDED(r->get_KeyPath(&key)))
