@@ -1,4 +1,5 @@
 #include <doctest/doctest.h>
+#include <iterator>
 #include "engine/registry/CacheTable.h"
 #include "engine/scan/ClsidChecker.h"
 #include "engine/scan/MimeTypeTest.h"
@@ -59,14 +60,22 @@ std::vector<Seen> ScanClasses() {
 }  // namespace
 
 TEST_CASE("A fresh prefix's classes, ProgIDs, libraries, MIME types and commands give no finding") {
-    std::vector<Seen> seen = ScanClasses();
     // Every class of a fresh Wine prefix names a server file that Wine
     // installed, every ProgID a class that resolves, no library has a win32
-    // entry, and every shell command names an installed program.
-    for (const Seen& s : seen)
-        MESSAGE(FormatText(L"%08X %s | %s | %s", unsigned(s.errorId), s.item.c_str(), s.reason.c_str(),
-                           s.reportedKey.c_str()));
-    CHECK(seen.empty());
+    // entry, and every shell command names an installed program. Entries that
+    // tests running beside this one plant and remove again may show in one
+    // scan; what stays broken shows in every scan.
+    std::vector<Seen> lasting = ScanClasses();
+    for (int again = 0; again < 2 && !lasting.empty(); ++again) {
+        for (const Seen& s : lasting)
+            MESSAGE("seen: " << Describe(s));
+        std::vector<Seen> next = ScanClasses(), both;
+        std::set_intersection(lasting.begin(), lasting.end(), next.begin(), next.end(), std::back_inserter(both));
+        lasting = both;
+    }
+    for (const Seen& s : lasting)
+        FAIL_CHECK(Describe(s));
+    CHECK(lasting.empty());
     // The walks did reach the prefix's registrations.
     CacheTable& table = CacheTable::Instance();
     CHECK(table.Find(CacheTable::InvalidClsidCache, false)->Size() > 300);

@@ -145,6 +145,17 @@ inline std::vector<Seen> Collect(TestSink& sink) {
     return all;
 }
 
+// A finding as one line of text for test messages.
+inline std::string Describe(const Seen& s) {
+    tstring line = FormatText(L"%08X item=[%s] reason=[%s] key=[%s] reported=[%s]:[%s]", unsigned(s.errorId),
+                              s.item.c_str(), s.reason.c_str(), s.keyPath.c_str(), s.reportedKey.c_str(),
+                              s.reportedValue.c_str());
+    int size = WideCharToMultiByte(CP_UTF8, 0, line.c_str(), int(line.size()), nullptr, 0, nullptr, nullptr);
+    std::string text(size_t(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, line.c_str(), int(line.size()), &text[0], size, nullptr, nullptr);
+    return text;
+}
+
 inline bool ContainsNoCase(const tstring& text, const tstring& part) {
     tstring a = text, b = part;
     if (a.empty() || b.empty())
