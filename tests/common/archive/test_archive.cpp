@@ -99,7 +99,7 @@ void CheckAllPrimitives(Archive& in) {
 }  // namespace
 
 TEST_CASE("every primitive round-trips byte-exactly across page boundaries") {
-    TestFolder folder(_T("arch-primitives"));
+    TempFolder folder(_T("arch-primitives"));
     tstring path = folder.File(_T("all.bin"));
     for (uint32_t pageSize : {1u, 3u, 7u, 16u, 0x100000u}) {
         CAPTURE(pageSize);
@@ -121,7 +121,7 @@ TEST_CASE("every primitive round-trips byte-exactly across page boundaries") {
 }
 
 TEST_CASE("strings: byte counts, embedded NUL and odd counts") {
-    TestFolder folder(_T("arch-strings"));
+    TempFolder folder(_T("arch-strings"));
     tstring path = folder.File(_T("s.bin"));
     {
         Archive out(path, Archive::ModeCreate);
@@ -134,7 +134,7 @@ TEST_CASE("strings: byte counts, embedded NUL and odd counts") {
     CHECK(ReadWholeFile(path) == std::string("\x04\0\0\0a\0b\0\x02\0\0\0x\0", 14));
     // A body with a NUL inside ends the string there; an odd count keeps the
     // whole characters it has.
-    WriteWholeFile(path, std::string("\x06\0\0\0a\0\0\0c\0" "\x03\0\0\0d\0e", 17));
+    WriteAll(path, std::string("\x06\0\0\0a\0\0\0c\0" "\x03\0\0\0d\0e", 17));
     Archive in(path, Archive::ModeRead);
     CHECK(in.ReadString() == _T("a"));
     tstring odd = in.ReadString();
@@ -143,7 +143,7 @@ TEST_CASE("strings: byte counts, embedded NUL and odd counts") {
 }
 
 TEST_CASE("open modes") {
-    TestFolder folder(_T("arch-modes"));
+    TempFolder folder(_T("arch-modes"));
     tstring path = folder.File(_T("m.bin"));
 
     SUBCASE("a closed stream has mode 1 and no path") {
@@ -171,14 +171,14 @@ TEST_CASE("open modes") {
         CHECK(ReadWholeFile(path).empty());
     }
     SUBCASE("mode 1 empties an existing file even when nothing is written") {
-        WriteWholeFile(path, "old content");
+        WriteAll(path, "old content");
         Archive a(path, Archive::ModeCreate);
         CHECK(a.Size() == 0);
         a.Close();
         CHECK(ReadWholeFile(path).empty());
     }
     SUBCASE("mode 2 starts at the end, overwrites after a seek and never shrinks") {
-        WriteWholeFile(path, "12345678");
+        WriteAll(path, "12345678");
         Archive a(path, Archive::ModeReadWrite);
         CHECK(a.Position() == 8);
         a.WriteRaw("ab", 2);
@@ -189,7 +189,7 @@ TEST_CASE("open modes") {
         CHECK(ReadWholeFile(path) == "XY345678ab");
     }
     SUBCASE("mode 3 adds exactly the bytes written since the open") {
-        WriteWholeFile(path, "head");
+        WriteAll(path, "head");
         for (int round = 0; round < 2; ++round) {
             Archive a(path, Archive::ModeAppend);
             CHECK(a.Size() == 0);
@@ -199,7 +199,7 @@ TEST_CASE("open modes") {
         CHECK(ReadWholeFile(path) == "head-one-two");
     }
     SUBCASE("mode 0 never writes, whatever was put into the buffer") {
-        WriteWholeFile(path, "keep");
+        WriteAll(path, "keep");
         {
             Archive a(path, Archive::ModeRead);
             a.Seek(0, 0);
@@ -209,7 +209,7 @@ TEST_CASE("open modes") {
         CHECK(ReadWholeFile(path) == "keep");
     }
     SUBCASE("mode 0 shares reading only; writers share nothing") {
-        WriteWholeFile(path, "data");
+        WriteAll(path, "data");
         Archive reader(path, Archive::ModeRead);
         Archive second(path, Archive::ModeRead);
         CHECK(second.Size() == 4);
@@ -223,7 +223,7 @@ TEST_CASE("open modes") {
     }
     SUBCASE("reopening writes the old file back first") {
         tstring other = folder.File(_T("other.bin"));
-        WriteWholeFile(other, "zz");
+        WriteAll(other, "zz");
         Archive a(path, Archive::ModeCreate);
         a.WriteInt(7);
         a.Open(other, Archive::ModeRead);
@@ -250,9 +250,9 @@ TEST_CASE("open modes") {
 }
 
 TEST_CASE("reading past the end throws and leaves the position unchanged") {
-    TestFolder folder(_T("arch-pastend"));
+    TempFolder folder(_T("arch-pastend"));
     tstring path = folder.File(_T("p.bin"));
-    WriteWholeFile(path, "abcdefg");
+    WriteAll(path, "abcdefg");
     Archive in;
     in.SetPageSize(4);
     in.Open(path, Archive::ModeRead);
@@ -283,11 +283,11 @@ TEST_CASE("reading past the end throws and leaves the position unchanged") {
 }
 
 TEST_CASE("a corrupt count is refused before anything is allocated") {
-    TestFolder folder(_T("arch-corrupt"));
+    TempFolder folder(_T("arch-corrupt"));
     tstring path = folder.File(_T("c.bin"));
     for (const char* count : {"\xF0\xFF\xFF\x7F", "\xFF\xFF\xFF\xFF", "\x00\x00\x00\x80", "\x09\x00\x00\x00"}) {
         CAPTURE(std::string(count, 4));
-        WriteWholeFile(path, std::string(count, 4) + "12345678");
+        WriteAll(path, std::string(count, 4) + "12345678");
         Archive in(path, Archive::ModeRead);
         SharedBuffer target(reinterpret_cast<const BYTE*>("keep"), 4);
         CHECK(CodeOf([](Archive& a) {
@@ -327,7 +327,7 @@ TEST_CASE("offsets and sizes that would pass 4 GiB throw instead of wrapping") {
 }
 
 TEST_CASE("page boundaries, gaps and the size") {
-    TestFolder folder(_T("arch-pages"));
+    TempFolder folder(_T("arch-pages"));
     tstring path = folder.File(_T("g.bin"));
     Archive a;
     a.SetPageSize(8);
@@ -356,7 +356,7 @@ TEST_CASE("page boundaries, gaps and the size") {
 }
 
 TEST_CASE("a large content spans many pages and checksums over them") {
-    TestFolder folder(_T("arch-large"));
+    TempFolder folder(_T("arch-large"));
     tstring path = folder.File(_T("l.bin"));
     std::string data;
     for (int i = 0; i < 5000; ++i)
@@ -380,11 +380,11 @@ TEST_CASE("a large content spans many pages and checksums over them") {
 }
 
 TEST_CASE("the verify flag checks a trailing CRC") {
-    TestFolder folder(_T("arch-verify"));
+    TempFolder folder(_T("arch-verify"));
     tstring path = folder.File(_T("v.bin"));
     std::string body = "some content";
     uint32_t crc = Crc32::Of(body.data(), body.size());
-    WriteWholeFile(path, body + std::string(reinterpret_cast<const char*>(&crc), 4));
+    WriteAll(path, body + std::string(reinterpret_cast<const char*>(&crc), 4));
     {
         Archive in(path, Archive::ModeRead, true);
         CHECK(in.Position() == 0);
@@ -394,18 +394,18 @@ TEST_CASE("the verify flag checks a trailing CRC") {
         Archive rw(path, Archive::ModeReadWrite, true);
         CHECK(rw.Position() == body.size() + 4);
     }
-    WriteWholeFile(path, "corrupt!" + std::string(reinterpret_cast<const char*>(&crc), 4));
+    WriteAll(path, "corrupt!" + std::string(reinterpret_cast<const char*>(&crc), 4));
     Archive bad;
     CHECK(ErrorCode([&] { bad.Open(path, Archive::ModeRead, true); }) == int32_t(HRESULT_FROM_WIN32(ERROR_CRC)));
     CHECK_FALSE(bad.IsOpen());
-    WriteWholeFile(path, "abc");
+    WriteAll(path, "abc");
     CHECK(ErrorCode([&] { bad.Open(path, Archive::ModeRead, true); }) == int32_t(HRESULT_FROM_WIN32(ERROR_CRC)));
 }
 
 TEST_CASE("ReadBuffer grows a smaller buffer and never writes into a shared block") {
-    TestFolder folder(_T("arch-readbuffer"));
+    TempFolder folder(_T("arch-readbuffer"));
     tstring path = folder.File(_T("r.bin"));
-    WriteWholeFile(path, "abcdef");
+    WriteAll(path, "abcdef");
     Archive in(path, Archive::ModeRead);
     SharedBuffer big(reinterpret_cast<const BYTE*>("0123456789"), 10);
     SharedBuffer sharer(big);

@@ -4,7 +4,7 @@
 #include "common/archive/Archive.h"
 
 TEST_CASE("Archive: a discarded stream leaves its file as it was") {
-    TestFolder folder(_T("discard"));
+    TempFolder folder(_T("discard"));
     tstring path = folder.File(_T("kept.bin"));
     {
         Archive archive(path, Archive::ModeCreate);

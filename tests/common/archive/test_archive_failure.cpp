@@ -43,13 +43,13 @@ const int32_t kDiskFull = int32_t(0x80070070);
 }  // namespace
 
 TEST_CASE("a failed write leaves the original file intact and the stream closed") {
-    TestFolder folder(_T("arch-fail"));
+    TempFolder folder(_T("arch-fail"));
     tstring path = folder.File(_T("settings.dat"));
     const std::string original = "original settings content";
 
     for (int32_t mode : {int32_t(Archive::ModeCreate), int32_t(Archive::ModeReadWrite)}) {
         CAPTURE(mode);
-        WriteWholeFile(path, original);
+        WriteAll(path, original);
         Archive a;
         a.SetPageSize(4);
         a.Open(path, mode);
@@ -69,9 +69,9 @@ TEST_CASE("a failed write leaves the original file intact and the stream closed"
 }
 
 TEST_CASE("a failed append is cut back off") {
-    TestFolder folder(_T("arch-failappend"));
+    TempFolder folder(_T("arch-failappend"));
     tstring path = folder.File(_T("log.bin"));
-    WriteWholeFile(path, "first record;");
+    WriteAll(path, "first record;");
     Archive a(path, Archive::ModeAppend);
     a.WriteRaw("second record;", 14);
     {
@@ -83,9 +83,9 @@ TEST_CASE("a failed append is cut back off") {
 }
 
 TEST_CASE("a successful rewrite replaces the file and leaves no temporary file") {
-    TestFolder folder(_T("arch-replace"));
+    TempFolder folder(_T("arch-replace"));
     tstring path = folder.File(_T("undo.dat"));
-    WriteWholeFile(path, "old");
+    WriteAll(path, "old");
     {
         Archive a(path, Archive::ModeReadWrite);
         a.Seek(0, 0);
@@ -108,9 +108,9 @@ TEST_CASE("a successful rewrite replaces the file and leaves no temporary file")
 }
 
 TEST_CASE("a rewritten file keeps its hidden mark") {
-    TestFolder folder(_T("arch-hidden"));
+    TempFolder folder(_T("arch-hidden"));
     tstring path = folder.File(_T("hidden.dat"));
-    WriteWholeFile(path, "old");
+    WriteAll(path, "old");
     REQUIRE(SetFileAttributes(path.c_str(), FILE_ATTRIBUTE_HIDDEN));
     {
         Archive a(path, Archive::ModeCreate);
@@ -124,9 +124,9 @@ TEST_CASE("a rewritten file keeps its hidden mark") {
 }
 
 TEST_CASE("opening read-write holds the file against other writers until closed") {
-    TestFolder folder(_T("arch-lock"));
+    TempFolder folder(_T("arch-lock"));
     tstring path = folder.File(_T("held.bin"));
-    WriteWholeFile(path, "held");
+    WriteAll(path, "held");
     Archive a(path, Archive::ModeCreate);
     HANDLE other = CreateFile(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_EXISTING, 0, nullptr);

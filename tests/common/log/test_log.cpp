@@ -19,7 +19,7 @@ bool HasBom(const std::string& bytes) {
 
 // The messages of a log file, checking every line against the line format.
 std::vector<std::wstring> Messages(const tstring& path) {
-    std::string bytes = ReadBytes(path);
+    std::string bytes = ReadAll(path);
     REQUIRE(HasBom(bytes));
     std::vector<std::wstring> messages;
     for (const std::wstring& line : SplitLines(DecodeUtf16(bytes, 2))) {
@@ -34,14 +34,14 @@ std::vector<std::wstring> Messages(const tstring& path) {
 }  // namespace
 
 TEST_CASE("A log line carries the local time, the thread id twice and the message, in UTF-16LE after one byte-order mark") {
-    LogTestFolder folder;
+    TempFolder folder(_T("log"));
     tstring path = folder.File(_T("format.log"));
     Log log;
     log.SetFileName(path);
     log.Print(LogError, _T("[error] code %d in %s"), 42, _T("Backup"));
     log.Print(LogError, nullptr);
 
-    std::string bytes = ReadBytes(path);
+    std::string bytes = ReadAll(path);
     REQUIRE(HasBom(bytes));
     std::vector<std::wstring> lines = SplitLines(DecodeUtf16(bytes, 2));
     REQUIRE(lines.size() == 2);
@@ -63,7 +63,7 @@ TEST_CASE("A log line carries the local time, the thread id twice and the messag
 }
 
 TEST_CASE("The level filter") {
-    LogTestFolder folder;
+    TempFolder folder(_T("log"));
     tstring path = folder.File(_T("levels.log"));
     Log log;
     log.SetFileName(path);
@@ -89,14 +89,14 @@ TEST_CASE("The level filter") {
 }
 
 TEST_CASE("A message ending with a line feed loses it; a lone line feed stays") {
-    LogTestFolder folder;
+    TempFolder folder(_T("log"));
     tstring path = folder.File(_T("feed.log"));
     Log log;
     log.SetFileName(path);
     log.Print(LogError, _T("[error] ends\n"));
     log.Print(LogError, _T("\n"));
     log.Print(LogError, _T("inner\nline"));
-    std::wstring text = DecodeUtf16(ReadBytes(path), 2);
+    std::wstring text = DecodeUtf16(ReadAll(path), 2);
     std::vector<std::wstring> lines = SplitLines(text);
     REQUIRE(lines.size() == 3);
     CHECK(EndsWith(lines[0], L"\t\"[error] ends\""));
@@ -105,7 +105,7 @@ TEST_CASE("A message ending with a line feed loses it; a lone line feed stays") 
 }
 
 TEST_CASE("Appending to an existing log never adds a second byte-order mark") {
-    LogTestFolder folder;
+    TempFolder folder(_T("log"));
     tstring path = folder.File(_T("reopen.log"));
     {
         Log first;
@@ -117,13 +117,13 @@ TEST_CASE("Appending to an existing log never adds a second byte-order mark") {
     second.Print(LogError, _T("second"));
     second.SetFileName(path);
     second.Print(LogError, _T("third"));
-    std::string bytes = ReadBytes(path);
+    std::string bytes = ReadAll(path);
     CHECK(DecodeUtf16(bytes, 2).find(L'\xFEFF') == std::wstring::npos);
     CHECK(Messages(path) == std::vector<std::wstring>{L"first", L"second", L"third"});
 }
 
 TEST_CASE("Lines go to the end of the file even when another writer has added to it since") {
-    LogTestFolder folder;
+    TempFolder folder(_T("log"));
     tstring path = folder.File(_T("grown.log"));
     Log a, b;
     a.SetFileName(path);
@@ -136,7 +136,7 @@ TEST_CASE("Lines go to the end of the file even when another writer has added to
 }
 
 TEST_CASE("Two processes writing one log at once lose no line") {
-    LogTestFolder folder;
+    TempFolder folder(_T("log"));
     tstring path = folder.File(_T("shared.log"));
     tstring exe = GetModulePath();
     tstring helper = exe.substr(0, exe.rfind(_T('\\'))) + _T("\\log_writer.exe");
@@ -149,11 +149,11 @@ TEST_CASE("Two processes writing one log at once lose no line") {
     Log log;
     log.SetFileName(path);
     log.Print(LogError, _T("parent %d"), 0);
-    size_t opened = ReadBytes(path).size();
+    size_t opened = ReadAll(path).size();
     STARTUPINFO si = {sizeof(si)};
     PROCESS_INFORMATION pi = {};
     REQUIRE(CreateProcess(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
-    for (int wait = 0; wait < 3000 && ReadBytes(path).size() == opened; ++wait)
+    for (int wait = 0; wait < 3000 && ReadAll(path).size() == opened; ++wait)
         Sleep(10);
     for (int i = 1; i < count; ++i)
         log.Print(LogError, _T("parent %d"), i);

@@ -37,7 +37,7 @@ std::vector<Entry> ParseEntries(const std::string& bytes, size_t& offset, size_t
 }
 
 std::vector<Entry> ReadEntries(const tstring& path) {
-    std::string bytes = ReadBytes(path);
+    std::string bytes = ReadAll(path);
     size_t offset = 0;
     std::vector<Entry> entries = ParseEntries(bytes, offset);
     CHECK(offset == bytes.size());
@@ -56,7 +56,7 @@ using TrailList = std::vector<std::pair<std::wstring, int32_t>>;
 }  // namespace
 
 TEST_CASE("A dump holds the open scopes and their lines; left scopes are gone") {
-    LogTestFolder folder;
+    TempFolder folder(_T("log"));
     tstring path = folder.File(_T("uwlog.bin"));
     ThreadErrorLog log;
     CHECK(log.FileName() == _T("uwlog.bin"));
@@ -100,7 +100,7 @@ TEST_CASE("A dump holds the open scopes and their lines; left scopes are gone") 
 }
 
 TEST_CASE("A thread in no scope dumps nothing; a NULL scope text adds no entry") {
-    LogTestFolder folder;
+    TempFolder folder(_T("log"));
     tstring path = folder.File(_T("none.bin"));
     ThreadErrorLog log;
     log.SetFileName(path);
@@ -119,7 +119,7 @@ TEST_CASE("A thread in no scope dumps nothing; a NULL scope text adds no entry")
 }
 
 TEST_CASE("Each thread keeps its own trail") {
-    LogTestFolder folder;
+    TempFolder folder(_T("log"));
     tstring path = folder.File(_T("threads.bin"));
     ThreadErrorLog log;
     log.SetFileName(path);
@@ -138,7 +138,7 @@ TEST_CASE("Each thread keeps its own trail") {
 }
 
 TEST_CASE("ThreadScope leaves its scope when the stack unwinds") {
-    LogTestFolder folder;
+    TempFolder folder(_T("log"));
     tstring path = folder.File(_T("scope.bin"));
     ThreadErrorLog log;
     log.SetFileName(path);
@@ -161,7 +161,7 @@ TEST_CASE("ThreadScope leaves its scope when the stack unwinds") {
 }
 
 TEST_CASE("A dump into the program log works while the log has the file open") {
-    LogTestFolder folder;
+    TempFolder folder(_T("log"));
     tstring path = folder.File(_T("Orvane.log"));
     Log log;
     log.SetFileName(path);
@@ -176,7 +176,7 @@ TEST_CASE("A dump into the program log works while the log has the file open") {
     trail.Leave(me);
     log.Print(LogError, _T("[error] after"));
 
-    std::string bytes = ReadBytes(path);
+    std::string bytes = ReadAll(path);
     REQUIRE(bytes.size() > 2);
     CHECK(bytes.substr(0, 2) == "\xFF\xFE");
     std::wstring text = DecodeUtf16(bytes, 2);
@@ -192,7 +192,7 @@ TEST_CASE("A dump into the program log works while the log has the file open") {
 }
 
 TEST_CASE("A dump that cannot open its file throws to its caller and keeps the trail") {
-    LogTestFolder folder;
+    TempFolder folder(_T("log"));
     ThreadErrorLog log;
     log.SetFileName(folder.File(_T("missing\\sub\\x.bin")));
     DWORD me = GetCurrentThreadId();

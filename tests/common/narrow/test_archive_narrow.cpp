@@ -12,7 +12,7 @@
 static_assert(sizeof(TCHAR) == 1, "this folder tests the ANSI build");
 
 TEST_CASE("narrow build: the file format is the same as the wide one") {
-    TestFolder folder(_T("narrow-format"));
+    TempFolder folder(_T("narrow-format"));
     tstring path = folder.File(_T("n.bin"));
     FILETIME ft;
     ft.dwLowDateTime = 0x01020304u;
@@ -80,10 +80,10 @@ TEST_CASE("narrow build: the file format is the same as the wide one") {
 }
 
 TEST_CASE("narrow build: a string written wide-style reads back narrow") {
-    TestFolder folder(_T("narrow-strings"));
+    TempFolder folder(_T("narrow-strings"));
     tstring path = folder.File(_T("w.bin"));
     // "Key" as UTF-16LE, then a count larger than the body.
-    WriteWholeFile(path, std::string("\x06\0\0\0K\0e\0y\0" "\x40\0\0\0xx", 16));
+    WriteAll(path, std::string("\x06\0\0\0K\0e\0y\0" "\x40\0\0\0xx", 16));
     Archive in(path, Archive::ModeRead);
     CHECK(in.ReadString() == "Key");
     CHECK(in.ReadString().empty());
@@ -91,9 +91,9 @@ TEST_CASE("narrow build: a string written wide-style reads back narrow") {
 }
 
 TEST_CASE("narrow build: modes, safe replacement and the helpers") {
-    TestFolder folder(_T("narrow-modes"));
+    TempFolder folder(_T("narrow-modes"));
     tstring path = folder.File(_T("m.bin"));
-    WriteWholeFile(path, "1234");
+    WriteAll(path, "1234");
     {
         Archive a(path, Archive::ModeReadWrite);
         CHECK(a.Position() == 4);

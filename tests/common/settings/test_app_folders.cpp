@@ -27,19 +27,19 @@ TEST_CASE("Ignore list paths are always full paths") {
     CHECK(GetIgnoreFilePath(false, false) == data + _T("\\ignores.dat"));
     tstring fallback = GetIgnoreFilePath(true, false);
     CHECK((fallback == data + _T("\\ignores.dat") || fallback == program + _T("\\ignores.dat")));
-    if (!Exists(data + _T("\\ignores.dat")) && !Exists(program + _T("\\ignores.dat")))
+    if (!FileExists(data + _T("\\ignores.dat")) && !FileExists(program + _T("\\ignores.dat")))
         CHECK(fallback == data + _T("\\ignores.dat"));
 }
 
 TEST_CASE("The log is rotated only past 1 MiB") {
-    SettingsTestFolder folder;
+    TempFolder folder(_T("settings"));
     tstring log = folder.File(_T("Orvane.log"));
     tstring old = log + _T(".old");
     WriteAll(old, "previous");
 
     WriteAll(log, std::string(1048576, 'a'));
     RotateLogFile(log);
-    CHECK(Exists(log));
+    CHECK(FileExists(log));
     CHECK(ReadAll(old) == "previous");
 
     WriteAll(log, std::string(1048577, 'b'));
@@ -48,14 +48,14 @@ TEST_CASE("The log is rotated only past 1 MiB") {
                                  nullptr);
         RotateLogFile(log);
         CloseHandle(open);
-        CHECK(Exists(log));
+        CHECK(FileExists(log));
         CHECK(ReadAll(old) == "previous");
     }
     SUBCASE("a larger one replaces the older copy") {
         RotateLogFile(log);
-        CHECK_FALSE(Exists(log));
+        CHECK_FALSE(FileExists(log));
         CHECK(ReadAll(old).size() == 1048577);
     }
     RotateLogFile(folder.File(_T("none.log")));
-    CHECK_FALSE(Exists(folder.File(_T("none.log.old"))));
+    CHECK_FALSE(FileExists(folder.File(_T("none.log.old"))));
 }

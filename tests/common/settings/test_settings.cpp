@@ -34,7 +34,7 @@ const int32_t kNotFound = int32_t(0x80070002);
 }  // namespace
 
 TEST_CASE("A missing settings file gives the defaults and is written at save") {
-    SettingsTestFolder folder;
+    TempFolder folder(_T("settings"));
     tstring path = folder.File(_T("settings.dat"));
     {
         Settings s(true, path);
@@ -45,7 +45,7 @@ TEST_CASE("A missing settings file gives the defaults and is written at save") {
         CHECK(s.GetUndoDirectory().empty());
         CHECK(s.GetPEBuilderDirectory().empty());
         CHECK(s.Load() == kNotFound);
-        CHECK_FALSE(Exists(path));
+        CHECK_FALSE(FileExists(path));
     }
     SettingsBytes expected;
     expected.Int(6).Text(L"").Text(L"").Text(L"").Byte(0).Text(L"").Byte(0).Byte(0).Byte(1).Byte(0).Byte(1);
@@ -54,7 +54,7 @@ TEST_CASE("A missing settings file gives the defaults and is written at save") {
 }
 
 TEST_CASE("Every field is read from its place in the file and written back in the same order") {
-    SettingsTestFolder folder;
+    TempFolder folder(_T("settings"));
     tstring path = folder.File(_T("settings.dat"));
     WriteAll(path, FullFile().Get());
     {
@@ -85,7 +85,7 @@ TEST_CASE("Every field is read from its place in the file and written back in th
 }
 
 TEST_CASE("Files that end early take each missing group's defaults") {
-    SettingsTestFolder folder;
+    TempFolder folder(_T("settings"));
     tstring path = folder.File(_T("settings.dat"));
 
     SUBCASE("only the first group: 12 bytes") {
@@ -138,7 +138,7 @@ TEST_CASE("Files that end early take each missing group's defaults") {
 }
 
 TEST_CASE("A settings file that exists but cannot be read is never replaced") {
-    SettingsTestFolder folder;
+    TempFolder folder(_T("settings"));
     tstring path = folder.File(_T("settings.dat"));
 
     SUBCASE("damaged: too short for the first group") {
@@ -174,7 +174,7 @@ namespace {
 
 // The program and the engine each change some values of one file, then save.
 void MergeBothWays(bool engineFirst) {
-    SettingsTestFolder folder;
+    TempFolder folder(_T("settings"));
     tstring path = folder.File(_T("settings.dat"));
     WriteAll(path, FullFile().Get());
 
@@ -234,7 +234,7 @@ TEST_CASE("Saving merges this object's changes into the file as the other progra
 }
 
 TEST_CASE("Setting a value to what the object already holds is no change") {
-    SettingsTestFolder folder;
+    TempFolder folder(_T("settings"));
     tstring path = folder.File(_T("settings.dat"));
     WriteAll(path, FullFile().Get());
     Settings a(true, path);
@@ -266,7 +266,7 @@ TEST_CASE("Folder setters end the folder with a separator") {
 }
 
 TEST_CASE("The undo and backup folders") {
-    SettingsTestFolder folder;
+    TempFolder folder(_T("settings"));
     tstring path = folder.File(_T("settings.dat"));
 
     SUBCASE("an empty folder becomes the data folder's default, which is created and saved") {
@@ -274,11 +274,11 @@ TEST_CASE("The undo and backup folders") {
             Settings s(true, path);
             tstring undo = s.UndoFolder();
             CHECK(undo == GetAppFolder(true) + _T("\\UndoData\\"));
-            CHECK(Exists(undo));
+            CHECK(FileExists(undo));
             CHECK(s.GetUndoDirectory() == undo);
             tstring backup = s.BackupFolder();
             CHECK(backup == GetAppFolder(true) + _T("\\BackupData\\"));
-            CHECK(Exists(backup));
+            CHECK(FileExists(backup));
         }
         Settings::Values v;
         CHECK(Settings::ReadFile(path, v) == 0);
@@ -297,7 +297,7 @@ TEST_CASE("The undo and backup folders") {
         Settings s(false, path);
         s.SetBackupFolder(folder.File(_T("backups")));
         CHECK(s.BackupFolder() == folder.File(_T("backups\\")));
-        CHECK(Exists(folder.File(_T("backups"))));
+        CHECK(FileExists(folder.File(_T("backups"))));
     }
     SUBCASE("a configured folder on a drive that is not there is kept") {
         DWORD drives = GetLogicalDrives();
@@ -315,7 +315,7 @@ TEST_CASE("The undo and backup folders") {
 }
 
 TEST_CASE("The skip-drives mask is shared by every object and 0 reads as 6") {
-    SettingsTestFolder folder;
+    TempFolder folder(_T("settings"));
     tstring path = folder.File(_T("settings.dat"));
     WriteAll(path, SettingsBytes().Int(0).Text(L"").Text(L"").Get());
     Settings loaded(true, path);
@@ -333,7 +333,7 @@ TEST_CASE("The skip-drives mask is shared by every object and 0 reads as 6") {
 }
 
 TEST_CASE("Without the settings file an object neither reads nor writes it") {
-    SettingsTestFolder folder;
+    TempFolder folder(_T("settings"));
     tstring path = folder.File(_T("settings.dat"));
     WriteAll(path, FullFile().Get());
     Settings::SetUseSettingsFile(false);

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 #include "common/tstring/tstring.h"
+#include "FileBytes.h"
+#include "TempFolder.h"
 #include "engine/fix/FixAction.h"
 #include "engine/fix/FixEntry.h"
 #include "engine/fix/KeyActions.h"
@@ -19,45 +21,6 @@ inline tstring ScratchFolder(const wchar_t* name) {
     GetTempPathW(MAX_PATH, temp);
     return FormatText(L"%sorvane-undo-%s-%u\\", temp, name, unsigned(GetCurrentProcessId()));
 }
-
-class TempFolder {
-public:
-    explicit TempFolder(const wchar_t* name) : path_(ScratchFolder(name)) {
-        Clear();
-        CreateDirectoryW(path_.c_str(), nullptr);
-    }
-    ~TempFolder() {
-        Clear();
-        RemoveDirectoryW(path_.c_str());
-    }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-
-    const tstring& Path() const { return path_; }
-    tstring operator/(const tstring& name) const { return path_ + name; }
-
-    std::vector<tstring> Files() const {
-        std::vector<tstring> names;
-        WIN32_FIND_DATAW found;
-        HANDLE search = FindFirstFileW((path_ + L"*").c_str(), &found);
-        if (search == INVALID_HANDLE_VALUE)
-            return names;
-        do {
-            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-                names.push_back(found.cFileName);
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-
-private:
-    void Clear() const {
-        for (const tstring& name : Files())
-            DeleteFileW((path_ + name).c_str());
-    }
-    tstring path_;
-};
 
 class TestKey {
 public:
@@ -174,24 +137,12 @@ inline std::unique_ptr<FixEntry> EmptyEntry(const tstring& item) {
 }
 
 inline std::vector<BYTE> ReadWholeFile(const tstring& path) {
-    std::vector<BYTE> bytes;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return bytes;
-    DWORD size = GetFileSize(file, nullptr), read = 0;
-    bytes.resize(size);
-    if (size && !ReadFile(file, bytes.data(), size, &read, nullptr))
-        bytes.clear();
-    CloseHandle(file);
-    return bytes;
+    std::string bytes = ReadAll(path);
+    return std::vector<BYTE>(bytes.begin(), bytes.end());
 }
 
 inline void WriteWholeFile(const tstring& path, const std::vector<BYTE>& bytes) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD written = 0;
-    if (!bytes.empty())
-        WriteFile(file, bytes.data(), DWORD(bytes.size()), &written, nullptr);
-    CloseHandle(file);
+    WriteAll(path, std::string(bytes.begin(), bytes.end()));
 }
 
 // CRC-32/BZIP2 bit by bit, independent of the table the product uses.

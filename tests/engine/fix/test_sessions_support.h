@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 #include "common/tstring/tstring.h"
+#include "TempFolder.h"
 #include "engine/fix/FixEntry.h"
 #include "engine/fix/FixMap.h"
 #include "engine/fix/FixPlannerRegistry.h"
@@ -21,44 +22,6 @@ inline tstring Folder(const wchar_t* name) {
     GetTempPathW(MAX_PATH, temp);
     return FormatText(L"%sorvane-control-%s-%u\\", temp, name, unsigned(GetCurrentProcessId()));
 }
-
-inline std::vector<tstring> FilesIn(const tstring& folder) {
-    std::vector<tstring> names;
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((folder + L"*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return names;
-    do {
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-            names.push_back(found.cFileName);
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-class TempFolder {
-public:
-    explicit TempFolder(const tstring& path) : path_(path) {
-        Clear();
-        CreateDirectoryW(path_.c_str(), nullptr);
-    }
-    ~TempFolder() {
-        Clear();
-        RemoveDirectoryW(path_.c_str());
-    }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    const tstring& Path() const { return path_; }
-    std::vector<tstring> Files() const { return FilesIn(path_); }
-
-private:
-    void Clear() const {
-        for (const tstring& name : FilesIn(path_))
-            DeleteFileW((path_ + name).c_str());
-    }
-    tstring path_;
-};
 
 inline void SetString(HKEY key, const wchar_t* name, const wchar_t* text, DWORD type = REG_SZ) {
     RegSetValueExW(key, name, 0, type, reinterpret_cast<const BYTE*>(text),

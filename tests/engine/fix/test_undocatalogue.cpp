@@ -80,7 +80,7 @@ std::vector<tstring> Names(const std::vector<UndoFileInfo>& list) {
 }  // namespace
 
 TEST_CASE("UndoCatalogue: an empty, missing or undo-less folder lists nothing") {
-    TempFolder folder(L"catnone");
+    TempFolder folder(ScratchFolder(L"catnone"));
     CHECK(UndoCatalogue(folder.Path()).List().empty());
     CHECK(UndoCatalogue(folder / L"missing").List().empty());
     WriteWholeFile(folder / L"notes.txt", {1, 2, 3, 4});
@@ -93,7 +93,7 @@ TEST_CASE("UndoCatalogue: an empty, missing or undo-less folder lists nothing") 
 }
 
 TEST_CASE("UndoCatalogue: usable files oldest first; used-up ones deleted; damaged and foreign ones kept") {
-    TempFolder folder(L"catlist");
+    TempFolder folder(ScratchFolder(L"catlist"));
     TestClock clock;
     clock.now = Utc(2026, 12, 8);
     MakeUndoFile(folder / L"a.dat", 2);
@@ -136,7 +136,7 @@ TEST_CASE("UndoCatalogue: usable files oldest first; used-up ones deleted; damag
 }
 
 TEST_CASE("UndoCatalogue: the purge keeps the 30 newest files and every file of this month") {
-    TempFolder folder(L"catpurge");
+    TempFolder folder(ScratchFolder(L"catpurge"));
     TestClock clock;
     clock.now = Utc(2026, 12, 20);
     for (int i = 0; i < 31; ++i) {
@@ -178,7 +178,7 @@ TEST_CASE("UndoCatalogue: new file names from the local time and the process id"
     // Two processes in the same millisecond.
     CHECK(UndoCatalogue::FormatFileName(Time(2026, 3, 5), 41) != UndoCatalogue::FormatFileName(Time(2026, 3, 5), 4));
 
-    TempFolder folder(L"catname");
+    TempFolder folder(ScratchFolder(L"catname"));
     TestClock clock;
     clock.now = Utc(2026, 6, 15, 10);
     FILETIME localTime;

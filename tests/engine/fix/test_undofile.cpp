@@ -94,7 +94,7 @@ TEST_CASE("UndoFile: the test's own CRC is CRC-32/BZIP2") {
 }
 
 TEST_CASE("UndoFile: a new file with one entry holds exactly the bytes of the layout") {
-    TempFolder folder(L"golden");
+    TempFolder folder(ScratchFolder(L"golden"));
     TestKey key(L"golden");
     SetString(key.Handle(), L"", L"v", L"ab");
     tstring path = folder / L"golden.dat";
@@ -133,7 +133,7 @@ TEST_CASE("UndoFile: a new file with one entry holds exactly the bytes of the la
 }
 
 TEST_CASE("UndoFile: a new empty file, and no file is ever created over another") {
-    TempFolder folder(L"empty");
+    TempFolder folder(ScratchFolder(L"empty"));
     tstring path = folder / L"empty.dat";
     {
         UndoFile file;
@@ -161,7 +161,7 @@ TEST_CASE("UndoFile: a new empty file, and no file is ever created over another"
 }
 
 TEST_CASE("UndoFile: without an open file nothing is written and no fix is applied") {
-    TempFolder folder(L"closed");
+    TempFolder folder(ScratchFolder(L"closed"));
     TestKey key(L"closed");
     SetString(key.Handle(), L"", L"v", L"kept");
     auto entry = ValueEntry(key.Path(), L"v");
@@ -179,7 +179,7 @@ TEST_CASE("UndoFile: without an open file nothing is written and no fix is appli
 }
 
 TEST_CASE("UndoFile: 60 entries with long reasons grow the entry area and each undoes exactly") {
-    TempFolder folder(L"sixty");
+    TempFolder folder(ScratchFolder(L"sixty"));
     TestKey key(L"sixty");
     tstring path = folder / L"sixty.dat";
     const std::vector<BYTE> binary = {0, 1, 2, 0xFF, 0, 0x80};
@@ -253,7 +253,7 @@ TEST_CASE("UndoFile: 60 entries with long reasons grow the entry area and each u
 }
 
 TEST_CASE("UndoFile: entries are undone newest first") {
-    TempFolder folder(L"order");
+    TempFolder folder(ScratchFolder(L"order"));
     TestKey key(L"order");
     SetString(key.Handle(), L"sub", L"v", L"value");
     SetString(key.Handle(), L"sub", L"w", L"other");
@@ -284,7 +284,7 @@ TEST_CASE("UndoFile: entries are undone newest first") {
 }
 
 TEST_CASE("UndoFile: a failed fix is rolled back and its place taken by the next entry") {
-    TempFolder folder(L"rollback");
+    TempFolder folder(ScratchFolder(L"rollback"));
     TestKey key(L"rollback");
     SetString(key.Handle(), L"", L"a", L"first");
     SetString(key.Handle(), L"", L"b", L"second");
@@ -324,7 +324,7 @@ TEST_CASE("UndoFile: a failed fix is rolled back and its place taken by the next
 }
 
 TEST_CASE("UndoFile: a rollback whose restore fails keeps the entry in the file") {
-    TempFolder folder(L"keep");
+    TempFolder folder(ScratchFolder(L"keep"));
     TestKey key(L"keep");
     SetString(key.Handle(), L"", L"a", L"first");
     tstring path = folder / L"keep.dat";
@@ -344,7 +344,7 @@ TEST_CASE("UndoFile: a rollback whose restore fails keeps the entry in the file"
 }
 
 TEST_CASE("UndoFile: an entry whose undo data cannot be saved is neither written nor applied") {
-    TempFolder folder(L"nosave");
+    TempFolder folder(ScratchFolder(L"nosave"));
     TestKey key(L"nosave");
     SetString(key.Handle(), L"", L"a", L"first");
     tstring path = folder / L"nosave.dat";
@@ -361,7 +361,7 @@ TEST_CASE("UndoFile: an entry whose undo data cannot be saved is neither written
 }
 
 TEST_CASE("UndoFile: undone marks are written back in place and recount the active entries") {
-    TempFolder folder(L"writeback");
+    TempFolder folder(ScratchFolder(L"writeback"));
     TestKey key(L"writeback");
     tstring path = folder / L"writeback.dat";
     WriteValueFile(path, key, 3);
@@ -408,7 +408,7 @@ TEST_CASE("UndoFile: undone marks are written back in place and recount the acti
 }
 
 TEST_CASE("UndoFile: damaged, foreign and crafted files are refused without harm") {
-    TempFolder folder(L"damaged");
+    TempFolder folder(ScratchFolder(L"damaged"));
     TestKey key(L"damaged");
     tstring good = folder / L"good.dat";
     WriteValueFile(good, key, 3);
@@ -518,7 +518,7 @@ TEST_CASE("UndoFile: damaged, foreign and crafted files are refused without harm
 }
 
 TEST_CASE("UndoFile: a file in use by a writing session is not judged") {
-    TempFolder folder(L"inuse");
+    TempFolder folder(ScratchFolder(L"inuse"));
     tstring path = folder / L"inuse.dat";
     UndoFile file;
     file.Create(path);
@@ -531,7 +531,7 @@ TEST_CASE("UndoFile: a file in use by a writing session is not judged") {
 }
 
 TEST_CASE("UndoFile: writing back after a reading stopped at a damaged entry keeps the unread ones counted") {
-    TempFolder folder(L"partial");
+    TempFolder folder(ScratchFolder(L"partial"));
     TestKey key(L"partial");
     tstring path = folder / L"partial.dat";
     WriteValueFile(path, key, 3);

@@ -137,7 +137,7 @@ TEST_CASE("UndoFileChildProcess" * doctest::skip()) {
 }
 
 TEST_CASE("UndoFile: a fix session killed at any moment leaves an undo file that restores the registry exactly") {
-    TempFolder folder(L"crash");
+    TempFolder folder(ScratchFolder(L"crash"));
     TestKey key(L"crash");
     SetString(key.Handle(), L"", L"a", L"first value");
     SetString(key.Handle(), L"", L"b", L"second value", REG_EXPAND_SZ);

@@ -21,7 +21,7 @@ struct UseFileRestore {
 }  // namespace
 
 TEST_CASE("A switch is on exactly when 1 is put") {
-    IgnoreTestFolder folder;
+    TempFolder folder(L"ignore");
     Settings settings(true, folder.File(L"settings.dat"));
     EngineSettings engine(settings);
     for (auto which : kSwitches) {
@@ -37,7 +37,7 @@ TEST_CASE("A switch is on exactly when 1 is put") {
 }
 
 TEST_CASE("Engine settings travel through the settings file") {
-    IgnoreTestFolder folder;
+    TempFolder folder(L"ignore");
     tstring path = folder.File(L"settings.dat");
     {
         Settings settings(true, path);
@@ -56,7 +56,7 @@ TEST_CASE("Engine settings travel through the settings file") {
         engine.PutText(EngineSettings::BackupDirectory, folder.File(L"backup\\"));
         EngineSettings::PutSkipScanDrives(2);
     }
-    REQUIRE(FileThere(path));
+    REQUIRE(FileExists(path));
     Settings settings(true, path);
     EngineSettings engine(settings);
     CHECK(engine.GetSwitch(EngineSettings::ReportMailSwitch) == 1);
@@ -78,7 +78,7 @@ TEST_CASE("Engine settings travel through the settings file") {
 }
 
 TEST_CASE("A drive-skip mask of 0 reads as 6 and keeps the 6") {
-    IgnoreTestFolder folder;
+    TempFolder folder(L"ignore");
     Settings settings(true, folder.File(L"settings.dat"));
     EngineSettings::PutSkipScanDrives(0);
     CHECK(EngineSettings::GetSkipScanDrives() == 6);
@@ -90,7 +90,7 @@ TEST_CASE("A drive-skip mask of 0 reads as 6 and keeps the 6") {
 }
 
 TEST_CASE("An unset undo folder reads as the data folder's UndoData, which is made") {
-    IgnoreTestFolder folder;
+    TempFolder folder(L"ignore");
     Settings settings(true, folder.File(L"settings.dat"));
     EngineSettings engine(settings);
     tstring expected = GetAppFolder(true) + L"\\UndoData\\";
@@ -101,7 +101,7 @@ TEST_CASE("An unset undo folder reads as the data folder's UndoData, which is ma
 
 TEST_CASE("UseFile 1 alone makes a settings object use the file") {
     UseFileRestore restore;
-    IgnoreTestFolder folder;
+    TempFolder folder(L"ignore");
     tstring path = folder.File(L"settings.dat");
     {
         Settings settings(true, path);

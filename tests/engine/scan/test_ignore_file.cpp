@@ -47,7 +47,7 @@ tstring ReadFailure(const tstring& path, ShortRecordFlag rule = ShortRecordFlag:
 }  // namespace
 
 TEST_CASE("An ignore file matches its layout byte for byte") {
-    IgnoreTestFolder folder;
+    TempFolder folder(L"ignore");
     tstring path = folder.File(L"golden.dat");
 
     SUBCASE("written") {
@@ -73,7 +73,7 @@ TEST_CASE("An ignore file matches its layout byte for byte") {
 }
 
 TEST_CASE("Text is written up to its first NUL and every record as a full record") {
-    IgnoreTestFolder folder;
+    TempFolder folder(L"ignore");
     tstring path = folder.File(L"cut.dat");
     ScanRecord r;
     r.KeyPath = tstring(L"HKLM\\x\0tail", 11);
@@ -86,7 +86,7 @@ TEST_CASE("Text is written up to its first NUL and every record as a full record
 }
 
 TEST_CASE("A file whose body does not match its check value is refused") {
-    IgnoreTestFolder folder;
+    TempFolder folder(L"ignore");
     tstring path = folder.File(L"flipped.dat");
     std::string bytes = Golden();
     for (size_t at : {size_t(0), size_t(4), size_t(10), bytes.size() - 1}) {
@@ -99,7 +99,7 @@ TEST_CASE("A file whose body does not match its check value is refused") {
 }
 
 TEST_CASE("Damaged and crafted files are refused before anything is allocated for them") {
-    IgnoreTestFolder folder;
+    TempFolder folder(L"ignore");
     tstring path = folder.File(L"crafted.dat");
 
     SUBCASE("shorter than the check value") {
@@ -158,7 +158,7 @@ TEST_CASE("Damaged and crafted files are refused before anything is allocated fo
 }
 
 TEST_CASE("The two readers disagree on which flags mark a short record") {
-    IgnoreTestFolder folder;
+    TempFolder folder(L"ignore");
     tstring path = folder.File(L"flags.dat");
     IgnoreBytes b;
     b.Short(1, L"HKLM\\one", L"v1").Full(L"HKCU\\full", L"", L"why", L"what", 9);
@@ -195,9 +195,9 @@ TEST_CASE("The two readers disagree on which flags mark a short record") {
 }
 
 TEST_CASE("A file that cannot be written is an error and an existing file keeps its content") {
-    IgnoreTestFolder folder;
+    TempFolder folder(L"ignore");
     CHECK_THROWS_AS(WriteIgnoreFile(folder.File(L"no such folder\\x.dat"), {GoldenRecord()}), ErrorBase);
-    CHECK_FALSE(FileThere(folder.File(L"no such folder\\x.dat")));
+    CHECK_FALSE(FileExists(folder.File(L"no such folder\\x.dat")));
     CHECK_THROWS_AS(WriteIgnoreFile(L"", {}), ErrorBase);
     CHECK_THROWS_AS(ReadIgnoreFile(L"", ShortRecordFlag::One), ErrorBase);
 }

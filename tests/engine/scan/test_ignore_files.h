@@ -3,29 +3,11 @@
 #include <cstdint>
 #include <string>
 #include "common/archive/Crc32.h"
-#include "common/system/FileSystem.h"
-#include "common/tstring/tstring.h"
+#include "FileBytes.h"
+#include "TempFolder.h"
 
 // Other tests share this executable: the helpers keep to their own namespace.
 namespace ignoretest {
-
-// A fresh folder under the temporary folder, deleted with its content.
-class IgnoreTestFolder {
-public:
-    IgnoreTestFolder() {
-        static LONG counter = 0;
-        wchar_t temp[MAX_PATH];
-        GetTempPathW(MAX_PATH, temp);
-        path_ = FormatText(L"%sorvane-records-%u-%ld", temp, unsigned(GetCurrentProcessId()),
-                           InterlockedIncrement(&counter));
-        CreateDirectoryW(path_.c_str(), nullptr);
-    }
-    ~IgnoreTestFolder() { DeletePath(path_); }
-    tstring File(const wchar_t* name) const { return path_ + L"\\" + name; }
-
-private:
-    tstring path_;
-};
 
 // The bytes of an ignore file body, field by field; Bytes() puts the check
 // value in front.
@@ -60,29 +42,5 @@ public:
 private:
     std::string body_;
 };
-
-inline std::string ReadAll(const tstring& path) {
-    std::string bytes;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return bytes;
-    char chunk[4096];
-    DWORD n = 0;
-    while (ReadFile(file, chunk, sizeof(chunk), &n, nullptr) && n)
-        bytes.append(chunk, n);
-    CloseHandle(file);
-    return bytes;
-}
-
-inline void WriteAll(const tstring& path, const std::string& bytes) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD n = 0;
-    WriteFile(file, bytes.data(), DWORD(bytes.size()), &n, nullptr);
-    CloseHandle(file);
-}
-
-inline bool FileThere(const tstring& path) {
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
 
 }  // namespace ignoretest

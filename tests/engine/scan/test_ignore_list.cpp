@@ -20,7 +20,7 @@ ScanRecord Finding(int32_t errorId, const wchar_t* key, const wchar_t* value, co
 
 // A user and a system file in a folder of their own.
 struct Lists {
-    IgnoreTestFolder folder;
+    TempFolder folder{L"ignore"};
     tstring user = folder.File(L"ignores.dat");
     tstring system = folder.File(L"SystemIgnores.dat");
     IgnoreList list{user, system};
@@ -42,7 +42,7 @@ TEST_CASE("A missing user file is created empty; a missing system file is a fail
     CHECK(l.list.Loaded());
     CHECK(ReadAll(l.user) == std::string(4, '\0'));
     CHECK(l.list.Load(IgnoreList::System) == -1);
-    CHECK_FALSE(FileThere(l.system));
+    CHECK_FALSE(FileExists(l.system));
     CHECK(l.list.UserRecords().empty());
     CHECK(l.list.SystemRecords().empty());
 }
@@ -209,7 +209,7 @@ TEST_CASE("Positions count from 1; outside the list nothing changes") {
 }
 
 TEST_CASE("Saving and exporting report a failed write") {
-    IgnoreTestFolder folder;
+    TempFolder folder(L"ignore");
     IgnoreList list(folder.File(L"missing folder\\ignores.dat"), folder.File(L"SystemIgnores.dat"));
     list.Add(Finding(1, L"HKCU\\a", L""));
     CHECK_THROWS_AS(list.Save(), ErrorBase);
