@@ -40,13 +40,16 @@ bool KeyPathExists(const tstring& path) {
     }
 }
 
-bool ClassRegisteredFor32Bit(const tstring& clsid) {
+bool ClassKeyExists(const tstring& clsid) {
     if (clsid.empty())
         return false;
     tstring path = L"CLSID\\" + clsid;
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ | KEY_WOW64_32KEY, &key) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(key);
-    return true;
+    for (REGSAM view : {REGSAM(0), REGSAM(KEY_WOW64_32KEY)}) {
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ | view, &key) == ERROR_SUCCESS) {
+            RegCloseKey(key);
+            return true;
+        }
+    }
+    return false;
 }

@@ -25,8 +25,9 @@ bool ValueExists(const RegKey& key, const tstring& name);
 // failures are raised.
 bool KeyPathExists(const tstring& path);
 
-// True when the class has a key in the 32-bit view of HKCR\CLSID. A 64-bit
-// scan walks only the native view, so a class that only a 32-bit program
-// registered has no verdict, yet ProgIDs and MIME types (shared by both
-// views) name it.
-bool ClassRegisteredFor32Bit(const tstring& clsid);
+// True when the class has a key under HKCR\CLSID, in the native or the
+// 32-bit view. A class can lack a verdict although its key exists: a 64-bit
+// scan walks only the native view, and a key that was added or removed beside
+// the walk can shift the enumeration past a class. Such a class is not
+// judged rather than reported as missing.
+bool ClassKeyExists(const tstring& clsid);

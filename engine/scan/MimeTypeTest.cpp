@@ -41,9 +41,9 @@ std::set<tstring> MimeTypeTest::RegisteredExtensions(HKEY root) {
     return extensions;
 }
 
-// A class of the 32-bit view has no verdict to be read: not judged.
-bool MimeTypeTest::Only32BitClass(const tstring& clsid) const {
-    return clsidCache_ && !clsidCache_->Contains(UpperText(clsid)) && ClassRegisteredFor32Bit(clsid);
+// A class whose key exists but that has no verdict was not walked: not judged.
+bool MimeTypeTest::UnjudgedClass(const tstring& clsid) const {
+    return clsidCache_ && !clsidCache_->Contains(UpperText(clsid)) && ClassKeyExists(clsid);
 }
 
 bool MimeTypeTest::Test(const tstring&, RegValue& value, CheckResult& result) {
@@ -56,7 +56,7 @@ bool MimeTypeTest::Test(const tstring&, RegValue& value, CheckResult& result) {
     if (clsid.Query()) {
         present = 1;
         tstring text = clsid.DataText();
-        clsidOk = TestClsid(text) || Only32BitClass(text);
+        clsidOk = TestClsid(text) || UnjudgedClass(text);
         if (!clsidOk)
             FillFinding(result, ReasonInvalidClsid, key, text);
     }

@@ -23,7 +23,7 @@ public:
     static std::set<tstring> RegisteredExtensions(HKEY root);
 
 private:
-    bool Only32BitClass(const tstring& clsid) const;
+    bool UnjudgedClass(const tstring& clsid) const;
 
     std::set<tstring> extensions_;
 };

@@ -55,8 +55,8 @@ bool ProgIdChecker::CheckClass(const RegKey& progId, const RegKey& clsid, CheckR
     tstring name = progId.Name();
     tstring text = UpperText(ValueTextOrEmpty(clsid));
     std::optional<bool> verdict = clsidCache_ ? clsidCache_->Lookup(text) : std::nullopt;
-    // A class of the 32-bit view has no verdict to be read: not judged.
-    if (verdict.value_or(false) || (!verdict && ClassRegisteredFor32Bit(text))) {
+    // A class whose key exists but that has no verdict was not walked: not judged.
+    if (verdict.value_or(false) || (!verdict && ClassKeyExists(text))) {
         if (progIdCache_)
             progIdCache_->Set(name, true);
         return true;

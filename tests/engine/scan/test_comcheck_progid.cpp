@@ -98,23 +98,30 @@ TEST_CASE("ProgIDs are judged by the verdict of the class they name") {
     }
 }
 
-TEST_CASE("A ProgID of a class registered only for 32-bit programs is not judged") {
+TEST_CASE("A ProgID of a class whose key exists but has no verdict is not judged") {
     ClassVerdicts verdicts;
     verdicts.Ready();
-    tstring guid = NewGuid();
-    ClassesKey wowClass(L"Wow6432Node\\CLSID\\" + guid);
+    tstring wowGuid = NewGuid();
+    // Registered only for 32-bit programs: the native walk never sees it.
+    ClassesKey wowClass(L"Wow6432Node\\CLSID\\" + wowGuid);
     wowClass.Set(L"InprocServer32", L"", L"C:\\Program Files (x86)\\Vendor\\addin.dll");
-    tstring progId = NewProgId(L"Wow"), unknown = NewProgId(L"NoWow");
-    ClassesKey progIdKey(progId), unknownKey(unknown);
-    progIdKey.Set(L"CLSID", L"", guid);
+    // Present in the native view, yet passed over by the walk (a key added or
+    // removed beside it shifts the enumeration).
+    PlantedClass skipped;
+    skipped.Set(L"InprocServer32", L"", L"C:\\Vendor\\server.dll");
+    tstring wow = NewProgId(L"Wow"), passed = NewProgId(L"Passed"), unknown = NewProgId(L"NoClass");
+    ClassesKey wowKey(wow), passedKey(passed), unknownKey(unknown);
+    wowKey.Set(L"CLSID", L"", wowGuid);
+    passedKey.Set(L"CLSID", L"", skipped.Guid());
     unknownKey.Set(L"CLSID", L"", NewGuid());
 
     ProgIdChecker checker;
     ScanRule rule(nullptr, ProgIdKeys, DefaultValue);
     checker.Begin(rule);
-    CHECK(Judge(checker, progId, L"CLSID").sound);
+    CHECK(Judge(checker, wow, L"CLSID").sound);
     // Office add-ins of 32-bit Office are such ProgIDs.
-    CHECK(InCache(CacheTable::ProgIdCache, progId));
+    CHECK(InCache(CacheTable::ProgIdCache, wow));
+    CHECK(Judge(checker, passed, L"CLSID").sound);
     CHECK(Judge(checker, unknown, L"CLSID").result.ErrorID == 0x012F0066);
 }
 
