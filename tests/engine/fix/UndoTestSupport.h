@@ -7,6 +7,7 @@
 #include "common/tstring/tstring.h"
 #include "FileBytes.h"
 #include "TempFolder.h"
+#include "TestRegistryKey.h"
 #include "engine/fix/FixAction.h"
 #include "engine/fix/FixEntry.h"
 #include "engine/fix/KeyActions.h"
@@ -22,28 +23,9 @@ inline tstring ScratchFolder(const wchar_t* name) {
     return FormatText(L"%sorvane-undo-%s-%u\\", temp, name, unsigned(GetCurrentProcessId()));
 }
 
-class TestKey {
+class TestKey : public TestRegistryKey {
 public:
-    explicit TestKey(const wchar_t* name) {
-        relative_ = FormatText(L"Software\\OrvaneTest\\undo\\%s-%u", name, unsigned(GetCurrentProcessId()));
-        RegDeleteTreeW(HKEY_CURRENT_USER, relative_.c_str());
-        RegCreateKeyExW(HKEY_CURRENT_USER, relative_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key_, nullptr);
-    }
-    ~TestKey() {
-        if (key_)
-            RegCloseKey(key_);
-        RegDeleteTreeW(HKEY_CURRENT_USER, relative_.c_str());
-    }
-    TestKey(const TestKey&) = delete;
-    TestKey& operator=(const TestKey&) = delete;
-
-    HKEY Handle() const { return key_; }
-    tstring Path() const { return L"HKCU\\" + relative_; }
-    const tstring& Relative() const { return relative_; }
-
-private:
-    tstring relative_;
-    HKEY key_ = nullptr;
+    explicit TestKey(const wchar_t* name) : TestRegistryKey(L"undo", name) {}
 };
 
 inline void SetString(HKEY parent, const tstring& subkey, const tstring& name, const tstring& text,

@@ -9,37 +9,16 @@
 #include "common/archive/Archive.h"
 #include "common/errors/ErrorBase.h"
 #include "common/tstring/tstring.h"
+#include "TestRegistryKey.h"
 #include "engine/fix/CheckResultCode.h"
 #include "engine/fix/FixEntry.h"
 #include "engine/fix/FixPlannerRegistry.h"
 
 // A scratch key HKCU\Software\OrvaneTest\fix\<case>-<pid>, created empty and
 // deleted with everything below it when the object goes.
-class FixTestKey {
+class FixTestKey : public TestRegistryKey {
 public:
-    explicit FixTestKey(const wchar_t* name) {
-        relative_ = FormatText(L"Software\\OrvaneTest\\fix\\%s-%u", name, unsigned(GetCurrentProcessId()));
-        RegDeleteTreeW(HKEY_CURRENT_USER, relative_.c_str());
-        RegCreateKeyExW(HKEY_CURRENT_USER, relative_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key_,
-                        nullptr);
-    }
-    ~FixTestKey() {
-        if (key_)
-            RegCloseKey(key_);
-        RegDeleteTreeW(HKEY_CURRENT_USER, relative_.c_str());
-    }
-    FixTestKey(const FixTestKey&) = delete;
-    FixTestKey& operator=(const FixTestKey&) = delete;
-
-    HKEY Handle() const { return key_; }
-    tstring Path() const { return L"HKCU\\" + relative_; }
-    const tstring& Relative() const { return relative_; }
-    tstring Path(const tstring& below) const { return Path() + L"\\" + below; }
-    tstring Relative(const tstring& below) const { return relative_ + L"\\" + below; }
-
-private:
-    tstring relative_;
-    HKEY key_ = nullptr;
+    explicit FixTestKey(const wchar_t* name) : TestRegistryKey(L"fix", name) {}
 };
 
 inline HKEY MakeKey(HKEY parent, const tstring& relative) {

@@ -2,32 +2,11 @@
 #include <windows.h>
 #include <string>
 #include "common/tstring/tstring.h"
+#include "TestRegistryKey.h"
 
-// A scratch key HKCU\Software\OrvaneTest\registry\<name>-<pid>, created empty
-// and deleted with everything below it when the object goes.
-class RegistryTestKey {
+class RegistryTestKey : public TestRegistryKey {
 public:
-    explicit RegistryTestKey(const wchar_t* name) {
-        relative_ = FormatText(L"Software\\OrvaneTest\\registry\\%s-%u", name, unsigned(GetCurrentProcessId()));
-        RegDeleteTreeW(HKEY_CURRENT_USER, relative_.c_str());
-        RegCreateKeyExW(HKEY_CURRENT_USER, relative_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key_, nullptr);
-    }
-    ~RegistryTestKey() {
-        if (key_)
-            RegCloseKey(key_);
-        RegDeleteTreeW(HKEY_CURRENT_USER, relative_.c_str());
-    }
-    RegistryTestKey(const RegistryTestKey&) = delete;
-    RegistryTestKey& operator=(const RegistryTestKey&) = delete;
-
-    HKEY Handle() const { return key_; }
-    // "HKCU\Software\OrvaneTest\registry\<name>-<pid>"
-    tstring Path() const { return L"HKCU\\" + relative_; }
-    const tstring& Relative() const { return relative_; }
-
-private:
-    tstring relative_;
-    HKEY key_ = nullptr;
+    explicit RegistryTestKey(const wchar_t* name) : TestRegistryKey(L"registry", name) {}
 };
 
 inline bool KeyExists(HKEY root, const tstring& relative) {

@@ -4,6 +4,7 @@
 #include "common/settings/Settings.h"
 #include "common/system/FileSystem.h"
 #include "common/tstring/tstring.h"
+#include "TestRegistryKey.h"
 #include "engine/registry/CacheTable.h"
 #include "engine/registry/RegKey.h"
 #include "engine/registry/RegValue.h"
@@ -13,19 +14,9 @@
 
 // A scratch key HKCU\Software\OrvaneTest\entrytests\<name>-<pid>, deleted
 // with everything below it when the object goes.
-class EntryTestKey {
+class EntryTestKey : public TestRegistryKey {
 public:
-    explicit EntryTestKey(const wchar_t* name) {
-        relative_ = FormatText(L"Software\\OrvaneTest\\entrytests\\%s-%u", name, unsigned(GetCurrentProcessId()));
-        RegDeleteTreeW(HKEY_CURRENT_USER, relative_.c_str());
-        Create(L"");
-    }
-    ~EntryTestKey() { RegDeleteTreeW(HKEY_CURRENT_USER, relative_.c_str()); }
-    EntryTestKey(const EntryTestKey&) = delete;
-    EntryTestKey& operator=(const EntryTestKey&) = delete;
-
-    tstring Path() const { return L"HKCU\\" + relative_; }
-    tstring Relative(const tstring& sub) const { return sub.empty() ? relative_ : tstring(relative_ + L"\\" + sub); }
+    explicit EntryTestKey(const wchar_t* name) : TestRegistryKey(L"entrytests", name) {}
 
     void Create(const tstring& sub) {
         HKEY key = nullptr;
@@ -44,11 +35,8 @@ public:
     }
     // The key as the walk would have opened it.
     RegKey Open(const tstring& sub = tstring()) const {
-        return RegKey::OpenPath(sub.empty() ? Path() : Path() + L"\\" + sub);
+        return RegKey::OpenPath(Path(sub));
     }
-
-private:
-    tstring relative_;
 };
 
 // A scratch folder in the temporary folder, deleted with its content.
