@@ -8,35 +8,13 @@
 #include "common/filepack/FilePack.h"
 #include "common/system/FileSystem.h"
 #include "common/system/HandleHolder.h"
+#include "TempFolder.h"
 
 namespace {
 
 using Bytes = std::vector<BYTE>;
 
 const TCHAR kCrcText[] = _T("Invalid CRC. File was corrupted or wrong file format.");
-
-// A fresh folder under the temp folder, deleted with its content at the end.
-class PackFolder {
-public:
-    explicit PackFolder(const TCHAR* tag) {
-        TCHAR temp[MAX_PATH];
-        GetTempPath(MAX_PATH, temp);
-#ifdef UNICODE
-        const TCHAR* flavour = _T("w");
-#else
-        const TCHAR* flavour = _T("a");
-#endif
-        path_ = FormatText(_T("%sfp-%s-%s-%u"), temp, flavour, tag, GetCurrentProcessId());
-        DeletePath(path_);
-        CreateFolderTree(path_);
-    }
-    ~PackFolder() { DeletePath(path_); }
-    tstring operator/(const TCHAR* relative) const { return path_ + _T("\\") + relative; }
-    const tstring& Path() const { return path_; }
-
-private:
-    tstring path_;
-};
 
 void WriteBytes(const tstring& path, const Bytes& bytes) {
     size_t slash = path.rfind(_T('\\'));
@@ -117,7 +95,7 @@ Bytes EntryBytes(FilePack& pack, const TCHAR* name) {
 
 // The sample tree: two plain files, an empty one, a nested folder, a hidden
 // file, a hidden folder and a name to exclude.
-void MakeTree(const PackFolder& root) {
+void MakeTree(const TempFolder& root) {
     WriteText(root / _T("src\\a.txt"), "alpha");
     WriteBytes(root / _T("src\\zero.bin"), Bytes());
     WriteText(root / _T("src\\sub\\b.htm"), "<p>beta</p>");
@@ -136,7 +114,7 @@ void MakeTree(const PackFolder& root) {
 }  // namespace
 
 TEST_CASE("a folder tree packs and extracts identically") {
-    PackFolder root(_T("tree"));
+    TempFolder root(_T("tree"));
     MakeTree(root);
     tstring packPath = root / _T("tree.qna");
     {
@@ -175,7 +153,7 @@ TEST_CASE("a folder tree packs and extracts identically") {
 }
 
 TEST_CASE("the folder constructor packs all but hidden files and skips the pack itself") {
-    PackFolder root(_T("ctor"));
+    TempFolder root(_T("ctor"));
     MakeTree(root);
     {
         FilePack pack(root / _T("src\\self.qna"), root / _T("src"));
@@ -189,7 +167,7 @@ TEST_CASE("the folder constructor packs all but hidden files and skips the pack 
 }
 
 TEST_CASE("lookups find the canonical entry") {
-    PackFolder root(_T("find"));
+    TempFolder root(_T("find"));
     MakeTree(root);
     FilePack pack(root / _T("p.qna"), root / _T("src"));
     auto canonical = pack.Find(_T("sub\\b.htm"));
@@ -215,7 +193,7 @@ TEST_CASE("lookups find the canonical entry") {
 }
 
 TEST_CASE("opening where no pack is") {
-    PackFolder root(_T("open"));
+    TempFolder root(_T("open"));
     SUBCASE("read/write creates an empty pack that opens again") {
         {
             FilePack pack;
@@ -256,7 +234,7 @@ TEST_CASE("opening where no pack is") {
 }
 
 TEST_CASE("a damaged pack is refused") {
-    PackFolder root(_T("damage"));
+    TempFolder root(_T("damage"));
     tstring path = root / _T("d.qna");
     Bytes good = CraftPack({{L"a.txt", "alpha"}, {L"sub\\b.txt", "beta"}, {L"c.txt", "gamma"}});
     WriteBytes(path, good);
@@ -320,7 +298,7 @@ TEST_CASE("a damaged pack is refused") {
 }
 
 TEST_CASE("entry names that leave the target folder are refused") {
-    PackFolder root(_T("escape"));
+    TempFolder root(_T("escape"));
     tstring target = root / _T("target\\inner");
     for (const wchar_t* hostile : {L"..\\escape.txt", L"sub\\..\\..\\escape.txt", L"../escape.txt", L"\\escape.txt",
                                    L"C:\\escape.txt", L"C:escape.txt", L"sub\\...\\escape.txt", L"ok.txt:stream"}) {
@@ -351,7 +329,7 @@ TEST_CASE("entry names that leave the target folder are refused") {
 }
 
 TEST_CASE("adding an existing name replaces the entry") {
-    PackFolder root(_T("replace"));
+    TempFolder root(_T("replace"));
     WriteText(root / _T("one\\A.txt"), "first");
     WriteText(root / _T("one\\b.txt"), "bee");
     WriteText(root / _T("one\\c.txt"), "sea");
@@ -379,7 +357,7 @@ TEST_CASE("adding an existing name replaces the entry") {
 }
 
 TEST_CASE("an absolute entry name keeps only its last component") {
-    PackFolder root(_T("absolute"));
+    TempFolder root(_T("absolute"));
     WriteText(root / _T("src\\f.txt"), "file");
     FilePack pack(root / _T("abs.qna"), tstring());
     pack.AddFile(root / _T("elsewhere\\f.txt"), root / _T("src"));
@@ -391,7 +369,7 @@ TEST_CASE("an absolute entry name keeps only its last component") {
 }
 
 TEST_CASE("entries larger than a copy chunk survive the round trip") {
-    PackFolder root(_T("large"));
+    TempFolder root(_T("large"));
     Bytes big(0x280123);
     uint32_t x = 12345;
     for (BYTE& b : big) {
@@ -413,7 +391,7 @@ TEST_CASE("entries larger than a copy chunk survive the round trip") {
 }
 
 TEST_CASE("stored names with forward slashes are found and extracted with backslashes") {
-    PackFolder root(_T("slash"));
+    TempFolder root(_T("slash"));
     WriteBytes(root / _T("s.qna"), CraftPack({{L"sub/hive.dat", "hive"}, {L"HKLM_SOFTWARE.dat", "soft"}}));
     {
         FilePack pack;

@@ -2,7 +2,7 @@
 #include "../filepack/test_filepack.cpp"
 
 TEST_CASE("ANSI build: entry names are UTF-16 on file and ANSI in the index") {
-    PackFolder root(_T("narrow"));
+    TempFolder root(_T("narrow"));
     const wchar_t latin[] = L"caf\u00e9.txt";
     WriteBytes(root / _T("n.qna"), CraftPack({{latin, "latin"}}));
     char expected[64] = {};

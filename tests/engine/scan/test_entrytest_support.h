@@ -4,6 +4,7 @@
 #include "common/settings/Settings.h"
 #include "common/system/FileSystem.h"
 #include "common/tstring/tstring.h"
+#include "TempFolder.h"
 #include "TestRegistryKey.h"
 #include "engine/registry/CacheTable.h"
 #include "engine/registry/RegKey.h"
@@ -40,21 +41,9 @@ public:
 };
 
 // A scratch folder in the temporary folder, deleted with its content.
-class EntryTestFolder {
+class EntryTestFolder : public TempFolder {
 public:
-    explicit EntryTestFolder(const wchar_t* name) {
-        wchar_t temp[MAX_PATH + 1] = {};
-        GetTempPathW(MAX_PATH + 1, temp);
-        path_ = FormatText(L"%sorvane-entrytests-%s-%u", temp, name, unsigned(GetCurrentProcessId()));
-        DeletePath(path_);
-        CreateFolderTree(path_);
-    }
-    ~EntryTestFolder() { DeletePath(path_); }
-    EntryTestFolder(const EntryTestFolder&) = delete;
-    EntryTestFolder& operator=(const EntryTestFolder&) = delete;
-
-    const tstring& Path() const { return path_; }
-    tstring operator/(const tstring& name) const { return path_ + L"\\" + name; }
+    explicit EntryTestFolder(const wchar_t* name) : TempFolder((tstring(L"entrytests-") + name).c_str()) {}
 
     // Creates the file (and its folders); returns its full path.
     tstring File(const tstring& relative) const {
@@ -75,9 +64,6 @@ public:
         CreateFolderTree(full);
         return full;
     }
-
-private:
-    tstring path_;
 };
 
 // Drive types a test decides, installed while the object lives; drives it
