@@ -2,13 +2,12 @@
 #include <windows.h>
 #include <sddl.h>
 #include <cstdint>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 #include "common/archive/Archive.h"
 #include "common/errors/ErrorBase.h"
 #include "common/tstring/tstring.h"
+#include "RegExport.h"
 #include "TestRegistryKey.h"
 #include "engine/fix/CheckResultCode.h"
 #include "engine/fix/FixEntry.h"
@@ -153,27 +152,7 @@ inline std::string RegExport(const tstring& relative) {
     GetTempPathW(MAX_PATH, folder);
     static int counter = 0;
     tstring file = FormatText(L"%sfixexport-%u-%d.reg", folder, unsigned(GetCurrentProcessId()), ++counter);
-    DeleteFileW(file.c_str());
-    tstring command =
-        FormatText(L"C:\\windows\\system32\\reg.exe export \"HKEY_CURRENT_USER\\%s\" \"%s\" /y", relative.c_str(),
-                   file.c_str());
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    std::vector<wchar_t> line(command.begin(), command.end());
-    line.push_back(L'\0');
-    std::string content;
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
-                        &process))
-        return "<reg.exe did not start>";
-    WaitForSingleObject(process.hProcess, 60000);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    std::ifstream in(file.c_str(), std::ios::binary);
-    content.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    in.close();
-    DeleteFileW(file.c_str());
-    return content;
+    return RegExportTo(L"HKEY_CURRENT_USER\\" + relative, file, "<reg.exe did not start>");
 }
 
 inline CheckResult Finding(uint16_t problem, uint16_t reason, const tstring& keyPath, const tstring& valueName,

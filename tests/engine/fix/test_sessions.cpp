@@ -44,19 +44,6 @@ public:
     }
 };
 
-std::string FileBytes(const tstring& path) {
-    std::string bytes;
-    HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (handle == INVALID_HANDLE_VALUE)
-        return bytes;
-    char buffer[4096];
-    DWORD read = 0;
-    while (ReadFile(handle, buffer, sizeof(buffer), &read, nullptr) && read)
-        bytes.append(buffer, read);
-    CloseHandle(handle);
-    return bytes;
-}
-
 }  // namespace
 
 TEST_CASE("control sessions: fixes are undone to the exact registry state they changed") {
@@ -233,7 +220,7 @@ TEST_CASE("control sessions: the state each member needs") {
         REQUIRE(s.undo.RefreshCatalogue(count) == S_OK);
         REQUIRE(count == 1);
         const tstring file = folder.Path() + folder.Files()[0];
-        std::string bytes = FileBytes(file);
+        std::string bytes = ReadAll(file);
         REQUIRE(bytes.size() > 0x4000);
         REQUIRE(s.undo.Read(0) == S_OK);
         CHECK(s.fix.Begin() == E_FAIL);
@@ -241,7 +228,7 @@ TEST_CASE("control sessions: the state each member needs") {
         // that undid nothing writes to the file.
         CHECK(s.fix.Finalize() == E_FAIL);
         CHECK(s.undo.Finalize() == S_OK);
-        CHECK(FileBytes(file) == bytes);
+        CHECK(ReadAll(file) == bytes);
         CHECK(s.fix.Begin() == S_OK);
         CHECK(s.undo.Read(0) == E_FAIL);
         CHECK(s.fix.Finalize() == S_OK);

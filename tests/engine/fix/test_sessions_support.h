@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 #include "common/tstring/tstring.h"
+#include "RegExport.h"
 #include "TempFolder.h"
 #include "engine/fix/FixEntry.h"
 #include "engine/fix/FixMap.h"
@@ -77,32 +78,7 @@ public:
     }
 
     // The tree as "reg export" writes it.
-    std::string Export(const tstring& file) const {
-        DeleteFileW(file.c_str());
-        tstring command = FormatText(L"reg.exe export \"HKCU\\%s\" \"%s\" /y", relative_.c_str(), file.c_str());
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof(startup);
-        PROCESS_INFORMATION process = {};
-        std::vector<wchar_t> line(command.begin(), command.end());
-        line.push_back(0);
-        if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
-                            &startup, &process))
-            return std::string();
-        WaitForSingleObject(process.hProcess, 60000);
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-        std::string bytes;
-        HANDLE handle = CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-        if (handle == INVALID_HANDLE_VALUE)
-            return bytes;
-        char buffer[4096];
-        DWORD read = 0;
-        while (ReadFile(handle, buffer, sizeof(buffer), &read, nullptr) && read)
-            bytes.append(buffer, read);
-        CloseHandle(handle);
-        DeleteFileW(file.c_str());
-        return bytes;
-    }
+    std::string Export(const tstring& file) const { return RegExportTo(L"HKCU\\" + relative_, file); }
 
 private:
     HKEY Create(const wchar_t* below) {

@@ -5,6 +5,7 @@
 #include <map>
 #include <string>
 #include <vector>
+#include "RegExport.h"
 #include "RegistryTestKey.h"
 #include "common/archive/Archive.h"
 #include "common/errors/ErrorBase.h"
@@ -126,20 +127,7 @@ Snapshot Capture(const tstring& markedPath) {
 }
 
 std::string ExportText(const tstring& path) {
-    tstring file = TempFile(L"export") + L".reg";
-    DeleteFileW(file.c_str());
-    RunCaptured(L"C:\\windows\\system32\\reg.exe export \"" + RegExePath(path) + L"\" \"" + file + L"\" /y");
-    std::string text;
-    HANDLE h = CreateFileW(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (h != INVALID_HANDLE_VALUE) {
-        char chunk[4096];
-        DWORD read = 0;
-        while (ReadFile(h, chunk, sizeof chunk, &read, nullptr) && read)
-            text.append(chunk, read);
-        CloseHandle(h);
-    }
-    DeleteFileW(file.c_str());
-    return text;
+    return RegExportTo(RegExePath(path), TempFile(L"export") + L".reg");
 }
 
 }  // namespace
