@@ -22,6 +22,19 @@ bool TypeLibraryLoads(const tstring& path) {
     return hr == S_OK;
 }
 
+tstring In32BitSystemFolder(const tstring& path) {
+    wchar_t system[MAX_PATH], wow[MAX_PATH];
+    UINT systemLength = GetSystemDirectoryW(system, MAX_PATH);
+    UINT wowLength = GetSystemWow64DirectoryW(wow, MAX_PATH);
+    if (systemLength == 0 || systemLength >= MAX_PATH || wowLength == 0 || wowLength >= MAX_PATH)
+        return tstring();
+    tstring prefix = tstring(system) + L"\\";
+    if (path.size() <= prefix.size() ||
+        CompareStringOrdinal(path.c_str(), int(prefix.size()), prefix.c_str(), int(prefix.size()), TRUE) != CSTR_EQUAL)
+        return tstring();
+    return tstring(wow) + L"\\" + path.substr(prefix.size());
+}
+
 void TypeLibFileTest::Begin(ScanRule&) {
     CacheTable& table = CacheTable::Instance();
     typeLibCache_ = table.Find(CacheTable::TypeLibCache, false);
@@ -42,6 +55,11 @@ bool TypeLibFileTest::Test(const tstring& text, RegValue& value, CheckResult& re
         if (!path.empty() && path[0] == L'"')
             RemoveCharacter(path, L'"');
         found = TypeLibraryLoads(path);
+        // A 32-bit program registers its library under the system folder it
+        // sees, which a 64-bit scan finds as the 32-bit system folder.
+        tstring wow = found ? tstring() : In32BitSystemFolder(path);
+        if (!wow.empty())
+            found = FindModuleFile(wow, result, true) || TypeLibraryLoads(wow);
     }
     const RegKey& key = value.Key();
     RegKey library = key.Ancestor(2);

@@ -28,3 +28,7 @@ int32_t RemoveCharacter(tstring& text, wchar_t character);
 
 // True when the file loads as a type library; nothing is registered.
 bool TypeLibraryLoads(const tstring& path);
+
+// The path moved from the system folder to the 32-bit system folder; empty
+// when the path is not below the system folder or there is no 32-bit one.
+tstring In32BitSystemFolder(const tstring& path);

@@ -71,3 +71,30 @@ TEST_CASE("Type library loading and quote removal") {
     CHECK(RemoveCharacter(text, L'"') == 4);
     CHECK(text == L"ab");
 }
+
+TEST_CASE("A 32-bit library registered under the system folder is looked for in the 32-bit system folder") {
+    wchar_t wow[MAX_PATH];
+    if (GetSystemWow64DirectoryW(wow, MAX_PATH) == 0) {
+        MESSAGE("no 32-bit system folder on this system");
+        return;
+    }
+    tstring name = FormatText(L"comcheck-%u.tlb", unsigned(GetCurrentProcessId()));
+    tstring wowFile = tstring(wow) + L"\\" + name;
+    REQUIRE(CopyFileW(SystemFile(L"stdole2.tlb").c_str(), wowFile.c_str(), FALSE));
+    CHECK(In32BitSystemFolder(SystemFile(name.c_str())) == wowFile);
+    CHECK(In32BitSystemFolder(MissingPath(name.c_str())).empty());
+
+    CacheTable::Instance().ResetAll();
+    tstring guid = NewGuid();
+    ClassesKey library(L"TypeLib\\" + guid);
+    library.Set(L"1.0\\0\\win32", L"", SystemFile(name.c_str()));
+    TypeLibFileTest test;
+    ScanRule rule(nullptr, TypeLibKeys, DefaultValue);
+    test.Begin(rule);
+    CheckResult result;
+    tstring entry = L"HKCR\\TypeLib\\" + guid + L"\\1.0\\0\\win32";
+    CHECK(Judge(test, entry, L"", result));
+    DeleteFileW(wowFile.c_str());
+    CHECK_FALSE(Judge(test, entry, L"", result));
+    CHECK(result.ErrorID == 0x01300068);
+}
