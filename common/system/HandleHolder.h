@@ -1,20 +1,22 @@
 #pragma once
 #include <windows.h>
 
-// Owner of a kernel handle; NULL and INVALID_HANDLE_VALUE both mean none.
-// The handle is closed exactly once: Close forgets it even when CloseHandle
-// reports a failure, so the destructor never closes it a second time.
-class HandleHolder {
+// Owner of a handle that Closer::Close gives back to the system; NULL and
+// INVALID_HANDLE_VALUE both mean none. The handle is closed exactly once:
+// Close forgets it even when the close reports a failure, so the destructor
+// never closes it a second time.
+template <class Closer>
+class BasicHandleHolder {
 public:
-    HandleHolder() = default;
-    explicit HandleHolder(HANDLE handle) : handle_(handle) {}
-    ~HandleHolder() { CloseNoThrow(); }
-    HandleHolder(const HandleHolder&) = delete;
-    HandleHolder& operator=(const HandleHolder&) = delete;
-    HandleHolder(HandleHolder&& other) noexcept : handle_(other.Detach()) {}
-    HandleHolder& operator=(HandleHolder&& other) noexcept;
+    BasicHandleHolder() = default;
+    explicit BasicHandleHolder(HANDLE handle) : handle_(handle) {}
+    ~BasicHandleHolder() { CloseNoThrow(); }
+    BasicHandleHolder(const BasicHandleHolder&) = delete;
+    BasicHandleHolder& operator=(const BasicHandleHolder&) = delete;
+    BasicHandleHolder(BasicHandleHolder&& other) noexcept : handle_(other.Detach()) {}
+    BasicHandleHolder& operator=(BasicHandleHolder&& other) noexcept;
 
-    // Throws BoolError when CloseHandle fails.
+    // Throws BoolError when the close fails.
     void Close();
     // 1 when closed (or nothing to close), 0 when closing failed.
     int CloseNoThrow() noexcept;
@@ -30,26 +32,18 @@ private:
     HANDLE handle_ = nullptr;
 };
 
-// Owner of a search handle from FindFirstFile, closed with FindClose.
-class FindHandleHolder {
-public:
-    FindHandleHolder() = default;
-    explicit FindHandleHolder(HANDLE handle) : handle_(handle) {}
-    ~FindHandleHolder() { CloseNoThrow(); }
-    FindHandleHolder(const FindHandleHolder&) = delete;
-    FindHandleHolder& operator=(const FindHandleHolder&) = delete;
-    FindHandleHolder(FindHandleHolder&& other) noexcept : handle_(other.Detach()) {}
-    FindHandleHolder& operator=(FindHandleHolder&& other) noexcept;
-
-    void Close();
-    int CloseNoThrow() noexcept;
-    void Attach(HANDLE handle);
-    HANDLE Detach() noexcept;
-
-    HANDLE Get() const { return handle_; }
-    operator HANDLE() const { return handle_; }
-    bool IsValid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
-
-private:
-    HANDLE handle_ = nullptr;
+struct KernelHandleCloser {
+    static BOOL Close(HANDLE handle) { return ::CloseHandle(handle); }
 };
+
+struct FindHandleCloser {
+    static BOOL Close(HANDLE handle) { return ::FindClose(handle); }
+};
+
+// Owner of a kernel handle, closed with CloseHandle.
+using HandleHolder = BasicHandleHolder<KernelHandleCloser>;
+// Owner of a search handle from FindFirstFile, closed with FindClose.
+using FindHandleHolder = BasicHandleHolder<FindHandleCloser>;
+
+extern template class BasicHandleHolder<KernelHandleCloser>;
+extern template class BasicHandleHolder<FindHandleCloser>;
