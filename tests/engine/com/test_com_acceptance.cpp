@@ -797,6 +797,68 @@ TEST_CASE("engine through COM: planted faults of every category are found once, 
     plantClass(mimeTypes + L"application/x-" + tag + L"ok").Set(L"", L"Extension", L"." + tag + L"c");
     expected.push_back({64, L"application/x-" + tag, 0x01440070, mime.Hkcr(), L""});
 
+    // The remaining rules: menu extensions, context menu handlers, toolbar
+    // buttons, explorer bars, execute hooks, user applets, reinstall entries,
+    // machine add-ins, dangling class references and extensions of broken classes.
+    const std::wstring explorerIe = L"SOFTWARE\\Microsoft\\Internet Explorer";
+    Planted& menu = plant(HKEY_CURRENT_USER, explorerIe + L"\\MenuExt\\" + tag + L"menu");
+    menu.Set(L"", L"", missing(L"menu.htm"));
+    plant(HKEY_LOCAL_MACHINE, explorerIe + L"\\MenuExt\\" + tag + L"menu2").Set(L"", L"", present);
+    expected.push_back({2, tag + L"menu", 0x0147006F, menu.Path(), L""});
+
+    PlantedClass& shellType = plantClass(tag + L"shx");
+    shellType.Set(L"shellex\\ContextMenuHandlers\\" + tag + L"handler", L"", brokenClass);
+    shellType.Set(L"shellex\\ContextMenuHandlers\\" + tag + L"handler2", L"", soundClass);
+    const std::wstring handler = shellType.Hkcr() + L"\\shellex\\ContextMenuHandlers\\" + tag + L"handler";
+    expected.push_back({2, handler, 0x013D0069, handler, L""});
+
+    const std::wstring button = L"{" + tag + L"Button}";
+    plantValue(HKEY_LOCAL_MACHINE, explorerIe + L"\\Toolbar", button, L"");
+    plantValue(HKEY_LOCAL_MACHINE, explorerIe + L"\\Toolbar", soundClass, L"");
+    expected.push_back({2, button, 0x013A0069, L"HKLM\\" + explorerIe + L"\\Toolbar", button});
+
+    const std::wstring bar = L"{" + tag + L"Bar}";
+    Planted& barKey = plant(HKEY_CURRENT_USER, explorerIe + L"\\Explorer Bars\\" + bar);
+    plant(HKEY_CURRENT_USER, explorerIe + L"\\Explorer Bars\\" + soundClass);
+    expected.push_back({2, bar, 0x013B0069, barKey.Path(), L""});
+
+    const std::wstring hook = L"{" + tag + L"Hook}";
+    plantValue(HKEY_LOCAL_MACHINE, kExplorer + L"\\ShellExecuteHooks", hook, L"");
+    expected.push_back({2, hook, 0x013C0069, L"HKLM\\" + kExplorer + L"\\ShellExecuteHooks", hook});
+
+    plantValue(HKEY_CURRENT_USER, cpls, tag + L"u", missing(L"u.cpl"));
+    expected.push_back({8, tag + L"u", 0x013E0068, L"HKCU\\" + cpls, tag + L"u"});
+
+    Planted& driver = plant(HKEY_LOCAL_MACHINE, kVersion + L"\\Reinstall\\" + tag + L"drv");
+    driver.Set(L"", L"ReinstallString", missing(L"drv"));
+    plant(HKEY_LOCAL_MACHINE, kVersion + L"\\Reinstall\\" + tag + L"drv2").Set(L"", L"ReinstallString", present);
+    expected.push_back({8, missing(L"drv"), 0x014C0068, driver.Path(), L"ReinstallString"});
+
+    PlantedClass& brokenAddinId = plantClass(tag + L".BrokenAddin");
+    brokenAddinId.Set(L"CLSID", L"", brokenClass);
+    expected.push_back({1, tag + L".BrokenAddin", 0x012F0069, brokenAddinId.Hkcr(), L""});
+    Planted& machineAddin = plant(HKEY_LOCAL_MACHINE, office + L"Excel\\Addins\\" + tag + L".BrokenAddin");
+    expected.push_back({16, L"Excel\\Addins\\" + tag + L".BrokenAddin", 0x01370072, machineAddin.Path(), L""});
+
+    const std::wstring referring = NewGuid(guids);
+    PlantedClass& referringClass = plantClass(L"CLSID\\" + referring);
+    referringClass.Set(L"InprocServer32", L"", present);
+    referringClass.Set(L"ProgID", L"", tag + L".NoSuchProgId");
+    expected.push_back({1, referring + L"\\ProgID", 0x012E0071, referringClass.Hkcr() + L"\\ProgID", L""});
+
+    const std::wstring libInterface = NewGuid(guids);
+    PlantedClass& ifaceLib = plantClass(L"Interface\\" + libInterface);
+    ifaceLib.Set(L"", L"", L"I" + tag + L"BadLibrary");
+    ifaceLib.Set(L"TypeLib", L"", brokenLib);
+    expected.push_back({1, L"I" + tag + L"BadLibrary", 0x01310073, ifaceLib.Hkcr() + L"\\TypeLib", L"(Default)"});
+
+    PlantedClass& brokenTypeId = plantClass(tag + L".BrokenType");
+    brokenTypeId.Set(L"CLSID", L"", brokenClass);
+    expected.push_back({1, tag + L".BrokenType", 0x012F0069, brokenTypeId.Hkcr(), L""});
+    PlantedClass& badClass = plantClass(L"." + tag + L"b");
+    badClass.Set(L"", L"", tag + L".BrokenType");
+    expected.push_back({64, L"." + tag + L"b", 0x01480072, badClass.Hkcr(), L""});
+
     // Names with NUL characters.
     NulEntries nul;
     expected.push_back({128, nul.UserPath() + L"\\va(null)lue", 0x01490064, nul.UserPath(), L"va(null)lue"});
@@ -937,5 +999,242 @@ TEST_CASE("engine through COM: planted faults of every category are found once, 
     DeleteFileW(present.c_str());
     values.clear();
     trees.clear();
+    RemoveFolder(undoFolder);
+}
+
+TEST_CASE("engine through COM: two fix sessions make two undo files, listed oldest first and undone apart") {
+    RegisteredEngine engine;
+    REQUIRE(engine.ExitCode() == 0);
+    MultiThreaded mta;
+    REQUIRE(SUCCEEDED(mta.hr));
+    const std::wstring tag = Tag() + L"two";
+    const std::wstring undoFolder = UndoFolder();
+    Planted first(HKEY_LOCAL_MACHINE, kVersion + L"\\App Paths\\" + tag + L"first.exe");
+    first.Set(L"", L"", L"C:\\" + tag + L"missing\\first.exe");
+    first.AddVariety();
+    Planted second(HKEY_LOCAL_MACHINE, kVersion + L"\\App Paths\\" + tag + L"second.exe");
+    second.Set(L"", L"", L"C:\\" + tag + L"missing\\second.exe");
+    const std::string firstBefore = Snapshot(first.Root(), first.Relative());
+    const std::string secondBefore = Snapshot(second.Root(), second.Relative());
+    const std::string firstExport = RegExport(first.Path()), secondExport = RegExport(second.Path());
+    {
+        Client client(undoFolder);
+        bool finished = false;
+        client.Scan(32, finished);
+        REQUIRE(finished);
+        long ids[2] = {0, 0};
+        for (const Finding& f : client.Findings())
+            for (int i = 0; i < 2; ++i)
+                if (SameText(f.keyPath, (i ? second : first).Path())) {
+                    CHECK(ids[i] == 0);
+                    ids[i] = f.fixId;
+                }
+        REQUIRE(ids[0] > 0);
+        REQUIRE(ids[1] > 0);
+        for (long id : ids) {
+            REQUIRE(client->BeginFixSession() == S_OK);
+            CHECK(client->FixError(id) == S_OK);
+            REQUIRE(client->FinalizeFixSession() == S_OK);
+        }
+        // An application path's fix deletes the path value, not the key.
+        CHECK(Snapshot(first.Root(), first.Relative()) != firstBefore);
+        CHECK(Snapshot(second.Root(), second.Relative()) != secondBefore);
+
+        long files = 0;
+        REQUIRE(client->GetUndoFilesCount(&files) == S_OK);
+        REQUIRE(files == 2);
+        // The newest file holds the second session's fix only.
+        REQUIRE(client->ReadUndoFile(1) == S_OK);
+        long pending = 0;
+        CHECK(client->get_UndoCount(&pending) == S_OK);
+        CHECK(pending == 1);
+        IqnRegRecord* record = nullptr;
+        REQUIRE(client->UndoRecord(1, &record) == S_OK);
+        BSTR keyPath = nullptr;
+        record->get_KeyPath(&keyPath);
+        CHECK(SameText(Take(keyPath), second.Path()));
+        record->Release();
+        CHECK(client->UndoAll() == S_OK);
+        CHECK(client->FinalizeUndoSession() == S_OK);
+        CHECK(Snapshot(second.Root(), second.Relative()) == secondBefore);
+        CHECK(Snapshot(first.Root(), first.Relative()) != firstBefore);
+
+        // The used-up file leaves the catalogue; the older one is undone entry by entry.
+        REQUIRE(client->GetUndoFilesCount(&files) == S_OK);
+        REQUIRE(files == 1);
+        REQUIRE(client->ReadUndoFile(0) == S_OK);
+        CHECK(client->UndoFix(1) == S_OK);
+        CHECK(client->UndoFix(1) == E_FAIL);
+        CHECK(client->FinalizeUndoSession() == S_OK);
+        CHECK(Snapshot(first.Root(), first.Relative()) == firstBefore);
+        CHECK(RegExport(first.Path()) == firstExport);
+        CHECK(RegExport(second.Path()) == secondExport);
+        REQUIRE(client->GetUndoFilesCount(&files) == S_OK);
+        CHECK(files == 0);
+    }
+    RemoveFolder(undoFolder);
+}
+
+TEST_CASE("engine through COM: sound entries in the forms that installers write give no finding") {
+    RegisteredEngine engine;
+    REQUIRE(engine.ExitCode() == 0);
+    MultiThreaded mta;
+    REQUIRE(SUCCEEDED(mta.hr));
+    const std::wstring tag = Tag() + L"ok";
+    std::vector<std::wstring> guids;
+    const std::wstring undoFolder = UndoFolder();
+    const std::wstring helpFile = undoFolder + tag + L".hlp";
+    HANDLE file = CreateFileW(helpFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    REQUIRE(file != INVALID_HANDLE_VALUE);
+    CloseHandle(file);
+    const std::wstring ie = L"C:\\Program Files\\Internet Explorer\\iexplore.exe";
+
+    std::vector<std::unique_ptr<Planted>> trees;
+    auto plant = [&](HKEY root, const std::wstring& path) -> Planted& {
+        trees.emplace_back(new Planted(root, path));
+        return *trees.back();
+    };
+    auto plantClass = [&](const std::wstring& relative) -> Planted& {
+        return plant(HKEY_LOCAL_MACHINE, L"Software\\Classes\\" + relative);
+    };
+    std::vector<std::unique_ptr<PlantedValue>> values;
+
+    // Services and drivers as setup programs register them.
+    const std::wstring services = L"SYSTEM\\CurrentControlSet\\Services\\" + tag;
+    const struct {
+        const wchar_t* name;
+        DWORD type;
+        const wchar_t* image;
+    } images[] = {
+        {L"svcA", 0x20, L"%SystemRoot%\\System32\\svchost.exe -k netsvcs"},
+        {L"svcB", 0x10, L"C:\\windows\\system32\\svchost.exe -k LocalService"},
+        {L"svcC", 0x10, L"\"C:\\Program Files\\Internet Explorer\\iexplore.exe\" -service"},
+        {L"drvA", 0x1, L"system32\\drivers\\mountmgr.sys"},
+        {L"drvB", 0x1, L"\\SystemRoot\\System32\\drivers\\ndis.sys"},
+        {L"drvC", 0x1, L"\\??\\C:\\windows\\system32\\drivers\\http.sys"},
+    };
+    for (const auto& image : images) {
+        Planted& service = plant(HKEY_LOCAL_MACHINE, services + image.name);
+        service.SetNumber(L"Type", image.type);
+        service.Set(L"", L"ImagePath", image.image, REG_EXPAND_SZ);
+    }
+
+    // Classes served by bare, expanded, quoted and argument-carrying paths.
+    const std::wstring classA = NewGuid(guids), classB = NewGuid(guids), classC = NewGuid(guids),
+                       classD = NewGuid(guids), classE = NewGuid(guids);
+    plantClass(L"CLSID\\" + classA).Set(L"InprocServer32", L"", L"shell32.dll");
+    plantClass(L"CLSID\\" + classB).Set(L"InprocServer32", L"", L"%SystemRoot%\\system32\\shell32.dll", REG_EXPAND_SZ);
+    plantClass(L"CLSID\\" + classC).Set(L"LocalServer32", L"", L"\"C:\\windows\\notepad.exe\" /automation");
+    plantClass(L"CLSID\\" + classD).Set(L"LocalServer32", L"", L"C:\\windows\\system32\\notepad.exe -Embedding");
+    plantClass(L"CLSID\\" + classE).Set(L"InprocServer32", L"", L"\"C:\\windows\\system32\\shell32.dll\"");
+    plantClass(tag + L".A").Set(L"CLSID", L"", classA);
+    plantClass(tag + L".Ver").Set(L"CurVer", L"", tag + L".Ver.1");
+    plantClass(tag + L".Ver.1").Set(L"CLSID", L"", classB);
+    const std::wstring library = NewGuid(guids);
+    Planted& lib = plantClass(L"TypeLib\\" + library);
+    lib.Set(L"1.0\\0\\win32", L"", L"C:\\windows\\system32\\stdole2.tlb");
+    lib.Set(L"2.0\\409\\win32", L"", L"\"C:\\windows\\system32\\stdole2.tlb\"");
+    Planted& iface = plantClass(L"Interface\\" + NewGuid(guids));
+    iface.Set(L"", L"", L"I" + tag);
+    iface.Set(L"ProxyStubClsid32", L"", classA);
+    iface.Set(L"TypeLib", L"", library);
+
+    // Browser and shell extensions.
+    const std::wstring explorerIe = L"SOFTWARE\\Microsoft\\Internet Explorer";
+    plant(HKEY_CURRENT_USER, explorerIe + L"\\Extensions\\" + NewGuid(guids)).Set(L"", L"Exec", ie);
+    plant(HKEY_CURRENT_USER, explorerIe + L"\\MenuExt\\" + tag + L"menu")
+        .Set(L"", L"", L"res://C:\\windows\\system32\\shell32.dll/123");
+    plantClass(tag + L"type").Set(L"shellex\\ContextMenuHandlers\\" + classA, L"", L"");
+    plantClass(tag + L"type").Set(L"shellex\\ContextMenuHandlers\\" + tag + L"named", L"", classE);
+    plant(HKEY_LOCAL_MACHINE, kExplorer + L"\\Browser Helper Objects\\" + classC);
+
+    // Shared components, applets, uninstall entries and add-ins.
+    values.emplace_back(new PlantedValue(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\Help", tag + L".hlp",
+                                         undoFolder));
+    values.emplace_back(new PlantedValue(HKEY_LOCAL_MACHINE, kVersion + L"\\SharedDlls",
+                                         L"C:\\windows\\system32\\" + tag + L"\\..\\shell32.dll", L"1"));
+    plant(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Shared Tools\\" + tag + L"tool")
+        .Set(L"", L"Path", L"%SystemRoot%\\system32\\notepad.exe", REG_EXPAND_SZ);
+    {
+        HKEY key = nullptr;
+        REQUIRE(RegCreateKeyExW(HKEY_CURRENT_USER, (kVersion + L"\\Control Panel\\Cpls").c_str(), 0, nullptr, 0,
+                                KEY_ALL_ACCESS, nullptr, &key, nullptr) == ERROR_SUCCESS);
+        const wchar_t applet[] = L"%SystemRoot%\\system32\\appwiz.cpl";
+        RegSetValueExW(key, (tag + L"cpl").c_str(), 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(applet),
+                       sizeof applet);
+        RegCloseKey(key);
+    }
+    const wchar_t* uninstallers[] = {
+        L"rundll32.exe shell32.dll,Control_RunDLL appwiz.cpl",
+        L"C:\\Program Files\\Internet Explorer\\iexplore.exe -uninstall",
+        L"\"C:\\windows\\system32\\cmd.exe\" /c exit",
+        L"%SystemRoot%\\system32\\notepad.exe /u",
+    };
+    int n = 0;
+    for (const wchar_t* command : uninstallers)
+        plant(HKEY_LOCAL_MACHINE, kVersion + L"\\Uninstall\\" + tag + std::to_wstring(++n))
+            .Set(L"", L"UninstallString", command, n == 4 ? REG_EXPAND_SZ : REG_SZ);
+    // A Windows Installer product's entry is the installer's to judge.
+    Planted& msi = plant(HKEY_LOCAL_MACHINE, kVersion + L"\\Uninstall\\" + NewGuid(guids));
+    msi.Set(L"", L"UninstallString", L"MsiExec.exe /X" + guids.back());
+    msi.SetNumber(L"WindowsInstaller", 1);
+    plant(HKEY_CURRENT_USER, L"SOFTWARE\\Microsoft\\Office\\Word\\Addins\\" + tag + L".A");
+
+    // Application paths and the dialog history.
+    plant(HKEY_LOCAL_MACHINE, kVersion + L"\\App Paths\\" + tag + L"1.exe").Set(L"", L"", ie);
+    plant(HKEY_LOCAL_MACHINE, kVersion + L"\\App Paths\\" + tag + L"2.exe").Set(L"", L"", L"\"C:\\windows\\notepad.exe\"");
+    plant(HKEY_LOCAL_MACHINE, kVersion + L"\\App Paths\\" + tag + L"3.exe")
+        .Set(L"", L"", L"%SystemRoot%\\system32\\cmd.exe", REG_EXPAND_SZ);
+    Planted& mru = plant(HKEY_CURRENT_USER, kExplorer + L"\\ComDlg32\\OpenSaveMRU\\" + tag);
+    mru.Set(L"", L"a", L"C:\\windows\\win.ini");
+    mru.Set(L"", L"MRUList", L"a");
+
+    // File types, commands, icons, extensions and content types.
+    const wchar_t* commands[] = {
+        L"%SystemRoot%\\system32\\NOTEPAD.EXE %1",
+        L"notepad.exe \"%1\"",
+        L"rundll32.exe shell32.dll,OpenAs_RunDLL %1",
+        L"C:\\Program Files\\Internet Explorer\\iexplore.exe %1",
+        L"\"%1\" %*",
+    };
+    const wchar_t* icons[] = {
+        L"%SystemRoot%\\system32\\shell32.dll,-3",
+        L"shell32.dll,3",
+        L"%1",
+        L"\"C:\\windows\\notepad.exe\",0",
+        L"C:\\windows\\notepad.exe",
+    };
+    for (int i = 0; i < 5; ++i) {
+        Planted& type = plantClass(tag + L"t" + std::to_wstring(i));
+        type.Set(L"shell\\open\\command", L"", commands[i], i == 0 ? REG_EXPAND_SZ : REG_SZ);
+        type.Set(L"DefaultIcon", L"", icons[i], i == 0 ? REG_EXPAND_SZ : REG_SZ);
+    }
+    plantClass(L"." + tag + L"1").Set(L"", L"", tag + L"t1");
+    Planted& bare = plantClass(L"." + tag + L"2");
+    bare.Set(L"", L"", L"");
+    bare.Set(L"", L"Content Type", L"application/x-" + tag);
+    plantClass(L"." + tag + L"3").Set(L"OpenWithProgids", tag + L"t2", L"");
+    plantClass(L"MIME\\Database\\Content Type\\application/x-" + tag).Set(L"", L"Extension", L"." + tag + L"2");
+    plantClass(L"MIME\\Database\\Content Type\\application/x-" + tag + L"c").Set(L"", L"CLSID", classA);
+
+    Client client(undoFolder);
+    bool finished = false;
+    client.Scan(255, finished);
+    REQUIRE(finished);
+    for (const Finding& f : client.Findings()) {
+        bool mine = false;
+        for (const std::wstring* text : {&f.item, &f.keyPath, &f.valueName, &f.reason}) {
+            mine = mine || Contains(*text, tag);
+            for (const std::wstring& guid : guids)
+                mine = mine || Contains(*text, guid);
+        }
+        if (mine)
+            FAIL_CHECK("false finding: " << Describe(f));
+    }
+
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, (kVersion + L"\\Control Panel\\Cpls").c_str(), (tag + L"cpl").c_str());
+    values.clear();
+    trees.clear();
+    DeleteFileW(helpFile.c_str());
     RemoveFolder(undoFolder);
 }
