@@ -45,12 +45,6 @@ tstring Lower(tstring text) {
     return text;
 }
 
-tstring SystemFile(const wchar_t* name) {
-    wchar_t folder[MAX_PATH];
-    GetSystemDirectoryW(folder, MAX_PATH);
-    return tstring(folder) + L"\\" + name;
-}
-
 }  // namespace
 
 TEST_CASE("Class servers: an in-process module must exist where an absolute path puts it") {

@@ -12,12 +12,6 @@ using namespace comcheck;
 
 namespace {
 
-tstring SystemFile(const wchar_t* name) {
-    wchar_t folder[MAX_PATH];
-    GetSystemDirectoryW(folder, MAX_PATH);
-    return tstring(folder) + L"\\" + name;
-}
-
 // Entries the suite's own engine registers while its COM tests run beside
 // these: they come and go during the walk and are no part of the prefix.
 bool EngineRegistration(const Seen& s) {

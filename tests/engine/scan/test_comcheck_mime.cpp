@@ -10,12 +10,6 @@ using namespace comcheck;
 
 namespace {
 
-tstring SystemFile(const wchar_t* name) {
-    wchar_t folder[MAX_PATH];
-    GetSystemDirectoryW(folder, MAX_PATH);
-    return tstring(folder) + L"\\" + name;
-}
-
 // The class verdicts as a completed class walk leaves them.
 NamedCache* ReadyClassVerdicts() {
     CacheTable& table = CacheTable::Instance();
@@ -23,13 +17,6 @@ NamedCache* ReadyClassVerdicts() {
     NamedCache* classes = table.GetOrCreate(CacheTable::InvalidClsidCache);
     classes->SetReady(true);
     return classes;
-}
-
-bool Judge(EntryTest& test, const tstring& keyPath, const tstring& valueName, CheckResult& result) {
-    RegKey key = RegKey::OpenPath(keyPath);
-    RegValue value(key, valueName);
-    tstring text = value.DataText();
-    return test.Test(text, value, result);
 }
 
 }  // namespace

@@ -5,23 +5,6 @@
 
 using namespace comcheck;
 
-namespace {
-
-tstring SystemFile(const wchar_t* name) {
-    wchar_t folder[MAX_PATH];
-    GetSystemDirectoryW(folder, MAX_PATH);
-    return tstring(folder) + L"\\" + name;
-}
-
-bool Judge(EntryTest& test, const tstring& keyPath, const tstring& valueName, CheckResult& result) {
-    RegKey key = RegKey::OpenPath(keyPath);
-    RegValue value(key, valueName);
-    tstring text = value.DataText();
-    return test.Test(text, value, result);
-}
-
-}  // namespace
-
 TEST_CASE("Shell verb commands must name a program that exists") {
     tstring typeName = NewProgId(L"File");
     ClassesKey type(typeName);

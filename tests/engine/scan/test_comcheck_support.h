@@ -8,7 +8,10 @@
 #include "common/tstring/tstring.h"
 #include "engine/registry/CacheTable.h"
 #include "engine/registry/PathWalker.h"
+#include "engine/registry/RegKey.h"
+#include "engine/registry/RegValue.h"
 #include "engine/registry/ScanRule.h"
+#include "engine/scan/EntryTest.h"
 #include "engine/scan/ScanGroup.h"
 
 namespace comcheck {
@@ -117,6 +120,21 @@ private:
     }
     tstring path_;
 };
+
+// A file of the system folder, which every prefix has.
+inline tstring SystemFile(const wchar_t* name) {
+    wchar_t folder[MAX_PATH];
+    GetSystemDirectoryW(folder, MAX_PATH);
+    return tstring(folder) + L"\\" + name;
+}
+
+// Judges one value of the live registry as a walk would hand it to the test.
+inline bool Judge(EntryTest& test, const tstring& keyPath, const tstring& valueName, CheckResult& result) {
+    RegKey key = RegKey::OpenPath(keyPath);
+    RegValue value(key, valueName);
+    tstring text = value.DataText();
+    return test.Test(text, value, result);
+}
 
 // A path under the temporary folder that does not exist.
 inline tstring MissingPath(const wchar_t* name) {

@@ -6,23 +6,6 @@
 
 using namespace comcheck;
 
-namespace {
-
-tstring SystemFile(const wchar_t* name) {
-    wchar_t folder[MAX_PATH];
-    GetSystemDirectoryW(folder, MAX_PATH);
-    return tstring(folder) + L"\\" + name;
-}
-
-bool Judge(EntryTest& test, const tstring& keyPath, const tstring& valueName, CheckResult& result) {
-    RegKey key = RegKey::OpenPath(keyPath);
-    RegValue value(key, valueName);
-    tstring text = value.DataText();
-    return test.Test(text, value, result);
-}
-
-}  // namespace
-
 TEST_CASE("Type library file entries: found, loadable or missing") {
     CacheTable::Instance().ResetAll();
     tstring guid = NewGuid();
