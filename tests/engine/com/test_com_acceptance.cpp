@@ -140,6 +140,12 @@ public:
         SetBytes(L"", L"OrvaneOddString", REG_SZ, "xyz", 3);
         Set(L"OrvaneDeep\\Below\\Bottom", L"", L"default of a deep key");
         Set(L"OrvaneDeep\\Below", L"Expand", L"%SystemRoot%\\x", REG_EXPAND_SZ);
+        std::string large(200000, '\0');
+        for (size_t i = 0; i < large.size(); ++i)
+            large[i] = char(i * 7 + i / 256);
+        SetBytes(L"", L"Orvane\u00e9\u4e2d\u0416", REG_BINARY, large.data(), DWORD(large.size()));
+        SetBytes(L"", std::wstring(300, L'n'), REG_SZ, L"long name", 20);
+        Set(L"Orvane\u00fc\u65e5\u672c", L"\u00c5ngstr\u00f6m", L"\u6587\u5b57 text");
         HKEY empty = Open(L"OrvaneEmptyKey");
         RegCloseKey(empty);
     }
@@ -180,6 +186,7 @@ public:
                                 DWORD((data.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS);
     }
     ~PlantedValue() { RegDeleteKeyValueW(root_, key_.c_str(), name_.c_str()); }
+    const std::wstring& Name() const { return name_; }
     PlantedValue(const PlantedValue&) = delete;
     PlantedValue& operator=(const PlantedValue&) = delete;
 
@@ -967,6 +974,27 @@ TEST_CASE("engine through COM: planted faults of every category are found once, 
     REQUIRE(finished);
     for (const Finding& f : client.Findings())
         CHECK_MESSAGE(!mine(f), "found again after the fix: " << Describe(f));
+    // No fix reaches beyond its finding: the sound twins are as they were,
+    // and a working class keeps its server when only its ProgID reference is cut.
+    for (size_t i = 0; i < trees.size(); ++i) {
+        std::wstring name = trees[i]->Path();
+        const std::wstring classes = L"HKLM\\Software\\Classes\\";
+        if (SameText(name.substr(0, classes.size()), classes))
+            name = L"HKCR\\" + name.substr(classes.size());
+        bool touched = std::any_of(expected.begin(), expected.end(), [&](const Expected& e) {
+            return SameText(e.keyPath.substr(0, name.size()), name) &&
+                   (e.keyPath.size() == name.size() || e.keyPath[name.size()] == L'\\');
+        });
+        if (!touched)
+            CHECK_MESSAGE(Snapshot(trees[i]->Root(), trees[i]->Relative()) == snapshots[i], Narrow(name));
+    }
+    for (size_t i = 0; i < values.size(); ++i)
+        if (std::none_of(expected.begin(), expected.end(), [&](const Expected& e) {
+                return e.valueName == values[i]->Name();
+            }))
+            CHECK_MESSAGE(values[i]->Read() == valuesBefore[i], Narrow(values[i]->Name()));
+    CHECK(Snapshot(HKEY_LOCAL_MACHINE, referringClass.Relative() + L"\\ProgID") == "absent");
+    CHECK(Snapshot(HKEY_LOCAL_MACHINE, referringClass.Relative() + L"\\InprocServer32") != "absent");
     CHECK(RegExport(service.Path()) != before[0]);
     CHECK(Snapshot(app.Root(), app.Relative()) == "absent");
     CHECK(nul.Read() != nulBefore);
@@ -1109,6 +1137,8 @@ TEST_CASE("engine through COM: sound entries in the forms that installers write 
         {L"svcA", 0x20, L"%SystemRoot%\\System32\\svchost.exe -k netsvcs"},
         {L"svcB", 0x10, L"C:\\windows\\system32\\svchost.exe -k LocalService"},
         {L"svcC", 0x10, L"\"C:\\Program Files\\Internet Explorer\\iexplore.exe\" -service"},
+        {L"svcD", 0x10, L"C:\\Program Files\\Internet Explorer\\iexplore.exe -k x"},
+        {L"svcE", 0x20, L"system32\\svchost.exe -k netsvcs"},
         {L"drvA", 0x1, L"system32\\drivers\\mountmgr.sys"},
         {L"drvB", 0x1, L"\\SystemRoot\\System32\\drivers\\ndis.sys"},
         {L"drvC", 0x1, L"\\??\\C:\\windows\\system32\\drivers\\http.sys"},
@@ -1127,6 +1157,8 @@ TEST_CASE("engine through COM: sound entries in the forms that installers write 
     plantClass(L"CLSID\\" + classC).Set(L"LocalServer32", L"", L"\"C:\\windows\\notepad.exe\" /automation");
     plantClass(L"CLSID\\" + classD).Set(L"LocalServer32", L"", L"C:\\windows\\system32\\notepad.exe -Embedding");
     plantClass(L"CLSID\\" + classE).Set(L"InprocServer32", L"", L"\"C:\\windows\\system32\\shell32.dll\"");
+    plantClass(L"CLSID\\" + NewGuid(guids)).Set(L"InprocServer32", L"", L"%SystemRoot%\\system32\\shell32.dll");
+    plantClass(L"CLSID\\" + NewGuid(guids)).Set(L"LocalServer32", L"", L"C:\\Program Files\\Internet Explorer\\iexplore.exe -Embedding");
     plantClass(tag + L".A").Set(L"CLSID", L"", classA);
     plantClass(tag + L".Ver").Set(L"CurVer", L"", tag + L".Ver.1");
     plantClass(tag + L".Ver.1").Set(L"CLSID", L"", classB);
@@ -1196,6 +1228,9 @@ TEST_CASE("engine through COM: sound entries in the forms that installers write 
         L"rundll32.exe shell32.dll,OpenAs_RunDLL %1",
         L"C:\\Program Files\\Internet Explorer\\iexplore.exe %1",
         L"\"%1\" %*",
+        L"%SystemRoot%\\system32\\notepad.exe %1",
+        L"\"C:\\Program Files\\Internet Explorer\\iexplore.exe\" -nohome",
+        L"cmd.exe /c \"%1\" %*",
     };
     const wchar_t* icons[] = {
         L"%SystemRoot%\\system32\\shell32.dll,-3",
@@ -1203,8 +1238,11 @@ TEST_CASE("engine through COM: sound entries in the forms that installers write 
         L"%1",
         L"\"C:\\windows\\notepad.exe\",0",
         L"C:\\windows\\notepad.exe",
+        L"%SystemRoot%\\notepad.exe,1",
+        L"C:\\Program Files\\Internet Explorer\\iexplore.exe,-1",
+        L"\"%SystemRoot%\\system32\\shell32.dll\",4",
     };
-    for (int i = 0; i < 5; ++i) {
+    for (int i = 0; i < 8; ++i) {
         Planted& type = plantClass(tag + L"t" + std::to_wstring(i));
         type.Set(L"shell\\open\\command", L"", commands[i], i == 0 ? REG_EXPAND_SZ : REG_SZ);
         type.Set(L"DefaultIcon", L"", icons[i], i == 0 ? REG_EXPAND_SZ : REG_SZ);
