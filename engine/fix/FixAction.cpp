@@ -34,6 +34,36 @@ int32_t FixAction::CodeOfCurrentException() {
     }
 }
 
+bool FixAction::SerializeKeyAndValue(Archive& archive, bool storing) {
+    try {
+        if (storing) {
+            UndoStream::WriteText(archive, keyPath_);
+            UndoStream::WriteText(archive, valueName_);
+            return true;
+        }
+        return UndoStream::ReadText(archive, keyPath_) && UndoStream::ReadText(archive, valueName_);
+    } catch (...) {
+        return false;
+    }
+}
+
+bool FixAction::SerializeKeyAndFlag(Archive& archive, bool storing, int32_t& flag) {
+    try {
+        if (storing) {
+            UndoStream::WriteText(archive, keyPath_);
+            archive.WriteByte(BYTE(flag));
+            return true;
+        }
+        BYTE byte = 0;
+        if (!UndoStream::ReadText(archive, keyPath_) || !UndoStream::ReadByte(archive, byte))
+            return false;
+        flag = byte ? 1 : 0;
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
 namespace UndoStream {
 
 void WriteText(Archive& archive, const tstring& text) {
@@ -134,6 +164,24 @@ int32_t SavedTypeOf(LONG status, DWORD type, int32_t& saved) {
         return Win32Code(ERROR_UNSUPPORTED_TYPE);
     saved = int32_t(type);
     return 0;
+}
+
+int32_t WriteSavedValue(Archive& archive, LONG status, DWORD type, const SharedBuffer& data) {
+    int32_t saved = 0;
+    int32_t result = SavedTypeOf(status, type, saved);
+    if (result != 0)
+        return result;
+    archive.WriteBlock(status == ERROR_SUCCESS ? data : SharedBuffer());
+    archive.WriteInt(saved);
+    return 0;
+}
+
+bool ReadSavedValue(Archive& archive, SharedBuffer& data, int32_t& type) {
+    uint32_t start = archive.Position();
+    if (UndoStream::ReadBlock(archive, data) && UndoStream::ReadInt(archive, type))
+        return true;
+    archive.Seek(start, 0);
+    return false;
 }
 
 tstring Win32ValueName(const tstring& name) {

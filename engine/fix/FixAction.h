@@ -57,6 +57,12 @@ protected:
     static int32_t Guarded(Body body);
     static int32_t CodeOfCurrentException();
 
+    // The fields of the value actions: key path, then value name.
+    bool SerializeKeyAndValue(Archive& archive, bool storing);
+    // The fields of the key actions: key path, then the only-without-subkeys
+    // flag as one byte (read back as 0 or 1).
+    bool SerializeKeyAndFlag(Archive& archive, bool storing, int32_t& flag);
+
     int32_t kind_;
     tstring keyPath_;
     tstring valueName_;
@@ -97,6 +103,13 @@ const int32_t AbsentValueType = -1;
 // The int32 that undo data stores for a value read with that status and
 // type; a failure code when it cannot be stored faithfully.
 int32_t SavedTypeOf(LONG status, DWORD type, int32_t& saved);
+// The undo data of a value read with that status: its bytes, then its saved
+// type. A failure code, with nothing written, when it cannot be stored
+// faithfully.
+int32_t WriteSavedValue(Archive& archive, LONG status, DWORD type, const SharedBuffer& data);
+// Both the old bytes and the old type, or neither: a refusal leaves the
+// stream where the data began.
+bool ReadSavedValue(Archive& archive, SharedBuffer& data, int32_t& type);
 // "(Default)" in any case names the unnamed value, as elsewhere in the engine.
 tstring Win32ValueName(const tstring& name);
 // HRESULT of a Win32 status (0 stays 0).

@@ -53,18 +53,5 @@ int32_t DeleteKeyAction::Restore(Archive& archive) {
 }
 
 bool DeleteKeyAction::Serialize(Archive& archive, bool storing) {
-    try {
-        if (storing) {
-            UndoStream::WriteText(archive, keyPath_);
-            archive.WriteByte(BYTE(onlyWithoutSubkeys_));
-            return true;
-        }
-        BYTE only = 0;
-        if (!UndoStream::ReadText(archive, keyPath_) || !UndoStream::ReadByte(archive, only))
-            return false;
-        onlyWithoutSubkeys_ = only ? 1 : 0;
-        return true;
-    } catch (...) {
-        return false;
-    }
+    return SerializeKeyAndFlag(archive, storing, onlyWithoutSubkeys_);
 }

@@ -40,19 +40,6 @@ private:
     HANDLE handle_ = nullptr;
 };
 
-bool SerializePathAndName(Archive& archive, bool storing, tstring& keyPath, tstring& valueName) {
-    try {
-        if (storing) {
-            UndoStream::WriteText(archive, keyPath);
-            UndoStream::WriteText(archive, valueName);
-            return true;
-        }
-        return UndoStream::ReadText(archive, keyPath) && UndoStream::ReadText(archive, valueName);
-    } catch (...) {
-        return false;
-    }
-}
-
 }  // namespace
 
 NtDeleteValueAction::NtDeleteValueAction(const tstring& keyPath, const tstring& valueName)
@@ -74,25 +61,16 @@ int32_t NtDeleteValueAction::SaveUndo(Archive& archive) {
         DWORD type = REG_NONE;
         SharedBuffer data;
         LONG status = NativeRegistry::ReadValue(keyPath_, valueName_, type, data);
-        int32_t saved = 0;
-        int32_t result = SavedTypeOf(status, type, saved);
-        if (result != 0)
-            return result;
-        archive.WriteBlock(status == ERROR_SUCCESS ? data : SharedBuffer());
-        archive.WriteInt(saved);
-        return 0;
+        return WriteSavedValue(archive, status, type, data);
     });
 }
 
 int32_t NtDeleteValueAction::Restore(Archive& archive) {
     return Guarded([this, &archive] {
-        uint32_t start = archive.Position();
         SharedBuffer data;
         int32_t type = 0;
-        if (!UndoStream::ReadBlock(archive, data) || !UndoStream::ReadInt(archive, type)) {
-            archive.Seek(start, 0);
+        if (!ReadSavedValue(archive, data, type))
             return UndoDataDamaged;
-        }
         if (type == AbsentValueType)
             return 0;
         return Win32Code(NativeRegistry::SetValue(keyPath_, valueName_, DWORD(type), data));
@@ -100,7 +78,7 @@ int32_t NtDeleteValueAction::Restore(Archive& archive) {
 }
 
 bool NtDeleteValueAction::Serialize(Archive& archive, bool storing) {
-    return SerializePathAndName(archive, storing, keyPath_, valueName_);
+    return SerializeKeyAndValue(archive, storing);
 }
 
 NtDeleteKeyAction::NtDeleteKeyAction(const tstring& keyPath, int32_t onlyWithoutSubkeys)
@@ -137,18 +115,5 @@ int32_t NtDeleteKeyAction::Restore(Archive& archive) {
 }
 
 bool NtDeleteKeyAction::Serialize(Archive& archive, bool storing) {
-    try {
-        if (storing) {
-            UndoStream::WriteText(archive, keyPath_);
-            archive.WriteByte(BYTE(onlyWithoutSubkeys_));
-            return true;
-        }
-        BYTE only = 0;
-        if (!UndoStream::ReadText(archive, keyPath_) || !UndoStream::ReadByte(archive, only))
-            return false;
-        onlyWithoutSubkeys_ = only ? 1 : 0;
-        return true;
-    } catch (...) {
-        return false;
-    }
+    return SerializeKeyAndFlag(archive, storing, onlyWithoutSubkeys_);
 }

@@ -3,19 +3,6 @@
 #include "common/errors/CheckObjects.h"
 #include "engine/registry/RegKey.h"
 
-namespace {
-
-// Both the old bytes and the old type, read whole before anything changes.
-bool ReadSavedValue(Archive& archive, SharedBuffer& data, int32_t& type) {
-    uint32_t start = archive.Position();
-    if (UndoStream::ReadBlock(archive, data) && UndoStream::ReadInt(archive, type))
-        return true;
-    archive.Seek(start, 0);
-    return false;
-}
-
-}  // namespace
-
 DeleteValueAction::DeleteValueAction(const tstring& keyPath, const tstring& valueName)
     : FixAction(KindDeleteValue, keyPath, valueName) {}
 
@@ -40,13 +27,7 @@ int32_t DeleteValueAction::SaveValue(Archive& archive) const {
     DWORD type = REG_NONE;
     SharedBuffer data;
     LONG status = ReadRawValue(key.Handle(), Win32ValueName(valueName_), type, data);
-    int32_t saved = 0;
-    int32_t result = SavedTypeOf(status, type, saved);
-    if (result != 0)
-        return result;
-    archive.WriteBlock(status == ERROR_SUCCESS ? data : SharedBuffer());
-    archive.WriteInt(saved);
-    return 0;
+    return WriteSavedValue(archive, status, type, data);
 }
 
 int32_t DeleteValueAction::SaveUndo(Archive& archive) {
@@ -67,16 +48,7 @@ int32_t DeleteValueAction::Restore(Archive& archive) {
 }
 
 bool DeleteValueAction::Serialize(Archive& archive, bool storing) {
-    try {
-        if (storing) {
-            UndoStream::WriteText(archive, keyPath_);
-            UndoStream::WriteText(archive, valueName_);
-            return true;
-        }
-        return UndoStream::ReadText(archive, keyPath_) && UndoStream::ReadText(archive, valueName_);
-    } catch (...) {
-        return false;
-    }
+    return SerializeKeyAndValue(archive, storing);
 }
 
 SetValueAction::SetValueAction(const tstring& keyPath, const tstring& valueName, const tstring& dataText)
