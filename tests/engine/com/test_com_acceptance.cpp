@@ -1276,3 +1276,70 @@ TEST_CASE("engine through COM: sound entries in the forms that installers write 
     DeleteFileW(helpFile.c_str());
     RemoveFolder(undoFolder);
 }
+
+TEST_CASE("engine through COM: a paused, stopped or restarted full scan leaves one finding per fault") {
+    RegisteredEngine engine;
+    REQUIRE(engine.ExitCode() == 0);
+    MultiThreaded mta;
+    REQUIRE(SUCCEEDED(mta.hr));
+    const std::wstring undoFolder = UndoFolder();
+    {
+        Client client(undoFolder);
+        // A scan restarted while it runs, and one stopped at once.
+        CHECK(client->Scan(255) == S_OK);
+        Sleep(300);
+        CHECK(client->Scan(255) == S_OK);
+        Sleep(300);
+        CHECK(client->Stop() == S_OK);
+        CHECK(client->Scan(255) == S_OK);
+        CHECK(client->Stop() == S_OK);
+
+        // Paused and resumed: it still runs to its end, and nothing of the
+        // stopped scans comes after the list was emptied.
+        TestSink* sink = new TestSink();
+        IConnectionPointContainer* container = nullptr;
+        IConnectionPoint* point = nullptr;
+        DWORD cookie = 0;
+        REQUIRE(client->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container)) == S_OK);
+        REQUIRE(container->FindConnectionPoint(DIID__ICrawlerEvents, &point) == S_OK);
+        container->Release();
+        REQUIRE(point->Advise(sink, &cookie) == S_OK);
+        long count = 0;
+        REQUIRE(client->get_Count(&count) == S_OK);
+        for (; count > 0; --count)
+            CHECK(client->DelRecord(count) == S_OK);
+        CHECK(client->Scan(255) == S_OK);
+        Sleep(200);
+        CHECK(client->Pause(VARIANT_TRUE) == S_OK);
+        Sleep(500);
+        CHECK(client->Pause(VARIANT_FALSE) == S_OK);
+        const ULONGLONG end = GetTickCount64() + 5 * 60 * 1000;
+        long done = 0;
+        while (done != 255 && GetTickCount64() < end) {
+            Sleep(50);
+            done = 0;
+            for (const TestSink::Call& call : sink->Calls())
+                if (call.id == 2 && call.arguments.size() == 1)
+                    done |= std::stol(call.arguments[0]);
+        }
+        CHECK(done == 255);
+        Sleep(200);
+        point->Unadvise(cookie);
+        point->Release();
+        sink->Release();
+
+        std::vector<Finding> findings = client.Findings();
+        for (const Expected& e : Baseline()) {
+            CAPTURE(Narrow(e.item));
+            CHECK(std::count_if(findings.begin(), findings.end(), [&](const Finding& f) { return Matches(f, e); }) ==
+                  1);
+        }
+        for (size_t i = 0; i < findings.size(); ++i)
+            for (size_t j = i + 1; j < findings.size(); ++j)
+                CHECK_MESSAGE(!(findings[i].errorId == findings[j].errorId &&
+                                SameText(findings[i].keyPath, findings[j].keyPath) &&
+                                findings[i].valueName == findings[j].valueName),
+                              "reported twice: " << Describe(findings[i]));
+    }
+    RemoveFolder(undoFolder);
+}
