@@ -32,34 +32,11 @@ tstring FullPathOf(const tstring& path) {
     return tstring(full.data());
 }
 
-// Strings are UTF-16LE on file in both builds; the ANSI build converts
-// through the system code page.
-std::vector<WCHAR> ToUtf16(const tstring& text) {
-    int length = lstrlen(text.c_str());
-#ifdef UNICODE
-    return std::vector<WCHAR>(text.c_str(), text.c_str() + length);
-#else
-    if (length == 0)
-        return {};
-    int n = MultiByteToWideChar(CP_ACP, 0, text.c_str(), length, nullptr, 0);
-    std::vector<WCHAR> wide(n > 0 ? n : 0);
-    if (n > 0)
-        MultiByteToWideChar(CP_ACP, 0, text.c_str(), length, wide.data(), n);
-    return wide;
-#endif
-}
-
-tstring FromUtf16(const WCHAR* text) {
-#ifdef UNICODE
-    return tstring(text);
-#else
-    int n = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (n <= 1)
-        return tstring();
-    std::vector<char> narrow(n);
-    WideCharToMultiByte(CP_ACP, 0, text, -1, narrow.data(), n, nullptr, nullptr);
-    return tstring(narrow.data());
-#endif
+// Strings are UTF-16LE on file in both builds, and end at their first NUL.
+std::wstring ToUtf16(const tstring& text) {
+    tstring head = text;
+    head.resize(size_t(lstrlen(head.c_str())));
+    return head.ToWide();
 }
 
 // A virus scanner or indexer may hold the just-closed original for a moment;
@@ -309,7 +286,7 @@ void Archive::WriteFileTime(const FILETIME& value) {
 }
 
 void Archive::WriteString(const tstring& value) {
-    std::vector<WCHAR> wide = ToUtf16(value);
+    std::wstring wide = ToUtf16(value);
     WriteCounted(wide.data(), uint64_t(wide.size()) * 2);
 }
 
@@ -363,7 +340,7 @@ void Archive::ReadString(tstring& value) {
         return;
     std::vector<WCHAR> text(size_t(n) / 2 + 2, 0);
     buffer_.Read(text.data(), uint32_t(n));
-    value = FromUtf16(text.data());
+    value = tstring::FromWide(text.data());
 }
 
 tstring Archive::ReadString() {

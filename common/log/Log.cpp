@@ -6,34 +6,6 @@
 
 namespace {
 
-std::wstring ToUtf16(const tstring& text) {
-#ifdef UNICODE
-    return std::wstring(text.data(), text.size());
-#else
-    std::wstring wide;
-    int n = MultiByteToWideChar(CP_ACP, 0, text.data(), int(text.size()), nullptr, 0);
-    if (n > 0) {
-        wide.resize(size_t(n));
-        MultiByteToWideChar(CP_ACP, 0, text.data(), int(text.size()), &wide[0], n);
-    }
-    return wide;
-#endif
-}
-
-tstring FromUtf16(const wchar_t* text, size_t length) {
-#ifdef UNICODE
-    return tstring(text, length);
-#else
-    tstring narrow;
-    int n = WideCharToMultiByte(CP_ACP, 0, text, int(length), nullptr, 0, nullptr, nullptr);
-    if (n > 0) {
-        narrow.resize(size_t(n));
-        WideCharToMultiByte(CP_ACP, 0, text, int(length), &narrow[0], n, nullptr, nullptr);
-    }
-    return narrow;
-#endif
-}
-
 SharedBuffer MakePayload(int32_t kind, const void* data, uint32_t length) {
     SharedBuffer payload(uint32_t(sizeof(kind)) + length);
     BYTE* bytes = payload.Data();
@@ -167,7 +139,7 @@ void Log::WriteLine(int32_t level, DWORD threadId, const FILETIME& time, const S
     tstring message = DescribeError(payload);
     if (message.size() > 1 && message.back() == _T('\n'))
         message.pop_back();
-    std::wstring line = ToUtf16(FormatLine(time, threadId, message));
+    std::wstring line = FormatLine(time, threadId, message).ToWide();
 
     LogFileLock fileLock(lockName_, 5000);
     if (!fileLock.Owned())
@@ -176,7 +148,7 @@ void Log::WriteLine(int32_t level, DWORD threadId, const FILETIME& time, const S
 }
 
 SharedBuffer Log::TextPayload(const tstring& text) {
-    std::wstring wide = ToUtf16(text);
+    std::wstring wide = text.ToWide();
     return MakePayload(PayloadText, wide.data(), uint32_t(wide.size() * sizeof(wchar_t)));
 }
 
@@ -221,7 +193,7 @@ tstring DescribeError(const SharedBuffer& payload) {
         std::wstring text(length / sizeof(wchar_t), L'\0');
         if (!text.empty())
             memcpy(&text[0], bytes + sizeof(kind), text.size() * sizeof(wchar_t));
-        return FromUtf16(text.data(), text.size());
+        return tstring::FromWide(text.data(), text.size());
     }
     return tstring();
 }

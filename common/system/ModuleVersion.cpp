@@ -8,19 +8,6 @@ tstring VersionText(DWORD mostSignificant, DWORD leastSignificant) {
                       int(HIWORD(leastSignificant)), int(LOWORD(leastSignificant)));
 }
 
-tstring FromWide(const wchar_t* text) {
-#ifdef UNICODE
-    return tstring(text);
-#else
-    int n = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (n <= 1)
-        return tstring();
-    std::vector<char> buffer(n);
-    WideCharToMultiByte(CP_ACP, 0, text, -1, buffer.data(), n, nullptr, nullptr);
-    return tstring(buffer.data());
-#endif
-}
-
 }  // namespace
 
 ModuleVersion::ModuleVersion(HMODULE module, const char* name) {
@@ -32,7 +19,7 @@ ModuleVersion::ModuleVersion(HMODULE module, const char* name) {
 ModuleVersion::ModuleVersion(HMODULE module, const wchar_t* name) {
     InitFromModule(module);
     if (name)
-        moduleName_ = FromWide(name);
+        moduleName_ = tstring::FromWide(name);
 }
 
 ModuleVersion::ModuleVersion(const tstring& path) : path_(path) {

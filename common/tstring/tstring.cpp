@@ -53,6 +53,38 @@ tstring tstring::FromNarrow(const char* text) {
     return s;
 }
 
+tstring tstring::FromWide(const wchar_t* text) {
+    return text ? FromWide(text, wcslen(text)) : tstring();
+}
+
+tstring tstring::FromWide(const wchar_t* text, size_t length) {
+#ifdef UNICODE
+    return length ? tstring(text, length) : tstring();
+#else
+    tstring narrow;
+    int n = WideCharToMultiByte(CP_ACP, 0, text, int(length), nullptr, 0, nullptr, nullptr);
+    if (n > 0) {
+        narrow.resize(size_t(n));
+        WideCharToMultiByte(CP_ACP, 0, text, int(length), &narrow[0], n, nullptr, nullptr);
+    }
+    return narrow;
+#endif
+}
+
+std::wstring tstring::ToWide() const {
+#ifdef UNICODE
+    return std::wstring(data(), size());
+#else
+    std::wstring wide;
+    int n = MultiByteToWideChar(CP_ACP, 0, data(), int(size()), nullptr, 0);
+    if (n > 0) {
+        wide.resize(size_t(n));
+        MultiByteToWideChar(CP_ACP, 0, data(), int(size()), &wide[0], n);
+    }
+    return wide;
+#endif
+}
+
 tstring tstring::FromVariant(const VARIANT& value) {
     if (value.vt == VT_BSTR) {
 #ifdef UNICODE
@@ -62,19 +94,8 @@ tstring tstring::FromVariant(const VARIANT& value) {
     VARIANT converted;
     VariantInit(&converted);
     tstring s;
-    if (SUCCEEDED(VariantChangeType(&converted, const_cast<VARIANT*>(&value), 0, VT_BSTR)) && converted.bstrVal) {
-#ifdef UNICODE
-        s.assign(converted.bstrVal, SysStringLen(converted.bstrVal));
-#else
-        int n = WideCharToMultiByte(CP_ACP, 0, converted.bstrVal, int(SysStringLen(converted.bstrVal)), nullptr, 0,
-                                    nullptr, nullptr);
-        if (n > 0) {
-            s.resize(size_t(n));
-            WideCharToMultiByte(CP_ACP, 0, converted.bstrVal, int(SysStringLen(converted.bstrVal)), &s[0], n, nullptr,
-                                nullptr);
-        }
-#endif
-    }
+    if (SUCCEEDED(VariantChangeType(&converted, const_cast<VARIANT*>(&value), 0, VT_BSTR)) && converted.bstrVal)
+        s = FromWide(converted.bstrVal, SysStringLen(converted.bstrVal));
     VariantClear(&converted);
     return s;
 }

@@ -121,3 +121,12 @@ TEST_CASE("case conversion, narrow text, variants and environment") {
     tstring path = GetModulePath();
     CHECK(path.find(_T(".exe")) != tstring::npos);
 }
+
+TEST_CASE("wide text converts both ways; a given length keeps embedded NULs") {
+    CHECK(tstring::FromWide(L"plain") == _T("plain"));
+    CHECK(tstring::FromWide(nullptr).empty());
+    CHECK(tstring::FromWide(L"a\0b", 3) == tstring(_T("a\0b"), 3));
+    CHECK(tstring(_T("plain")).ToWide() == L"plain");
+    CHECK(tstring(_T("a\0b"), 3).ToWide() == std::wstring(L"a\0b", 3));
+    CHECK(tstring().ToWide().empty());
+}
