@@ -227,6 +227,13 @@ public:
         const wchar_t inner[] = L"inside";
         RegSetValueExW(static_cast<HKEY>(child), L"Inner", 0, REG_SZ, reinterpret_cast<const BYTE*>(inner),
                        sizeof inner);
+        // Inside the NUL key: NUL names again, which only a native save and restore keep.
+        const DWORD number = 0x12345678;
+        SetNative(static_cast<HKEY>(child), std::wstring(L"in\0ner", 7), REG_DWORD, &number, sizeof number);
+        HANDLE deep = CreateNative(static_cast<HKEY>(child), std::wstring(L"de\0ep", 6));
+        REQUIRE(deep != nullptr);
+        SetNative(static_cast<HKEY>(deep), std::wstring(L"\0", 1), REG_SZ, inner, sizeof inner);
+        CloseHandle(deep);
         CloseHandle(child);
         RegCloseKey(key);
         RegOpenKeyExW(HKEY_LOCAL_MACHINE, machine_.Relative().c_str(), 0, KEY_ALL_ACCESS, &key);
@@ -240,6 +247,11 @@ public:
         if (RegOpenKeyExW(HKEY_CURRENT_USER, user_.Relative().c_str(), 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
             HANDLE child = OpenNative(key, std::wstring(L"su\0bkey", 7));
             if (child) {
+                HANDLE deep = OpenNative(static_cast<HKEY>(child), std::wstring(L"de\0ep", 6));
+                if (deep) {
+                    Native<NtDeleteKeyFn>("NtDeleteKey")(deep);
+                    CloseHandle(deep);
+                }
                 Native<NtDeleteKeyFn>("NtDeleteKey")(child);
                 CloseHandle(child);
             }
@@ -259,8 +271,15 @@ public:
             text += "va0lue=" + QueryNative(key, std::wstring(L"va\0lue", 6));
             HANDLE child = OpenNative(key, std::wstring(L"su\0bkey", 7));
             text += child ? " su0bkey\\Inner=" + QueryNative(static_cast<HKEY>(child), L"Inner") : " su0bkey absent";
-            if (child)
+            if (child) {
+                text += " in0ner=" + QueryNative(static_cast<HKEY>(child), std::wstring(L"in\0ner", 7));
+                HANDLE deep = OpenNative(static_cast<HKEY>(child), std::wstring(L"de\0ep", 6));
+                text += deep ? " de0ep\\0=" + QueryNative(static_cast<HKEY>(deep), std::wstring(L"\0", 1))
+                             : " de0ep absent";
+                if (deep)
+                    CloseHandle(deep);
                 CloseHandle(child);
+            }
             RegCloseKey(key);
         }
         if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, machine_.Relative().c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS) {
@@ -1011,6 +1030,33 @@ TEST_CASE("engine through COM: planted faults of every category are found once, 
     long pending = 0;
     CHECK(client->get_UndoCount(&pending) == S_OK);
     CHECK(pending == long(fixIds.size()));
+    // Each pending entry shows the finding it undoes.
+    std::vector<size_t> shown(expected.size(), 0);
+    for (long i = 1; i <= pending; ++i) {
+        IqnRegRecord* r = nullptr;
+        REQUIRE(client->UndoRecord(i, &r) == S_OK);
+        Finding f;
+        BSTR b = nullptr;
+        r->get_ErrorID(&f.errorId);
+        r->get_FixID(&f.fixId);
+        if (r->get_Item(&b) == S_OK) f.item = Take(b);
+        if (r->get_KeyPath(&b) == S_OK) f.keyPath = Take(b);
+        if (r->get_ValueName(&b) == S_OK) f.valueName = Take(b);
+        r->Release();
+        CHECK(f.fixId == 0);
+        bool known = false;
+        for (size_t e = 0; e < expected.size(); ++e)
+            if (Matches(f, expected[e]) && SameText(f.keyPath, expected[e].keyPath) &&
+                f.valueName == expected[e].valueName) {
+                ++shown[e];
+                known = true;
+            }
+        CHECK_MESSAGE(known, Describe(f));
+    }
+    CHECK(std::count(shown.begin(), shown.end(), size_t(1)) == std::ptrdiff_t(expected.size()));
+    IqnRegRecord* outside = nullptr;
+    CHECK(client->UndoRecord(pending + 1, &outside) == HRESULT(0x80040227));
+    CHECK(client->UndoFix(pending + 1) == HRESULT(0x80040227));
     CHECK(client->UndoAll() == S_OK);
     CHECK(client->FinalizeUndoSession() == S_OK);
 
