@@ -5,6 +5,7 @@
 #include "common/system/CommandLine.h"
 #include "engine/fix/CheckResultCode.h"
 #include "engine/registry/CacheTable.h"
+#include "engine/scan/FilePathTest.h"
 #include "engine/scan/KeyReads.h"
 #include "engine/scan/ModuleFileTest.h"
 #include "engine/scan/PathChecks.h"
@@ -125,14 +126,9 @@ ClsidChecker::Step ClsidChecker::TryServer(const RegKey& classKey, const wchar_t
 
 ClsidChecker::Step ClsidChecker::TryRedirection(const RegKey& classKey, const wchar_t* subkey,
                                                 CheckResult& result, int depth) {
-    RegKey redirection;
-    try {
-        redirection = RegKey::OpenChild(classKey, subkey);
-    } catch (const ErrorBase& e) {
-        if (IsMissingKey(e))
-            return Step::Absent;
-        throw;
-    }
+    RegKey redirection = OpenChildIfPresent(classKey, subkey);
+    if (redirection.IsEmpty())
+        return Step::Absent;
     RegValue named(redirection, tstring());
     tstring target = named.DataText();
     // An empty redirection names no class; COM ignores it and uses the class itself.
@@ -153,44 +149,37 @@ ClsidChecker::Step ClsidChecker::TryRedirection(const RegKey& classKey, const wc
         return Step::Resolved;
     // A broken chain is reported at the outermost class, with the code of the
     // level just below it.
-    result.ErrorID = code;
-    result.Item = classKey.Name();
-    result.Reason = target;
-    result.KeyPath = redirection.FullPath();
-    result.ValueName = named.Name();
+    FillFinding(result, uint32_t(code), classKey.Name(), target, named);
     return Step::Failed;
+}
+
+// A server without a command or module may be a managed one that names its
+// assembly; with neither, the server is as good as absent.
+bool ClsidChecker::CheckAssemblyOf(const RegKey& server, CheckResult& result) {
+    RegValue assembly(server, L"Assembly");
+    if (assembly.Query())
+        return CheckAssembly(assembly, result);
+    ThrowMissingKey();
 }
 
 bool ClsidChecker::CheckLocalServer(const RegKey& server, CheckResult& result) {
     RegValue command(server, tstring());
     tstring text = command.DataText();
-    if (text.empty()) {
-        RegValue assembly(server, L"Assembly");
-        if (assembly.Query())
-            return CheckAssembly(assembly, result);
-        ThrowMissingKey();
-    }
+    if (text.empty())
+        return CheckAssemblyOf(server, result);
     text.MakeLower(std::locale());
     for (const tstring& candidate : ProgramCandidates(text))
         if (FindProgramFile(candidate, result))
             return true;
-    result.ErrorID = ClassError(ReasonInvalidLocalServer);
-    result.Item = server.Ancestor(0).Name();
-    result.Reason = text;
-    result.KeyPath = server.FullPath();
-    result.ValueName = command.Name();
+    FillFinding(result, uint32_t(ClassError(ReasonInvalidLocalServer)), server.Ancestor(0).Name(), text, command);
     return false;
 }
 
 bool ClsidChecker::CheckInprocServer(const RegKey& server, CheckResult& result) {
     RegValue module(server, tstring());
     tstring text = module.DataText();
-    if (text.empty()) {
-        RegValue assembly(server, L"Assembly");
-        if (assembly.Query())
-            return CheckAssembly(assembly, result);
-        ThrowMissingKey();
-    }
+    if (text.empty())
+        return CheckAssemblyOf(server, result);
     text.MakeLower(std::locale());
     if (FindModuleFile(text, result, true))
         return CheckScriptlet(server.Ancestor(0), text, result);
@@ -198,11 +187,7 @@ bool ClsidChecker::CheckInprocServer(const RegKey& server, CheckResult& result) 
     // cannot be judged from here.
     if (PathIsRelativeW(Expanded(text).c_str()))
         return true;
-    result.ErrorID = ClassError(ReasonInvalidInprocServer);
-    result.Item = server.Ancestor(0).Name();
-    result.Reason = text;
-    result.KeyPath = server.FullPath();
-    result.ValueName = module.Name();
+    FillFinding(result, uint32_t(ClassError(ReasonInvalidInprocServer)), server.Ancestor(0).Name(), text, module);
     return false;
 }
 
@@ -229,11 +214,7 @@ bool ClsidChecker::CheckScriptlet(const RegKey& classKey, const tstring& module,
     tstring url = location.DataText();
     if (ScriptLocationExists(url, location, result))
         return true;
-    result.ErrorID = ClassError(ReasonScriptNotFound);
-    result.Item = classKey.Name();
-    result.Reason = url;
-    result.KeyPath = locationKey.FullPath();
-    result.ValueName = location.Name();
+    FillFinding(result, uint32_t(ClassError(ReasonScriptNotFound)), classKey.Name(), url, location);
     return false;
 }
 
@@ -261,36 +242,22 @@ void ClsidChecker::RunSideChecks(const RegKey& classKey) {
 
 void ClsidChecker::CheckReference(const RegKey& classKey, const tstring& subkey, const tstring& prefix,
                                   CheckResult& result, uint16_t reason) {
-    RegKey named;
-    try {
-        named = RegKey::OpenChild(classKey, subkey);
-    } catch (const ErrorBase& e) {
-        if (IsMissingKey(e))
-            return;
-        throw;
-    }
+    RegKey named = OpenChildIfPresent(classKey, subkey);
+    if (named.IsEmpty())
+        return;
     RegValue value(named, tstring());
     tstring reference = ValueTextOrEmpty(named);
     // An empty reference names nothing that could be missing.
     if (reference.empty() || KeyPathExists(prefix + reference))
         return;
-    result.ErrorID = ClassError(reason);
-    result.Item = classKey.Name() + L"\\" + subkey;
-    result.Reason = reference;
-    result.KeyPath = named.FullPath();
-    result.ValueName = value.Name();
+    FillFinding(result, uint32_t(ClassError(reason)), classKey.Name() + L"\\" + subkey, reference, value);
     Report(value, result);
 }
 
 void ClsidChecker::CheckDefaultIcon(const RegKey& classKey, CheckResult& result) {
-    RegKey icon;
-    try {
-        icon = RegKey::OpenChild(classKey, L"DefaultIcon");
-    } catch (const ErrorBase& e) {
-        if (IsMissingKey(e))
-            return;
-        throw;
-    }
+    RegKey icon = OpenChildIfPresent(classKey, L"DefaultIcon");
+    if (icon.IsEmpty())
+        return;
     RegValue value(icon, tstring());
     tstring text = ValueTextOrEmpty(icon);
     if (IconLocationExists(text, value, result))

@@ -39,6 +39,7 @@ public:
     void CheckDefaultIcon(const RegKey& classKey, CheckResult& result);
 
 private:
+    bool CheckAssemblyOf(const RegKey& server, CheckResult& result);
     // One server or redirection step; missing keys make it count as absent.
     enum class Step { Absent, Resolved, Failed };
     Step TryServer(const RegKey& classKey, const wchar_t* subkey, bool local, CheckResult& result);

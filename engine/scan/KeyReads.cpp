@@ -9,6 +9,16 @@ RegKey OpenChildOrEmpty(const RegKey& parent, const tstring& name) {
     }
 }
 
+RegKey OpenChildIfPresent(const RegKey& parent, const tstring& name) {
+    try {
+        return RegKey::OpenChild(parent, name);
+    } catch (const ErrorBase& e) {
+        if (IsMissingKey(e))
+            return RegKey();
+        throw;
+    }
+}
+
 tstring ValueTextOrEmpty(const RegKey& key, const tstring& name) {
     if (key.IsEmpty())
         return tstring();

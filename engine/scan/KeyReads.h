@@ -14,6 +14,10 @@ inline bool IsMissingKey(const ErrorBase& e) { return e.Code() == MissingKeyCode
 // The child key, or an empty key object when it cannot be opened for any reason.
 RegKey OpenChildOrEmpty(const RegKey& parent, const tstring& name);
 
+// The child key, or an empty key object when it does not exist; other
+// failures are raised.
+RegKey OpenChildIfPresent(const RegKey& parent, const tstring& name);
+
 // The text of a value (the default value for the empty name); empty when the
 // value is absent or cannot be read.
 tstring ValueTextOrEmpty(const RegKey& key, const tstring& name = tstring());
