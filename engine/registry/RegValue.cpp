@@ -1,6 +1,7 @@
 #include "engine/registry/RegValue.h"
 #include <cwchar>
 #include <cstring>
+#include <vector>
 #include "common/errors/CheckObjects.h"
 
 namespace {
@@ -130,37 +131,38 @@ bool RegValue::Query() {
     Forget();
     type_ = Reading;
     Win32Check ck;
-    // The value may grow between the size query and the read; a few rounds
-    // settle it, a value that keeps growing ends with ERROR_MORE_DATA.
+    // Most values fit a first guess, which spares a round trip asking for the
+    // size. The value may grow between reads; a few rounds settle it, a value
+    // that keeps growing ends with ERROR_MORE_DATA.
+    DWORD room = 1024;
+    std::vector<BYTE> bytes;
     for (int round = 0;; ++round) {
+        // Room for a terminator after any string data, also of odd length.
+        bytes.assign(size_t(room) + 4, 0);
         DWORD registryType = REG_NONE;
-        DWORD size = 0;
-        LONG status = RegQueryValueExW(Handle(), valueName_.c_str(), nullptr, &registryType, nullptr, &size);
+        DWORD read = room;
+        LONG status = RegQueryValueExW(Handle(), valueName_.c_str(), nullptr, &registryType, bytes.data(), &read);
         if (status == ERROR_FILE_NOT_FOUND) {
             type_ = Absent;
             return false;
         }
+        if (status == ERROR_MORE_DATA && round < 8) {
+            room = read > room ? read : room * 2;
+            continue;
+        }
         ck = status;
-        if (size == 0) {
+        if (read == 0) {
             type_ = CodeOf(registryType);
             return true;
         }
-        // Room for a terminator after any string data, also of odd length.
-        SharedBuffer data(size + 4);
-        DWORD read = size;
-        status = RegQueryValueExW(Handle(), valueName_.c_str(), nullptr, &registryType, data.Data(), &read);
-        if (status == ERROR_MORE_DATA && round < 8)
-            continue;
-        ck = status;
         uint32_t used = read;
         if (registryType == REG_SZ || registryType == REG_EXPAND_SZ) {
             uint32_t even = (read + 1) & ~1u;
-            const BYTE* bytes = data.Data();
             if (even != read || read < 2 || bytes[read - 1] != 0 || bytes[read - 2] != 0)
                 used = even + 2;
         }
-        data.Resize(used);
-        data_ = data;
+        // Built in place: every count change of a shared block takes its named lock.
+        data_ = SharedBuffer(bytes.data(), used);
         type_ = CodeOf(registryType);
         return true;
     }
