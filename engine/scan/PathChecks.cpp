@@ -1,5 +1,6 @@
 #include "engine/scan/PathChecks.h"
 #include <shlwapi.h>
+#include <atomic>
 #include <map>
 #include <mutex>
 #include <string>
@@ -176,6 +177,35 @@ bool ExistsAt(const tstring& text, bool folderCounts) {
     return folderCounts || !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+// The type of each drive letter (A to Z) as this scan found it, plus one (0:
+// not asked yet). Each GetDriveTypeW, and each network test of a drive path,
+// is a round trip through the mount manager, and a scan asks for the same few
+// drives once per path it judges.
+std::atomic<UINT> g_driveTypes[26];
+
+UINT AskDriveType(const tstring& path, int drive) {
+    if (PathIsNetworkPathW(path.c_str())) return DRIVE_REMOTE;
+    if (drive < 0) return DRIVE_UNKNOWN;
+    wchar_t root[4] = {};
+    PathBuildRootW(root, drive);
+    return DriveTypeSource::Current().DriveType(root);
+}
+
+UINT DriveTypeOf(const tstring& path) {
+    if (PathIsRelativeW(path.c_str())) return DRIVE_FIXED;
+    int drive = PathGetDriveNumberW(path.c_str());
+    // Behind a "\\" prefix the prefix decides, not the drive; a test's
+    // drive-type source is asked every time, since the test may change its answers.
+    bool cacheable = drive >= 0 && drive < 26 && !StartsWithNoCase(path, L"\\\\") &&
+                     dynamic_cast<const SystemDriveTypes*>(&DriveTypeSource::Current()) != nullptr;
+    if (!cacheable) return AskDriveType(path, drive);
+    UINT known = g_driveTypes[drive].load();
+    if (known != 0) return known - 1;
+    UINT type = AskDriveType(path, drive);
+    g_driveTypes[drive].store(type + 1);
+    return type;
+}
+
 // The process-wide table of kernel32 functions bound by name.
 FARPROC KernelFunction(const char* qualifiedName) {
     static std::mutex mutex;
@@ -218,25 +248,15 @@ bool StartsWithNoCase(const tstring& text, const wchar_t* start) {
 
 bool IsSkippedDrive(const tstring& path) {
     int32_t mask = Settings::GetSkipScanDrives();
-    UINT type;
-    if (PathIsRelativeW(path.c_str())) {
-        type = DRIVE_FIXED;
-    } else if (PathIsNetworkPathW(path.c_str())) {
-        type = DRIVE_REMOTE;
-    } else {
-        int drive = PathGetDriveNumberW(path.c_str());
-        if (drive >= 0) {
-            wchar_t root[4] = {};
-            PathBuildRootW(root, drive);
-            type = DriveTypeSource::Current().DriveType(root);
-        } else {
-            type = DRIVE_UNKNOWN;
-        }
-    }
+    UINT type = DriveTypeOf(path);
     if ((mask & kSkipRemovable) && path.size() > 1 && path[1] == L':' &&
         (type == DRIVE_UNKNOWN || type == DRIVE_NO_ROOT_DIR || type == DRIVE_REMOVABLE || type == DRIVE_CDROM))
         return true;
     return (mask & kSkipNetwork) && type == DRIVE_REMOTE;
+}
+
+void ForgetDriveTypes() {
+    for (std::atomic<UINT>& type : g_driveTypes) type.store(0);
 }
 
 bool PathExistsForCheck(const tstring& path, CheckResult& result, bool folderCounts) {

@@ -13,6 +13,10 @@
 // drive type comes from DriveTypeSource.
 bool IsSkippedDrive(const tstring& path);
 
+// Drops the drive types remembered for IsSkippedDrive; a scan starts with
+// this, so a drive that changed between scans is asked again.
+void ForgetDriveTypes();
+
 // True when the file exists (result.ErrorID is set to 0, nothing else). The
 // text may carry blanks around it, enclosing quotes and %NAME% references. A
 // bare name without a folder is missing; so is a folder, unless folderCounts.

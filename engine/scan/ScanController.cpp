@@ -4,6 +4,7 @@
 #include "engine/fix/FixPlannerRegistry.h"
 #include "engine/registry/CacheTable.h"
 #include "engine/registry/RegKey.h"
+#include "engine/scan/PathChecks.h"
 
 namespace {
 
@@ -89,6 +90,7 @@ void ScanController::Scan(uint32_t unionsMask) {
     fixes_.Clear();
     uint32_t starting = unionsMask & 0xFFu;
     CacheTable::Instance().ResetAll(starting);
+    ForgetDriveTypes();
     for (int i = 0; i < GroupCount; ++i)
         if (starting & (1u << i))
             groups_[size_t(i)]->Start();
