@@ -8,6 +8,35 @@ namespace {
 const HKEY kAllRoots[] = {HKEY_LOCAL_MACHINE, HKEY_CLASSES_ROOT, HKEY_CURRENT_USER,
                           HKEY_CURRENT_CONFIG, HKEY_DYN_DATA,     HKEY_USERS};
 
+// The names of a key's subkeys, one at a time, without opening them: a level
+// usually selects a few of the children it lists, and each open and close is
+// a round trip to the registry. A name holding a NUL character is skipped
+// (it cannot be opened by name); an enumeration error ends the list, since it
+// would repeat for every index.
+class SubKeyNames {
+public:
+    explicit SubKeyNames(const RegKey& key) : key_(key.Handle()) {}
+
+    bool Next(tstring& name) {
+        for (;;) {
+            DWORD length = DWORD(sizeof buffer_ / sizeof buffer_[0]);
+            if (RegEnumKeyExW(key_, index_, buffer_, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+                return false;
+            ++index_;
+            if (length == DWORD(lstrlenW(buffer_))) {
+                name.assign(buffer_, length);
+                return true;
+            }
+        }
+    }
+
+private:
+    HKEY key_;
+    DWORD index_ = 0;
+    // Key names are limited to 255 characters.
+    wchar_t buffer_[256];
+};
+
 bool Stopped(const ScanRule& rule) { return rule.Group() && rule.Group()->StopRequested(); }
 
 // The checks between subkeys: a stop ends the walk, a pause holds it.
@@ -69,20 +98,24 @@ bool PathWalker::WalkExpressionLevel(const RegKey& key, const PatternElement& el
                                      double share, double base) {
     // Counted first, so that the share can be split evenly among the matches.
     int count = 0;
-    {
-        SubKeyList list = key.SubKeys(false);
-        for (auto it = list.Begin(); it != list.End(); ++it) {
-            if (!MayGoOn(rule)) return false;
-            if (element.Match(it->Name())) ++count;
-        }
+    tstring name;
+    for (SubKeyNames names(key); names.Next(name);) {
+        if (!MayGoOn(rule)) return false;
+        if (element.Match(name)) ++count;
     }
     double unit = count > 1 ? share / count : share;
     int walked = 0;
-    SubKeyList list = key.SubKeys(false);
-    for (auto it = list.Begin(); it != list.End(); ++it) {
+    for (SubKeyNames names(key); names.Next(name);) {
         if (!MayGoOn(rule)) return false;
-        if (!element.Match(it->Name())) continue;
-        Walk(*it, rule, unit, base + walked * unit);
+        if (!element.Match(name)) continue;
+        // A child that cannot be opened for reading has nothing to walk; its
+        // share of the progress is done all the same.
+        RegKey child;
+        try {
+            child = RegKey::OpenChild(key, name);
+        } catch (const ErrorBase&) {
+        }
+        if (!child.IsEmpty()) Walk(child, rule, unit, base + walked * unit);
         ++walked;
         rule.Advance(base + walked * unit);
     }
