@@ -33,6 +33,21 @@ private:
     HKEY key_ = nullptr;
 };
 
+// The name of a key's index-th subkey (or value); ERROR_NO_MORE_ITEMS past
+// the last. A name with a NUL inside is refused (ERROR_INVALID_NAME): these
+// functions could not recreate it by name.
+LONG EnumName(HKEY key, DWORD index, bool value, std::vector<wchar_t>& buffer, tstring& name) {
+    DWORD length = value ? kValueNameRoom : kKeyNameRoom;
+    LONG status = value ? RegEnumValueW(key, index, buffer.data(), &length, nullptr, nullptr, nullptr, nullptr)
+                        : RegEnumKeyExW(key, index, buffer.data(), &length, nullptr, nullptr, nullptr, nullptr);
+    if (status != ERROR_SUCCESS)
+        return status;
+    if (length != DWORD(lstrlenW(buffer.data())))
+        return ERROR_INVALID_NAME;
+    name.assign(buffer.data(), length);
+    return ERROR_SUCCESS;
+}
+
 LONG CreateForRestore(HKEY parent, const tstring& name, KeyHolder& child) {
     static const REGSAM kAccess[] = {
         KEY_READ | KEY_WRITE | WRITE_DAC | WRITE_OWNER,
@@ -115,15 +130,12 @@ LONG KeyTreeRecord::ReadLevel(HKEY key, const tstring& levelName, bool withConte
         return status;
     std::vector<wchar_t> buffer(kValueNameRoom);
     for (DWORD index = 0;; ++index) {
-        DWORD length = kKeyNameRoom;
-        status = RegEnumKeyExW(key, index, buffer.data(), &length, nullptr, nullptr, nullptr, nullptr);
+        tstring childName;
+        status = EnumName(key, index, false, buffer, childName);
         if (status == ERROR_NO_MORE_ITEMS)
             break;
         if (status != ERROR_SUCCESS)
             return status;
-        if (length != DWORD(lstrlenW(buffer.data())))
-            return ERROR_INVALID_NAME;
-        tstring childName(buffer.data(), length);
         KeyHolder child;
         status = RegOpenKeyExW(key, childName.c_str(), 0, KEY_READ, child.Out());
         if (status != ERROR_SUCCESS)
@@ -134,16 +146,12 @@ LONG KeyTreeRecord::ReadLevel(HKEY key, const tstring& levelName, bool withConte
             return status;
     }
     for (DWORD index = 0;; ++index) {
-        DWORD length = kValueNameRoom;
-        status = RegEnumValueW(key, index, buffer.data(), &length, nullptr, nullptr, nullptr, nullptr);
+        Value value;
+        status = EnumName(key, index, true, buffer, value.name);
         if (status == ERROR_NO_MORE_ITEMS)
             break;
         if (status != ERROR_SUCCESS)
             return status;
-        if (length != DWORD(lstrlenW(buffer.data())))
-            return ERROR_INVALID_NAME;
-        Value value;
-        value.name.assign(buffer.data(), length);
         status = ReadRawValue(key, value.name, value.type, value.data);
         if (status != ERROR_SUCCESS)
             return status;
