@@ -1,8 +1,8 @@
 #include "common/log/Log.h"
-#include <ctime>
 #include <string>
 #include "common/errors/ErrorBase.h"
 #include "common/errors/ErrorText.h"
+#include "common/system/TimeText.h"
 
 namespace {
 
@@ -15,24 +15,13 @@ SharedBuffer MakePayload(int32_t kind, const void* data, uint32_t length) {
     return payload;
 }
 
-// The C runtime's "%c" form of the local time (the process keeps the "C" locale).
+// The time column of a log line: the moment in local time.
 tstring LocalTimeText(const FILETIME& time) {
     FILETIME local = {};
     SYSTEMTIME st = {};
     if (!FileTimeToLocalFileTime(&time, &local) || !FileTimeToSystemTime(&local, &st))
         return tstring();
-    struct tm t = {};
-    t.tm_year = st.wYear - 1900;
-    t.tm_mon = st.wMonth - 1;
-    t.tm_mday = st.wDay;
-    t.tm_hour = st.wHour;
-    t.tm_min = st.wMinute;
-    t.tm_sec = st.wSecond;
-    t.tm_wday = st.wDayOfWeek;
-    t.tm_isdst = -1;
-    TCHAR buffer[129] = {};
-    size_t n = _tcsftime(buffer, 128, _T("%c"), &t);
-    return tstring(buffer, n);
+    return TimeText(st);
 }
 
 }  // namespace

@@ -1,11 +1,10 @@
 #include "engine/fix/UndoCatalogue.h"
 #include <algorithm>
-#include <ctime>
-#include <tchar.h>
 #include "common/errors/ErrorBase.h"
 #include "common/log/Log.h"
 #include "common/system/FileSystem.h"
 #include "common/system/HandleHolder.h"
+#include "common/system/TimeText.h"
 #include "engine/fix/UndoFile.h"
 
 namespace {
@@ -28,22 +27,6 @@ FILETIME ToFileTime(const SYSTEMTIME& time) {
     FILETIME result = {};
     SystemTimeToFileTime(&time, &result);
     return result;
-}
-
-tstring DateText(const SYSTEMTIME& local) {
-    struct tm t = {};
-    t.tm_year = local.wYear - 1900;
-    t.tm_mon = local.wMonth - 1;
-    t.tm_mday = local.wDay;
-    t.tm_hour = local.wHour;
-    t.tm_min = local.wMinute;
-    t.tm_sec = local.wSecond;
-    t.tm_wday = local.wDayOfWeek;
-    t.tm_isdst = -1;
-    TCHAR text[129] = {};
-    if (_tcsftime(text, 128, _T("%c"), &t) == 0)
-        return tstring();
-    return tstring(text);
 }
 
 // Ties (files of the same time) are ordered by name, so a listing is the same
@@ -95,7 +78,7 @@ std::vector<UndoFileInfo> UndoCatalogue::List() const {
         SYSTEMTIME local = ToLocalTime(created);
         UndoFileInfo info;
         info.FileName = found.cFileName;
-        info.DateText = DateText(local);
+        info.DateText = TimeText(local);
         info.Time = ToSystemTime(created);
         info.FixesCount = 0;
         switch (CheckUndoFile(path, info.FixesCount)) {

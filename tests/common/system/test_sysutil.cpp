@@ -11,6 +11,7 @@
 #include "common/system/PlatformInfo.h"
 #include "common/system/RunProcess.h"
 #include "common/system/SpecialFolder.h"
+#include "common/system/TimeText.h"
 
 namespace {
 
@@ -175,4 +176,16 @@ TEST_CASE("special folders and platform questions") {
     CHECK(IsNtPlatform());
     // A 64-bit process never runs under WOW64.
     CHECK_FALSE(IsWow64());
+}
+
+TEST_CASE("TimeText shows a time in the C runtime's fixed form") {
+    SYSTEMTIME t = {};
+    t.wYear = 2024;
+    t.wMonth = 3;
+    t.wDayOfWeek = 2;
+    t.wDay = 5;
+    t.wHour = 14;
+    t.wMinute = 7;
+    t.wSecond = 9;
+    CHECK(TimeText(t) == _T("03/05/24 14:07:09"));
 }
