@@ -6,13 +6,27 @@
 
 namespace {
 
+// The data of a value, wherever it is kept.
+class ByteView {
+public:
+    ByteView(const std::vector<BYTE>& read, const SharedBuffer& shared)
+        : data_(read.empty() ? shared.Data() : read.data()),
+          size_(read.empty() ? shared.Size() : uint32_t(read.size())) {}
+    const BYTE* Data() const { return data_; }
+    uint32_t Size() const { return size_; }
+
+private:
+    const BYTE* data_;
+    uint32_t size_;
+};
+
 // Code units of string data, never reading past its used size (the size may
 // be odd, or lack a terminator, when the data came from SetBytes or SetData).
-size_t UnitCount(const SharedBuffer& data) {
+size_t UnitCount(const ByteView& data) {
     return data.Size() / sizeof(wchar_t);
 }
 
-const wchar_t* Units(const SharedBuffer& data) {
+const wchar_t* Units(const ByteView& data) {
     return reinterpret_cast<const wchar_t*>(data.Data());
 }
 
@@ -23,7 +37,7 @@ size_t BoundedLength(const wchar_t* text, size_t max) {
     return n;
 }
 
-uint64_t LittleEndianNumber(const SharedBuffer& data, uint32_t width) {
+uint64_t LittleEndianNumber(const ByteView& data, uint32_t width) {
     // Short data gives the bytes that are there, the rest zero.
     uint64_t value = 0;
     std::memcpy(&value, data.Data(), data.Size() < width ? data.Size() : width);
@@ -90,18 +104,14 @@ RegValue& RegValue::operator=(const RegValue& other) {
     if (this == &other)
         return *this;
     RegValue copy(other);
-    RegKey::operator=(copy);
-    valueName_ = copy.valueName_;
-    data_ = copy.data_;
-    type_ = copy.type_;
-    textCached_ = copy.textCached_;
-    text_ = copy.text_;
-    return *this;
+    return *this = std::move(copy);
 }
 
 RegValue::RegValue(RegValue&& other) noexcept
     : RegKey(std::move(other)), valueName_(std::move(other.valueName_)), data_(std::move(other.data_)),
-      type_(other.type_), textCached_(other.textCached_), text_(std::move(other.text_)) {
+      read_(std::move(other.read_)), type_(other.type_), textCached_(other.textCached_),
+      text_(std::move(other.text_)) {
+    other.read_.clear();
     other.type_ = NotRead;
     other.textCached_ = false;
 }
@@ -112,6 +122,8 @@ RegValue& RegValue::operator=(RegValue&& other) noexcept {
     RegKey::operator=(std::move(other));
     valueName_ = std::move(other.valueName_);
     data_ = std::move(other.data_);
+    read_ = std::move(other.read_);
+    other.read_.clear();
     type_ = other.type_;
     textCached_ = other.textCached_;
     text_ = std::move(other.text_);
@@ -122,6 +134,7 @@ RegValue& RegValue::operator=(RegValue&& other) noexcept {
 
 void RegValue::Forget() {
     data_.Release();
+    read_.clear();
     textCached_ = false;
     text_.clear();
 }
@@ -161,8 +174,7 @@ bool RegValue::Query() {
             if (even != read || read < 2 || bytes[read - 1] != 0 || bytes[read - 2] != 0)
                 used = even + 2;
         }
-        // Built in place: every count change of a shared block takes its named lock.
-        data_ = SharedBuffer(bytes.data(), used);
+        read_.assign(bytes.data(), bytes.data() + used);
         type_ = CodeOf(registryType);
         return true;
     }
@@ -171,11 +183,17 @@ bool RegValue::Query() {
 const SharedBuffer& RegValue::Data() {
     if (type_ == NotRead)
         Query();
+    if (!read_.empty()) {
+        data_ = SharedBuffer(read_.data(), uint32_t(read_.size()));
+        read_.clear();
+    }
     return data_;
 }
 
 tstring RegValue::DataText() {
-    const SharedBuffer& data = Data();
+    if (type_ == NotRead)
+        Query();
+    ByteView data(read_, data_);
     if (data.Size() == 0)
         return tstring();
     if (textCached_)
@@ -297,7 +315,7 @@ bool RegValue::Write() {
     if (registryType == REG_NONE)
         return false;
     Win32Check ck;
-    const SharedBuffer& data = data_;
+    ByteView data(read_, data_);
     ck = RegSetValueExW(Handle(), valueName_.c_str(), 0, registryType, data.Data(), data.Size());
     return true;
 }

@@ -1,6 +1,7 @@
 #pragma once
 #include <windows.h>
 #include <cstdint>
+#include <vector>
 #include "common/system/SharedBuffer.h"
 #include "common/tstring/tstring.h"
 #include "engine/registry/RegKey.h"
@@ -62,6 +63,10 @@ private:
 
     tstring valueName_;
     SharedBuffer data_;
+    // The bytes of the last read until someone asks for them as a buffer
+    // (data_ is empty meanwhile): a buffer's count changes each take a named
+    // lock, and most reads only ever want the text.
+    std::vector<BYTE> read_;
     int32_t type_ = NotRead;
     bool textCached_ = false;
     tstring text_;
