@@ -47,17 +47,17 @@ bool FixAction::SerializeKeyAndValue(Archive& archive, bool storing) {
     }
 }
 
-bool FixAction::SerializeKeyAndFlag(Archive& archive, bool storing, int32_t& flag) {
+bool KeyDeletionAction::Serialize(Archive& archive, bool storing) {
     try {
         if (storing) {
             UndoStream::WriteText(archive, keyPath_);
-            archive.WriteByte(BYTE(flag));
+            archive.WriteByte(BYTE(onlyWithoutSubkeys_));
             return true;
         }
-        BYTE byte = 0;
-        if (!UndoStream::ReadText(archive, keyPath_) || !UndoStream::ReadByte(archive, byte))
+        BYTE only = 0;
+        if (!UndoStream::ReadText(archive, keyPath_) || !UndoStream::ReadByte(archive, only))
             return false;
-        flag = byte ? 1 : 0;
+        onlyWithoutSubkeys_ = only ? 1 : 0;
         return true;
     } catch (...) {
         return false;

@@ -59,13 +59,25 @@ protected:
 
     // The fields of the value actions: key path, then value name.
     bool SerializeKeyAndValue(Archive& archive, bool storing);
-    // The fields of the key actions: key path, then the only-without-subkeys
-    // flag as one byte (read back as 0 or 1).
-    bool SerializeKeyAndFlag(Archive& archive, bool storing, int32_t& flag);
 
     int32_t kind_;
     tstring keyPath_;
     tstring valueName_;
+};
+
+// What the Win32 and the native key deletions have in common: the key path
+// and whether the key may go only when it is empty.
+class KeyDeletionAction : public FixAction {
+public:
+    int32_t OnlyWithoutSubkeys() const { return onlyWithoutSubkeys_; }
+    // Key path, then the flag as one byte (read back as 0 or 1).
+    bool Serialize(Archive& archive, bool storing) override;
+
+protected:
+    KeyDeletionAction(int32_t kind, const tstring& keyPath, int32_t onlyWithoutSubkeys)
+        : FixAction(kind, keyPath, tstring()), onlyWithoutSubkeys_(onlyWithoutSubkeys ? 1 : 0) {}
+
+    int32_t onlyWithoutSubkeys_;
 };
 
 template <typename Body>

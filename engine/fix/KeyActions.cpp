@@ -5,7 +5,7 @@
 #include "engine/registry/RegKey.h"
 
 DeleteKeyAction::DeleteKeyAction(const tstring& keyPath, int32_t onlyWithoutSubkeys)
-    : FixAction(KindDeleteKey, keyPath, tstring()), onlyWithoutSubkeys_(onlyWithoutSubkeys ? 1 : 0) {}
+    : KeyDeletionAction(KindDeleteKey, keyPath, onlyWithoutSubkeys) {}
 
 int32_t DeleteKeyAction::Apply() {
     return Guarded([this] {
@@ -50,8 +50,4 @@ int32_t DeleteKeyAction::Restore(Archive& archive) {
             return int32_t(E_INVALIDARG);
         return Win32Code(tree.ApplyTo(key.Handle()));
     });
-}
-
-bool DeleteKeyAction::Serialize(Archive& archive, bool storing) {
-    return SerializeKeyAndFlag(archive, storing, onlyWithoutSubkeys_);
 }

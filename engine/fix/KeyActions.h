@@ -5,17 +5,11 @@
 // With OnlyWithoutSubkeys set the key goes only when it is empty (neither
 // subkeys nor values), and its undo data is only its name and security;
 // otherwise the undo data is the whole tree (KeyTreeRecord).
-class DeleteKeyAction : public FixAction {
+class DeleteKeyAction : public KeyDeletionAction {
 public:
     DeleteKeyAction(const tstring& keyPath, int32_t onlyWithoutSubkeys);
-
-    int32_t OnlyWithoutSubkeys() const { return onlyWithoutSubkeys_; }
 
     int32_t Apply() override;
     int32_t SaveUndo(Archive& archive) override;
     int32_t Restore(Archive& archive) override;
-    bool Serialize(Archive& archive, bool storing) override;
-
-private:
-    int32_t onlyWithoutSubkeys_;
 };

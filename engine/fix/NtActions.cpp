@@ -82,7 +82,7 @@ bool NtDeleteValueAction::Serialize(Archive& archive, bool storing) {
 }
 
 NtDeleteKeyAction::NtDeleteKeyAction(const tstring& keyPath, int32_t onlyWithoutSubkeys)
-    : FixAction(KindNtDeleteKey, keyPath, tstring()), onlyWithoutSubkeys_(onlyWithoutSubkeys ? 1 : 0) {}
+    : KeyDeletionAction(KindNtDeleteKey, keyPath, onlyWithoutSubkeys) {}
 
 int32_t NtDeleteKeyAction::Apply() {
     return Guarded([this] { return Win32Code(NativeRegistry::DeleteKey(keyPath_)); });
@@ -112,8 +112,4 @@ int32_t NtDeleteKeyAction::Restore(Archive& archive) {
             return UndoDataDamaged;
         return Win32Code(status);
     });
-}
-
-bool NtDeleteKeyAction::Serialize(Archive& archive, bool storing) {
-    return SerializeKeyAndFlag(archive, storing, onlyWithoutSubkeys_);
 }

@@ -19,19 +19,13 @@ public:
 };
 
 // Undo data: the native key tree record (NativeRegistry::SaveTree) named by
-// the last level of the key path.
-class NtDeleteKeyAction : public FixAction {
+// the last level of the key path. The only-without-subkeys flag is kept for
+// the record layout; the native delete always takes the tree.
+class NtDeleteKeyAction : public KeyDeletionAction {
 public:
     NtDeleteKeyAction(const tstring& keyPath, int32_t onlyWithoutSubkeys);
-
-    int32_t OnlyWithoutSubkeys() const { return onlyWithoutSubkeys_; }
 
     int32_t Apply() override;
     int32_t SaveUndo(Archive& archive) override;
     int32_t Restore(Archive& archive) override;
-    bool Serialize(Archive& archive, bool storing) override;
-
-private:
-    // Kept for the record layout; the native delete always takes the tree.
-    int32_t onlyWithoutSubkeys_;
 };
