@@ -255,11 +255,8 @@ TEST_CASE("A walk reports the finding of a file test") {
     key.SetText(L"Bad", L"Path", folder / L"bad.exe");
     key.SetText(L"NoPath", L"Other", folder / L"bad.exe");
     TestSink sink;
-    ScanGroup group(&sink, 4);
     FilePathTest test;
-    ScanRule rule(&group, L"#HKCU#" + key.Path().substr(5) + L"@{.*}", L"#Path@{.*}");
-    PathWalker walker(rule, &test);
-    CHECK(walker.RunWithVisitor(rule));
+    CHECK(WalkBelow(key, L"@{.*}", L"#Path@{.*}", test, sink, 4));
     REQUIRE(sink.found.size() == 1);
     CHECK(sink.found[0].keyPath == key.Path() + L"\\Bad");
     CHECK(sink.found[0].valueName == L"Path");

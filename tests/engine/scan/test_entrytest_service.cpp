@@ -66,11 +66,8 @@ TEST_CASE("ServiceImageTest under a walk of service keys") {
     AddService(key, L"Beta", 0x10, folder / L"beta.exe");
     key.Create(L"Gamma");  // no values at all
     TestSink sink;
-    ScanGroup group(&sink, 1);
     ServiceImageTest test;
-    ScanRule rule(&group, L"#HKCU#" + key.Path().substr(5) + L"@{.*}", L"#@MAGIC_PATTERN");
-    PathWalker walker(rule, &test);
-    CHECK(walker.RunWithVisitor(rule));
+    CHECK(WalkBelow(key, L"@{.*}", L"#@MAGIC_PATTERN", test, sink, 1));
     REQUIRE(sink.found.size() == 1);
     CHECK(sink.found[0].keyPath == key.Path() + L"\\Beta");
     CHECK(sink.found[0].result.ValueName == L"ImagePath");

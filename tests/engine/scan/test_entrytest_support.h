@@ -5,13 +5,16 @@
 #include "common/system/FileSystem.h"
 #include "common/tstring/tstring.h"
 #include "TempFolder.h"
+#include "TestSink.h"
 #include "TestRegistryKey.h"
 #include "engine/registry/CacheTable.h"
+#include "engine/registry/PathWalker.h"
 #include "engine/registry/RegKey.h"
 #include "engine/registry/RegValue.h"
 #include "engine/scan/CheckResult.h"
 #include "engine/scan/DriveTypeSource.h"
 #include "engine/scan/EntryTest.h"
+#include "engine/scan/ScanGroup.h"
 
 // A scratch key HKCU\Software\OrvaneTest\entrytests\<name>-<pid>, deleted
 // with everything below it when the object goes.
@@ -39,6 +42,16 @@ public:
         return RegKey::OpenPath(Path(sub));
     }
 };
+
+// Walks the keys below the scratch key that keyTail selects, with the test,
+// as a scan would; the findings go to the sink through a group of that bit.
+inline bool WalkBelow(const EntryTestKey& key, const wchar_t* keyTail, const wchar_t* valuePattern, EntryTest& test,
+                      TestSink& sink, uint32_t groupBit) {
+    ScanGroup group(&sink, groupBit);
+    ScanRule rule(&group, L"#HKCU#" + key.Relative() + keyTail, valuePattern);
+    PathWalker walker(rule, &test);
+    return walker.RunWithVisitor(rule);
+}
 
 // A scratch folder in the temporary folder, deleted with its content.
 class EntryTestFolder : public TempFolder {

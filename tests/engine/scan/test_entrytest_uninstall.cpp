@@ -188,10 +188,7 @@ TEST_CASE("UninstallCommandTest under a walk of uninstall entries") {
     f.key.SetText(L"Bad", L"UninstallString", f.folder / L"bad.exe");
     f.key.SetText(L"Bad", L"", L"has a default value too");
     TestSink sink;
-    ScanGroup group(&sink, 8);
-    ScanRule rule(&group, L"#HKCU#" + f.key.Path().substr(5) + L"@{.*}", L"#@MAGIC_PATTERN");
-    PathWalker walker(rule, &f.test);
-    CHECK(walker.RunWithVisitor(rule));
+    CHECK(WalkBelow(f.key, L"@{.*}", L"#@MAGIC_PATTERN", f.test, sink, 8));
     REQUIRE(sink.found.size() == 1);
     CHECK(sink.found[0].keyPath == f.key.Path() + L"\\Bad");
     CHECK(sink.found[0].result.ValueName == L"UninstallString");
