@@ -87,13 +87,7 @@ inline std::vector<tstring> Snapshot(const TestKey& key) {
 
 inline CheckResult Finding(const tstring& item, const tstring& reason, const tstring& keyPath,
                            const tstring& valueName, int32_t errorId = (306 << 16) | 100) {
-    CheckResult result;
-    result.ErrorID = errorId;
-    result.Item = item;
-    result.Reason = reason;
-    result.KeyPath = keyPath;
-    result.ValueName = valueName;
-    return result;
+    return CheckResult{errorId, item, reason, keyPath, valueName};
 }
 
 inline std::unique_ptr<FixEntry> ValueEntry(const tstring& keyPath, const tstring& valueName,

@@ -157,13 +157,7 @@ inline std::string RegExport(const tstring& relative) {
 
 inline CheckResult Finding(uint16_t problem, uint16_t reason, const tstring& keyPath, const tstring& valueName,
                            const tstring& reasonText = tstring()) {
-    CheckResult result;
-    result.ErrorID = int32_t(MakeErrorID(problem, reason));
-    result.Item = L"item of " + keyPath;
-    result.Reason = reasonText;
-    result.KeyPath = keyPath;
-    result.ValueName = valueName;
-    return result;
+    return CheckResult{int32_t(MakeErrorID(problem, reason)), L"item of " + keyPath, reasonText, keyPath, valueName};
 }
 
 // Saves the entry's undo data into the stream, then applies it with a

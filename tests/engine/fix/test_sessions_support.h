@@ -95,13 +95,8 @@ inline tstring TreeName(const wchar_t* name, DWORD process = GetCurrentProcessId
 }
 
 inline CheckResult Finding(uint16_t problem, const tstring& keyPath, const tstring& valueName) {
-    CheckResult result;
-    result.ErrorID = int32_t(MakeErrorID(problem, 100));
-    result.Item = keyPath + L"\\" + valueName;
-    result.Reason = L"test finding";
-    result.KeyPath = keyPath;
-    result.ValueName = valueName;
-    return result;
+    return CheckResult{int32_t(MakeErrorID(problem, 100)), keyPath + L"\\" + valueName, L"test finding", keyPath,
+                       valueName};
 }
 
 // Plans the finding's fix as the found handler does and keeps it in the map.

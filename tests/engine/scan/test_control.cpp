@@ -111,13 +111,7 @@ struct Engine {
 };
 
 CheckResult Finding(uint16_t problem, const tstring& keyPath, const tstring& valueName, const tstring& item) {
-    CheckResult result;
-    result.ErrorID = problem ? int32_t(MakeErrorID(problem, 100)) : 0;
-    result.Item = item;
-    result.Reason = L"reason of " + item;
-    result.KeyPath = keyPath;
-    result.ValueName = valueName;
-    return result;
+    return CheckResult{problem ? int32_t(MakeErrorID(problem, 100)) : 0, item, L"reason of " + item, keyPath, valueName};
 }
 
 // A procedure that reports the findings, then ends.
