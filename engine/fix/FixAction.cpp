@@ -34,7 +34,11 @@ int32_t FixAction::CodeOfCurrentException() {
     }
 }
 
-bool FixAction::SerializeKeyAndValue(Archive& archive, bool storing) {
+tstring ValueDeletionAction::Target() const {
+    return keyPath_ + L"\\" + valueName_;
+}
+
+bool ValueDeletionAction::Serialize(Archive& archive, bool storing) {
     try {
         if (storing) {
             UndoStream::WriteText(archive, keyPath_);

@@ -57,12 +57,21 @@ protected:
     static int32_t Guarded(Body body);
     static int32_t CodeOfCurrentException();
 
-    // The fields of the value actions: key path, then value name.
-    bool SerializeKeyAndValue(Archive& archive, bool storing);
-
     int32_t kind_;
     tstring keyPath_;
     tstring valueName_;
+};
+
+// What the Win32 and the native value deletions have in common: the key path
+// and the value name, which together name the deleted value.
+class ValueDeletionAction : public FixAction {
+public:
+    tstring Target() const override;
+    // Key path, then value name.
+    bool Serialize(Archive& archive, bool storing) override;
+
+protected:
+    using FixAction::FixAction;
 };
 
 // What the Win32 and the native key deletions have in common: the key path

@@ -43,11 +43,7 @@ private:
 }  // namespace
 
 NtDeleteValueAction::NtDeleteValueAction(const tstring& keyPath, const tstring& valueName)
-    : FixAction(KindNtDeleteValue, keyPath, valueName) {}
-
-tstring NtDeleteValueAction::Target() const {
-    return keyPath_ + L"\\" + valueName_;
-}
+    : ValueDeletionAction(KindNtDeleteValue, keyPath, valueName) {}
 
 int32_t NtDeleteValueAction::Apply() {
     return Guarded([this] {
@@ -75,10 +71,6 @@ int32_t NtDeleteValueAction::Restore(Archive& archive) {
             return 0;
         return Win32Code(NativeRegistry::SetValue(keyPath_, valueName_, DWORD(type), data));
     });
-}
-
-bool NtDeleteValueAction::Serialize(Archive& archive, bool storing) {
-    return SerializeKeyAndValue(archive, storing);
 }
 
 NtDeleteKeyAction::NtDeleteKeyAction(const tstring& keyPath, int32_t onlyWithoutSubkeys)

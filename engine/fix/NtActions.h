@@ -7,15 +7,13 @@
 
 // Undo data: the value's bytes and registry type as the native read returns
 // them (AbsentValueType when there was no such value).
-class NtDeleteValueAction : public FixAction {
+class NtDeleteValueAction : public ValueDeletionAction {
 public:
     NtDeleteValueAction(const tstring& keyPath, const tstring& valueName);
 
-    tstring Target() const override;
     int32_t Apply() override;
     int32_t SaveUndo(Archive& archive) override;
     int32_t Restore(Archive& archive) override;
-    bool Serialize(Archive& archive, bool storing) override;
 };
 
 // Undo data: the native key tree record (NativeRegistry::SaveTree) named by

@@ -4,14 +4,10 @@
 #include "engine/registry/RegKey.h"
 
 DeleteValueAction::DeleteValueAction(const tstring& keyPath, const tstring& valueName)
-    : FixAction(KindDeleteValue, keyPath, valueName) {}
+    : ValueDeletionAction(KindDeleteValue, keyPath, valueName) {}
 
 DeleteValueAction::DeleteValueAction(int32_t kind, const tstring& keyPath, const tstring& valueName)
-    : FixAction(kind, keyPath, valueName) {}
-
-tstring DeleteValueAction::Target() const {
-    return keyPath_ + L"\\" + valueName_;
-}
+    : ValueDeletionAction(kind, keyPath, valueName) {}
 
 int32_t DeleteValueAction::Apply() {
     return Guarded([this] {
@@ -45,10 +41,6 @@ int32_t DeleteValueAction::Restore(Archive& archive) {
         RegKey key = RegKey::OpenPath(keyPath_, false, true);
         return Win32Code(WriteRawValue(key.Handle(), Win32ValueName(valueName_), DWORD(type), data));
     });
-}
-
-bool DeleteValueAction::Serialize(Archive& archive, bool storing) {
-    return SerializeKeyAndValue(archive, storing);
 }
 
 SetValueAction::SetValueAction(const tstring& keyPath, const tstring& valueName, const tstring& dataText)
@@ -98,7 +90,7 @@ bool SetValueAction::Serialize(Archive& archive, bool storing) {
     // The third text is the name of a value object that older writers kept
     // beside the path; the data text itself is never stored, because a
     // read-back action is only ever restored from its undo data.
-    if (!DeleteValueAction::Serialize(archive, storing))
+    if (!ValueDeletionAction::Serialize(archive, storing))
         return false;
     try {
         if (storing) {

@@ -4,15 +4,13 @@
 // Deletes one value through the Win32 registry functions. Its undo data is
 // the value's exact bytes and registry type (AbsentValueType when there was
 // no such value).
-class DeleteValueAction : public FixAction {
+class DeleteValueAction : public ValueDeletionAction {
 public:
     DeleteValueAction(const tstring& keyPath, const tstring& valueName);
 
-    tstring Target() const override;
     int32_t Apply() override;
     int32_t SaveUndo(Archive& archive) override;
     int32_t Restore(Archive& archive) override;
-    bool Serialize(Archive& archive, bool storing) override;
 
 protected:
     DeleteValueAction(int32_t kind, const tstring& keyPath, const tstring& valueName);
