@@ -38,6 +38,18 @@ tstring ValueDeletionAction::Target() const {
     return keyPath_ + L"\\" + valueName_;
 }
 
+int32_t ValueDeletionAction::Restore(Archive& archive) {
+    return Guarded([this, &archive] {
+        SharedBuffer data;
+        int32_t type = 0;
+        if (!ReadSavedValue(archive, data, type))
+            return UndoDataDamaged;
+        if (type == AbsentValueType)
+            return RestoreAbsent();
+        return Win32Code(PutBack(DWORD(type), data));
+    });
+}
+
 bool ValueDeletionAction::Serialize(Archive& archive, bool storing) {
     try {
         if (storing) {

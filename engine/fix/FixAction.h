@@ -67,11 +67,18 @@ protected:
 class ValueDeletionAction : public FixAction {
 public:
     tstring Target() const override;
+    // Puts the saved bytes and type back; a value that was not there is
+    // handled by RestoreAbsent.
+    int32_t Restore(Archive& archive) override;
     // Key path, then value name.
     bool Serialize(Archive& archive, bool storing) override;
 
 protected:
     using FixAction::FixAction;
+
+    virtual LONG PutBack(DWORD type, const SharedBuffer& data) = 0;
+    // Nothing was there to delete.
+    virtual int32_t RestoreAbsent() { return 0; }
 };
 
 // What the Win32 and the native key deletions have in common: the key path

@@ -61,16 +61,8 @@ int32_t NtDeleteValueAction::SaveUndo(Archive& archive) {
     });
 }
 
-int32_t NtDeleteValueAction::Restore(Archive& archive) {
-    return Guarded([this, &archive] {
-        SharedBuffer data;
-        int32_t type = 0;
-        if (!ReadSavedValue(archive, data, type))
-            return UndoDataDamaged;
-        if (type == AbsentValueType)
-            return 0;
-        return Win32Code(NativeRegistry::SetValue(keyPath_, valueName_, DWORD(type), data));
-    });
+LONG NtDeleteValueAction::PutBack(DWORD type, const SharedBuffer& data) {
+    return NativeRegistry::SetValue(keyPath_, valueName_, type, data);
 }
 
 NtDeleteKeyAction::NtDeleteKeyAction(const tstring& keyPath, int32_t onlyWithoutSubkeys)

@@ -13,7 +13,9 @@ public:
 
     int32_t Apply() override;
     int32_t SaveUndo(Archive& archive) override;
-    int32_t Restore(Archive& archive) override;
+
+protected:
+    LONG PutBack(DWORD type, const SharedBuffer& data) override;
 };
 
 // Undo data: the native key tree record (NativeRegistry::SaveTree) named by

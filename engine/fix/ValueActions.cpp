@@ -30,17 +30,9 @@ int32_t DeleteValueAction::SaveUndo(Archive& archive) {
     return Guarded([this, &archive] { return SaveValue(archive); });
 }
 
-int32_t DeleteValueAction::Restore(Archive& archive) {
-    return Guarded([this, &archive] {
-        SharedBuffer data;
-        int32_t type = 0;
-        if (!ReadSavedValue(archive, data, type))
-            return UndoDataDamaged;
-        if (type == AbsentValueType)
-            return 0;  // nothing was there to delete
-        RegKey key = RegKey::OpenPath(keyPath_, false, true);
-        return Win32Code(WriteRawValue(key.Handle(), Win32ValueName(valueName_), DWORD(type), data));
-    });
+LONG DeleteValueAction::PutBack(DWORD type, const SharedBuffer& data) {
+    RegKey key = RegKey::OpenPath(keyPath_, false, true);
+    return WriteRawValue(key.Handle(), Win32ValueName(valueName_), type, data);
 }
 
 SetValueAction::SetValueAction(const tstring& keyPath, const tstring& valueName, const tstring& dataText)
@@ -66,23 +58,6 @@ int32_t SetValueAction::Apply() {
         DWORD written = status == ERROR_SUCCESS && type == REG_EXPAND_SZ ? REG_EXPAND_SZ : REG_SZ;
         SharedBuffer data(dataText_.c_str(), uint32_t((dataText_.size() + 1) * sizeof(wchar_t)));
         return Win32Code(WriteRawValue(key.Handle(), name, written, data));
-    });
-}
-
-int32_t SetValueAction::Restore(Archive& archive) {
-    return Guarded([this, &archive] {
-        SharedBuffer data;
-        int32_t type = 0;
-        if (!ReadSavedValue(archive, data, type))
-            return UndoDataDamaged;
-        RegKey key = RegKey::OpenPath(keyPath_, false, true);
-        tstring name = Win32ValueName(valueName_);
-        if (type == AbsentValueType) {
-            // The fix created the value: undoing it removes it again.
-            LONG status = RegDeleteValueW(key.Handle(), name.c_str());
-            return status == ERROR_FILE_NOT_FOUND ? 0 : Win32Code(status);
-        }
-        return Win32Code(WriteRawValue(key.Handle(), name, DWORD(type), data));
     });
 }
 

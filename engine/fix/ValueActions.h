@@ -10,10 +10,10 @@ public:
 
     int32_t Apply() override;
     int32_t SaveUndo(Archive& archive) override;
-    int32_t Restore(Archive& archive) override;
 
 protected:
     DeleteValueAction(int32_t kind, const tstring& keyPath, const tstring& valueName);
+    LONG PutBack(DWORD type, const SharedBuffer& data) override;
     // The value as it is now, exactly: bytes, then type.
     int32_t SaveValue(Archive& archive) const;
 };
@@ -29,8 +29,11 @@ public:
 
     tstring Target() const override;
     int32_t Apply() override;
-    int32_t Restore(Archive& archive) override;
     bool Serialize(Archive& archive, bool storing) override;
+
+protected:
+    // The fix created the value: undoing it removes it again.
+    int32_t RestoreAbsent() override { return DeleteValueAction::Apply(); }
 
 private:
     tstring dataText_;
