@@ -1,6 +1,7 @@
 #include <doctest/doctest.h>
 #include "common/errors/CheckObjects.h"
 #include "common/errors/ErrorText.h"
+#include "messages.h"
 
 namespace {
 tstring SystemText(DWORD code) {
@@ -87,4 +88,17 @@ TEST_CASE("SetMessage replaces the text") {
     CHECK(e.Message() == _T("Invalid CRC. File was corrupted or wrong file format."));
     e.SetMessage(e.Message());
     CHECK(e.Message() == _T("Invalid CRC. File was corrupted or wrong file format."));
+}
+
+TEST_CASE("the program's own message table is searched before the system's") {
+    const int32_t own = int32_t(MSG_TEST_OWN_FAILURE);
+    // The width mask turns the definition's line break into a blank.
+    const tstring text = _T("The test program's own failure text. ");
+    CHECK(ModuleErrorText(own) == text);
+    CHECK(ErrorText(own, GetModuleHandle(nullptr)) == text);
+    CHECK(ErrorText(own, nullptr).empty());
+    HRError e(own);
+    CHECK(e.Message() == text);
+    // A Win32 code still reaches the system's table through the module search.
+    CHECK(ModuleErrorText(int32_t(0x80070002)) == SystemText(2));
 }
