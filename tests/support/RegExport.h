@@ -1,4 +1,5 @@
 #pragma once
+#include "StartProcess.h"
 #include <windows.h>
 #include <string>
 #include <vector>
@@ -18,7 +19,7 @@ inline std::string RegExportTo(const tstring& keyPath, const tstring& file,
     PROCESS_INFORMATION process = {};
     std::vector<wchar_t> line(command.begin(), command.end());
     line.push_back(L'\0');
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+    if (!CreateProcessRetrying(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
                         &process))
         return ifNotStarted;
     WaitForSingleObject(process.hProcess, 60000);

@@ -1,3 +1,4 @@
+#include "StartProcess.h"
 #include <doctest/doctest.h>
 #include <regex>
 #include <set>
@@ -152,7 +153,7 @@ TEST_CASE("Two processes writing one log at once lose no line") {
     size_t opened = ReadAll(path).size();
     STARTUPINFO si = {sizeof(si)};
     PROCESS_INFORMATION pi = {};
-    REQUIRE(CreateProcess(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+    REQUIRE(CreateProcessRetrying(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
     for (int wait = 0; wait < 3000 && ReadAll(path).size() == opened; ++wait)
         Sleep(10);
     for (int i = 1; i < count; ++i)

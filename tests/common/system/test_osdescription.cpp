@@ -1,3 +1,4 @@
+#include "StartProcess.h"
 #include <doctest/doctest.h>
 #include <string>
 #include <vector>
@@ -89,7 +90,7 @@ std::vector<std::wstring> ProbeAs(const wchar_t* wineVersion) {
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process = {};
-    BOOL started = CreateProcessW(exePath.c_str(), &commandLine[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
+    BOOL started = CreateProcessRetrying(exePath.c_str(), &commandLine[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
                                   nullptr, nullptr, &startup, &process);
     SetEnvironmentVariableW(kProbeVariable, nullptr);
     DWORD exitCode = 1;

@@ -1,3 +1,4 @@
+#include "StartProcess.h"
 #include "EngineTestSupport.h"
 #include <doctest/doctest.h>
 #include <vector>
@@ -23,7 +24,7 @@ DWORD RunRegsvr32(bool unregister) {
     PROCESS_INFORMATION pi = {};
     std::vector<wchar_t> line(command.begin(), command.end());
     line.push_back(0);
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+    if (!CreateProcessRetrying(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
                         &pi))
         return GetLastError() | 0x40000000u;
     WaitForSingleObject(pi.hProcess, 60000);

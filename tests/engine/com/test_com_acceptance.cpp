@@ -1,3 +1,4 @@
+#include "StartProcess.h"
 #include "EngineTestSupport.h"
 #include "TestSink.h"
 #include <doctest/doctest.h>
@@ -345,7 +346,7 @@ std::string RegExport(const std::wstring& keyPath) {
     startup.dwFlags = STARTF_USESTDHANDLES;
     PROCESS_INFORMATION process = {};
     std::string bytes;
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+    if (!CreateProcessRetrying(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
                         &process))
         return "cannot run reg.exe";
     WaitForSingleObject(process.hProcess, 60000);

@@ -1,3 +1,4 @@
+#include "StartProcess.h"
 #include "EngineTestSupport.h"
 #include "TestSink.h"
 #include <doctest/doctest.h>
@@ -89,7 +90,7 @@ public:
         startup.cb = sizeof(startup);
         PROCESS_INFORMATION process = {};
         std::string bytes;
-        if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+        if (!CreateProcessRetrying(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
                             &startup, &process))
             return bytes;
         WaitForSingleObject(process.hProcess, 60000);

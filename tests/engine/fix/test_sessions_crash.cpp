@@ -1,3 +1,4 @@
+#include "StartProcess.h"
 #include <windows.h>
 #include <doctest/doctest.h>
 #include "engine/fix/FixSession.h"
@@ -57,7 +58,7 @@ bool KillChildAtSignal(const tstring& phase, const tstring& treeRelative, const 
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION child = {};
-    BOOL started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+    BOOL started = CreateProcessRetrying(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                                   &child);
     SetEnvironmentVariableW(kChildVariable, nullptr);
     bool signalled = false;

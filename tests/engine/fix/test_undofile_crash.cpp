@@ -1,3 +1,4 @@
+#include "StartProcess.h"
 #include <doctest/doctest.h>
 #include <windows.h>
 #include "UndoTestSupport.h"
@@ -91,7 +92,7 @@ KilledChild RunAndKill(const tstring& stage, const tstring& undoPath, const tstr
     startup.hStdOutput = nul;
     startup.hStdError = nul;
     PROCESS_INFORMATION process = {};
-    if (CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+    if (CreateProcessRetrying(nullptr, &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
                        &process)) {
         HANDLE both[2] = {ready, process.hProcess};
         result.signalled = WaitForMultipleObjects(2, both, FALSE, 120000) == WAIT_OBJECT_0;

@@ -1,4 +1,5 @@
 #pragma once
+#include "StartProcess.h"
 #include <windows.h>
 #include <string>
 #include "common/tstring/tstring.h"
@@ -39,7 +40,7 @@ inline std::string RunCaptured(const tstring& commandLine, DWORD* exitCode = nul
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     PROCESS_INFORMATION process = {};
     tstring line = commandLine;
-    BOOL started = CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
+    BOOL started = CreateProcessRetrying(nullptr, &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
                                   &startup, &process);
     CloseHandle(writeEnd);
     if (started) {
