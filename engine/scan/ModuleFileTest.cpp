@@ -53,6 +53,9 @@ tstring ModuleFileTest::ModulePart(const tstring& data) {
 
 bool ModuleFileTest::Test(const tstring& text, RegValue& value, CheckResult& result) {
     result.ErrorID = 0;
+    // "@{package?ms-resource://...}": packaged applications register their
+    // icons as a resource of an installed package, which no file search finds.
+    if (StartsWithNoCase(TrimBlanks(text), L"@{")) return true;
     tstring module = TrimBlanks(ModulePart(text));
     if (!module.empty() && FindModuleFile(module, result, relativeAllowed_)) return true;
     tstring parent = value.Key().AncestorCount() > 0 ? value.Key().Ancestor(0).Name() : value.Key().Name();
