@@ -64,18 +64,19 @@ int32_t SetValueAction::Apply() {
 bool SetValueAction::Serialize(Archive& archive, bool storing) {
     // The third text is the name of a value object that older writers kept
     // beside the path; the data text itself is never stored, because a
-    // read-back action is only ever restored from its undo data.
+    // read-back action is only ever restored from its undo data. A read-back
+    // name is written back as it was: an undone mark is rewritten in place,
+    // which needs the entry to keep its length.
     if (!ValueDeletionAction::Serialize(archive, storing))
         return false;
     try {
         if (storing) {
-            UndoStream::WriteText(archive, tstring());
+            UndoStream::WriteText(archive, heldName_);
             return true;
         }
         readBack_ = true;
         dataText_.clear();
-        tstring unused;
-        return UndoStream::ReadText(archive, unused);
+        return UndoStream::ReadText(archive, heldName_);
     } catch (...) {
         return false;
     }

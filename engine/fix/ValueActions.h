@@ -40,4 +40,6 @@ private:
     // Read back from an undo file: the data text is not there, so the action
     // may only be restored.
     bool readBack_ = false;
+    // Empty unless read back from a file of an older writer.
+    tstring heldName_;
 };
