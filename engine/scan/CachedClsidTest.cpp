@@ -1,8 +1,10 @@
 #include "engine/scan/CachedClsidTest.h"
 #include "engine/fix/CheckResultCode.h"
 #include "engine/registry/CacheTable.h"
+#include "engine/registry/NamedCache.h"
 #include "engine/registry/RegValue.h"
 #include "engine/scan/FilePathTest.h"
+#include "engine/scan/KeyReads.h"
 #include "engine/scan/PathChecks.h"
 
 CachedClsidTest::CachedClsidTest(bool fallback) : fallback_(fallback) {
@@ -45,6 +47,9 @@ bool ClsidNameTest::Test(const tstring& text, RegValue& value, CheckResult& resu
         break;
     }
     if (TestClsid(clsid)) return true;
+    // The class walk sees one registry view, but the shared file-type keys
+    // also name classes a 32-bit program registered in the other view only.
+    if (clsidCache_ && !clsidCache_->Contains(UpperText(clsid)) && ClassKeyExists(clsid)) return true;
     FillFinding(result, MakeErrorID(problem_, ReasonInvalidClsid), item, clsid, value);
     return false;
 }
