@@ -21,10 +21,12 @@ void ProgIdChecker::Begin(ScanRule&) {
 }
 
 void ProgIdChecker::End(ScanRule&) {
-    if (progIdCache_)
-        progIdCache_->SetReady(true);
+    // Consumers wait on the ProgID cache alone and then read the invalid list
+    // too: it must be complete before they are released.
     if (invalidProgIdCache_)
         invalidProgIdCache_->SetReady(true);
+    if (progIdCache_)
+        progIdCache_->SetReady(true);
 }
 
 bool ProgIdChecker::Test(const tstring&, RegValue& value, CheckResult& result) {
