@@ -1,3 +1,4 @@
+#include "common/system/FileSystem.h"
 #include "StartProcess.h"
 #include "EngineTestSupport.h"
 #include "TestSink.h"
@@ -449,17 +450,9 @@ std::wstring UndoFolder() {
     return folder;
 }
 
+// folder ends with "\"; the library's own deletion takes the bare path.
 void RemoveFolder(const std::wstring& folder) {
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((folder + L"*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-                DeleteFileW((folder + found.cFileName).c_str());
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
-    }
-    RemoveDirectoryW(folder.c_str());
+    DeletePath(tstring(folder.substr(0, folder.size() - 1)));
 }
 
 // The engine object of one client, with its own undo folder and no settings file.
