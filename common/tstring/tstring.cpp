@@ -17,6 +17,12 @@ bool IsResourceId(const void* p) {
     return v >= 1 && v <= 0xFFFF;
 }
 
+#ifndef UNICODE
+// Narrow text follows the calling thread's locale rather than the system's, so
+// a program that sets its thread locale reads and writes names in that code page.
+const UINT kNarrowCodePage = CP_THREAD_ACP;
+#endif
+
 TCHAR FoldAscii(TCHAR c) {
     return (c >= 'A' && c <= 'Z') ? TCHAR(c + ('a' - 'A')) : c;
 }
@@ -62,10 +68,10 @@ tstring tstring::FromWide(const wchar_t* text, size_t length) {
     return length ? tstring(text, length) : tstring();
 #else
     tstring narrow;
-    int n = WideCharToMultiByte(CP_ACP, 0, text, int(length), nullptr, 0, nullptr, nullptr);
+    int n = WideCharToMultiByte(kNarrowCodePage, 0, text, int(length), nullptr, 0, nullptr, nullptr);
     if (n > 0) {
         narrow.resize(size_t(n));
-        WideCharToMultiByte(CP_ACP, 0, text, int(length), &narrow[0], n, nullptr, nullptr);
+        WideCharToMultiByte(kNarrowCodePage, 0, text, int(length), &narrow[0], n, nullptr, nullptr);
     }
     return narrow;
 #endif
@@ -76,10 +82,10 @@ std::wstring tstring::ToWide() const {
     return std::wstring(data(), size());
 #else
     std::wstring wide;
-    int n = MultiByteToWideChar(CP_ACP, 0, data(), int(size()), nullptr, 0);
+    int n = MultiByteToWideChar(kNarrowCodePage, 0, data(), int(size()), nullptr, 0);
     if (n > 0) {
         wide.resize(size_t(n));
-        MultiByteToWideChar(CP_ACP, 0, data(), int(size()), &wide[0], n);
+        MultiByteToWideChar(kNarrowCodePage, 0, data(), int(size()), &wide[0], n);
     }
     return wide;
 #endif

@@ -24,7 +24,7 @@ public:
     static tstring FromNarrow(const char* text);
     static tstring FromVariant(const VARIANT& value);
     // Wide text in this build's characters; the ANSI build converts through
-    // the system code page. NULL is the empty string.
+    // the calling thread's ANSI code page. NULL is the empty string.
     static tstring FromWide(const wchar_t* text);
     static tstring FromWide(const wchar_t* text, size_t length);
     // The whole text (embedded NULs too) as wide characters, converted likewise.

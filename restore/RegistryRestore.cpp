@@ -1,0 +1,125 @@
+#include "restore/RegistryRestore.h"
+#include <shlwapi.h>
+#include <exception>
+#include <vector>
+#include "common/errors/ErrorBase.h"
+#include "common/filepack/FilePack.h"
+#include "common/system/FileSystem.h"
+#include "restore/HiveReplacement.h"
+#include "restore/InflateFile.h"
+#include "restore/WorkFolder.h"
+
+namespace {
+
+const TCHAR kMachinePrefix[] = _T("HKLM_");
+const TCHAR kHiveExtension[] = _T(".dat");
+
+ErrorBase Failure(DWORD code, const tstring& text) {
+    return ErrorBase(FoldWin32(int32_t(code)), text);
+}
+
+tstring FullPath(const tstring& path) {
+    TCHAR buffer[MAX_PATH * 4];
+    DWORD n = GetFullPathName(path.c_str(), DWORD(sizeof(buffer) / sizeof(buffer[0])), buffer, nullptr);
+    tstring full = (n == 0 || n >= sizeof(buffer) / sizeof(buffer[0])) ? path : tstring(buffer);
+    while (full.size() > 3 && full.back() == _T('\\'))
+        full.pop_back();
+    return full;
+}
+
+bool IsFolder(const tstring& path) {
+    DWORD attributes = GetFileAttributes(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool EndsWithNoCase(const tstring& text, const TCHAR* tail) {
+    size_t n = lstrlen(tail);
+    return text.size() >= n && tstring(text.substr(text.size() - n)).CompareNoCase(tail) == 0;
+}
+
+// The windows folder's Temp when there is one; else the backup file's own
+// folder. Ends with a backslash.
+tstring WorkRoot(const tstring& windowsFolder, const tstring& backupFile) {
+    tstring temp = windowsFolder + _T("\\Temp");
+    if (IsFolder(temp))
+        return temp + _T("\\");
+    return backupFile.substr(0, backupFile.rfind(_T('\\')) + 1);
+}
+
+// Opens the backup as a pack: the inflated copy when the file is a zlib
+// stream, else the file itself, as a bare pack restores as well. Returns
+// whether the inflated copy is the one open.
+bool OpenPack(FilePack& pack, const tstring& backupFile, const tstring& inflated, const tstring& shownName) {
+    if (InflateFile(backupFile, inflated) == 0) {
+        pack.Open(inflated, true);
+        return true;
+    }
+    try {
+        pack.Open(backupFile, true);
+    } catch (const ErrorBase& e) {
+        // Neither zlib data nor a pack: the file's format is what failed.
+        throw Failure(DWORD(e.Code()), FormatText(_T("Can't decompress file: %s"), shownName.c_str()));
+    }
+    return false;
+}
+
+void Restore(const tstring& windowsText, const tstring& backupText) {
+    tstring windowsFolder = FullPath(windowsText);
+    tstring configFolder = windowsFolder + _T("\\system32\\config");
+    if (!IsFolder(configFolder))
+        throw Failure(ERROR_PATH_NOT_FOUND, _T("Incorrect WINDOWS directory"));
+    tstring backupFile = FullPath(backupText);
+    if (!FileExists(backupFile))
+        throw Failure(ERROR_FILE_NOT_FOUND, FormatText(_T("%s does not exist"), backupText.c_str()));
+
+    WorkFolder work(WorkRoot(windowsFolder, backupFile), _T("bkp_temp_dir"));
+    HiveReplacement hives(configFolder);
+    {
+        FilePack pack;
+        tstring inflated = work.File(_T("uncompressed_file"));
+        bool wasInflated = OpenPack(pack, backupFile, inflated, backupText);
+        // Judges every name before the first file is written.
+        pack.CreateFolders(work.Path());
+        for (auto entry = pack.Begin(); entry != pack.End(); ++entry) {
+            tstring hive = MachineHiveName(entry->first);
+            if (!hive.empty())
+                hives.Add(work.File(entry->first), hive);
+        }
+        pack.Close();
+        if (wasInflated)
+            DeleteFile(inflated.c_str());
+    }
+    // A user's backup holds no machine hive: "restored" would be a lie.
+    if (hives.Count() == 0)
+        throw Failure(ERROR_FILE_NOT_FOUND, FormatText(_T("%s holds no machine hive to restore."), backupText.c_str()));
+    hives.CheckTargets();
+    hives.ReplaceAll();
+}
+
+}  // namespace
+
+tstring MachineHiveName(const tstring& entryName) {
+    if (entryName.find_first_of(_T("\\/")) != tstring::npos || !EndsWithNoCase(entryName, kHiveExtension))
+        return tstring();
+    size_t underscore = entryName.find(_T('_'));
+    if (underscore == tstring::npos || underscore > 5 || entryName.find(kMachinePrefix) == tstring::npos)
+        return tstring();
+    tstring hive = entryName.substr(0, entryName.size() - lstrlen(kHiveExtension));
+    hive.Replace(kMachinePrefix, _T(""));
+    hive.Replace(kHiveExtension, _T(""));
+    return hive;
+}
+
+bool RestoreRegistry(const tstring& windowsFolder, const tstring& backupFile, RestoreReport& report) {
+    tstring failure;
+    try {
+        Restore(windowsFolder, backupFile);
+        return true;
+    } catch (const ErrorBase& e) {
+        failure = e.Message();
+    } catch (const std::exception& e) {
+        failure = tstring::FromNarrow(e.what());
+    }
+    report.ShowError(failure);
+    return false;
+}

@@ -1,0 +1,10 @@
+#pragma once
+#include "common/tstring/tstring.h"
+
+// What the restore tells its user. The program's dialog takes its progress
+// window down before the box, so the box is never hidden behind it.
+class RestoreReport {
+public:
+    virtual ~RestoreReport() = default;
+    virtual void ShowError(const tstring& text) = 0;
+};

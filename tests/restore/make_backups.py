@@ -1,0 +1,113 @@
+#!/usr/bin/env python3
+"""Writes backup files for the restore tests with a writer of its own: the
+pack bytes, their CRC-32/BZIP2 and the zlib stream are made here, apart from
+the program's code, so both sides must agree on the format to pass.
+
+Usage: make_backups.py <output folder>. Writes <name>.bkp files and, under
+entries\\, the data of every entry the good backups carry."""
+import os
+import struct
+import sys
+import zlib
+
+
+def crc32_bzip2(data):
+    crc = 0xFFFFFFFF
+    for byte in data:
+        crc ^= byte << 24
+        for _ in range(8):
+            crc = ((crc << 1) ^ 0x04C11DB7) if crc & 0x80000000 else (crc << 1)
+            crc &= 0xFFFFFFFF
+    return crc ^ 0xFFFFFFFF
+
+
+def crc_fast(data):
+    # The same CRC through a table: the bit-wise one above checks it on the
+    # check value, this one carries the megabytes.
+    table = []
+    for i in range(256):
+        c = i << 24
+        for _ in range(8):
+            c = ((c << 1) ^ 0x04C11DB7) if c & 0x80000000 else (c << 1)
+        table.append(c & 0xFFFFFFFF)
+    crc = 0xFFFFFFFF
+    for byte in data:
+        crc = ((crc << 8) & 0xFFFFFFFF) ^ table[(crc >> 24) ^ byte]
+    return crc ^ 0xFFFFFFFF
+
+
+assert crc32_bzip2(b"123456789") == 0xFC891918
+assert crc_fast(b"123456789") == 0xFC891918
+
+
+def entry(name, data):
+    raw = name.encode("utf-16-le")
+    return struct.pack("<i", len(raw)) + raw + struct.pack("<I", len(data)) + data
+
+
+def pack(entries, count=None):
+    body = b"".join(entry(n, d) for n, d in entries)
+    n = len(entries) if count is None else count
+    return struct.pack("<II", crc_fast(body), n) + body
+
+
+def hive_bytes(name, size):
+    # Distinct per name, with every byte value, so a swapped or cut hive shows.
+    seed = (name + " saved hive\n").encode("utf-8")
+    data = bytearray()
+    while len(data) < size:
+        data += seed + bytes(range(256))
+    return bytes(data[:size])
+
+
+def main(out):
+    os.makedirs(os.path.join(out, "entries"), exist_ok=True)
+    names = ["HKLM_SOFTWARE.dat", "HKLM_SYSTEM.dat", "HKLM_SAM.dat", "HKLM_SECURITY.dat",
+             "HKU_.DEFAULT.dat", "S-1-5-21-7-8-9-1000.dat", "S-1-5-21-7-8-9-1000_Classes.dat"]
+    sizes = [700000, 300000, 40000, 50000, 60000, 70000, 20000]
+    full = [(n, hive_bytes(n, s)) for n, s in zip(names, sizes)]
+    for n, d in full:
+        with open(os.path.join(out, "entries", n), "wb") as f:
+            f.write(d)
+    sam = full[2]
+
+    def write(name, data):
+        with open(os.path.join(out, name), "wb") as f:
+            f.write(data)
+
+    full_pack = pack(full)
+    full_bkp = zlib.compress(full_pack)
+    write("full.bkp", full_bkp)
+    write("full_raw.bkp", full_pack)
+    write("no_sam.bkp", zlib.compress(pack(full[:2])))
+    write("hku_only.bkp", zlib.compress(pack(full[4:])))
+    write("empty_pack.bkp", zlib.compress(pack([])))
+    write("empty.bkp", b"")
+    accent = "HKLM_Caf\u00e9.dat"
+    write("accent.bkp", zlib.compress(pack([sam, (accent, hive_bytes(accent, 5000))])))
+    with open(os.path.join(out, "entries", "accent.dat"), "wb") as f:
+        f.write(hive_bytes(accent, 5000))
+
+    for label, hostile in (("dotdot", "..\\..\\x.dat"), ("drive", "C:\\x.dat"), ("rooted", "\\x.dat"),
+                           ("stream", "HKLM_SAM.dat:s")):
+        write(label + ".bkp", zlib.compress(pack([sam, (hostile, b"hostile")])))
+
+    write("cut_half.bkp", full_bkp[:len(full_bkp) // 2])
+    write("cut_2.bkp", full_bkp[:2])
+    flipped = bytearray(full_bkp)
+    flipped[len(flipped) // 2] ^= 0x55
+    write("flip_zlib.bkp", bytes(flipped))
+    flipped = bytearray(full_pack)
+    flipped[len(flipped) // 2] ^= 0x55
+    write("flip_pack.bkp", zlib.compress(bytes(flipped)))
+    write("count_up.bkp", zlib.compress(pack(full, len(full) + 1)))
+    write("count_down.bkp", zlib.compress(pack(full, len(full) - 1)))
+    # The last name's length runs past the end; the CRC is made to match, so
+    # only the length check can catch it.
+    body = b"".join(entry(n, d) for n, d in full[:-1])
+    body += struct.pack("<i", 0x7FFFFFF0) + "HKLM_X.dat".encode("utf-16-le")
+    write("name_length.bkp", zlib.compress(struct.pack("<II", crc_fast(body), len(full)) + body))
+
+
+if __name__ == "__main__":
+    main(sys.argv[1])

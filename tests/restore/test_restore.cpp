@@ -1,0 +1,224 @@
+// The restore run in-process on a fake offline Windows: real files, real
+// zlib, real moves. Nothing here needs the hive functions, which the program
+// never calls: it works on the hive files of a Windows that is not running.
+#include <doctest/doctest.h>
+#include <zlib.h>
+#include "RestoreFixture.h"
+#include "common/errors/ErrorBase.h"
+#include "common/filepack/FilePack.h"
+#include "restore/HiveReplacement.h"
+#include "restore/RegistryRestore.h"
+
+namespace {
+
+const char* const kMachine[] = {"SOFTWARE", "SYSTEM", "SAM", "SECURITY"};
+
+// A file held open by another program that shares nothing with anyone.
+class HeldFile {
+public:
+    explicit HeldFile(const tstring& path)
+        : handle_(CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)) {
+        REQUIRE(handle_ != INVALID_HANDLE_VALUE);
+    }
+    ~HeldFile() { CloseHandle(handle_); }
+
+private:
+    HANDLE handle_;
+};
+
+void CheckMachineHivesRestored(const FakeWindows& win, const std::map<tstring, std::string>& before) {
+    for (const char* hive : kMachine)
+        CHECK_MESSAGE(ReadAll(win.Config(hive)) == EntryData(tstring("HKLM_") + hive + ".dat"), hive);
+    auto after = win.Snapshot();
+    CHECK(after["DEFAULT"] == before.at("DEFAULT"));
+    // No user hive, no aside copy, nothing else joined the config folder.
+    CHECK(after.size() == before.size());
+    CHECK(FakeWindows::Files(win.Temp()).empty());
+}
+
+// What a hostile backup may not leave anywhere.
+void CheckNothingEscaped(const FakeWindows& win) {
+    for (const tstring& path : std::vector<tstring>{win.Windows() + "\\x.dat", win.Windows() + "\\system32\\x.dat",
+                                win.BackupFolder() + "\\x.dat", tstring("C:\\x.dat"), tstring("\\x.dat")})
+        CHECK_MESSAGE(GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES, path);
+}
+
+}  // namespace
+
+TEST_CASE("Backups of an independent writer, zlib and bare, put back exactly the machine hives") {
+    for (const char* fixture : {"full.bkp", "full_raw.bkp"}) {
+        CAPTURE(fixture);
+        FakeWindows win;
+        auto before = win.Snapshot();
+        RecordingReport report;
+        CHECK(RestoreRegistry(win.Windows(), win.Backup(fixture), report));
+        CHECK(report.errors.empty());
+        CheckMachineHivesRestored(win, before);
+    }
+}
+
+TEST_CASE("A backup written by the library's pack and zlib restores, typed with a relative path") {
+    FakeWindows win;
+    TempFolder hives("restore-src");
+    for (const char* name : {"HKLM_SOFTWARE.dat", "HKLM_SYSTEM.dat", "HKLM_SAM.dat", "HKLM_SECURITY.dat",
+                             "HKU_.DEFAULT.dat", "S-1-5-21-7-8-9-1000_Classes.dat"})
+        WriteAll(hives / name, EntryData(name));
+    tstring packPath = win.BackupFolder() + "\\pack.tmp";
+    {
+        FilePack pack(packPath, hives.Path());
+        pack.Close();
+    }
+    std::string raw = ReadAll(packPath);
+    DeleteFileA(packPath.c_str());
+    uLongf size = compressBound(uLong(raw.size()));
+    std::string deflated(size, '\0');
+    REQUIRE(compress2(reinterpret_cast<Bytef*>(&deflated[0]), &size, reinterpret_cast<const Bytef*>(raw.data()),
+                      uLong(raw.size()), Z_DEFAULT_COMPRESSION) == Z_OK);
+    deflated.resize(size);
+    WriteAll(win.BackupFolder() + "\\library.bkp", deflated);
+
+    auto before = win.Snapshot();
+    char saved[MAX_PATH];
+    GetCurrentDirectoryA(MAX_PATH, saved);
+    SetCurrentDirectoryA(win.BackupFolder().c_str());
+    RecordingReport report;
+    bool restored = RestoreRegistry(win.Windows(), "library.bkp", report);
+    SetCurrentDirectoryA(saved);
+    CHECK(restored);
+    CheckMachineHivesRestored(win, before);
+}
+
+TEST_CASE("Hostile or damaged backups end in a clear error with the config folder untouched") {
+    const struct {
+        const char* fixture;
+        const char* message;  // "%s" stands for the backup path as given
+    } cases[] = {
+        {"dotdot.bkp", "Invalid entry name \"..\\..\\x.dat\" in file pack."},
+        {"drive.bkp", "Invalid entry name \"C:\\x.dat\" in file pack."},
+        {"rooted.bkp", "Invalid entry name \"\\x.dat\" in file pack."},
+        {"stream.bkp", "Invalid entry name \"HKLM_SAM.dat:s\" in file pack."},
+        {"cut_half.bkp", "Can't decompress file: %s"},
+        {"cut_2.bkp", "Can't decompress file: %s"},
+        {"flip_zlib.bkp", "Can't decompress file: %s"},
+        {"flip_pack.bkp", "Invalid CRC. File was corrupted or wrong file format."},
+        {"count_up.bkp", "Invalid file layout. File was corrupted or wrong file format."},
+        {"count_down.bkp", "Invalid file layout. File was corrupted or wrong file format."},
+        {"name_length.bkp", "Invalid file layout. File was corrupted or wrong file format."},
+        {"hku_only.bkp", "%s holds no machine hive to restore."},
+        {"empty_pack.bkp", "%s holds no machine hive to restore."},
+        {"empty.bkp", "Can't decompress file: %s"},
+        {"missing.bkp", "%s does not exist"},
+    };
+    for (const auto& c : cases) {
+        CAPTURE(c.fixture);
+        FakeWindows win;
+        auto before = win.Snapshot();
+        tstring backup = win.Backup(c.fixture);
+        auto backupBefore = FakeWindows::Files(win.BackupFolder());
+        RecordingReport report;
+        CHECK_FALSE(RestoreRegistry(win.Windows(), backup, report));
+        REQUIRE(report.errors.size() == 1);
+        CHECK(report.errors[0] == FormatText(c.message, backup.c_str()));
+        CHECK(win.Snapshot() == before);
+        CHECK(FakeWindows::Files(win.Temp()).empty());
+        CHECK(FakeWindows::Files(win.BackupFolder()) == backupBefore);
+        CheckNothingEscaped(win);
+    }
+
+    FakeWindows win;
+    RecordingReport report;
+    CHECK_FALSE(RestoreRegistry(win.Windows() + "\\system32", win.Backup("full.bkp"), report));
+    CHECK(report.errors == std::vector<tstring>{"Incorrect WINDOWS directory"});
+}
+
+TEST_CASE("A target another program holds stops the restore before any hive moves") {
+    for (const char* held : kMachine) {
+        CAPTURE(held);
+        FakeWindows win;
+        auto before = win.Snapshot();
+        RecordingReport report;
+        {
+            HeldFile holder(win.Config(held));
+            CHECK_FALSE(RestoreRegistry(win.Windows(), win.Backup("full.bkp"), report));
+        }
+        REQUIRE(report.errors.size() == 1);
+        CHECK(report.errors[0] == "Can't replace file: " + win.Config(held) + ".");
+        CHECK(win.Snapshot() == before);
+        CHECK(FakeWindows::Files(win.Temp()).empty());
+    }
+}
+
+TEST_CASE("A replacement that fails halfway puts back every hive it had replaced") {
+    // Held only after the check, so the failure comes in the middle of the moves.
+    const char* const order[] = {"SOFTWARE", "NEWHIVE", "SYSTEM", "SAM"};
+    for (int failing : {0, 2, 3}) {
+        CAPTURE(failing);
+        TempFolder config("restore-config"), sources("restore-new");
+        for (const char* hive : {"SOFTWARE", "SYSTEM", "SAM"})
+            WriteAll(config / hive, std::string("old ") + hive);
+        auto before = FakeWindows::Files(config.Path());
+        HiveReplacement replacement(config.Path());
+        for (const char* hive : order) {
+            WriteAll(sources / hive, std::string("new ") + hive);
+            replacement.Add(sources / hive, hive);
+        }
+        replacement.CheckTargets();
+        {
+            HeldFile holder(config / order[failing]);
+            try {
+                replacement.ReplaceAll();
+                FAIL("the held target was replaced");
+            } catch (const ErrorBase& e) {
+                CHECK(e.Message() == "Can't replace file: " + config / order[failing] + ".");
+            }
+        }
+        CHECK(FakeWindows::Files(config.Path()) == before);
+    }
+}
+
+TEST_CASE("Only this backup's hives go in: a work folder left by an earlier run is passed over") {
+    FakeWindows win;
+    tstring stale = win.Temp() + "\\bkp_temp_dir";
+    CreateFolderTree(stale);
+    WriteAll(stale + "\\HKLM_SAM.dat", "stale SAM");
+    auto before = win.Snapshot();
+    RecordingReport report;
+    CHECK(RestoreRegistry(win.Windows(), win.Backup("no_sam.bkp"), report));
+    CHECK(ReadAll(win.Config("SOFTWARE")) == EntryData("HKLM_SOFTWARE.dat"));
+    CHECK(ReadAll(win.Config("SYSTEM")) == EntryData("HKLM_SYSTEM.dat"));
+    auto after = win.Snapshot();
+    for (const char* hive : {"SAM", "SECURITY", "DEFAULT"})
+        CHECK(after[hive] == before[hive]);
+    CHECK(FakeWindows::Files(win.Temp()) == (std::map<tstring, std::string>{{"bkp_temp_dir", "<folder>"}}));
+}
+
+TEST_CASE("Without a Temp folder the work folder goes beside the backup and is removed") {
+    FakeWindows win(false);
+    auto before = win.Snapshot();
+    tstring backup = win.Backup("full.bkp");
+    RecordingReport report;
+    CHECK(RestoreRegistry(win.Windows(), backup, report));
+    CheckMachineHivesRestored(win, before);
+    CHECK(FakeWindows::Files(win.BackupFolder()).size() == 1);
+    CHECK(GetFileAttributesA(win.Temp().c_str()) == INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_CASE("An entry name outside ASCII comes out in the thread's code page") {
+    FakeWindows win;
+    RecordingReport report;
+    CHECK(RestoreRegistry(win.Windows(), win.Backup("accent.bkp"), report));
+    char narrow[32] = {};
+    WideCharToMultiByte(CP_THREAD_ACP, 0, L"Caf\u00e9", -1, narrow, sizeof(narrow), nullptr, nullptr);
+    CHECK(ReadAll(win.Config(narrow)) == EntryData("accent.dat"));
+    CHECK(ReadAll(win.Config("SAM")) == EntryData("HKLM_SAM.dat"));
+}
+
+TEST_CASE("Machine hive names") {
+    CHECK(MachineHiveName("HKLM_SOFTWARE.dat") == "SOFTWARE");
+    CHECK(MachineHiveName("HKLM_SAM.DAT") == "SAM");
+    CHECK(MachineHiveName("HKU_.DEFAULT.dat") == "");
+    CHECK(MachineHiveName("S-1-5-21-7-8-9-1000_Classes.dat") == "");
+    CHECK(MachineHiveName("sub\\HKLM_SAM.dat") == "");
+    CHECK(MachineHiveName("HKLM_.dat") == "");
+    CHECK(MachineHiveName("HKLM_SAM.log") == "");
+}
