@@ -2,10 +2,15 @@
 #include <new>
 
 HRESULT ClassFactory::Create(ObjectCreator creator, REFIID iid, void** result) noexcept {
+    return Create(creator, nullptr, iid, result);
+}
+
+HRESULT ClassFactory::Create(ObjectCreator creator, AggregatingCreator aggregating, REFIID iid,
+                             void** result) noexcept {
     if (!result)
         return E_POINTER;
     *result = nullptr;
-    ClassFactory* factory = new (std::nothrow) ClassFactory(creator);
+    ClassFactory* factory = new (std::nothrow) ClassFactory(creator, aggregating);
     if (!factory)
         return E_OUTOFMEMORY;
     factory->AddRef();
@@ -41,8 +46,11 @@ STDMETHODIMP ClassFactory::CreateInstance(IUnknown* outer, REFIID iid, void** re
     if (!result)
         return E_POINTER;
     *result = nullptr;
-    // An aggregating creator may only ask for the inner IUnknown; and the
-    // classes served here are never aggregated, so both cases refuse.
+    // An aggregating creator may only ask for the inner IUnknown.
+    if (outer && !IsEqualIID(iid, IID_IUnknown))
+        return CLASS_E_NOAGGREGATION;
+    if (aggregating_)
+        return aggregating_(outer, iid, result);
     if (outer)
         return CLASS_E_NOAGGREGATION;
     return creator_(iid, result);

@@ -9,7 +9,8 @@ HRESULT ServerGetClassObject(const ClassEntry* classes, size_t count, REFCLSID c
     *result = nullptr;
     for (size_t i = 0; i < count; ++i)
         if (IsEqualCLSID(clsid, *classes[i].clsid))
-            return ClassFactory::Create(classes[i].create, iid, result);
+            return ClassFactory::Create(classes[i].create, classes[i].aggregating, iid,
+                                         result);
     return CLASS_E_CLASSNOTAVAILABLE;
 }
 

@@ -14,6 +14,8 @@
 struct ClassEntry {
     const CLSID* clsid;
     ObjectCreator create;
+    // Set for a class that may be aggregated; it is then used for every creation.
+    AggregatingCreator aggregating = nullptr;
 };
 
 // The work behind the exported entry points of an in-process server.

@@ -154,12 +154,6 @@ int tstring::FormatV(const TCHAR* format, va_list args) {
     return int(length());
 }
 
-void tstring::FormatResource(UINT id, const tstring& argument) {
-    tstring format;
-    if (format.LoadString(id))
-        Format(format.c_str(), argument.c_str());
-}
-
 int tstring::Format2(const TCHAR* format, const tstring& a, const tstring& b) {
     return Format(format, a.c_str(), b.c_str());
 }
@@ -232,6 +226,15 @@ void tstring::MakeUpper(const std::locale& loc) {
     const auto& facet = std::use_facet<std::ctype<TCHAR>>(loc);
     if (!empty())
         facet.toupper(&(*this)[0], &(*this)[0] + length());
+}
+
+void tstring::ToUpperW() {
+    if (empty())
+        return;
+    // Upper-casing never changes the length for LCMapString, so the text
+    // is mapped onto itself.
+    LCMapString(LOCALE_USER_DEFAULT, LCMAP_UPPERCASE, &(*this)[0], int(length()), &(*this)[0],
+                int(length()));
 }
 
 int tstring::CompareNoCase(const TCHAR* other) const { return ::CompareNoCase(c_str(), other); }

@@ -34,7 +34,14 @@ public:
 
     int Format(const TCHAR* format, ...);
     int FormatV(const TCHAR* format, va_list args);
-    void FormatResource(UINT id, const tstring& argument);
+    // Formats with the string-table text id as the format; a missing text
+    // leaves the string unchanged. tstring arguments pass as their text.
+    template <class... Args>
+    void FormatResource(UINT id, const Args&... arguments) {
+        tstring format;
+        if (format.LoadString(id))
+            Format(format.c_str(), FormatArgument(arguments)...);
+    }
     int Format2(const TCHAR* format, const tstring& a, const tstring& b);
 
     int Replace(const TCHAR* oldText, const TCHAR* newText);
@@ -50,6 +57,9 @@ public:
     void MakeLower();
     void MakeLower(const std::locale& loc);
     void MakeUpper(const std::locale& loc);
+    // Upper-cases in place by the rules of the user's locale, as the system
+    // maps case (so letters beyond ASCII fold too).
+    void ToUpperW();
 
     int CompareNoCase(const TCHAR* other) const;
 
@@ -57,6 +67,12 @@ public:
     void AppendNarrow(const char* text);
 
     void ExpandInPlace();
+
+private:
+    static const TCHAR* FormatArgument(const tstring& text) { return text.c_str(); }
+    static const TCHAR* FormatArgument(const base& text) { return text.c_str(); }
+    template <class T>
+    static const T& FormatArgument(const T& value) { return value; }
 };
 
 // Case-insensitive three-way comparison; only the ASCII letters fold.

@@ -130,3 +130,20 @@ TEST_CASE("wide text converts both ways; a given length keeps embedded NULs") {
     CHECK(tstring(_T("a\0b"), 3).ToWide() == std::wstring(L"a\0b", 3));
     CHECK(tstring().ToWide().empty());
 }
+
+TEST_CASE("FormatResource takes any number of arguments, strings by their text") {
+    tstring s;
+    s.FormatResource(IDS_TEST_FORMAT3, tstring(_T("key")), 42, _T("raw"));
+    CHECK(s == _T("key=42 (raw)"));
+}
+
+#ifdef UNICODE
+TEST_CASE("ToUpperW folds letters beyond ASCII in place") {
+    tstring s(L"ab\x00e9\x0444z1");
+    s.ToUpperW();
+    CHECK(s == L"AB\x00c9\x0424Z1");
+    tstring empty;
+    empty.ToUpperW();
+    CHECK(empty.empty());
+}
+#endif
