@@ -1,0 +1,12 @@
+#pragma once
+#include <cstdint>
+
+// Told of a scan's progress on the scanning thread: a percentage 1-100, or -1
+// when another listener stopped the scan. Returning false stops it.
+class ScanListener {
+public:
+    virtual bool OnScanProgress(int32_t percent) = 0;
+
+protected:
+    ~ScanListener() = default;
+};
