@@ -1,0 +1,56 @@
+'use strict';
+// The harness itself: every kind of fault fails a case, and sound pages pass.
+const { pageSuite, assert, assertEs3 } = require('./harness/harness');
+const { checkScript } = require('./harness/es3');
+
+async function problemsOf(t, call) {
+  await t.openFixture('faults.htm');
+  await t.takeProblems();
+  await t.page.evaluate((c) => {
+    try {
+      (0, eval)(c);
+    } catch (e) {
+      setTimeout(function () { throw e; }, 0);
+    }
+  }, call);
+  await new Promise((r) => setTimeout(r, 150));
+  return (await t.takeProblems()).join('\n');
+}
+
+pageSuite(__filename, {
+  'IE 7 traps tell array from string methods': async (t) => {
+    assert.match(await problemsOf(t, 'useForEach()'), /Array\.prototype\.forEach/);
+    assert.match(await problemsOf(t, 'useArrayIndexOf()'), /Array\.prototype\.indexOf/);
+    assert.strictEqual(await problemsOf(t, 'useStringIndexOf()'), '');
+    assert.match(await problemsOf(t, 'useJson()'), /JSON\.stringify/);
+    assert.match(await problemsOf(t, 'useTextContent()'), /textContent/);
+  },
+
+  'errors, dialogs, remote requests and unnamed events are caught': async (t) => {
+    assert.match(await problemsOf(t, 'throwError()'), /broken page/);
+    assert.match(await problemsOf(t, 'openDialog()'), /dialog alert: hello/);
+    assert.match(await problemsOf(t, 'fetchRemote()'), /request for http:\/\/127\.0\.0\.1:9/);
+    assert.match(await problemsOf(t, 'sendUnnamed()'), /E_NOTIMPL/);
+    await t.events();
+  },
+
+  'events are recorded with their arguments and must all be taken': async (t) => {
+    await t.openFixture('faults.htm');
+    await t.exec("send('One'); send('Two');");
+    const got = await t.expectEvents([['One', 'el', 7], ['Two', 'el', 7]]);
+    assert.strictEqual(got[0].paramType, 'number');
+    await t.exec("send('Three');");
+    const problems = await t.finish();
+    assert.deepStrictEqual(problems, ['event not taken by the case: Three (el, 7)']);
+    problems.length = 0;
+  },
+
+  'script texts must be ES3': async () => {
+    assert.throws(() => assertEs3('var a = {b: 1,};', 'x'), /not valid on IE 7/);
+    assert.throws(() => assertEs3("var s = 'a\u2028b';", 'x'), /not valid on IE 7/);
+    assert.throws(() => assertEs3('x.class = 1;', 'x'), /not valid on IE 7/);
+    assertEs3("OnRecordFound(1, 305, 'C:\\\\a');", 'x');
+    assert.match(checkScript('document.querySelector("a");', 'x', 'program').join(), /querySelector/);
+    assert.match(checkScript('var a = [1, 2, ];', 'x', 'program').join(), /trailing comma/);
+  },
+});
