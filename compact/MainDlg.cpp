@@ -20,24 +20,11 @@ HIMAGELIST RowImages() {
     return images;
 }
 
-void CenterWindow(HWND window) {
-    RECT area = {};
-    HWND owner = GetWindow(window, GW_OWNER);
-    if (!owner || !GetWindowRect(owner, &area))
-        SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
-    RECT self = {};
-    GetWindowRect(window, &self);
-    int width = self.right - self.left, height = self.bottom - self.top;
-    SetWindowPos(window, nullptr, area.left + (area.right - area.left - width) / 2,
-                 area.top + (area.bottom - area.top - height) / 2, 0, 0,
-                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-}
-
-void SetCellText(HWND list, int row, int column, const tstring& text) {
+void SetCellText(const Window& list, int row, int column, const tstring& text) {
     LVITEMW item = {};
     item.iSubItem = column;
     item.pszText = const_cast<wchar_t*>(text.c_str());
-    SendMessageW(list, LVM_SETITEMTEXTW, WPARAM(row), LPARAM(&item));
+    list.Send(LVM_SETITEMTEXTW, WPARAM(row), LPARAM(&item));
 }
 
 }  // namespace
@@ -48,14 +35,13 @@ bool CMainDlg::DoModal() {
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_LISTVIEW_CLASSES};
     InitCommonControlsEx(&controls);
     succeeded_ = false;
-    INT_PTR result = DialogBoxParamW(ResourceModule(), MAKEINTRESOURCEW(IDD_COMPACT), nullptr, DialogProc,
-                                     LPARAM(this));
+    INT_PTR result = Dialog::DoModal(nullptr, IDD_COMPACT);
     if (worker_) {
         WaitForSingleObject(worker_, INFINITE);
         CloseHandle(worker_);
         worker_ = nullptr;
     }
-    window_ = list_ = nullptr;
+    list_.Detach();
     if (result == -1) {
         BoolCheck ck(L"DialogBoxParam");
         ck = FALSE;
@@ -63,50 +49,32 @@ bool CMainDlg::DoModal() {
     return succeeded_;
 }
 
-INT_PTR CALLBACK CMainDlg::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_INITDIALOG) {
-        SetWindowLongPtrW(window, DWLP_USER, lParam);
-        reinterpret_cast<CMainDlg*>(lParam)->window_ = window;
-    }
-    auto* self = reinterpret_cast<CMainDlg*>(GetWindowLongPtrW(window, DWLP_USER));
-    if (!self)
-        return FALSE;
-    try {
-        return self->OnMessage(message, wParam, lParam);
-    } catch (...) {
-        // Nothing may leave a dialog procedure; the worker still ends the dialog.
-        return FALSE;
-    }
+bool CMainDlg::OnCommand(WORD id, WORD, HWND) {
+    // Enter and Escape must not end a compaction.
+    return id == IDOK || id == IDCANCEL;
 }
 
-INT_PTR CMainDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
-    switch (message) {
-    case WM_INITDIALOG:
-        OnInitDialog();
-        return TRUE;
-    case WM_COMMAND:
-        // Enter and Escape must not end a compaction.
-        return LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL;
-    case WM_JOB_DONE:
-        EndDialog(window_, 1);
-        return TRUE;
-    default:
-        return FALSE;
-    }
+bool CMainDlg::OnMessage(UINT message, WPARAM, LPARAM, INT_PTR& result) {
+    if (message != WM_JOB_DONE)
+        return false;
+    End(1);
+    result = TRUE;
+    return true;
 }
 
-void CMainDlg::OnInitDialog() {
-    SetForegroundWindow(window_);
-    CenterWindow(window_);
+bool CMainDlg::OnInitDialog() {
+    SetForegroundWindow(Handle());
+    CenterOn(GetWindow(Handle(), GW_OWNER));
     SetUpList();
     worker_ = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, WorkerMain, this, 0, nullptr));
     // Shutdown waits for this dialog: without a worker nothing would end it.
     if (!worker_)
-        PostMessageW(window_, WM_JOB_DONE, 0, 0);
+        Post(WM_JOB_DONE);
+    return true;
 }
 
 void CMainDlg::SetUpList() {
-    list_ = GetDlgItem(window_, IDC_HIVE_LIST);
+    list_ = Item(IDC_HIVE_LIST);
     struct Column {
         const wchar_t* title;
         int width;
@@ -116,18 +84,17 @@ void CMainDlg::SetUpList() {
         LVCOLUMNW column = {};
         column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
         column.pszText = const_cast<wchar_t*>(columns[i].title);
-        column.cx = int(SendMessageW(list_, LVM_GETSTRINGWIDTHW, 0, LPARAM(columns[i].title))) + 15;
+        column.cx = int(list_.Send(LVM_GETSTRINGWIDTHW, 0, LPARAM(columns[i].title))) + 15;
         column.iSubItem = i;
-        SendMessageW(list_, LVM_INSERTCOLUMNW, WPARAM(i), LPARAM(&column));
-        SendMessageW(list_, LVM_SETCOLUMNWIDTH, WPARAM(i), MAKELPARAM(columns[i].width, 0));
+        list_.Send(LVM_INSERTCOLUMNW, WPARAM(i), LPARAM(&column));
+        list_.Send(LVM_SETCOLUMNWIDTH, WPARAM(i), MAKELPARAM(columns[i].width, 0));
     }
     COLORREF face = GetSysColor(COLOR_BTNFACE);
-    ListView_SetBkColor(list_, face);
-    ListView_SetTextBkColor(list_, face);
+    list_.Send(LVM_SETBKCOLOR, 0, LPARAM(face));
+    list_.Send(LVM_SETTEXTBKCOLOR, 0, LPARAM(face));
     if (HIMAGELIST images = RowImages()) {
-        ListView_SetImageList(list_, images, LVSIL_STATE);
-        ListView_SetImageList(list_, images, LVSIL_NORMAL);
-        ListView_SetImageList(list_, images, LVSIL_SMALL);
+        for (int kind : {LVSIL_STATE, LVSIL_NORMAL, LVSIL_SMALL})
+            list_.Send(LVM_SETIMAGELIST, WPARAM(kind), LPARAM(images));
     }
 }
 
@@ -141,15 +108,15 @@ void CMainDlg::RunJob() {
         succeeded_ = job_(*this);
         // The replaced hives take effect only at a restart.
         if (IsWindowsMajor6())
-            MessageBoxW(window_, L"Your system needs to be rebooted now", L"QUARN Orvane", MB_ICONINFORMATION);
+            MessageBoxW(Handle(), L"Your system needs to be rebooted now", L"QUARN Orvane", MB_ICONINFORMATION);
     } catch (...) {
         succeeded_ = false;
     }
-    PostMessageW(window_, WM_JOB_DONE, 0, 0);
+    Post(WM_JOB_DONE);
 }
 
 int CMainDlg::AddEntry(int level, const tstring& text, const tstring& name) {
-    int count = int(SendMessageW(list_, LVM_GETITEMCOUNT, 0, 0));
+    int count = int(list_.Send(LVM_GETITEMCOUNT));
     if (level != 3)
         return count;
     if (count > 0 && name == lastName_) {
@@ -161,7 +128,7 @@ int CMainDlg::AddEntry(int level, const tstring& text, const tstring& name) {
     item.iItem = count;
     item.iImage = kRowImage;
     item.pszText = const_cast<wchar_t*>(L"");
-    int row = int(SendMessageW(list_, LVM_INSERTITEMW, 0, LPARAM(&item)));
+    int row = int(list_.Send(LVM_INSERTITEMW, 0, LPARAM(&item)));
     if (row < 0)
         return count;
     SetCellText(list_, row, 1, text);
@@ -181,8 +148,8 @@ void CMainDlg::ShowRow(int row) {
     LVITEMW item = {};
     item.stateMask = state;
     item.state = state;
-    if (SendMessageW(list_, LVM_SETITEMSTATE, WPARAM(row), LPARAM(&item)))
-        SendMessageW(list_, LVM_ENSUREVISIBLE, WPARAM(row), FALSE);
+    if (list_.Send(LVM_SETITEMSTATE, WPARAM(row), LPARAM(&item)))
+        list_.Send(LVM_ENSUREVISIBLE, WPARAM(row), FALSE);
 }
 
 }  // namespace compact

@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <functional>
 #include "common/tstring/tstring.h"
+#include "common/ui/Dialog.h"
 
 namespace compact {
 
@@ -9,7 +10,7 @@ namespace compact {
 // it is at. A worker thread runs the compaction job and ends the dialog when
 // the job is over; the user cannot close it. Rows are written from the
 // worker through list messages, which run on the dialog's thread.
-class CMainDlg {
+class CMainDlg : public Dialog {
 public:
     // The work done on the worker thread, with the dialog as its log. True
     // when the walk ended and every hive was compacted; false or an exception
@@ -17,9 +18,6 @@ public:
     using Job = std::function<bool(CMainDlg& log)>;
 
     explicit CMainDlg(Job job);
-    CMainDlg(const CMainDlg&) = delete;
-    CMainDlg& operator=(const CMainDlg&) = delete;
-    virtual ~CMainDlg() = default;
 
     // Shows the dialog modally (no owner) until the worker ends it. True when
     // the job succeeded; false when it failed, threw or could not start.
@@ -31,20 +29,19 @@ public:
     virtual int AddEntry(int level, const tstring& text, const tstring& name);
     virtual void MarkDone(int row);
 
-    HWND Window() const { return window_; }
+protected:
+    bool OnInitDialog() override;
+    bool OnCommand(WORD id, WORD code, HWND control) override;
+    bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) override;
 
 private:
-    static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     static unsigned __stdcall WorkerMain(void* self);
-    INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
-    void OnInitDialog();
     void SetUpList();
     void RunJob();
     void ShowRow(int row);
 
     Job job_;
-    HWND window_ = nullptr;
-    HWND list_ = nullptr;
+    Window list_;
     HANDLE worker_ = nullptr;
     bool succeeded_ = false;
     tstring lastName_;

@@ -29,7 +29,7 @@ TEST_CASE("the dialog shows hive lines, reuses the last hive's row and cannot be
     MessageBoxDismisser reboot(L"QUARN Orvane");
     bool sawDialog = false;
     CMainDlg dialog([&](CMainDlg& log) {
-        HWND window = log.Window();
+        HWND window = log.Handle();
         HWND list = GetDlgItem(window, 1001);
         wchar_t title[64] = {};
         GetWindowTextW(window, title, 64);
@@ -76,7 +76,7 @@ TEST_CASE("a failed or throwing job makes the dialog report failure") {
     CHECK_FALSE(throwing.DoModal());
     // A second dialog in the same process still has its row images.
     CMainDlg again([](CMainDlg& log) {
-        HWND list = GetDlgItem(log.Window(), 1001);
+        HWND list = GetDlgItem(log.Handle(), 1001);
         return ListView_GetImageList(list, LVSIL_SMALL) != nullptr;
     });
     CHECK(again.DoModal());
