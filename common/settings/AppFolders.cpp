@@ -37,8 +37,9 @@ tstring ModuleFileName(HMODULE module, DWORD initial) {
     }
 }
 
-tstring DataFolder() {
-    tstring folder = SpecialFolderPath(CSIDL_LOCAL_APPDATA);
+// <shell folder>\QUARN\Orvane, each level created when missing.
+tstring ProductFolderIn(int csidl) {
+    tstring folder = SpecialFolderPath(csidl);
     // Without the shell's folder the rest would name a folder in the root of
     // the current drive.
     if (folder.empty())
@@ -50,6 +51,10 @@ tstring DataFolder() {
     folder += kProduct;
     EnsureFolder(folder);
     return folder;
+}
+
+tstring DataFolder() {
+    return ProductFolderIn(CSIDL_LOCAL_APPDATA);
 }
 
 tstring ProgramFolder() {
@@ -97,7 +102,7 @@ tstring GetBackupListPath() {
 }
 
 tstring GetRestoreFlagPath() {
-    return DataFile(_T("restore.flag"));
+    return ProductFolderIn(CSIDL_COMMON_APPDATA) + _T("\\restore.flag");
 }
 
 tstring GetLogFilePath() {

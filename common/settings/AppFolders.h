@@ -14,7 +14,11 @@ tstring GetAppFolder(bool data);
 
 tstring GetSettingsFilePath();   // data folder\settings.dat
 tstring GetBackupListPath();     // data folder\backups.lst
-tstring GetRestoreFlagPath();    // data folder\restore.flag
+// <common application data>\QUARN\Orvane\restore.flag, the folders created
+// when missing. One machine-wide place: the user's program writes it and the
+// compaction library reads it in the logon process under the system account,
+// whose data folder is another one.
+tstring GetRestoreFlagPath();
 // data folder\Orvane.log, rotated first (RotateLogFile).
 tstring GetLogFilePath();
 

@@ -1,5 +1,6 @@
 #include <doctest/doctest.h>
 #include <shlwapi.h>
+#include <shlobj.h>
 #include "common/settings/AppFolders.h"
 #include "SettingsTestFiles.h"
 
@@ -9,9 +10,17 @@ TEST_CASE("The data folder lies under the local application data and exists") {
     CHECK(data.substr(data.size() - 13) == _T("\\QUARN\\Orvane"));
     CHECK(PathIsDirectory(data.c_str()));
     CHECK(GetBackupListPath() == data + _T("\\backups.lst"));
-    CHECK(GetRestoreFlagPath() == data + _T("\\restore.flag"));
     CHECK(GetSettingsFilePath() == data + _T("\\settings.dat"));
     CHECK(GetProductName() == _T("Orvane"));
+}
+
+TEST_CASE("The restore flag has one machine-wide place under the common application data") {
+    TCHAR common[MAX_PATH];
+    REQUIRE(SHGetSpecialFolderPath(nullptr, common, CSIDL_COMMON_APPDATA, FALSE));
+    tstring folder = tstring(common) + _T("\\QUARN\\Orvane");
+    RemoveDirectory(folder.c_str());
+    CHECK(GetRestoreFlagPath() == folder + _T("\\restore.flag"));
+    CHECK(PathIsDirectory(folder.c_str()));
 }
 
 TEST_CASE("The program folder of a host that is no suite module is its executable's folder") {

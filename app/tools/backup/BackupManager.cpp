@@ -1,0 +1,227 @@
+#include "app/tools/backup/BackupManager.h"
+#include <algorithm>
+#include <vector>
+#include "app/tools/backup/RBackup.h"
+#include "app/tools/backup/TempName.h"
+#include "common/archive/Archive.h"
+#include "common/compress/ZlibFile.h"
+#include "common/errors/CheckObjects.h"
+#include "common/filepack/FilePack.h"
+#include "common/system/FileSystem.h"
+#include "common/system/HandleHolder.h"
+#include "common/system/Security.h"
+#include "common/system/SharedBuffer.h"
+
+namespace {
+
+// Temporary files and folders of one operation, removed however it ends.
+class TemporaryPaths {
+public:
+    ~TemporaryPaths() {
+        for (const tstring& path : paths_)
+            DeletePath(path);
+    }
+    tstring Add(const tstring& path) {
+        paths_.push_back(path);
+        return path;
+    }
+    void Forget(const tstring& path) { paths_.erase(std::remove(paths_.begin(), paths_.end(), path), paths_.end()); }
+
+private:
+    std::vector<tstring> paths_;
+};
+
+// The saved files of the work folder that the pack takes (not hidden).
+std::vector<tstring> SavedHives(const tstring& work) {
+    std::vector<tstring> names;
+    WIN32_FIND_DATA found;
+    FindHandleHolder search(FindFirstFile((work + _T("\\*")).c_str(), &found));
+    if (!search.IsValid())
+        return names;
+    do {
+        if (!(found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN)))
+            names.push_back(found.cFileName);
+    } while (FindNextFile(search, &found));
+    return names;
+}
+
+// A backup without its hives could never be restored: the current user's
+// two hives for kind 0, a machine hive for kind 1.
+void RequireHives(const tstring& work, int kind) {
+    bool complete = false;
+    if (kind == 0) {
+        tstring sid = CurrentUserSid();
+        complete = !sid.empty() && FileExists(work + _T("\\") + sid + _T(".dat")) &&
+                   FileExists(work + _T("\\") + sid + _T("_Classes.dat"));
+    } else {
+        for (const tstring& name : SavedHives(work))
+            complete = complete || name.compare(0, 5, _T("HKLM_")) == 0;
+    }
+    if (!complete)
+        throw ErrorBase(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND),
+                        _T("The registry hives of the backup could not be saved."));
+}
+
+ErrorBase VerifyError(const tstring& target) {
+    return ErrorBase(HRESULT_FROM_WIN32(ERROR_CRC), _T("The new backup file does not read back as written: ") + target);
+}
+
+bool SameBytes(const SharedBuffer& data, const tstring& path) {
+    HandleHolder file(CreateFile(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    LARGE_INTEGER size = {};
+    if (!file.IsValid() || !GetFileSizeEx(file, &size) || uint64_t(size.QuadPart) != data.Size())
+        return false;
+    std::vector<BYTE> chunk(0x40000);
+    const BYTE* expected = data.Data();
+    for (uint32_t at = 0; at < data.Size();) {
+        DWORD got = 0;
+        if (!ReadFile(file, chunk.data(), DWORD(chunk.size()), &got, nullptr) || got == 0)
+            return false;
+        if (got > data.Size() - at || memcmp(chunk.data(), expected + at, got) != 0)
+            return false;
+        at += got;
+    }
+    return true;
+}
+
+tstring FullPathOf(const tstring& path) {
+    TCHAR buffer[MAX_PATH * 4];
+    DWORD n = GetFullPathName(path.c_str(), DWORD(sizeof(buffer) / sizeof(buffer[0])), buffer, nullptr);
+    return n == 0 || n >= sizeof(buffer) / sizeof(buffer[0]) ? path : tstring(buffer);
+}
+
+bool SameFile(const tstring& a, const tstring& b) {
+    tstring x = FullPathOf(BackupCatalogue::NormalisePath(a)), y = FullPathOf(BackupCatalogue::NormalisePath(b));
+    return CompareStringOrdinal(x.c_str(), int(x.size()), y.c_str(), int(y.size()), TRUE) == CSTR_EQUAL;
+}
+
+// A name of the target's own folder, so the finished file only needs a rename.
+tstring NameBeside(const tstring& target) {
+    size_t slash = target.rfind(_T('\\'));
+    tstring folder = slash == tstring::npos ? tstring(_T(".")) : target.Left(int(slash));
+    TCHAR name[MAX_PATH * 4];
+    BoolCheck ck(target);
+    ck = GetTempFileName(folder.c_str(), _T("bkp"), 0, name) != 0;
+    return name;
+}
+
+}  // namespace
+
+void BackupManager::Report(const TCHAR* step) {
+    if (progress_)
+        progress_->AddEntry(3, tstring(), step);
+}
+
+int BackupManager::Create(int kind, const tstring& target, const tstring& comment, bool retention) {
+    TemporaryPaths temporary;
+    tstring work = temporary.Add(TempName(_T("bkp")));
+    tstring pack = temporary.Add(TempName(_T("unc")));
+    {
+        RBackup walker(work);
+        walker.SetLog(progress_, 0);
+        if (kind == 1)
+            walker.backupAll();
+        else
+            walker.backupCurrent();
+    }
+    RequireHives(work, kind);
+
+    Report(_T("Creating backup file"));
+    {
+        FilePack packed(pack, work);
+        packed.Close();
+    }
+
+    Report(_T("Compressing backup file"));
+    tstring beside = temporary.Add(NameBeside(target));
+    if (CompressFile(pack, beside, -1) != 0)
+        throw ErrorBase(E_FAIL, _T("\"Can't compress ") + target);
+
+    Report(_T("Verifying backup file"));
+    Verify(beside, work);
+
+    Report(_T("Finalize"));
+    BoolCheck ck(target);
+    ck = MoveFileEx(beside.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    temporary.Forget(beside);
+
+    HandleHolder file(CreateFile(target.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    FILETIME created = {};
+    if (!file.IsValid() || !GetFileTime(file, &created, nullptr, nullptr))
+        created = CurrentFileTime();
+    file.CloseNoThrow();
+    AddEntry(kind, target, comment, &created);
+    SaveBound();
+    if (retention)
+        Retain(target);
+    return Count() - 1;
+}
+
+// The file is inflated again and must hold exactly the saved hives.
+void BackupManager::Verify(const tstring& backup, const tstring& work) {
+    TemporaryPaths temporary;
+    tstring inflated = temporary.Add(TempName(_T("unc")));
+    if (DecompressFile(backup, inflated) != 0)
+        throw VerifyError(backup);
+    FilePack pack;
+    try {
+        pack.Open(inflated, true);
+    } catch (const ErrorBase&) {
+        throw VerifyError(backup);
+    }
+    std::vector<tstring> hives = SavedHives(work);
+    if (pack.Count() != int(hives.size()))
+        throw VerifyError(backup);
+    for (const tstring& name : hives) {
+        SharedBuffer data;
+        if (!pack.ReadEntry(name, data) || !SameBytes(data, work + _T("\\") + name))
+            throw VerifyError(backup);
+    }
+    pack.Close();
+}
+
+// Oldest first, until the newest five remain; the new file is never deleted,
+// whatever spelling an older entry gives its path.
+void BackupManager::Retain(const tstring& kept) {
+    bool changed = false;
+    while (Count() > kRetainedBackups) {
+        if (!SameFile(entries_.front().path, kept))
+            DeleteFile(entries_.front().path.c_str());
+        entries_.erase(entries_.begin());
+        changed = true;
+    }
+    if (changed)
+        SaveBound();
+}
+
+void BackupManager::Restore(int index, bool all) {
+    if (!IsIndex(index))
+        throw ErrorBase(HRESULT_FROM_WIN32(ERROR_INVALID_INDEX), FormatText(_T("No backup number %d."), index));
+    BackupEntry entry = Entry(index);
+    if (!FileExists(entry.path))
+        throw ErrorBase(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), _T("\"") + entry.path + _T("\" does not exist!"));
+    TemporaryPaths temporary;
+    tstring work = temporary.Add(TempName(_T("bkp")));
+    tstring inflated = temporary.Add(TempName(_T("unc")));
+    // A backup that is no zlib stream may be an uncompressed pack.
+    tstring packPath = inflated;
+    if (DecompressFile(entry.path, inflated) != 0) {
+        DeleteFile(inflated.c_str());
+        packPath = entry.path;
+    }
+    {
+        FilePack pack;
+        pack.Open(packPath, true);
+        if (pack.Count() == 0)
+            throw ErrorBase(HRESULT_FROM_WIN32(ERROR_FILE_CORRUPT), _T("Can't restore ") + entry.path);
+        BoolCheck ck(work);
+        ck = CreateDirectory(work.c_str(), nullptr);
+        pack.ExtractAll(work);
+        pack.Close();
+    }
+    RBackup walker(work);
+    if (all && entry.kind == 1)
+        walker.restoreAll();
+    else
+        walker.restoreCurrent();
+}

@@ -1,0 +1,152 @@
+#include "common/compress/ZlibFile.h"
+#include <zlib.h>
+#include <vector>
+#include "common/system/HandleHolder.h"
+
+namespace {
+
+const DWORD kBlock = 0x40000;
+
+HANDLE OpenSource(const tstring& path) {
+    return CreateFile(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+}
+
+HANDLE CreateTarget(const tstring& path) {
+    return CreateFile(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+}
+
+// A failed read reports false; a read of 0 bytes is the end of the file.
+bool ReadBlock(HANDLE file, std::vector<Bytef>& buffer, DWORD& got) {
+    got = 0;
+    return ReadFile(file, buffer.data(), kBlock, &got, nullptr) != FALSE;
+}
+
+bool WriteBlock(HANDLE file, const Bytef* bytes, DWORD length) {
+    if (length == 0)
+        return true;
+    DWORD written = 0;
+    return WriteFile(file, bytes, length, &written, nullptr) && written == length;
+}
+
+// The stream state ends with the object on every path.
+struct Deflater {
+    z_stream stream = {};
+    bool live = false;
+    ~Deflater() {
+        if (live)
+            deflateEnd(&stream);
+    }
+};
+
+struct Inflater {
+    z_stream stream = {};
+    bool live = false;
+    ~Inflater() {
+        if (live)
+            inflateEnd(&stream);
+    }
+};
+
+}  // namespace
+
+int CompressFile(const tstring& source, const tstring& target, int level) {
+    Deflater z;
+    int result = deflateInit(&z.stream, level);
+    if (result != Z_OK)
+        return result;
+    z.live = true;
+    HandleHolder in(OpenSource(source));
+    HandleHolder out(CreateTarget(target));
+    if (!out.IsValid())
+        return -3;
+    std::vector<Bytef> input(kBlock), output(kBlock);
+    int flush = Z_NO_FLUSH;
+    do {
+        DWORD got = 0;
+        if (!in.IsValid() || !ReadBlock(in, input, got)) {
+            out.CloseNoThrow();
+            DeleteFile(target.c_str());
+            return -1;
+        }
+        flush = got == 0 ? Z_FINISH : Z_NO_FLUSH;
+        z.stream.next_in = input.data();
+        z.stream.avail_in = got;
+        do {
+            z.stream.next_out = output.data();
+            z.stream.avail_out = kBlock;
+            deflate(&z.stream, flush);
+            if (!WriteBlock(out, output.data(), kBlock - z.stream.avail_out)) {
+                out.CloseNoThrow();
+                DeleteFile(target.c_str());
+                return -1;
+            }
+        } while (z.stream.avail_out == 0);
+    } while (flush != Z_FINISH);
+    if (out.CloseNoThrow() == 0) {
+        DeleteFile(target.c_str());
+        return -1;
+    }
+    return 0;
+}
+
+int DecompressFile(const tstring& source, const tstring& target) {
+    Inflater z;
+    int result = inflateInit(&z.stream);
+    if (result != Z_OK)
+        return result;
+    z.live = true;
+    HandleHolder in(OpenSource(source));
+    if (!in.IsValid())
+        return -1;
+    HandleHolder out(CreateTarget(target));
+    if (!out.IsValid())
+        return -3;
+    std::vector<Bytef> input(kBlock), output(kBlock);
+    auto fail = [&](int code) {
+        out.CloseNoThrow();
+        DeleteFile(target.c_str());
+        return code;
+    };
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadBlock(in, input, got))
+            return fail(-1);
+        if (got == 0)
+            return -3;  // the stream ended early: what came out so far stays
+        z.stream.next_in = input.data();
+        z.stream.avail_in = got;
+        do {
+            z.stream.next_out = output.data();
+            z.stream.avail_out = kBlock;
+            result = inflate(&z.stream, Z_NO_FLUSH);
+            if (result == Z_NEED_DICT || result == Z_DATA_ERROR || result == Z_STREAM_ERROR)
+                return fail(-3);
+            if (result == Z_MEM_ERROR)
+                return fail(-4);
+            if (!WriteBlock(out, output.data(), kBlock - z.stream.avail_out))
+                return fail(-1);
+            if (result == Z_STREAM_END)
+                return out.CloseNoThrow() ? 0 : fail(-1);
+        } while (z.stream.avail_out == 0);
+    }
+}
+
+bool IsZlibFile(const tstring& path) {
+    Inflater z;
+    if (inflateInit(&z.stream) != Z_OK)
+        return false;
+    z.live = true;
+    HandleHolder in(OpenSource(path));
+    if (!in.IsValid())
+        return false;
+    std::vector<Bytef> input(kBlock), output(kBlock);
+    DWORD got = 0;
+    if (!ReadBlock(in, input, got) || got == 0)
+        return false;
+    z.stream.next_in = input.data();
+    z.stream.avail_in = got;
+    z.stream.next_out = output.data();
+    z.stream.avail_out = kBlock;
+    int result = inflate(&z.stream, Z_NO_FLUSH);
+    return result != Z_NEED_DICT && result != Z_DATA_ERROR && result != Z_MEM_ERROR && result != Z_STREAM_ERROR;
+}

@@ -1,0 +1,82 @@
+#pragma once
+#include <windows.h>
+#include <vector>
+#include "app/tools/backup/HiveOps.h"
+#include "common/system/Security.h"
+#include "common/tstring/tstring.h"
+
+// The hive functions for tests under Wine: save, load and unload reach the
+// registry; replacements (a stub in Wine, a reboot on Windows) are recorded.
+// Any call can be made to fail: FailOn("Replace", 2) fails the second
+// replacement with the given status.
+//
+// Wine answers a load onto a loaded hive with 183 where Windows says 32, and
+// its profiles have no hive files: a load of the current user's hives is
+// answered 32 without calling, so the walk saves the live HKU\<sid> keys.
+class RecordingHiveOps : public HiveOps {
+public:
+    struct Replacement {
+        tstring key;  // "HKLM\Software", "HKU\<sid>"; the hive's name for an open key
+        tstring newFile;
+        tstring oldFile;
+        tstring hiveName;
+    };
+
+    RecordingHiveOps() : previous_(SetHiveOps(this)), current_(CurrentUserSid()) {}
+    ~RecordingHiveOps() override { SetHiveOps(previous_); }
+    RecordingHiveOps(const RecordingHiveOps&) = delete;
+    RecordingHiveOps& operator=(const RecordingHiveOps&) = delete;
+
+    void FailOn(const tstring& call, int nth, LONG status = ERROR_ACCESS_DENIED) {
+        failCall_ = call;
+        failAt_ = nth;
+        failStatus_ = status;
+    }
+
+    LONG Save(HKEY key, const tstring& file) override {
+        saved.push_back(file);
+        if (Fails(_T("Save")))
+            return failStatus_;
+        return system_.Save(key, file);
+    }
+    LONG Load(HKEY root, const tstring& subKey, const tstring& file) override {
+        if (Fails(_T("Load")))
+            return failStatus_;
+        if (root == HKEY_USERS && (subKey == current_ || subKey == current_ + _T("_Classes")))
+            return ERROR_SHARING_VIOLATION;
+        loaded.push_back(subKey);
+        return system_.Load(root, subKey, file);
+    }
+    LONG Unload(HKEY root, const tstring& subKey) override {
+        unloaded.push_back(subKey);
+        return system_.Unload(root, subKey);
+    }
+    LONG Replace(HKEY root, const tstring& subKey, const tstring& newFile, const tstring& oldFile,
+                 const tstring& hiveName) override {
+        if (Fails(_T("Replace")))
+            return failStatus_;
+        tstring key = hiveName;
+        if (!subKey.empty())
+            key = (root == HKEY_LOCAL_MACHINE ? _T("HKLM\\") : root == HKEY_USERS ? _T("HKU\\") : _T("?\\")) + subKey;
+        replaced.push_back({key, newFile, oldFile, hiveName});
+        return ERROR_SUCCESS;
+    }
+
+    std::vector<tstring> saved, loaded, unloaded;
+    std::vector<Replacement> replaced;
+
+private:
+    bool Fails(const tstring& call) {
+        if (call != failCall_)
+            return false;
+        return ++calls_ == failAt_;
+    }
+
+    SystemHiveOps system_;
+    HiveOps* previous_;
+    tstring current_;
+    tstring failCall_;
+    int failAt_ = 0;
+    int calls_ = 0;
+    LONG failStatus_ = ERROR_ACCESS_DENIED;
+};
