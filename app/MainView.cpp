@@ -1,0 +1,60 @@
+#include "app/MainView.h"
+#include <htmlhelp.h>
+#include "app/AppUtilities.h"
+#include "app/UiServices.h"
+#include "common/log/Log.h"
+#include "common/system/WebAddress.h"
+
+MainView::MainView() : html_(this) {}
+
+MainView::~MainView() = default;
+
+HWND MainView::CreateClient(HWND frame) {
+    return Create(frame, nullptr, nullptr, WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN);
+}
+
+LRESULT MainView::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_CREATE: {
+        const DWORD childStyle = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN;
+        if (!splitter_.Create(Handle(), nullptr, nullptr, childStyle)) return -1;
+        if (!html_.Create(splitter_, nullptr, nullptr, childStyle)) return -1;
+        splitter_.SetPanes(html_, nullptr);
+        splitter_.ShowSinglePane(true);
+        if (html_.ShowPage(&startPage_, startQuery_.c_str())) {
+            try {
+                startPage_.ExecScript(tstring(L"autofixbox.checked = ") + (autoFixBox_ ? L"true;" : L"false;"));
+            } catch (const ErrorBase& e) {
+                Log::Instance().Print(LogError, L"[error] Start page: %s", e.Message().c_str());
+            }
+        }
+        return 0;
+    }
+    case WM_SIZE:
+        splitter_.Move(RECT{0, 0, LOWORD(lParam), HIWORD(lParam)});
+        return 0;
+    case WM_DESTROY:
+        GetUiServices().ShowHtmlHelp(GetMainWindow(), HelpFilePath().c_str(), HH_CLOSE_ALL, 0);
+        return DefaultProc(message, wParam, lParam);
+    default:
+        return DefaultProc(message, wParam, lParam);
+    }
+}
+
+int MainView::OnHTMLEvent(IDispatch* document, BSTR eventName, BSTR element, VARIANT* param) {
+    if (!document && !eventName && !element) return 1;
+    if (IsEvent(eventName, L"GoWWW")) return OnGoWww(param);
+    return 1;
+}
+
+int MainView::OnGoWww(VARIANT* param) {
+    if (!param || param->vt != VT_BSTR || !param->bstrVal || !*param->bstrVal) return 0;
+    OpenWebAddress(param->bstrVal);
+    return 0;
+}
+
+bool MainView::RunScheduledJob(int operation) {
+    // The scheduled runner takes over here; until it exists a job has nothing to do.
+    Log::Instance().Print(LogInfo, L"[info] Scheduled operation %d has no runner.", operation);
+    return false;
+}

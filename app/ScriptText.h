@@ -1,0 +1,13 @@
+#pragma once
+#include "common/tstring/tstring.h"
+
+// Makes text safe inside a script string literal (quoted with ' or "): a
+// backslash is doubled, quotes and apostrophes get a backslash, the angle
+// brackets become &lt; and &gt; (so no "</script>" survives), and line breaks
+// and the two Unicode line separators become their escapes, which a literal
+// cannot hold raw.
+tstring EscapeScriptString(const tstring& text);
+
+// Record texts show carriage return and line feed as "[CR]" and "[LF]"; done
+// before escaping.
+tstring ShowLineBreaks(const tstring& text);
