@@ -2,6 +2,7 @@
 #include <htmlhelp.h>
 #include "app/AppUtilities.h"
 #include "app/UiServices.h"
+#include "common/errors/ErrorBase.h"
 #include "common/log/Log.h"
 #include "common/system/WebAddress.h"
 

@@ -12,7 +12,7 @@ void DefaultReporter(const TCHAR* where, const TCHAR* message) {
     tstring line = FormatText(TEXT("%s: %s\n"), where, message);
     OutputDebugString(line.c_str());
 #ifdef ORVANE_UI_LOG
-    Log::Instance().Print(LogError, TEXT("Exception in %s: %s"), where, message);
+    Log::Instance().Print(LogError, TEXT("[error] Exception in %s: %s"), where, message);
 #endif
 }
 

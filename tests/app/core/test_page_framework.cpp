@@ -1,0 +1,116 @@
+#include <doctest/doctest.h>
+#include <oleauto.h>
+#include <string>
+#include <vector>
+#include "RecordingScriptSink.h"
+#include "app/HtmlPage.h"
+#include "app/HtmlView.h"
+#include "app/ScriptText.h"
+#include "common/errors/ErrorBase.h"
+
+namespace {
+
+class NamedPage : public HtmlPage {
+public:
+    const wchar_t* PageName() const override { return L"scanStart.htm"; }
+    int OnHTMLEvent(IDispatch*, BSTR eventName, BSTR, VARIANT*) override {
+        seen.push_back(eventName ? eventName : L"");
+        if (IsEvent(eventName, L"Mine")) return 0;
+        return 1;
+    }
+    std::vector<std::wstring> seen;
+};
+
+struct Fallback : HtmlEventHandler {
+    int OnHTMLEvent(IDispatch*, BSTR eventName, BSTR, VARIANT*) override {
+        seen.push_back(eventName ? eventName : L"");
+        return 0;
+    }
+    std::vector<std::wstring> seen;
+};
+
+struct Bstr {
+    explicit Bstr(const wchar_t* text) : value(SysAllocString(text)) {}
+    ~Bstr() { SysFreeString(value); }
+    BSTR value;
+};
+
+}  // namespace
+
+TEST_CASE("escaped text stays one literal that evaluates to the text with entities for angle brackets") {
+    CHECK(EscapeScriptString(L"a\\\"b") == L"a\\\\\\\"b");
+    CHECK(EscapeScriptString(L"<b>'x'") == L"&lt;b&gt;\\'x\\'");
+    CHECK(EscapeScriptString(ShowLineBreaks(L"a\r\nb")) == L"a[CR][LF]b");
+
+    const std::wstring injections[] = {
+        L"plain",          L"quote \" and ' apostrophe", L"back\\slash\\",   L"</script><script>alert(1)</script>",
+        L"line\rbreak\nand\r\n", L"sep\x2028para\x2029", L"');alert(1);//", L"\");external.OnHTMLEvent(1);//",
+    };
+    for (const std::wstring& input : injections) {
+        std::wstring expected = input;
+        tstring withEntities(expected);
+        withEntities.Replace(L"<", L"&lt;");
+        withEntities.Replace(L">", L"&gt;");
+        for (const wchar_t* quote : {L"'", L"\""}) {
+            std::wstring literal = quote + EscapeScriptString(input) + quote;
+            std::wstring value;
+            INFO("literal: " << tstring(literal).c_str());
+            REQUIRE(JScriptEvaluate(literal, value));
+            CHECK(value == withEntities);
+        }
+    }
+}
+
+TEST_CASE("an event goes to the current page first and to the main view when the page leaves it") {
+    NamedPage page;
+    Fallback view;
+    Bstr mine(L"Mine"), other(L"mine"), element(L"");
+
+    CHECK(DispatchHtmlEvent(&page, &view, nullptr, mine.value, element.value, nullptr) == 0);
+    CHECK(view.seen.empty());
+    // A name differing in case only is not the page's.
+    CHECK(DispatchHtmlEvent(&page, &view, nullptr, other.value, element.value, nullptr) == 0);
+    CHECK(view.seen == std::vector<std::wstring>{L"mine"});
+    // Without document, name and element nobody is asked.
+    CHECK(DispatchHtmlEvent(&page, &view, nullptr, nullptr, nullptr, nullptr) == 1);
+    CHECK(page.seen.size() == 2);
+    // No current page: straight to the view.
+    CHECK(DispatchHtmlEvent(nullptr, &view, nullptr, mine.value, element.value, nullptr) == 0);
+    CHECK(view.seen.size() == 2);
+}
+
+TEST_CASE("enabling a page marks the body and every element below it, then the cursor and the control") {
+    RecordingScriptSink sink;
+    auto table = sink.Add(nullptr, L"mainTable");
+    auto button = sink.Add(table, L"apply");
+    NamedPage page;
+    page.AttachControl(nullptr, 0, nullptr, &sink);
+
+    page.EnablePage(false);
+    CHECK(sink.body->attributes[L"DISABLED"] == L"true");
+    CHECK(button->attributes[L"DISABLED"] == L"true");
+    CHECK_FALSE(sink.controlEnabled);
+    page.EnablePage(true);
+    CHECK(button->attributes.count(L"DISABLED") == 0);
+    CHECK(sink.controlEnabled);
+    CHECK(sink.CompareWithGolden("scanStart", "enable-page") == "");
+    for (const RecordedScript& script : sink.scripts) CHECK(JScriptParseError(script.text) == L"");
+
+    // One element only; a refused change stops there.
+    CHECK(page.EnableElement(L"mainTable", false));
+    CHECK(sink.body->attributes.count(L"DISABLED") == 0);
+    CHECK(button->attributes[L"DISABLED"] == L"true");
+    table->failAttributes = true;
+    CHECK_FALSE(page.EnableElement(L"mainTable", true));
+    CHECK(button->attributes[L"DISABLED"] == L"true");
+    CHECK_FALSE(page.EnableElement(L"missing", true));
+
+    // Script failures reach the caller as HRError; the window path defaults to JScript.
+    sink.execResult = E_ACCESSDENIED;
+    CHECK_THROWS_AS(page.ExecScript(L"x();"), HRError);
+    sink.scripts.clear();
+    page.RunScript(L"y();");
+    page.RunScript(L"");
+    REQUIRE(sink.scripts.size() == 1);
+    CHECK(sink.scripts[0] == RecordedScript{L"JScript", L"y();"});
+}
