@@ -4,6 +4,14 @@
 #include "app/MshtmlDocument.h"
 #include "common/errors/ErrorBase.h"
 
+namespace {
+
+// Not in mingw-w64's uuid library; kept local so that no second definition
+// can meet another library's.
+const IID kIidHtmlElement3 = {0x3050f673, 0x98b5, 0x11cf, {0xbb, 0x82, 0x00, 0xaa, 0x00, 0xbd, 0xce, 0x0b}};
+
+}  // namespace
+
 HtmlPage::HtmlPage() : uiThreadId_(::GetCurrentThreadId()) {}
 
 HtmlPage::~HtmlPage() = default;
@@ -44,7 +52,7 @@ ComPtr<IHTMLDocument2> HtmlPage::QueryDocument() const {
 ComPtr<IHTMLElement3> HtmlPage::GetElement(const wchar_t* id) const {
     ComPtr<IHTMLElement3> element;
     ComPtr<IHTMLElement> found = MshtmlDocument::FindElement(QueryDocument(), id);
-    if (found) found.QueryInto(IID_IHTMLElement3, element);
+    if (found) found.QueryInto(kIidHtmlElement3, element);
     return element;
 }
 
