@@ -3,6 +3,7 @@
 #include "RecordingUiServices.h"
 #include "app/MainFrame.h"
 #include "app/OperationLock.h"
+#include "common/ui/CallbackError.h"
 
 namespace {
 

@@ -1,4 +1,5 @@
 #include <doctest/doctest.h>
+#include <windows.h>
 #include <oleauto.h>
 #include <string>
 #include <vector>
