@@ -1,6 +1,6 @@
 #include <doctest/doctest.h>
-#include <oaidl.h>
 #include <windows.h>
+#include <oaidl.h>
 #include <oleauto.h>
 #include <string>
 #include <vector>

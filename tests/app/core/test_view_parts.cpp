@@ -1,4 +1,5 @@
 #include <doctest/doctest.h>
+#include <windows.h>
 #include <htmlhelp.h>
 #include "RecordingUiServices.h"
 #include "RegExport.h"
