@@ -11,6 +11,7 @@
 #include "app/KeyFilter.h"
 #include "app/TrayIcon.h"
 #include "app/UiCache.h"
+#include "common/errors/ErrorBase.h"
 #include "common/filepack/FilePack.h"
 
 namespace {
