@@ -119,6 +119,8 @@ public:
     STDMETHODIMP OnLeaveScript() override { return S_OK; }
 };
 
+// Not in mingw-w64's uuid library.
+const IID kIidActiveScriptParse64 = {0xc7ef7658, 0xe1ee, 0x480e, {0x97, 0xea, 0xd5, 0x2c, 0xb4, 0xd7, 0x6d, 0x17}};
 const CLSID kJScript = {0xf414c260, 0x6ac0, 0x11cf, {0xb6, 0xd1, 0x00, 0xaa, 0x00, 0xbb, 0xbb, 0x58}};
 
 HRESULT RunJScript(const std::wstring& text, DWORD flags, VARIANT* result, std::wstring& error) {
@@ -129,7 +131,10 @@ HRESULT RunJScript(const std::wstring& text, DWORD flags, VARIANT* result, std::
         return hr;
     }
     ComPtr<IActiveScriptParse> parser;
-    engine.QueryInto(IID_IActiveScriptParse, parser);
+    if (FAILED(engine.QueryInto(kIidActiveScriptParse64, parser))) {
+        error = L"no script parser";
+        return E_NOINTERFACE;
+    }
     QuietSite site;
     engine->SetScriptSite(&site);
     parser->InitNew();
