@@ -87,8 +87,14 @@ LRESULT PostedEventWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
     if (message == WM_DESTROY && eventMessage_ != 0) {
         // Events still queued would leak their name and parameter.
         MSG left;
-        while (::PeekMessageW(&left, Handle(), eventMessage_, eventMessage_, PM_REMOVE))
+        while (::PeekMessageW(&left, Handle(), eventMessage_, eventMessage_, PM_REMOVE)) {
+            // WM_QUIT comes through any filter: it belongs to the loop.
+            if (left.message == WM_QUIT) {
+                ::PostQuitMessage(static_cast<int>(left.wParam));
+                break;
+            }
             FreePostedEvent(left.wParam, left.lParam);
+        }
     }
     return DefaultProc(message, wParam, lParam);
 }
