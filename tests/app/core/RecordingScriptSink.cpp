@@ -5,6 +5,7 @@
 #include <functional>
 #include <sstream>
 #include "common/com/ComPtr.h"
+#include "common/system/FileSystem.h"
 
 namespace {
 
@@ -207,8 +208,7 @@ std::string RecordingScriptSink::CompareWithGolden(const char* page, const char*
     }
     std::string actual = ToJson();
     if (getenv("ORVANE_UPDATE_GOLDENS")) {
-        std::string folder = windowsPath.substr(0, windowsPath.find_last_of('\\'));
-        CreateDirectoryA(folder.c_str(), nullptr);
+        CreateFolderTree(tstring::FromNarrow(windowsPath.substr(0, windowsPath.find_last_of('\\')).c_str()));
         std::ofstream(windowsPath, std::ios::binary) << actual;
         return std::string();
     }
