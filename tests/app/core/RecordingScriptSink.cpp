@@ -243,3 +243,18 @@ bool JScriptEvaluate(const std::wstring& expression, std::wstring& result) {
     VariantClear(&value);
     return ok;
 }
+
+std::wstring JScriptRunError(const std::wstring& text) {
+    ComInit com;
+    std::wstring error;
+    HRESULT hr = RunJScript(text, 0, nullptr, error);
+    return FAILED(hr) ? error : std::wstring();
+}
+
+std::wstring JsonLiteral(const std::wstring& text) {
+    std::string utf8 = JsonString(text);
+    int size = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), int(utf8.size()), nullptr, 0);
+    std::wstring out(size, L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), int(utf8.size()), &out[0], size);
+    return out;
+}

@@ -53,5 +53,10 @@ public:
 // Parses script text with the system's JScript engine without running it; an
 // empty result when it parses, else the engine's complaint.
 std::wstring JScriptParseError(const std::wstring& text);
+// Runs script text with the system's JScript engine; empty when it ran
+// without error.
+std::wstring JScriptRunError(const std::wstring& text);
+// A double-quoted script literal of the text (JSON's escapes).
+std::wstring JsonLiteral(const std::wstring& text);
 // Evaluates an expression with the system's JScript engine; the result as text.
 bool JScriptEvaluate(const std::wstring& expression, std::wstring& result);

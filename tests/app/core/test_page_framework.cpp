@@ -47,6 +47,7 @@ TEST_CASE("escaped text stays one literal that evaluates to the text with entiti
         L"plain",          L"quote \" and ' apostrophe", L"back\\slash\\",   L"</script><script>alert(1)</script>",
         L"line\rbreak\nand\r\n", L"sep\x2028para\x2029", L"');alert(1);//", L"\");external.OnHTMLEvent(1);//",
     };
+    RecordingScriptSink sink;
     for (const std::wstring& input : injections) {
         std::wstring expected = input;
         tstring withEntities(expected);
@@ -59,7 +60,14 @@ TEST_CASE("escaped text stays one literal that evaluates to the text with entiti
             REQUIRE(JScriptEvaluate(literal, value));
             CHECK(value == withEntities);
         }
+        // The same check as page script, for the page tests to replay in the browser.
+        sink.ExecScript((L"var escaped = '" + EscapeScriptString(input) + L"'; if (escaped !== " +
+                         JsonLiteral(withEntities) + L") { throw new Error('escaping'); }")
+                            .c_str(),
+                        L"JavaScript");
     }
+    for (const RecordedScript& script : sink.scripts) CHECK(JScriptRunError(script.text) == L"");
+    CHECK(sink.CompareWithGolden("scanStart", "escaped-text") == "");
 }
 
 TEST_CASE("an event goes to the current page first and to the main view when the page leaves it") {
