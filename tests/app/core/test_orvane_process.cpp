@@ -89,7 +89,7 @@ TEST_CASE("one instance: later starts hand over and leave, the first frame has i
     SharedBuffer picture;
     REQUIRE(pack.ReadEntry(L"splash.jpg", picture));
     pack.Close();
-    SIZE size = JpegSize(std::string(static_cast<const char*>(picture.Data()), picture.Size()));
+    SIZE size = JpegSize(std::string(reinterpret_cast<const char*>(picture.Data()), picture.Size()));
     CHECK(client.right == size.cx);
     CHECK(client.bottom == size.cy);
     RECT work;
