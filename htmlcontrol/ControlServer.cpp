@@ -1,5 +1,6 @@
 // The exported entry points of qnControl.dll and its registry entries.
 #include "htmlcontrol/qnControl.h"
+#include "htmlcontrol/HtmlControl.h"
 #include "common/com/ServerModule.h"
 #include "common/com/TypeLibrary.h"
 #include "common/errors/ErrorBase.h"
@@ -8,13 +9,7 @@ namespace {
 // The module's AppID: it names the server in the AppID keys.
 const GUID kAppId = {0x2fe5b5f4, 0x2599, 0x45c8, {0x9d, 0x61, 0x0e, 0x0a, 0x82, 0xaf, 0x46, 0x5a}};
 
-HRESULT NotYetCreatable(IUnknown*, REFIID, void** result) {
-    if (result)
-        *result = nullptr;
-    return CLASS_E_CLASSNOTAVAILABLE;
-}
-
-const ClassEntry kClasses[] = {{&CLSID_CQNHTMLControl, nullptr, &NotYetCreatable}};
+const ClassEntry kClasses[] = {{&CLSID_CQNHTMLControl, nullptr, &CQNHTMLControl::Create}};
 
 // OLEMISC_SETCLIENTSITEFIRST | ACTIVATEWHENVISIBLE | INSIDEOUT | CANTLINKINSIDE | RECOMPOSEONRESIZE
 const wchar_t kMiscStatus[] = L"131473";
@@ -71,6 +66,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
     } else if (reason == DLL_PROCESS_DETACH && !reserved) {
         // Only on FreeLibrary: at process exit oleaut32 may already be gone.
         TypeLibrary::Release();
+        ActiveXControl::UnregisterWindowClass();
     }
     return TRUE;
 }
