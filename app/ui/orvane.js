@@ -108,3 +108,24 @@ function OutBar_Build(active) {
         bar.appendChild(link);
     }
 }
+
+// The scan categories: bit, caption, and the name of the category's page on
+// the product web site.
+var Union_List = [
+    [1, 'Components Subsystem', 'com-subsystem'],
+    [2, 'Internet Explorer', 'internet-explorer'],
+    [4, 'Shared Components', 'shared-components'],
+    [8, 'Control Panel', 'control-panel'],
+    [16, 'Microsoft Office', 'microsoft-office'],
+    [32, 'System and User MRU Lists', 'mru-locations-list'],
+    [64, 'Associations', 'file-associations'],
+    [128, 'Embedded-null Characters', 'embedded-null-characters']
+];
+// Every category but names with embedded NUL characters.
+var Union_Default = 127;
+
+// The categories of the query's "unions=N"; the default for none or 0.
+function queryUnions() {
+    var mask = queryNumber(queryValue('unions'), 0) & 255;
+    return mask ? mask : Union_Default;
+}
