@@ -163,12 +163,19 @@ class PageCase {
 
   // Waits until the page sent at least count events (bounded).
   async waitForEvents(count, timeoutMs = 5000) {
-    await this.page.waitForFunction((n) => window.__orvane.events.length >= n, { timeout: timeoutMs, polling: 20 }, count);
+    await this.waitFor((n) => window.__orvane.events.length >= n, timeoutMs, count);
   }
 
   // A real mouse click on the element with this id, or on the element that
   // the function (run in the page) returns.
   async click(target, ...args) {
+    // Pictures that load late move what they push down: the element is
+    // measured once they are all in.
+    await this.waitFor(() => {
+      var images = document.images;
+      for (var i = 0; i < images.length; i++) if (!images[i].complete) return false;
+      return true;
+    }, 10000);
     const byFunction = typeof target === 'function';
     const box = await this.eval((t, isFunction, list) => {
       var element = isFunction ? (0, eval)('(' + t + ')').apply(null, list) : document.getElementById(t);
@@ -203,8 +210,15 @@ class PageCase {
     }, id);
   }
 
+  // Polls fn in the page until it returns true (bounded). Puppeteer's own
+  // waiting helpers run script in the page that the IE 7 traps would count.
   async waitFor(fn, timeoutMs = 5000, ...args) {
-    await this.page.waitForFunction(fn, { timeout: timeoutMs, polling: 20 }, ...args);
+    const end = Date.now() + timeoutMs;
+    for (;;) {
+      if (await this.eval(fn, ...args)) return;
+      if (Date.now() > end) throw new Error(`timed out waiting for ${fn}`);
+      await new Promise((r) => setTimeout(r, 20));
+    }
   }
 
   async screenshot(label) {
