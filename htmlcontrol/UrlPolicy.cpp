@@ -95,9 +95,15 @@ bool IsProgramPageIn(const wchar_t* url, const tstring& cacheRoot, DWORD process
     return StaysInside(rest.substr(slash + 1));
 }
 
-bool IsProgramPage(const wchar_t* url) {
-    const tstring* root = ProcessCacheRoot();
-    return root && IsProgramPageIn(url, *root, GetCurrentProcessId());
+bool IsProgramPage(const wchar_t* url) noexcept {
+    try {
+        const tstring* root = ProcessCacheRoot();
+        return root && IsProgramPageIn(url, *root, GetCurrentProcessId());
+    } catch (...) {
+        // The security manager asks from inside COM calls: a page that
+        // cannot be judged is not trusted.
+        return false;
+    }
 }
 
 bool IsAllowedUrlAction(DWORD action) {

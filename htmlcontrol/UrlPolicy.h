@@ -10,7 +10,8 @@
 // True for "about:blank" and for a file in one of this process's UI cache
 // folders "<cache root>\QNHTML<pid>-<n>\", given as a file: URL or as a
 // plain path (query and fragment allowed).
-bool IsProgramPage(const wchar_t* url);
+// Never throws: what cannot be judged is no program page.
+bool IsProgramPage(const wchar_t* url) noexcept;
 // The same against a given cache root (no trailing separator) and process id.
 bool IsProgramPageIn(const wchar_t* url, const tstring& cacheRoot, DWORD processId);
 

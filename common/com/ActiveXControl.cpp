@@ -2,6 +2,7 @@
 #include <olectl.h>
 #include <new>
 #include "common/com/ClassInfo.h"
+#include "common/com/ComBoundary.h"
 #include "common/com/ConnectionPointEnum.h"
 
 namespace {
@@ -664,11 +665,11 @@ STDMETHODIMP ActiveXControl::GetGUID(DWORD kind, GUID* guid) {
 // ---- IConnectionPointContainer
 
 STDMETHODIMP ActiveXControl::EnumConnectionPoints(IEnumConnectionPoints** points) {
-    return ConnectionPointEnum::Create({EventPoint(), &propertyNotify_}, 0, points);
+    return ComCall([&] { return ConnectionPointEnum::Create({EventPoint(), &propertyNotify_}, 0, points); });
 }
 
 STDMETHODIMP ActiveXControl::FindConnectionPoint(REFIID iid, IConnectionPoint** point) {
-    return FindConnectionPointIn({EventPoint(), &propertyNotify_}, iid, point);
+    return ComCall([&] { return FindConnectionPointIn({EventPoint(), &propertyNotify_}, iid, point); });
 }
 
 // ---- stock properties and notifications

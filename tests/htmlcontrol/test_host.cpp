@@ -157,6 +157,14 @@ TEST_CASE("the document host keeps the browser a part of the program") {
     IDispatch* external = reinterpret_cast<IDispatch*>(1);
     CHECK(ui->GetExternal(&external) == S_FALSE);
     CHECK(external == nullptr);
+    // The browser reads its download flags as an ambient property of its site.
+    auto ambient = SiteAs<IDispatch>(control, IID_IDispatch);
+    DISPPARAMS none = {};
+    VARIANT flags;
+    VariantInit(&flags);
+    CHECK(ambient->Invoke(-5512, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &flags, nullptr, nullptr) == S_OK);
+    CHECK(flags.vt == VT_I4);
+    CHECK(flags.lVal == 0x40044070);
 
     auto commands = SiteAs<IOleCommandTarget>(control, IID_IOleCommandTarget);
     REQUIRE(commands);
