@@ -1,0 +1,57 @@
+#include "diskexplorer/SuiteLink.h"
+#include <commctrl.h>
+#include "common/errors/CheckObjects.h"
+#include "diskexplorer/ExplorerResources.h"
+#include "diskexplorer/ShellLauncher.h"
+
+const wchar_t kSuiteWebPage[] = L"https://www.quarn.com/orvane/";
+
+namespace {
+
+const wchar_t kUninstallKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\QUARN Orvane_is1";
+
+struct KeyHolder {
+    HKEY key = nullptr;
+    ~KeyHolder() {
+        if (key)
+            RegCloseKey(key);
+    }
+};
+
+tstring InstallLocation() {
+    KeyHolder holder;
+    Win32Check check{tstring(L"QUARN Orvane_is1")};
+    check = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_READ | KEY_WOW64_64KEY, &holder.key);
+    wchar_t text[1024];
+    DWORD type = 0, size = sizeof text;
+    check = RegQueryValueExW(holder.key, L"InstallLocation", nullptr, &type, reinterpret_cast<BYTE*>(text), &size);
+    if ((type != REG_SZ && type != REG_EXPAND_SZ) || size % 2 || size < 2 || text[size / 2 - 1] != L'\0')
+        check = ERROR_INVALID_DATA;
+    return tstring(text);
+}
+
+}  // namespace
+
+void OpenSuiteProgram() {
+    tstring folder, file;
+    try {
+        folder = InstallLocation();
+        file = folder + L"\\Orvane.exe";
+    } catch (const ErrorBase&) {
+        folder.clear();
+        file = kSuiteWebPage;
+    }
+    ShellLauncher::Current().Open(nullptr, file, folder, SW_SHOWNORMAL);
+}
+
+bool SuiteLinkPane::OnInitDialog() {
+    Item(IDC_LINK).SetText(L"<A ID=\"idOrvane\">Orvane</A>");
+    return true;
+}
+
+LRESULT SuiteLinkPane::OnNotify(int id, NMHDR* header, bool& handled) {
+    handled = id == IDC_LINK && header->code == NM_CLICK;
+    if (handled)
+        OpenSuiteProgram();
+    return 0;
+}
