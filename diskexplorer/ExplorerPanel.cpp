@@ -3,7 +3,7 @@
 
 bool FramePane::OnCommand(WORD id, WORD code, HWND control) {
     if (code == BN_CLICKED && id >= ID_SORT_NAMES && id <= ID_SORT_ITEMS) {
-        SendMessage(frame_, WM_COMMAND, MAKEWPARAM(id, 0), 0);
+        SendMessage(GetAncestor(Handle(), GA_ROOT), WM_COMMAND, MAKEWPARAM(id, 0), 0);
         return true;
     }
     return false;
@@ -16,7 +16,7 @@ LRESULT FramePane::OnNotify(int id, NMHDR* header, bool& handled) {
         wchar_t* end = nullptr;
         long record = wcstol(link->item.szID, &end, 10);
         if (end != link->item.szID && *end == L'\0' && record >= 0)
-            SendMessage(frame_, WM_SCAN_DONE, static_cast<WPARAM>(record), 1);
+            SendMessage(GetAncestor(Handle(), GA_ROOT), WM_SCAN_DONE, static_cast<WPARAM>(record), 1);
     }
     return 0;
 }

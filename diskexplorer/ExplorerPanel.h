@@ -3,19 +3,16 @@
 #include "diskexplorer/PaneDialog.h"
 #include "diskexplorer/SuiteLink.h"
 
-// A pane whose clicks go to the frame: the sort pane's radio buttons as
-// commands, a link pane's link ID (a folder record) as the link message.
+// A pane whose clicks go to the frame (its top-level window): the sort pane's
+// radio buttons as commands, a link pane's link ID (a folder record) as the
+// link message.
 class FramePane : public PaneDialog {
 public:
-    explicit FramePane(HWND frame) : frame_(frame) {}
     void SetLinkText(const tstring& text) { Item(1007).SetText(text.c_str()); }
 
 protected:
     bool OnCommand(WORD id, WORD code, HWND control) override;
     LRESULT OnNotify(int id, NMHDR* header, bool& handled) override;
-
-private:
-    HWND frame_;
 };
 
 // The explorer's side panel: sort pane, drive pane, folder pane and suite link.
@@ -23,7 +20,6 @@ class ExplorerPanel : public CollapsiblePanel {
 public:
     enum Pane { SortPane = 0, DrivePane = 1, FolderPane = 2, SuitePane = 3 };
 
-    explicit ExplorerPanel(HWND frame) : sortPane_(frame), drivePane_(frame), folderPane_(frame) {}
     ~ExplorerPanel() override;
 
     FramePane& Sort() { return sortPane_; }

@@ -10,7 +10,7 @@
 class FolderList : public Window {
 public:
     enum Group { DriveGroup = 0, FolderGroup = 1, FilesGroup = 2 };
-    static const LPARAM kAllFiles = -1;
+    static constexpr LPARAM kAllFiles = -1;
 
     ~FolderList();
     bool Create(HWND parent, UINT id);

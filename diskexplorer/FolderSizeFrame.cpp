@@ -45,7 +45,7 @@ tstring Resource(UINT id) { return tstring(MAKEINTRESOURCEW(id)); }
 
 }  // namespace
 
-FolderSizeFrame::FolderSizeFrame() : panel_(nullptr), readyText_(Resource(IDS_READY)) {}
+FolderSizeFrame::FolderSizeFrame() : readyText_(Resource(IDS_READY)) {}
 
 FolderSizeFrame::~FolderSizeFrame() {
     StopScan();
@@ -94,8 +94,6 @@ LRESULT FolderSizeFrame::OnCreate() {
     SendMessageW(status_, SB_SETPARTS, 3, reinterpret_cast<LPARAM>(parts));
     RECT none{0, 0, 0, 0};
     splitter_.Create(Handle(), &none, L"", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0, kSplitterId);
-    panel_.~ExplorerPanel();
-    new (&panel_) ExplorerPanel(Handle());
     panel_.Create(splitter_, &none, L"", WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_CLIPCHILDREN, 0, kPanelId);
     list_.Create(splitter_, kListId);
     splitter_.SetPanes(panel_, list_);
@@ -263,6 +261,7 @@ void FolderSizeFrame::StartScan(const tstring& devicePath) {
     StopScan();
     EnableCommand(ID_REFRESH, false);
     EnableCommand(ID_GOTO, false);
+    finished_ = false;
     auto block = new WorkerBlock{this, {}};
     lstrcpynW(block->devicePath, devicePath.c_str(), 7);
     uintptr_t thread = _beginthreadex(nullptr, 0, &FolderSizeFrame::ScanThreadProc, block, 0, nullptr);
@@ -306,8 +305,10 @@ void FolderSizeFrame::RunScan(const wchar_t* devicePath) {
         model_ = new MftScanner(devicePath);
         cookie_ = model_->AddListener(this);
         bool finished = model_->Scan();
-        if (finished && !cancel_)
+        if (finished && !cancel_) {
+            finished_ = true;
             Post(WM_SCAN_DONE, MftScanner::kRootRecord, 0);
+        }
         return;
     } catch (const ErrorBase& e) {
         code = e.Code() ? e.Code() : E_FAIL;
@@ -335,8 +336,6 @@ bool FolderSizeFrame::OnScanProgress(int32_t percent) {
 }
 
 void FolderSizeFrame::OnScanDone(WPARAM record, LPARAM open) {
-    if (IsScanning() || !model_)
-        return;  // a message of a scan that has since been replaced
     if (open) {
         if (IsShownFolder(static_cast<int64_t>(record)))
             OpenInShell(static_cast<int64_t>(record));
@@ -347,6 +346,12 @@ void FolderSizeFrame::OnScanDone(WPARAM record, LPARAM open) {
         ShowFolder(static_cast<int64_t>(record));
         return;
     }
+    if (!finished_ || !worker_.IsValid())
+        return;  // the end of a scan that has since been replaced
+    // The worker posted this as its last act.
+    WaitForSingleObject(worker_, INFINITE);
+    if (!model_)
+        return;
     wchar_t label[MAX_PATH + 1] = L"";
     GetVolumeInformationW(driveText_.c_str(), label, MAX_PATH + 1, nullptr, nullptr, nullptr, nullptr, 0);
     tstring title = label[0] ? tstring(label) + L" (" + driveText_.Left(1) + L":)" : TrimBackslashes(driveText_);
@@ -535,7 +540,8 @@ void FolderSizeFrame::RefillAddressList() {
 void FolderSizeFrame::OnItemActivate(int item) {
     if (item < 0 || !Model())
         return;
-    if (list_.GroupOf(item) == FolderList::FolderGroup)
+    // The "All files" item is told by its parameter: Wine's list view keeps no group ids.
+    if (list_.Parameter(item) != FolderList::kAllFiles)
         ShowFolder(EnterFolder(item));
     else
         OpenInShell(FolderList::kAllFiles);
@@ -767,8 +773,7 @@ LRESULT FolderSizeFrame::OnNotify(NMHDR* header) {
     case LVN_ITEMCHANGED: {
         const NMLISTVIEW& change = *reinterpret_cast<NMLISTVIEW*>(header);
         if ((change.uNewState & LVIS_SELECTED) && !(change.uOldState & LVIS_SELECTED))
-            OnSelectionInfo(list_.GroupOf(change.iItem) == FolderList::FolderGroup ? int64_t(change.lParam)
-                                                                                     : int64_t(current_));
+            OnSelectionInfo(change.lParam != FolderList::kAllFiles ? int64_t(change.lParam) : int64_t(current_));
         else if (change.uNewState == 0 && (change.uOldState & LVIS_SELECTED))
             OnSelectionInfo(current_);
         return 0;

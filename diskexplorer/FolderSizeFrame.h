@@ -94,6 +94,9 @@ private:
     MftScanner* model_ = nullptr;
     int32_t cookie_ = 0;
     std::atomic<bool> cancel_{false};
+    // Set by the worker just before it posts its end: a message of a worker
+    // that has since been replaced finds it cleared.
+    std::atomic<bool> finished_{false};
     HandleHolder worker_;
     tstring driveText_;
     tstring pendingPath_;

@@ -22,10 +22,14 @@ tstring InstallLocation() {
     KeyHolder holder;
     Win32Check check{tstring(L"QUARN Orvane_is1")};
     check = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_READ | KEY_WOW64_64KEY, &holder.key);
+    // The stored size first: a read may add a NUL the stored text lacks.
+    DWORD type = 0, stored = 0;
+    check = RegQueryValueExW(holder.key, L"InstallLocation", nullptr, &type, nullptr, &stored);
     wchar_t text[1024];
-    DWORD type = 0, size = sizeof text;
+    DWORD size = sizeof text;
     check = RegQueryValueExW(holder.key, L"InstallLocation", nullptr, &type, reinterpret_cast<BYTE*>(text), &size);
-    if ((type != REG_SZ && type != REG_EXPAND_SZ) || size % 2 || size < 2 || text[size / 2 - 1] != L'\0')
+    if ((type != REG_SZ && type != REG_EXPAND_SZ) || stored % 2 || stored < 2 || stored > size ||
+        text[stored / 2 - 1] != L'\0')
         check = ERROR_INVALID_DATA;
     return tstring(text);
 }

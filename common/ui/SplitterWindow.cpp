@@ -62,6 +62,12 @@ LRESULT SplitterWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             Layout();
         }
         return 0;
+    case WM_NOTIFY:
+    case WM_COMMAND:
+    case WM_DRAWITEM:
+        // The splitter only lays its panes out: what they report is for the
+        // window that owns the splitter.
+        return ::SendMessage(::GetParent(Handle()), message, wParam, lParam);
     case WM_LBUTTONUP:
     case WM_CAPTURECHANGED:
         if (dragging_) {

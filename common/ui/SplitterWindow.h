@@ -3,7 +3,8 @@
 
 // A child window split into a left and a right pane by a vertical bar the
 // user can drag. The panes are any child windows of the splitter; the
-// splitter keeps them filling its client area on every resize.
+// splitter keeps them filling its client area on every resize. Their
+// notifications (WM_NOTIFY, WM_COMMAND, WM_DRAWITEM) go on to the splitter's parent.
 class SplitterWindow : public WindowImpl {
 public:
     static const int kBarWidth = 4;
