@@ -63,6 +63,8 @@ FolderSizeFrame::~FolderSizeFrame() {
         ImageList_Destroy(driveImages_);
     if (accelerators_)
         DestroyAcceleratorTable(accelerators_);
+    if (menu_)
+        DestroyMenu(menu_);
 }
 
 void FolderSizeFrame::ModifyClass(WNDCLASSEX& windowClass) const {
@@ -85,7 +87,7 @@ bool FolderSizeFrame::IsScanning() const {
 // ---- creation --------------------------------------------------------------
 
 LRESULT FolderSizeFrame::OnCreate() {
-    SetMenu(Handle(), LoadMenuW(ResourceModule(), MAKEINTRESOURCEW(IDR_MAINFRAME)));
+    menu_ = LoadMenuW(ResourceModule(), MAKEINTRESOURCEW(IDR_MAINFRAME));
     accelerators_ = LoadAcceleratorsW(ResourceModule(), MAKEINTRESOURCEW(IDR_MAINFRAME));
     CreateBars();
     status_ = CreateWindowExW(0, STATUSCLASSNAMEW, readyText_.c_str(), WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, 0, 0,
@@ -129,6 +131,7 @@ void FolderSizeFrame::CreateBars() {
                              WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN | RBS_VARHEIGHT |
                                  RBS_BANDBORDERS | CCS_NODIVIDER,
                              0, 0, 0, 0, Handle(), nullptr, ResourceModule(), nullptr);
+    CreateCommandBar();
     toolbar_ = CreateWindowExW(0, TOOLBARCLASSNAMEW, L"",
                                WS_CHILD | WS_VISIBLE | TBSTYLE_FLAT | TBSTYLE_LIST | TBSTYLE_TOOLTIPS |
                                    CCS_NODIVIDER | CCS_NORESIZE | CCS_NOPARENTALIGN,
@@ -160,10 +163,17 @@ void FolderSizeFrame::CreateBars() {
         SHAutoComplete(info.hwndItem, SHACF_FILESYS_DIRS | SHACF_AUTOSUGGEST_FORCE_ON | SHACF_AUTOAPPEND_FORCE_ON);
 
     SIZE size{};
-    SendMessageW(toolbar_, TB_GETMAXSIZE, 0, reinterpret_cast<LPARAM>(&size));
+    SendMessageW(commandBar_, TB_GETMAXSIZE, 0, reinterpret_cast<LPARAM>(&size));
     REBARBANDINFOW band{};
     band.cbSize = sizeof band;
     band.fMask = RBBIM_CHILD | RBBIM_CHILDSIZE | RBBIM_STYLE | RBBIM_SIZE;
+    band.fStyle = RBBS_CHILDEDGE | RBBS_USECHEVRON | RBBS_NOGRIPPER;
+    band.hwndChild = commandBar_;
+    band.cxMinChild = size.cx;
+    band.cyMinChild = size.cy > 0 ? size.cy : 22;
+    band.cx = size.cx;
+    SendMessageW(rebar_, RB_INSERTBANDW, -1, reinterpret_cast<LPARAM>(&band));
+    SendMessageW(toolbar_, TB_GETMAXSIZE, 0, reinterpret_cast<LPARAM>(&size));
     band.fStyle = RBBS_CHILDEDGE | RBBS_USECHEVRON | RBBS_NOGRIPPER | RBBS_BREAK;
     band.hwndChild = toolbar_;
     band.cxMinChild = size.cx;
@@ -187,6 +197,36 @@ void FolderSizeFrame::CreateBars() {
     SendMessageW(rebar_, RB_INSERTBANDW, -1, reinterpret_cast<LPARAM>(&band));
 }
 
+// The menu as a toolbar of drop-down buttons in the rebar's first band.
+void FolderSizeFrame::CreateCommandBar() {
+    commandBar_ = CreateWindowExW(0, TOOLBARCLASSNAMEW, L"",
+                                  WS_CHILD | WS_VISIBLE | TBSTYLE_FLAT | TBSTYLE_LIST | CCS_NODIVIDER | CCS_NORESIZE |
+                                      CCS_NOPARENTALIGN,
+                                  0, 0, 0, 0, rebar_, nullptr, ResourceModule(), nullptr);
+    SendMessageW(commandBar_, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
+    SendMessageW(commandBar_, TB_SETEXTENDEDSTYLE, 0, TBSTYLE_EX_MIXEDBUTTONS);
+    SendMessageW(commandBar_, TB_SETIMAGELIST, 0, 0);
+    static wchar_t titles[8][32];
+    for (int i = 0; i < GetMenuItemCount(menu_) && i < 8; ++i) {
+        GetMenuStringW(menu_, i, titles[i], 32, MF_BYPOSITION);
+        TBBUTTON button{I_IMAGENONE, 1000 + i, TBSTATE_ENABLED,
+                        BTNS_DROPDOWN | BTNS_WHOLEDROPDOWN | BTNS_AUTOSIZE | BTNS_SHOWTEXT, {}, 0,
+                        reinterpret_cast<INT_PTR>(titles[i])};
+        SendMessageW(commandBar_, TB_ADDBUTTONSW, 1, reinterpret_cast<LPARAM>(&button));
+    }
+}
+
+void FolderSizeFrame::ShowCommandMenu(int button) {
+    RECT rect{};
+    SendMessageW(commandBar_, TB_GETRECT, button, reinterpret_cast<LPARAM>(&rect));
+    POINT corner{rect.left, rect.bottom};
+    ClientToScreen(commandBar_, &corner);
+    SendMessageW(commandBar_, TB_PRESSBUTTON, button, TRUE);
+    TrackPopupMenu(GetSubMenu(menu_, button - 1000), TPM_LEFTALIGN | TPM_TOPALIGN, corner.x, corner.y, 0, Handle(),
+                   nullptr);
+    SendMessageW(commandBar_, TB_PRESSBUTTON, button, FALSE);
+}
+
 void FolderSizeFrame::CreateDriveBar() {
     driveBar_ = CreateWindowExW(0, TOOLBARCLASSNAMEW, L"",
                                 WS_CHILD | WS_VISIBLE | TBSTYLE_FLAT | TBSTYLE_LIST | CCS_NODIVIDER | CCS_NORESIZE |
@@ -208,7 +248,7 @@ void FolderSizeFrame::CreateDriveBar() {
         drives_.EnumDrives(DriveFloppy | DriveRemovable | DriveFixed | DriveCdRom | DriveRemote | DriveRamDisk);
     } catch (const ErrorBase&) {
     }
-    HMENU file = GetSubMenu(GetMenu(Handle()), 0);
+    HMENU file = GetSubMenu(menu_, 0);
     UINT menuPosition = 0;
     for (size_t i = 0; i < drives_.Drives().size() && i <= ID_DRIVE_LAST - ID_DRIVE_FIRST; ++i) {
         const DriveEntry& drive = drives_.Drives()[i];
@@ -692,12 +732,12 @@ void FolderSizeFrame::SetStatus(const tstring& text) {
 }
 
 void FolderSizeFrame::EnableCommand(UINT id, bool enable) {
-    EnableMenuItem(GetMenu(Handle()), id, MF_BYCOMMAND | (enable ? MF_ENABLED : MF_GRAYED));
+    EnableMenuItem(menu_, id, MF_BYCOMMAND | (enable ? MF_ENABLED : MF_GRAYED));
     SendMessageW(toolbar_, TB_ENABLEBUTTON, id, enable);
 }
 
 void FolderSizeFrame::CheckCommand(UINT id, bool check) {
-    CheckMenuItem(GetMenu(Handle()), id, MF_BYCOMMAND | (check ? MF_CHECKED : MF_UNCHECKED));
+    CheckMenuItem(menu_, id, MF_BYCOMMAND | (check ? MF_CHECKED : MF_UNCHECKED));
 }
 
 void FolderSizeFrame::OnCommand(WORD id) {
@@ -752,6 +792,10 @@ void FolderSizeFrame::OnCommand(WORD id) {
 }
 
 LRESULT FolderSizeFrame::OnNotify(NMHDR* header) {
+    if (header->hwndFrom == commandBar_ && header->code == TBN_DROPDOWN) {
+        ShowCommandMenu(reinterpret_cast<NMTOOLBARW*>(header)->iItem);
+        return TBDDRET_DEFAULT;
+    }
     if (header->hwndFrom == toolbar_ && header->code == TBN_DROPDOWN) {
         ShowDropDown(reinterpret_cast<NMTOOLBARW*>(header)->iItem);
         return TBDDRET_DEFAULT;
@@ -810,7 +854,7 @@ bool FolderSizeFrame::OnIdle() {
     bool items = list_.Count() > 0;
     EnableCommand(ID_BACK, items && !history_.BackEntries().empty());
     EnableCommand(ID_FORWARD, items && !history_.ForwardEntries().empty());
-    EnableMenuItem(GetMenu(Handle()), ID_PROPERTIES, MF_BYCOMMAND | (list_.Selected() >= 0 ? MF_ENABLED : MF_GRAYED));
+    EnableMenuItem(menu_, ID_PROPERTIES, MF_BYCOMMAND | (list_.Selected() >= 0 ? MF_ENABLED : MF_GRAYED));
     return false;
 }
 
@@ -818,6 +862,14 @@ LRESULT FolderSizeFrame::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_CREATE:
         return OnCreate();
+    case WM_NCCALCSIZE:
+    case WM_SHOWWINDOW:
+        // The navigation band takes the room the drive toolbar leaves.
+        if (driveBar_) {
+            SendMessageW(rebar_, RB_MAXIMIZEBAND, 1, FALSE);
+            RedrawWindow(rebar_, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN);
+        }
+        break;
     case WM_SIZE: {
         SendMessageW(rebar_, WM_SIZE, 0, 0);
         SendMessageW(status_, WM_SIZE, 0, 0);

@@ -45,6 +45,8 @@ public:
     ExplorerPanel& Panel() { return panel_; }
     HWND AddressCombo() const { return combo_; }
     HWND NavigationBar() const { return toolbar_; }
+    // Menu 128, shown through the command bar (the window itself has no menu).
+    HMENU Menu() const { return menu_; }
     HWND DriveBar() const { return driveBar_; }
     const tstring& DriveText() const { return driveText_; }
     bool DetailsView() const { return details_; }
@@ -69,6 +71,8 @@ private:
     LRESULT OnCreate();
     void CreateBars();
     void CreateDriveBar();
+    void CreateCommandBar();
+    void ShowCommandMenu(int button);
     void OnCommand(WORD id);
     LRESULT OnNotify(NMHDR* header);
     void OnScanDone(WPARAM record, LPARAM open);
@@ -110,6 +114,8 @@ private:
     tstring lastBalloon_;
 
     HACCEL accelerators_ = nullptr;
+    HMENU menu_ = nullptr;
+    HWND commandBar_ = nullptr;
     HWND rebar_ = nullptr;
     HWND toolbar_ = nullptr;
     HWND driveBar_ = nullptr;

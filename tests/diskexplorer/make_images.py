@@ -71,7 +71,7 @@ def fill_bench(root, files):
     for d in range(files // 1000):
         os.makedirs(f"{root}/b{d:03d}")
         for i in range(1000):
-            write(f"{root}/b{d:03d}/f{i:04d}", (i * 37) % 5000)
+            write(f"{root}/b{d:03d}/f{i:04d}", (i * 37) % 900)
 
 
 def write(path, size):

@@ -8,7 +8,7 @@
 #include "tests/diskexplorer/frame/FrameHarness.h"
 
 namespace {
-bool MenuChecked(HWND frame, UINT id) { return (GetMenuState(GetMenu(frame), id, MF_BYCOMMAND) & MF_CHECKED) != 0; }
+bool MenuChecked(FolderSizeFrame& frame, UINT id) { return (GetMenuState(frame.Menu(), id, MF_BYCOMMAND) & MF_CHECKED) != 0; }
 bool ButtonEnabled(HWND bar, UINT id) { return SendMessageW(bar, TB_ISBUTTONENABLED, id, 0) != 0; }
 }  // namespace
 
@@ -47,8 +47,8 @@ TEST_CASE("a scan fills the list; sorts and views are kept in the registry") {
     h.Command(ID_SORT_NAMES);
     CHECK(h.Items() == std::vector<tstring>{L"docs", L"empty", L"other", L"\u00fcn\u00ef", L"All files"});
     CHECK(StoredSetting(L"Sort") == ID_SORT_NAMES);
-    CHECK(MenuChecked(h.frame->Handle(), ID_SORT_NAMES));
-    CHECK_FALSE(MenuChecked(h.frame->Handle(), ID_SORT_SIZE));
+    CHECK(MenuChecked(*h.frame, ID_SORT_NAMES));
+    CHECK_FALSE(MenuChecked(*h.frame, ID_SORT_SIZE));
     CHECK(IsDlgButtonChecked(h.frame->Panel().Sort(), ID_SORT_NAMES));
 
     h.Command(ID_SORT_ITEMS);
@@ -63,8 +63,9 @@ TEST_CASE("a scan fills the list; sorts and views are kept in the registry") {
     h.Command(ID_VIEW_DETAILS);
     CHECK(StoredSetting(L"View") == ID_VIEW_DETAILS);
     CHECK(h.frame->DetailsView());
-    CHECK(MenuChecked(h.frame->Handle(), ID_VIEW_DETAILS));
-    CHECK_FALSE(MenuChecked(h.frame->Handle(), ID_VIEW_TILES));
+    CHECK(SendMessageW(h.frame->NavigationBar(), TB_GETBITMAP, ID_VIEWS, 0) == 5);
+    CHECK(MenuChecked(*h.frame, ID_VIEW_DETAILS));
+    CHECK_FALSE(MenuChecked(*h.frame, ID_VIEW_TILES));
     CHECK(boxes.Boxes().empty());
 
     SUBCASE("the stored choices come back at the next start") {
@@ -183,7 +184,8 @@ TEST_CASE("drives, panes, links and the substituted-drive question") {
     CHECK(ButtonEnabled(bar, ID_DRIVE_FIRST + 1));
     CHECK_FALSE(ButtonEnabled(bar, ID_DRIVE_FIRST + 2));  // CD
     CHECK_FALSE(ButtonEnabled(bar, ID_DRIVE_FIRST + 3));  // FAT
-    HMENU file = GetSubMenu(GetMenu(h.frame->Handle()), 0);
+    HMENU file = GetSubMenu(h.frame->Menu(), 0);
+    CHECK(GetMenu(h.frame->Handle()) == nullptr);
     CHECK(GetMenuItemCount(file) == 5);  // C, D, S, separator, Exit
     CHECK(GetMenuItemID(file, 4) == ID_EXIT);
 
@@ -200,6 +202,16 @@ TEST_CASE("drives, panes, links and the substituted-drive question") {
     h.drives.substitute = L"\\??\\C:\\gone\\";
     h.Command(ID_DRIVE_FIRST + 4);
     CHECK(h.Address() == L"C:");
+
+    h.Command(ID_SORT_NAMES);
+    h.frame->List().Select(h.IndexOf(L"other"));
+    h.Command(ID_PROPERTIES);
+    h.Command(ID_EXPLORE);
+    REQUIRE(h.launcher.properties.size() == 1);
+    CHECK(h.launcher.properties[0] == L"C:\\other\\");
+    REQUIRE(h.launcher.opened.size() == 1);
+    CHECK(h.launcher.opened[0] == L"C:\\other\\");
+    h.launcher.opened.clear();
 
     h.frame->Send(WM_SCAN_DONE, 99999, 1);  // a link ID that is no shown folder
     h.frame->Send(WM_SCAN_DONE, 12, 1);
@@ -293,4 +305,19 @@ TEST_CASE("without the rights the program refuses to start") {
     REQUIRE(boxes.Boxes().size() == 1);
     CHECK(boxes.Boxes()[0].caption == L"QUARN Drossel");
     CHECK(boxes.Boxes()[0].text == L"You must have administrator privileges to run QUARN Drossel");
+}
+
+TEST_CASE("a system without NTFS drives says so and scans nothing") {
+    BoxAnswerer boxes;
+    FrameHarness h;
+    h.drives.letters = 1u << 5;  // F: only, FAT
+    h.frame = std::make_unique<FolderSizeFrame>();
+    REQUIRE(h.frame->CreateFrame(&h.loop));
+    PumpFor(200);
+    REQUIRE(boxes.Boxes().size() == 1);
+    CHECK(boxes.Boxes()[0].text == L"It seems no NTFS drive on your system!");
+    CHECK(boxes.Boxes()[0].caption == L"");
+    CHECK_FALSE(IsWindowEnabled(h.frame->AddressCombo()));
+    CHECK(h.source.Opens() == 0);
+    CHECK(h.frame->List().Count() == 0);
 }
