@@ -1,7 +1,8 @@
 'use strict';
 // The harness itself: every kind of fault fails a case, and sound pages pass.
 const { pageSuite, assert, assertEs3 } = require('./harness/harness');
-const { checkScript } = require('./harness/es3');
+const path = require('path');
+const { checkScript, lintFolder } = require('./harness/es3');
 
 async function problemsOf(t, call) {
   await t.openFixture('faults.htm');
@@ -52,5 +53,12 @@ pageSuite(__filename, {
     assertEs3("OnRecordFound(1, 305, 'C:\\\\a');", 'x');
     assert.match(checkScript('document.querySelector("a");', 'x', 'program').join(), /querySelector/);
     assert.match(checkScript('var a = [1, 2, ];', 'x', 'program').join(), /trailing comma/);
+  },
+  'the package check finds hidden ids and bad handlers': async () => {
+    const { problems } = lintFolder(path.join(__dirname, 'fixtures'));
+    const text = problems.join('\n');
+    assert.match(text, /shadow\.htm: id "view" is also a global/);
+    assert.match(text, /shadow\.htm:8\(onclick\): not ES3/);
+    assert.match(text, /faults\.htm:3\(script\):3:\d+: IE 7 has no \.forEach/);
   },
 });

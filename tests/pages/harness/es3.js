@@ -116,7 +116,7 @@ function pageScripts(file) {
   TAG.lastIndex = 0;
   while ((tag = TAG.exec(withoutScripts))) {
     for (const [name, value] of attributesOf(tag[2])) {
-      const where = `${file}:${lineOf(tag.index)}(${name})`;
+      const where = `${file}:${withoutScripts.slice(0, tag.index).split('\n').length}(${name})`;
       if (/^on/.test(name) && name !== 'onclickevent') handlers.push({ source: value, where });
       if ((name === 'href' || name === 'src') && /^\s*javascript:/i.test(value)) {
         handlers.push({ source: value.replace(/^\s*javascript:/i, ''), where });
