@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <functional>
 #include "common/tstring/tstring.h"
+#include "app/tools/backup/RLog.h"
 #include "common/ui/Dialog.h"
 
 namespace compact {
@@ -10,7 +11,7 @@ namespace compact {
 // it is at. A worker thread runs the compaction job and ends the dialog when
 // the job is over; the user cannot close it. Rows are written from the
 // worker through list messages, which run on the dialog's thread.
-class CMainDlg : public Dialog {
+class CMainDlg : public Dialog, public RLog {
 public:
     // The work done on the worker thread, with the dialog as its log. True
     // when the walk ended and every hive was compacted; false or an exception
@@ -26,8 +27,8 @@ public:
 
     // Level 3 lines show; others are walk progress and only count. A line
     // for the hive of the last row rewrites that row. Returns the row.
-    virtual int AddEntry(int level, const tstring& text, const tstring& name);
-    virtual void MarkDone(int row);
+    int AddEntry(int level, const tstring& text, const tstring& name) override;
+    void MarkDone(int row) override;
 
 protected:
     bool OnInitDialog() override;
