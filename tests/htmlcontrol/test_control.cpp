@@ -74,6 +74,19 @@ TEST_CASE("activation gives each control its browser, message and window; closin
             CHECK(BrowserOf(control));
         }
         CHECK(ControlMessageOf(a) != ControlMessageOf(b));
+        // A new size reaches the browser through the control's window.
+        ComPtr<IOleInPlaceObject> inPlace;
+        REQUIRE(a.QueryInto(IID_IOleInPlaceObject, inPlace) == S_OK);
+        RECT smaller = {10, 10, 310, 210};
+        CHECK(inPlace->SetObjectRects(&smaller, &smaller) == S_OK);
+        ComPtr<IOleWindow> browserWindow;
+        REQUIRE(BrowserOf(a).QueryInto(IID_IOleWindow, browserWindow) == S_OK);
+        HWND shown = nullptr;
+        REQUIRE(browserWindow->GetWindow(&shown) == S_OK);
+        RECT client = {};
+        GetClientRect(shown, &client);
+        CHECK(client.right == 300);
+        CHECK(client.bottom == 200);
         // No page yet: there is no document to run script in.
         CHECK(a->ExecScript(nullptr, nullptr, &result) == E_NOINTERFACE);
 
