@@ -1,0 +1,283 @@
+#include <doctest/doctest.h>
+#include <windows.h>
+#include <oleauto.h>
+#include "RecordingHiveOps.h"
+#include "RecordingRestart.h"
+#include "RecordingScriptSink.h"
+#include "RecordingUiServices.h"
+#include "FileBytes.h"
+#include "PlantedProfile.h"
+#include "TempFolder.h"
+#include "TestStrings.h"
+#include "app/pages/BackupPage.h"
+#include "app/pages/ProgressWindow.h"
+#include "app/resource.h"
+#include "common/settings/AppFolders.h"
+#include "common/system/FileSystem.h"
+#include "common/system/OsVersion.h"
+
+namespace {
+
+struct Variant {
+    VARIANT v;
+    explicit Variant(const wchar_t* text) {
+        VariantInit(&v);
+        v.vt = VT_BSTR;
+        v.bstrVal = SysAllocString(text);
+    }
+    explicit Variant(int number) {
+        VariantInit(&v);
+        v.vt = VT_I4;
+        v.lVal = number;
+    }
+    ~Variant() { VariantClear(&v); }
+};
+
+int Fire(HtmlPage& page, const wchar_t* name, VARIANT* param = nullptr) {
+    BSTR event = SysAllocString(name);
+    int result = page.OnHTMLEvent(nullptr, event, nullptr, param);
+    SysFreeString(event);
+    return result;
+}
+int Fire(HtmlPage& page, const wchar_t* name, const wchar_t* text) {
+    Variant param(text);
+    return Fire(page, name, &param.v);
+}
+
+FILETIME Utc(WORD year, WORD month, WORD day, WORD hour, WORD minute, WORD second) {
+    SYSTEMTIME t = {year, month, 0, day, hour, minute, second, 0};
+    FILETIME f;
+    SystemTimeToFileTime(&t, &f);
+    return f;
+}
+
+void January2(SYSTEMTIME* now) {
+    *now = SYSTEMTIME{2007, 1, 2, 2, 10, 0, 0, 0};
+}
+
+// A fresh backups.lst in the data folder for one test.
+struct FreshCatalogue {
+    FreshCatalogue() { DeleteFileW(GetBackupListPath().c_str()); }
+    ~FreshCatalogue() { DeleteFileW(GetBackupListPath().c_str()); }
+};
+
+std::wstring Text(UINT id) { return tstring(MAKEINTRESOURCEW(id)); }
+
+}  // namespace
+
+TEST_CASE("The list is filled with escaped texts, the missing file marked and the new backup flagged") {
+    FreshCatalogue fresh;
+    CreateDirectoryW(L"C:\\b", nullptr);
+    WriteAll(L"C:\\b\\x.bkp", "x");
+    const wchar_t hostile[] = L"' \" \\ </script> <img src=x onerror=\"window.external.OnHTMLEvent(document,'Hacked','','')\"> &lt;img&gt;\r\nsecond line";
+    {
+        BackupCatalogue catalogue;
+        catalogue.Load(GetBackupListPath());
+        FILETIME t = Utc(2007, 1, 2, 3, 4, 5);
+        catalogue.AddEntry(1, L"C:\\b\\x.bkp", L"  first\r\nsecond \r\n", &t);
+        catalogue.SaveBound();
+    }
+    BackupPage page;
+    RecordingScriptSink sink;
+    page.AttachControl(nullptr, 0, nullptr, &sink);
+    CHECK(Fire(page, L"Backup_OnLoad") == 0);
+    REQUIRE(sink.scripts.size() == 1);
+    CHECK(sink.scripts[0].text ==
+          L"AddBackupItem(1,'1/2/2007 3:04:05 AM','C:\\\\b\\\\x.bkp','first&lt;BR&gt;second',0,false);  NewBackup();");
+    {
+        BackupCatalogue catalogue;
+        catalogue.Load(GetBackupListPath());
+        FILETIME t = Utc(2007, 1, 3, 22, 0, 0);
+        catalogue.AddEntry(0, L"C:\\it's \"q\" <b>\\missing.bkp", hostile, &t);
+        catalogue.SaveBound();
+    }
+    sink.scripts.clear();
+    Fire(page, L"Backup_OnLoad");
+    CHECK(sink.CompareWithGolden("regBackup", "onload") == "");
+    CHECK(JScriptParseError(sink.scripts[0].text) == L"");
+    // Loaded again with the same last backup: nothing is new.
+    sink.scripts.clear();
+    Fire(page, L"Backup_OnLoad");
+    CHECK(sink.scripts[0].text.find(L",1,false);  NewBackup();") != std::wstring::npos);
+    DeleteFileW(L"C:\\b\\x.bkp");
+}
+
+TEST_CASE("New backups are named after the day, skipping listed names and existing files") {
+    FreshCatalogue fresh;
+    TempFolder folder(L"names");
+    BackupPage page;
+    RecordingScriptSink sink;
+    page.AttachControl(nullptr, 0, nullptr, &sink);
+    page.SetOptions(true, folder.Path(), nullptr);
+    page.SetClock(January2);
+    page.Manager().AddEntry(1, folder / L"registry_backup_2007-01-02.bkp", L"", nullptr);
+    Fire(page, L"RBackupNew_Click");
+    CHECK(sink.CompareWithGolden("regBackup", "proposed") == "");
+    WriteAll(folder / L"registry_backup_2007-01-02 (2).bkp", "x");
+    sink.scripts.clear();
+    Fire(page, L"RBackupNew_Click");
+    REQUIRE(sink.scripts.size() == 1);
+    CHECK(sink.scripts[0].text == L"SetBkpFile('registry_backup_2007-01-02 (3).bkp');");
+
+    CHECK(page.ResolveBackupPath(L"C:/b/x") == L"C:\\b\\x.bkp");
+    CHECK(page.ResolveBackupPath(L"name") == folder.Path() + L"\\name.bkp");
+    page.SetOptions(true, L"", nullptr);
+    wchar_t current[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, current);
+    tstring expected = tstring(current);
+    if (expected.back() != L'\\')
+        expected += L"\\";
+    CHECK(page.ResolveBackupPath(L"name") == expected + L"name.bkp");
+}
+
+TEST_CASE("A new backup of the current user's hives: path from the page's text, overwrite asked, catalogued") {
+    FreshCatalogue fresh;
+    EnsureCurrentClassesKey();
+    CreateDirectoryW(L"C:\\b", nullptr);
+    DeleteFileW(L"C:\\b\\x.bkp");
+    RecordingHiveOps ops;
+    RecordingUiServices ui;
+    BackupPage page;
+    RecordingScriptSink sink;
+    page.AttachControl(nullptr, 0, nullptr, &sink);
+    page.SetWorkersInline(true);
+    page.SetOptions(false, L"", nullptr);
+    Fire(page, L"RBackupNew", L"0C:/b/x");
+    CHECK(ui.boxes.empty());
+    CHECK(FileExists(L"C:\\b\\x.bkp"));
+    REQUIRE(page.Manager().Count() == 1);
+    CHECK(page.Manager().Entry(0).path == L"C:\\b\\x.bkp");
+    CHECK(page.Manager().Entry(0).kind == 0);
+    CHECK(page.Manager().Entry(0).comment == L"");
+    CHECK(sink.scripts.front().text == L"DisableToolbars();");
+
+    // An existing file is overwritten only after a Yes.
+    std::string before = ReadAll(L"C:\\b\\x.bkp");
+    ui.boxAnswer = IDNO;
+    Fire(page, L"RBackupNew", L"0C:\\b\\x.bkp\nnew comment");
+    REQUIRE(ui.boxes.size() == 1);
+    CHECK(ui.boxes[0].text == FormatText(Text(IDS_FILE_EXISTS).c_str(), L"C:\\b\\x.bkp"));
+    CHECK(page.Manager().Entry(0).comment == L"");
+    // A folder is no backup name.
+    CreateDirectoryW(L"C:\\b\\sub.d", nullptr);
+    Fire(page, L"RBackupNew", L"0C:\\b\\sub.d");
+    REQUIRE(ui.boxes.size() == 2);
+    CHECK(tstring(ui.boxes[1].text) == tstring(Text(IDS_INVALID_BACKUP_NAME)));
+    CHECK(page.Manager().Count() == 1);
+    DeleteFileW(L"C:\\b\\x.bkp");
+}
+
+TEST_CASE("A restore asks first, leaves the restore flag and restarts; a pending restart is only offered again") {
+    FreshCatalogue fresh;
+    EnsureCurrentClassesKey();
+    REQUIRE_FALSE(IsWindowsMajor6());
+    DeleteFileW(GetRestoreFlagPath().c_str());
+    TempFolder folder(L"restore");
+    RecordingHiveOps ops;
+    RecordingUiServices ui;
+    RecordingRestart restart;
+    BackupPage page;
+    RecordingScriptSink sink;
+    page.AttachControl(nullptr, 0, nullptr, &sink);
+    page.SetWorkersInline(true);
+    page.Manager().Create(0, folder / L"user.bkp", L"", false);
+    WriteAll(folder / L"bad.bkp", "not a backup");
+    page.Manager().AddEntry(1, folder / L"bad.bkp", L"", nullptr);
+
+    // A damaged backup: the reason is shown, no flag, no restart.
+    ui.boxAnswer = IDOK;
+    Fire(page, L"RBackupRestore", L"R1:1");
+    REQUIRE(ui.boxes.size() == 2);
+    CHECK(ui.boxes[0].text == Text(IDS_RESTORE_QUESTION));
+    CHECK(ui.boxes[1].text.find(Text(IDS_CANNOT_RESTORE) + L"\n\n" + Text(IDS_ERROR) + L": ") == 0);
+    CHECK(ui.boxes[1].type == MB_ICONERROR);
+    CHECK_FALSE(FileExists(GetRestoreFlagPath()));
+    Fire(page, L"RBackupRestoreFinish");
+    CHECK(restart.calls.empty());
+
+    Fire(page, L"RBackupRestore", L"R1:0");
+    CHECK(ops.replaced.size() == 2);
+    CHECK(FileExists(GetRestoreFlagPath()));
+    CHECK((GetFileAttributesW(GetRestoreFlagPath().c_str()) & FILE_ATTRIBUTE_HIDDEN) != 0);
+    sink.scripts.clear();
+    Fire(page, L"RBackupRestoreFinish");
+    CHECK(sink.scripts.back().text == L"restoreFinish(); ");
+    REQUIRE(restart.calls.size() == 2);
+    CHECK(restart.calls[0].what == L"InitiateShutdown");
+    CHECK(restart.calls[0].message == L"QUARN Orvane is going to reboot your system to complete registry backup restore.");
+    CHECK(restart.calls[0].timeout == 30);
+    CHECK_FALSE(restart.calls[0].force);
+    CHECK(restart.calls[0].reboot);
+    CHECK(restart.calls[0].reason == 0x80040001);
+    CHECK(restart.calls[1].what == L"ExitProcess");
+
+    // Until the restart, a restore only offers it.
+    ui.boxes.clear();
+    ui.boxAnswer = IDNO;
+    Fire(page, L"RBackupRestore", L"R1:0");
+    REQUIRE(ui.boxes.size() == 1);
+    CHECK(ui.boxes[0].text == Text(IDS_RESTART_PENDING));
+    CHECK(ops.replaced.size() == 2);
+    Fire(page, L"RBackupRestoreFinish");
+    CHECK(restart.calls.size() == 2);
+    DeleteFileW(GetRestoreFlagPath().c_str());
+}
+
+TEST_CASE("Indices and texts that name no backup are ignored") {
+    FreshCatalogue fresh;
+    TempFolder folder(L"ignored");
+    RecordingUiServices ui;
+    RecordingHiveOps ops;
+    BackupPage page;
+    RecordingScriptSink sink;
+    page.AttachControl(nullptr, 0, nullptr, &sink);
+    page.SetWorkersInline(true);
+    WriteAll(folder / L"a.bkp", "a");
+    page.Manager().AddEntry(1, folder / L"a.bkp", L"kept", nullptr);
+    Variant text(L"x"), distant(99), negative(-1);
+    Fire(page, L"RBackupDelete", &text.v);
+    Fire(page, L"RBackupDelete", &distant.v);
+    Fire(page, L"RBackupDelete", &negative.v);
+    Fire(page, L"RBackupDelete");
+    Fire(page, L"RUpdateComments", L"abc\nx");
+    Fire(page, L"RUpdateComments", L"5\nx");
+    Fire(page, L"RUpdateComments", L"0");
+    Fire(page, L"RBackupRestore", L"R1:");
+    Fire(page, L"RBackupRestore", L"R1:7");
+    Fire(page, L"RBackupRestore", L"R");
+    CHECK(ui.boxes.empty());
+    CHECK(sink.scripts.empty());
+    CHECK(ops.replaced.empty());
+    REQUIRE(page.Manager().Count() == 1);
+    CHECK(page.Manager().Entry(0).comment == L"kept");
+
+    Fire(page, L"RUpdateComments", L"0\nline<BR>two");
+    CHECK(page.Manager().Entry(0).comment == L"line\r\ntwo");
+    // Deleting a listed backup whose file is gone asks nothing.
+    DeleteFileW((folder / L"a.bkp").c_str());
+    Variant zero(0);
+    Fire(page, L"RBackupDelete", &zero.v);
+    CHECK(ui.boxes.empty());
+    CHECK(page.Manager().Count() == 0);
+}
+
+TEST_CASE("Progress: two hives make 14 steps and the texts are escaped") {
+    ProgressPage page(2);
+    CHECK(page.Total() == 14);
+    RecordingScriptSink sink;
+    page.AttachControl(nullptr, 0, nullptr, &sink);
+    Fire(page, L"Progress", L"HKLM_Software");
+    Fire(page, L"Progress", L"it's <b>\\");
+    Fire(page, L"Done", L"C:\\x\\2007-01-02 'a' <b>.bkp");
+    CHECK(sink.CompareWithGolden("progress", "two_hives") == "");
+    for (int i = 3; i <= 14; ++i)
+        Fire(page, L"Progress", L"x");
+    CHECK(sink.scripts.back().text == L"SetPercent(100,'x');");
+
+    HANDLE done = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    page.SetCompletionEvent(done);
+    Fire(page, L"OkClick");
+    CHECK(WaitForSingleObject(done, 0) == WAIT_OBJECT_0);
+    CloseHandle(done);
+
+}
