@@ -74,6 +74,20 @@ std::string PackageWithEntry(const std::wstring& name, const std::string& data) 
     return std::string(reinterpret_cast<const char*>(&crc), 4) + tail;
 }
 
+// Closes the program as a user would: a close while a page is still loading
+// asks whether to cancel the operation, which is answered yes.
+DWORD CloseProgram(ProgramFolder& program, HWND frame) {
+    PostMessageW(frame, WM_CLOSE, 0, 0);
+    for (int i = 0; i < 300; ++i) {
+        DWORD code = program.WaitExit(100);
+        if (code != STILL_ACTIVE) return code;
+        if (HWND box = program.FindWindowOf(L"#32770")) {
+            if (IsWindowVisible(box)) PostMessageW(box, WM_COMMAND, IDYES, 0);
+        }
+    }
+    return STILL_ACTIVE;
+}
+
 }  // namespace
 
 TEST_CASE("one instance: later starts hand over and leave, the first frame has its title and size") {
@@ -128,8 +142,7 @@ TEST_CASE("one instance: later starts hand over and leave, the first frame has i
     Sleep(1000);
     CHECK_FALSE(first.FindWindowOf(L"#32770"));
 
-    PostMessageW(frame, WM_CLOSE, 0, 0);
-    CHECK(first.WaitExit(20000) == 0);
+    CHECK(CloseProgram(first, frame) == 0);
     CHECK(first.CacheFolders().empty());
 }
 
@@ -163,8 +176,7 @@ TEST_CASE("a scheduled start runs hidden with a tray icon that survives a shell 
     Sleep(300);
     CHECK_FALSE(TrayIconShown(frame));
     CHECK(program.WaitExit(4000) == STILL_ACTIVE);
-    PostMessageW(frame, WM_CLOSE, 0, 0);
-    CHECK(program.WaitExit(20000) == 0);
+    CHECK(CloseProgram(program, frame) == 0);
 }
 
 TEST_CASE("the uninstaller's start tidies up and ends at once; an abandoned instance mutex is taken over") {
@@ -194,8 +206,7 @@ TEST_CASE("the uninstaller's start tidies up and ends at once; an abandoned inst
     REQUIRE(program.Start(L""));
     HWND frame = program.WaitForWindow(kFrameClass, 30000, true);
     CHECK(frame);
-    PostMessageW(frame, WM_CLOSE, 0, 0);
-    CHECK(program.WaitExit(20000) == 0);
+    CHECK(CloseProgram(program, frame) == 0);
 }
 
 TEST_CASE("a damaged or missing UI package ends the start with the reason and leaves nothing behind") {
