@@ -311,11 +311,9 @@ bool HtmlView::ShowPage(HtmlPage* page, const wchar_t* query) {
     ComPtr<IWebBrowser2> browser = Browser();
     if (!control_ || !browser || !page) return false;
     NavigationLock lock;
+    // Restored on every way out, an exception included.
     std::unique_ptr<BrowserSettingsOverride> overrides;
-    if (!firstNavigationDone) {
-        firstNavigationDone = true;
-        overrides = std::make_unique<BrowserSettingsOverride>();
-    }
+    if (!firstNavigationDone) overrides = std::make_unique<BrowserSettingsOverride>();
 
     bool again = current_ == page;
     current_ = page;
@@ -335,6 +333,7 @@ bool HtmlView::ShowPage(HtmlPage* page, const wchar_t* query) {
         PumpMessages();
     }
     HRESULT hr = Navigate(browser, address);
+    firstNavigationDone = true;
     PumpMessages();
     if (hidden) ::ShowWindow(controlWindow, SW_SHOWNORMAL);
     PumpMessages();

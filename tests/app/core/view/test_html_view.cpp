@@ -1,0 +1,133 @@
+#include <doctest/doctest.h>
+#include <windows.h>
+#include <exdisp.h>
+#include <exdispid.h>
+#include <string>
+#include <vector>
+#include "FileBytes.h"
+#include "RegExport.h"
+#include "TempFolder.h"
+#include "app/HtmlView.h"
+#include "app/OperationLock.h"
+#include "app/ScanStartPage.h"
+#include "app/UiCache.h"
+#include "common/errors/ErrorBase.h"
+#include "common/ui/MessageLoop.h"
+
+namespace {
+
+const wchar_t kMain[] = L"Software\\Microsoft\\Internet Explorer\\Main";
+
+std::wstring ReadDebuggerSetting() {
+    wchar_t text[64] = {};
+    DWORD size = sizeof(text) - 2;
+    if (RegGetValueW(HKEY_CURRENT_USER, kMain, L"Disable Script Debugger", RRF_RT_ANY | RRF_NOEXPAND, nullptr, text,
+                     &size) != ERROR_SUCCESS)
+        return L"(none)";
+    return text;
+}
+
+// Watches the browser's navigations: the address, and the settings seen then.
+struct NavigationSpy : IDispatch {
+    std::vector<std::wstring> addresses;
+    std::vector<std::wstring> debuggerSettings;
+    bool lockHeld = false;
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+        if (iid == IID_IUnknown || iid == IID_IDispatch || iid == DIID_DWebBrowserEvents2) {
+            *out = this;
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* parameters, VARIANT*, EXCEPINFO*,
+                        UINT*) override {
+        if (id != DISPID_BEFORENAVIGATE2 || parameters->cArgs < 7) return S_OK;
+        const VARIANT& url = parameters->rgvarg[5];
+        const VARIANT* value = (url.vt == (VT_VARIANT | VT_BYREF)) ? url.pvarVal : &url;
+        addresses.push_back(value->vt == VT_BSTR && value->bstrVal ? value->bstrVal : L"?");
+        debuggerSettings.push_back(ReadDebuggerSetting());
+        lockHeld = IsOperationRunning();
+        return S_OK;
+    }
+};
+
+struct Fallback : HtmlEventHandler {
+    int OnHTMLEvent(IDispatch*, BSTR, BSTR, VARIANT*) override { return 1; }
+};
+
+class Host : public WindowImpl {
+protected:
+    const TCHAR* ClassName() const override { return TEXT("OrvaneViewTestHost"); }
+};
+
+}  // namespace
+
+TEST_CASE("showing a page: its address, the first navigation's settings, the lock, and a missing package") {
+    OleInitialize(nullptr);
+    {
+        MessageLoop loop;
+        MessageLoopScope scope(loop);
+        REQUIRE(SUCCEEDED(HtmlView::RegisterServer(L"" ORVANE_QNCONTROL_DLL)));
+
+        TempFolder scratch(L"view");
+        RegDeleteKeyValueW(HKEY_CURRENT_USER, kMain, L"Disable Script Debugger");
+        HKEY key;
+        RegCreateKeyExW(HKEY_CURRENT_USER, kMain, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+        RegCloseKey(key);
+        std::string before = RegExportTo(L"HKCU\\Software\\Microsoft\\Internet Explorer", scratch / L"before.reg");
+
+        Host host;
+        RECT rect = {0, 0, 640, 480};
+        REQUIRE(host.Create(nullptr, &rect, L"host", WS_OVERLAPPEDWINDOW));
+        Fallback fallback;
+        HtmlView view(&fallback);
+        REQUIRE(view.Create(host, &rect, nullptr, WS_CHILD | WS_VISIBLE));
+        REQUIRE(view.Control() != nullptr);
+        CHECK(view.ControlMessage() != 0);
+        ComPtr<IWebBrowser2> browser = view.Browser();
+        REQUIRE(browser);
+        NavigationSpy spy;
+        EventConnection connection;
+        REQUIRE(connection.Connect(browser, DIID_DWebBrowserEvents2, &spy) == S_OK);
+
+        // The package is looked for beside the program: none there yet.
+        tstring package = UiPackagePath();
+        DeleteFileW(package.c_str());
+        ScanStartPage page;
+        CHECK_THROWS_AS(view.ShowPage(&page, L"x=1"), ErrorBase);
+        CHECK_FALSE(IsOperationRunning());
+        CHECK(RegExportTo(L"HKCU\\Software\\Microsoft\\Internet Explorer", scratch / L"after.reg") == before);
+
+        tstring built = L"Z:" ORVANE_UI_PACKAGE;
+        built.Replace(L"/", L"\\");
+        REQUIRE(CopyFileW(built.c_str(), package.c_str(), FALSE));
+        CHECK(view.ShowPage(&page, L"x=1"));
+        REQUIRE(spy.addresses.size() == 1);
+        CHECK(spy.addresses[0].find(GetUiCacheFolder(true) + L"\\scanStart.htm#x=1") != std::wstring::npos);
+        CHECK(spy.debuggerSettings[0] == L"yes");
+        CHECK(spy.lockHeld);
+        CHECK_FALSE(IsOperationRunning());
+        CHECK(RegExportTo(L"HKCU\\Software\\Microsoft\\Internet Explorer", scratch / L"after.reg") == before);
+        CHECK(page.ControlMessage() == view.ControlMessage());
+        CHECK(page.EventWindow() == view.EventWindow());
+
+        // The same page again goes through a blank page; later navigations override nothing.
+        CHECK(view.ShowPage(&page, nullptr));
+        REQUIRE(spy.addresses.size() == 3);
+        CHECK(spy.addresses[1] == L"about:blank");
+        CHECK(spy.debuggerSettings[2] == L"(none)");
+
+        connection.Disconnect();
+        view.Destroy();
+        host.Destroy();
+        DeleteUiCacheFolder();
+        DeleteFileW(package.c_str());
+    }
+    OleUninitialize();
+}
