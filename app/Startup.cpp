@@ -173,8 +173,12 @@ int Run(const wchar_t* commandLine, int showCommand) {
     frame.Enable(true);
 
     if (!IsVistaFamily() && missedJobCheck) {
-        for (int kind : missedJobCheck->AcceptedOperations())
-            frame.Post(requestMessage, static_cast<WPARAM>(kind), static_cast<LPARAM>(-1));
+        // A check that fails (the Task Scheduler refusing, a state file that
+        // cannot be read) must not keep the program from starting.
+        TryStep(L"missed-job check", [&] {
+            for (int kind : missedJobCheck->AcceptedOperations(operation))
+                frame.Post(requestMessage, static_cast<WPARAM>(kind), static_cast<LPARAM>(-1));
+        });
     }
     if (operation != OperationNone)
         frame.Post(requestMessage, static_cast<WPARAM>(operation), static_cast<LPARAM>(::GetCurrentProcessId()));

@@ -27,10 +27,11 @@ protected:
 void SetUninstallSteps(UninstallSteps* steps);
 
 // The check for scheduled jobs that did not run while the computer was off:
-// the operations the user chose to run now.
+// the operations the user chose to run now. A scheduled start (operation 1
+// to 3) only notes its own job as run.
 class MissedJobCheck {
 public:
-    virtual std::vector<int> AcceptedOperations() = 0;
+    virtual std::vector<int> AcceptedOperations(int operation) = 0;
 
 protected:
     ~MissedJobCheck() = default;

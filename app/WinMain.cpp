@@ -1,6 +1,7 @@
 #include <windows.h>
 #include <commctrl.h>
 #include "app/Startup.h"
+#include "app/StartupSteps.h"
 #include "app/UiCache.h"
 #include "app/resource.h"
 #include "common/errors/ErrorBase.h"
@@ -18,6 +19,11 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int showCommand) {
     // may have failed.
     tstring fatalCaption(MAKEINTRESOURCEW(IDS_FATAL_ERROR));
     tstring unhandledText(MAKEINTRESOURCEW(IDS_UNHANDLED_EXCEPTION));
+
+    ProgramUninstallSteps uninstallSteps;
+    SetUninstallSteps(&uninstallSteps);
+    ProgramMissedJobCheck missedJobCheck;
+    SetMissedJobCheck(&missedJobCheck);
 
     int exitCode = 1;
     try {

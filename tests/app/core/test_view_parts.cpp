@@ -10,7 +10,9 @@
 #include "app/HtmlView.h"
 #include "app/KeyFilter.h"
 #include "app/TrayIcon.h"
+#include "app/Startup.h"
 #include "app/UiCache.h"
+#include "common/ui/CallbackError.h"
 #include "common/errors/ErrorBase.h"
 #include "common/filepack/FilePack.h"
 
@@ -197,4 +199,37 @@ TEST_CASE("the UI package unpacks whole, drops a short news page, and refuses da
     WriteAll(package, bytes);
     CHECK_THROWS_AS(ExtractUiPackage(package, other / L"never"), ErrorBase);
     CHECK_FALSE(FileExists(other / L"never"));
+}
+
+namespace {
+
+struct FailingSteps : UninstallSteps {
+    int cleared = 0, deleted = 0;
+    void ClearCompactionRequests() override {
+        ++cleared;
+        throw ErrorBase(E_FAIL, L"no mapping");
+    }
+    void DeleteScheduledJobs() override { ++deleted; }
+};
+
+void Quiet(const TCHAR*, const TCHAR*) {}
+
+}  // namespace
+
+TEST_CASE("the uninstaller's tidy-up tries every step whatever the others did") {
+    SetCallbackErrorReporter(Quiet);
+    FailingSteps steps;
+    SetUninstallSteps(&steps);
+    CHECK_NOTHROW(RunUninstall());
+    CHECK(steps.cleared == 1);
+    CHECK(steps.deleted == 1);
+    SetUninstallSteps(nullptr);
+    SetCallbackErrorReporter(nullptr);
+
+    StartSwitches s = ParseSwitches(L"-backup \"/SCANFIX\" backup /Debug /bogus");
+    CHECK(s.operation == 3);
+    CHECK(s.debug);
+    CHECK(ParseSwitches(L"/Backup").operation == 1);
+    CHECK(ParseSwitches(L"backup").operation == 0);
+    CHECK(ParseSwitches(nullptr).operation == 0);
 }

@@ -1,4 +1,5 @@
 #include "ProgramFolder.h"
+#include <algorithm>
 #include <cstdlib>
 #include "StartProcess.h"
 #include "common/settings/UiCacheFolder.h"
@@ -95,9 +96,10 @@ HWND ProgramFolder::WaitForWindow(const wchar_t* className, DWORD milliseconds, 
     return nullptr;
 }
 
-std::vector<tstring> ProgramFolder::CacheFolders() const {
+namespace {
+
+std::vector<tstring> FoldersLike(const tstring& pattern) {
     std::vector<tstring> folders;
-    tstring pattern = GetUiCacheRoot() + L"\\" + FormatText(L"QNHTML%X-*", unsigned(process_.dwProcessId));
     WIN32_FIND_DATAW found;
     HANDLE search = FindFirstFileW(pattern.c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) return folders;
@@ -105,8 +107,17 @@ std::vector<tstring> ProgramFolder::CacheFolders() const {
         folders.push_back(found.cFileName);
     } while (FindNextFileW(search, &found));
     FindClose(search);
+    std::sort(folders.begin(), folders.end());
     return folders;
 }
+
+}  // namespace
+
+std::vector<tstring> ProgramFolder::CacheFolders() const {
+    return FoldersLike(GetUiCacheRoot() + L"\\" + FormatText(L"QNHTML%X-*", unsigned(process_.dwProcessId)));
+}
+
+std::vector<tstring> AllCacheFolders() { return FoldersLike(GetUiCacheRoot() + L"\\QNHTML*"); }
 
 tstring MessageBoxText(HWND box) {
     wchar_t text[1024] = {};

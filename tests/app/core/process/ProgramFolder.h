@@ -38,6 +38,8 @@ private:
     PROCESS_INFORMATION process_ = {};
 };
 
+// Every cache folder of every process, sorted.
+std::vector<tstring> AllCacheFolders();
 // The built tree seen from Wine (Z:).
 tstring BuildPath(const wchar_t* relative);
 // The static text of a message box.
