@@ -240,6 +240,24 @@ TEST_CASE("a damaged or missing UI package ends the start with the reason and le
         CHECK_FALSE(FileExists(program.Path() + L"\\evil.txt"));
     }
 
+    // A splash picture that does not load: no splash, and the start goes on.
+    WriteAll(program.Package(), good);
+    {
+        TempFolder replacement(L"badsplash");
+        FilePack pack;
+        pack.Open(program.Package(), true);
+        SharedBuffer picture;
+        REQUIRE(pack.ReadEntry(L"splash.jpg", picture));
+        pack.Close();
+        WriteAll(replacement / L"splash.jpg", std::string(reinterpret_cast<const char*>(picture.Data()), 200));
+        FilePack rewrite(program.Package(), replacement.Path());
+    }
+    REQUIRE(program.Start(L""));
+    HWND frame = program.WaitForWindow(kFrameClass, 30000, true);
+    REQUIRE(frame);
+    CHECK_FALSE(program.FindWindowOf(L"OrvaneSplash"));
+    CHECK(CloseProgram(program, frame) == 0);
+
     DeleteFileW(program.Package().c_str());
     REQUIRE(program.Start(L""));
     tstring caption, text;
