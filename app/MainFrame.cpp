@@ -221,6 +221,13 @@ LRESULT MainFrame::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         if (lParam == WM_LBUTTONDBLCLK) ActivateFrame();
         return 0;
     }
+    if (message == requestMessage_ && requestMessage_ != 0) {
+        // Reached the window directly: a modal loop (a message box, a dialog)
+        // dispatched it without offering it to the filters.
+        MSG request = {Handle(), message, wParam, lParam, 0, {}};
+        OnRequest(request);
+        return 0;
+    }
     if (message == taskbarMessage_ && taskbarMessage_ != 0) {
         // A new shell knows nothing of the old one's icons.
         if (startOperation_ != OperationNone && !IsVisible()) tray_.Readd();

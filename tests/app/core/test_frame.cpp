@@ -85,6 +85,10 @@ TEST_CASE("a visible user-started frame refuses requests of other processes; a h
     frame.OnRequest(Request(frame, OperationNone, 4711));  // only brings the frame up
     CHECK(frame.Queue() == std::vector<int>{OperationCompact, OperationScanFix});
     CHECK(frame.IsVisible());
+    // A request dispatched by a modal loop, past the filters, still counts.
+    frame.Show(SW_HIDE);
+    frame.Send(kRequest, OperationBackup, 4711);
+    CHECK(frame.Queue().back() == OperationBackup);
     CHECK(ui.boxes.size() == 1);
     frame.Destroy();
 }
