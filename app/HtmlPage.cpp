@@ -24,6 +24,14 @@ void HtmlPage::AttachControl(IUnknown* control, UINT controlMessage, HWND eventW
     uiThreadId_ = ::GetCurrentThreadId();
 }
 
+ComPtr<IQNHTMLControl> HtmlPage::GetHtmlControl() const {
+    ComPtr<IUnknown> unknown;
+    ComPtr<IQNHTMLControl> control;
+    if (control_ && SUCCEEDED(control_.QueryInto(IID_IUnknown, unknown)))
+        unknown.QueryInto(IID_IQNHTMLControl, control);
+    return control;
+}
+
 ComPtr<IHTMLDocument2> HtmlPage::QueryDocument() const {
     ComPtr<IHTMLDocument2> document;
     if (!control_) return document;

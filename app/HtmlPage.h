@@ -5,6 +5,7 @@
 #include "app/PageDocument.h"
 #include "common/com/ComPtr.h"
 #include "common/tstring/tstring.h"
+#include "htmlcontrol/qnControl.h"
 
 // Receives page events: from page script through window.external.OnHTMLEvent
 // (document set) and from worker threads through HtmlPage::PostEvent
@@ -56,6 +57,8 @@ public:
     void AttachControl(IUnknown* control, UINT controlMessage, HWND eventWindow, PageHost* host);
 
     ComPtr<IUnknown> GetControl() const { return control_; }
+    // The control as IQNHTMLControl, or NULL.
+    ComPtr<IQNHTMLControl> GetHtmlControl() const;
     // The control's browser document, or NULL.
     ComPtr<IHTMLDocument2> QueryDocument() const;
     // The element of that id as IHTMLElement3, or NULL.

@@ -136,6 +136,12 @@ void MshtmlDocument::ExecScript(const wchar_t* code, const wchar_t* language) {
     ComPtr<IDispatch> window;
     HRESULT hr = document_->get_Script(window.Receive());
     if (FAILED(hr) || !window) throw HRError(FAILED(hr) ? hr : E_NOINTERFACE);
+    RunScript(window, code, language);
+}
+
+void RunScript(IDispatch* pageWindow, const wchar_t* code, const wchar_t* language) {
+    if (!code || !*code) return;
+    if (!pageWindow) throw HRError(E_POINTER);
     const wchar_t* arguments[] = {code, (language && *language) ? language : L"JScript"};
-    InvokeByName(window, L"execScript", arguments, 2);
+    MshtmlDocument::InvokeByName(pageWindow, L"execScript", arguments, 2);
 }

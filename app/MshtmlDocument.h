@@ -3,6 +3,12 @@
 #include "app/PageDocument.h"
 #include "common/com/ComPtr.h"
 
+// Runs script through a page window's "execScript" method (the document's
+// Script object): "JScript" unless a language is given; empty code runs
+// nothing. The engine's event callbacks use this way. Throws HRError as
+// PageDocument::ExecScript describes.
+void RunScript(IDispatch* pageWindow, const wchar_t* code, const wchar_t* language = nullptr);
+
 // The page document seam over the browser's document.
 class MshtmlDocument : public PageDocument {
 public:
