@@ -6,6 +6,7 @@
 #include "RecordingScriptSink.h"
 #include "app/HtmlPage.h"
 #include "app/HtmlView.h"
+#include "app/MshtmlDocument.h"
 #include "app/ScriptText.h"
 #include "common/errors/ErrorBase.h"
 
@@ -122,4 +123,51 @@ TEST_CASE("enabling a page marks the body and every element below it, then the c
     page.RunScript(L"");
     REQUIRE(sink.scripts.size() == 1);
     CHECK(sink.scripts[0] == RecordedScript{L"JScript", L"y();"});
+}
+
+namespace {
+
+// A page window whose execScript records its arguments, or fails as a script error.
+struct FakePageWindow : IDispatch {
+    std::vector<std::wstring> calls;
+    STDMETHODIMP QueryInterface(REFIID, void** out) override {
+        *out = this;
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT, LCID, DISPID* id) override {
+        if (wcscmp(names[0], L"execScript") != 0) return DISP_E_UNKNOWNNAME;
+        *id = 7;
+        return S_OK;
+    }
+    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD flags, DISPPARAMS* parameters, VARIANT*, EXCEPINFO* exception,
+                        UINT*) override {
+        if (flags != DISPATCH_METHOD || parameters->cArgs != 2) return E_INVALIDARG;
+        std::wstring code = parameters->rgvarg[1].bstrVal, language = parameters->rgvarg[0].bstrVal;
+        calls.push_back(language + L":" + code);
+        if (code != L"fail();") return S_OK;
+        exception->bstrDescription = SysAllocString(L"'fail' is undefined");
+        return DISP_E_EXCEPTION;
+    }
+};
+
+}  // namespace
+
+TEST_CASE("script through the page window names the method and the script's complaint when it fails") {
+    FakePageWindow window;
+    RunScript(&window, L"go();");
+    RunScript(&window, L"go();", L"JavaScript");
+    RunScript(&window, L"");
+    CHECK(window.calls == std::vector<std::wstring>{L"JScript:go();", L"JavaScript:go();"});
+    try {
+        RunScript(&window, L"fail();");
+        FAIL("no error");
+    } catch (const HRError& e) {
+        CHECK(e.Code() == DISP_E_EXCEPTION);
+        CHECK(e.Message().find(L"Invoke failed. method: execScript ") == 0);
+        CHECK(e.Message().find(L" exeption info: 'fail' is undefined") != tstring::npos);
+    }
 }
