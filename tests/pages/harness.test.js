@@ -31,6 +31,7 @@ pageSuite(__filename, {
     assert.match(await problemsOf(t, 'throwError()'), /broken page/);
     assert.match(await problemsOf(t, 'openDialog()'), /dialog alert: hello/);
     assert.match(await problemsOf(t, 'fetchRemote()'), /request for http:\/\/127\.0\.0\.1:9/);
+    assert.match(await problemsOf(t, 'loadMissing()'), /missing\.gif/);
     assert.match(await problemsOf(t, 'sendUnnamed()'), /E_NOTIMPL/);
     await t.events();
   },
