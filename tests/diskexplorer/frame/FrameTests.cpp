@@ -43,6 +43,12 @@ TEST_CASE("a scan fills the list; sorts and views are kept in the registry") {
     CHECK(list.ItemImage(0) == 1);  // 5 150 of 1 GiB: raised to 1 %
     CHECK(list.ItemImage(3) == 0);
     CHECK(h.Address() == L"C:");
+    h.Key(VK_BACK);  // Up at the root: nothing
+    CHECK(h.Address() == L"C:");
+    CHECK(h.frame->History().BackEntries().empty());
+    tstring drive = Window(h.frame->Panel().Drive().Item(IDC_LINK)).Text();
+    CHECK(drive.find(L"Items:") != tstring::npos);
+    CHECK(drive.find(L" 8") != tstring::npos);
 
     h.Command(ID_SORT_NAMES);
     CHECK(h.Items() == std::vector<tstring>{L"docs", L"empty", L"other", L"\u00fcn\u00ef", L"All files"});
@@ -205,6 +211,7 @@ TEST_CASE("drives, panes, links and the substituted-drive question") {
 
     h.Command(ID_SORT_NAMES);
     h.frame->List().Select(h.IndexOf(L"other"));
+    CHECK(Window(h.frame->Panel().Folder().Item(IDC_LINK)).Text().find(L"C:\\other") != tstring::npos);
     h.Command(ID_PROPERTIES);
     h.Command(ID_EXPLORE);
     REQUIRE(h.launcher.properties.size() == 1);
