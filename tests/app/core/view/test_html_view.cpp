@@ -58,7 +58,23 @@ struct NavigationSpy : IDispatch {
 };
 
 struct Fallback : HtmlEventHandler {
-    int OnHTMLEvent(IDispatch*, BSTR, BSTR, VARIANT*) override { return 1; }
+    std::vector<std::wstring> events;
+    int OnHTMLEvent(IDispatch*, BSTR name, BSTR element, VARIANT* param) override {
+        std::wstring text = std::wstring(name ? name : L"") + L"|" + (element ? element : L"(null)");
+        if (param && param->vt == VT_BSTR) text += L"|" + std::wstring(param->bstrVal);
+        if (param && param->vt == VT_I4) text += L"|" + std::to_wstring(param->lVal);
+        events.push_back(text);
+        return 0;
+    }
+};
+
+// The start page handles nothing of its own: everything reaches the fallback.
+struct CountingStartPage : ScanStartPage {
+    int seen = 0;
+    int OnHTMLEvent(IDispatch* document, BSTR name, BSTR element, VARIANT* param) override {
+        ++seen;
+        return ScanStartPage::OnHTMLEvent(document, name, element, param);
+    }
 };
 
 class Host : public WindowImpl {
@@ -99,7 +115,7 @@ TEST_CASE("showing a page: its address, the first navigation's settings, the loc
         // The package is looked for beside the program: none there yet.
         tstring package = UiPackagePath();
         DeleteFileW(package.c_str());
-        ScanStartPage page;
+        CountingStartPage page;
         CHECK_THROWS_AS(view.ShowPage(&page, L"x=1"), ErrorBase);
         CHECK_FALSE(IsOperationRunning());
         CHECK(RegExportTo(L"HKCU\\Software\\Microsoft\\Internet Explorer", scratch / L"after.reg") == before);
@@ -124,6 +140,29 @@ TEST_CASE("showing a page: its address, the first navigation's settings, the loc
         REQUIRE(spy.addresses.size() == 4);
         CHECK(spy.addresses[2] == L"about:blank");
         CHECK(spy.debuggerSettings[3] == L"(none)");
+
+        // Page script's events come through the control's event; workers' through the event window.
+        BSTR name = SysAllocString(L"GoSomewhere");
+        BSTR element = SysAllocString(L"link");
+        VARIANT param;
+        param.vt = VT_BSTR;
+        param.bstrVal = SysAllocString(L"there");
+        CHECK(SUCCEEDED(view.Control()->OnHTMLEvent(nullptr, name, element, &param)));
+        REQUIRE(fallback.events.size() == 1);
+        CHECK(fallback.events[0] == L"GoSomewhere|link|there");
+        CHECK(page.seen == 1);
+        VariantClear(&param);
+        param.vt = VT_I4;
+        param.lVal = 42;
+        CHECK(page.PostEvent(L"WorkerDone", &param));
+        for (int i = 0; i < 20 && fallback.events.size() < 2; ++i) {
+            MessageLoop::PumpThread();
+            Sleep(10);
+        }
+        REQUIRE(fallback.events.size() == 2);
+        CHECK(fallback.events[1] == L"WorkerDone||42");
+        SysFreeString(name);
+        SysFreeString(element);
 
         connection.Disconnect();
         view.Destroy();
