@@ -1,0 +1,510 @@
+#include "app/pages/SchedulerPage.h"
+#include <oleauto.h>
+#include "app/AppUtilities.h"
+#include "app/ScriptText.h"
+#include "app/tools/mail/MailNotifier.h"
+#include "app/tools/scheduler/SchedulerStrings.h"
+#include "app/tools/scheduler/UserJobs.h"
+#include "common/errors/ErrorBase.h"
+#include "common/log/Log.h"
+#include "common/settings/AppFolders.h"
+#include "common/settings/Settings.h"
+#include "common/system/OsVersion.h"
+
+namespace {
+
+const wchar_t kOldSettingsKey[] = L"Software\\QUARN\\Orvane";
+// The longest "NotifyEmail" an older version wrote, in bytes.
+const DWORD kOldMailBytes = 520;
+const UINT kProductTitle = 208;
+
+const JobKind kPageOrder[3] = {CompactJob, BackupJob, ScanFixJob};
+
+// The parameter as text; empty for anything that is no text.
+tstring ParamText(const VARIANT* param) {
+    if (!param)
+        return tstring();
+    if (param->vt == VT_BSTR)
+        return tstring::FromWide(param->bstrVal);
+    VARIANT text;
+    VariantInit(&text);
+    tstring result;
+    if (SUCCEEDED(VariantChangeType(&text, const_cast<VARIANT*>(param), 0, VT_BSTR)))
+        result = tstring::FromWide(text.bstrVal);
+    VariantClear(&text);
+    return result;
+}
+
+bool ParamIsTrue(const VARIANT* param) {
+    return param && param->vt == VT_BOOL && param->boolVal == VARIANT_TRUE;
+}
+
+int ParamNumber(const VARIANT* param) {
+    VARIANT number;
+    VariantInit(&number);
+    int result = 0;
+    if (param && SUCCEEDED(VariantChangeType(&number, const_cast<VARIANT*>(param), 0, VT_I4)))
+        result = number.lVal;
+    return result;
+}
+
+tstring ElementText(BSTR element) {
+    return element ? tstring::FromWide(element) : tstring();
+}
+
+const wchar_t* KindTitle(JobKind kind) {
+    switch (kind) {
+    case CompactJob:
+        return L"Compact";
+    case BackupJob:
+        return L"Backup";
+    default:
+        return L"Scan and Fix";
+    }
+}
+
+bool SameFileBytes(const tstring& a, const tstring& b) {
+    HandleHolder first(CreateFileW(a.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                   0, nullptr));
+    HandleHolder second(CreateFileW(b.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, 0, nullptr));
+    if (!first.IsValid() || !second.IsValid())
+        return false;
+    char x[4096], y[4096];
+    for (;;) {
+        DWORD nx = 0, ny = 0;
+        if (!ReadFile(first, x, sizeof x, &nx, nullptr) || !ReadFile(second, y, sizeof y, &ny, nullptr) || nx != ny ||
+            memcmp(x, y, nx) != 0)
+            return false;
+        if (!nx)
+            return true;
+    }
+}
+
+// An old DWORD value, read and deleted; false when missing.
+bool TakeOldDword(HKEY key, const wchar_t* name, DWORD& value) {
+    DWORD size = sizeof value;
+    DWORD type = 0;
+    LONG status = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
+    RegDeleteValueW(key, name);
+    return status == ERROR_SUCCESS && type == REG_DWORD;
+}
+
+// An old text of at most 520 bytes, read within its byte count whether or not
+// it ends with a NUL, and deleted; false when missing or longer.
+bool TakeOldText(HKEY key, const wchar_t* name, tstring& text) {
+    BYTE bytes[kOldMailBytes] = {};
+    DWORD size = sizeof bytes;
+    LONG status = RegQueryValueExW(key, name, nullptr, nullptr, bytes, &size);
+    RegDeleteValueW(key, name);
+    if (status != ERROR_SUCCESS)
+        return false;
+    const wchar_t* chars = reinterpret_cast<const wchar_t*>(bytes);
+    size_t count = 0;
+    while (count < size / sizeof(wchar_t) && chars[count])
+        ++count;
+    text = tstring::FromWide(chars, count);
+    return true;
+}
+
+}  // namespace
+
+const wchar_t* PageJobName(JobKind kind) {
+    switch (kind) {
+    case CompactJob:
+        return L"Compact";
+    case BackupJob:
+        return L"Backup";
+    default:
+        return L"Scan";
+    }
+}
+
+tstring TriggerListScript(JobKind kind, const std::vector<tstring>& texts) {
+    tstring format = tstring(L"Add") + PageJobName(kind) + L"Str('%s',%d); ";
+    if (texts.empty())
+        return FormatText(format.c_str(), L"", -1);
+    tstring script;
+    for (size_t i = 0; i < texts.size(); ++i)
+        script += FormatText(format.c_str(), EscapeScriptString(texts[i]).c_str(), int(i));
+    return script;
+}
+
+SchedulerPage::SchedulerPage() : windows6_(IsWindowsMajor6()) {
+    std::vector<tstring> keys = UserJobKeys();
+    for (JobKind kind : kPageOrder) {
+        jobs_[kind - 1] = std::make_unique<ScheduledJob>(keys[kind == CompactJob ? 0 : kind == BackupJob ? 1 : 2]);
+        defaults_[kind - 1] = DefaultTrigger(kind);
+    }
+}
+
+void SchedulerPage::Load() {
+    try {
+        for (JobKind kind : kPageOrder)
+            scheduler_.OpenJob(Job(kind));
+    } catch (const ErrorBase&) {
+    }
+    TakeOverOldSettings();
+}
+
+tstring SchedulerPage::SnapshotPath(JobKind kind) {
+    const wchar_t* name = kind == CompactJob ? L"compact.job" : kind == BackupJob ? L"backup.job" : L"scan.job";
+    return GetAppFolder(true) + L"\\" + name;
+}
+
+void SchedulerPage::RunPageScript(const tstring& code) {
+    try {
+        RunScript(code);
+    } catch (const ErrorBase& e) {
+        Log::Instance().Print(LogError, L"[error] Scheduler page script: %s", e.Message().c_str());
+    }
+}
+
+void SchedulerPage::SetModified(bool modified) {
+    modified_ = modified;
+    EnableElement(L"apply", modified);
+}
+
+int SchedulerPage::OnHTMLEvent(IDispatch*, BSTR eventName, BSTR element, VARIANT* param) {
+    if (IsEvent(eventName, L"pageLoaded")) {
+        FillFields();
+    } else if (IsEvent(eventName, L"RSchedulerInitialState")) {
+        TakeSnapshot();
+    } else if (IsEvent(eventName, L"SetMail")) {
+        mail_ = ParamText(param);
+        SetModified(true);
+    } else if (IsEvent(eventName, L"SetMailServer")) {
+        mailServer_ = ParamText(param);
+        SetModified(true);
+    } else if (IsEvent(eventName, L"TestMail")) {
+        SendTestMail();
+    } else if (IsEvent(eventName, L"MailSwitch")) {
+        mailSwitch_ = ParamIsTrue(param);
+        SetModified(true);
+    } else if (IsEvent(eventName, L"ScanThreshold")) {
+        scanThreshold_ = ParamIsTrue(param);
+        SetModified(true);
+    } else if (IsEvent(eventName, L"AutoReboot") || IsEvent(eventName, L"AutoFix")) {
+        bool fix = IsEvent(eventName, L"AutoFix");
+        (fix ? autoFix_ : autoReboot_) = ParamIsTrue(param);
+        if (ElementText(element) == L"true") {
+            if (engine_) {
+                long value = ParamIsTrue(param) ? 1 : 0;
+                if (fix)
+                    engine_->put_AutoFix(value);
+                else
+                    engine_->put_AutoReboot(value);
+            }
+        } else {
+            SetModified(true);
+        }
+    } else if (IsEvent(eventName, L"configurationChanged")) {
+        Apply(ParamText(param));
+    } else {
+        for (JobKind kind : kPageOrder) {
+            tstring job = PageJobName(kind);
+            if (IsEvent(eventName, (L"RSchedulerRefresh" + job).c_str()))
+                ListTriggers(kind, ElementText(element));
+            else if (IsEvent(eventName, (L"RScheduler" + job + L"Options").c_str()))
+                EditJob(kind, ParamNumber(param));
+            else if (IsEvent(eventName, (L"RSchedulerEnable" + job).c_str()))
+                EnableJob(kind, ParamIsTrue(param), ElementText(element));
+            else
+                continue;
+            return 0;
+        }
+        return 1;
+    }
+    return 0;
+}
+
+void SchedulerPage::FillFields() {
+    // Unsaved values stay; otherwise each is read from the engine, and one
+    // that cannot be read leaves its field alone.
+    bool have[6] = {true, true, true, true, true, true};
+    if (!modified_ && engine_) {
+        BSTR text = nullptr;
+        if ((have[0] = SUCCEEDED(engine_->get_ReportMail(&text))))
+            mail_ = tstring::FromWide(text);
+        SysFreeString(text);
+        text = nullptr;
+        if ((have[1] = SUCCEEDED(engine_->get_ReportMailServer(&text))))
+            mailServer_ = tstring::FromWide(text);
+        SysFreeString(text);
+        long value = 0;
+        if ((have[2] = SUCCEEDED(engine_->get_ReportMailSwitch(&value))))
+            mailSwitch_ = value != 0;
+        if ((have[3] = SUCCEEDED(engine_->get_ScanResultsThreshold(&value))))
+            scanThreshold_ = value != 0;
+        if ((have[4] = SUCCEEDED(engine_->get_AutoFix(&value))))
+            autoFix_ = value != 0;
+        if ((have[5] = SUCCEEDED(engine_->get_AutoReboot(&value))))
+            autoReboot_ = value != 0;
+    }
+    if (have[0])
+        RunPageScript(L"mailAddress.value=\"" + EscapeScriptString(mail_) + L"\";");
+    if (have[1])
+        RunPageScript(L"mailServer.value=\"" + EscapeScriptString(mailServer_) + L"\";");
+    RunPageScript(L" InitTextFields();");
+    const wchar_t* ids[4] = {L"mailSwitch", L"scanThreshold", L"autoFix", L"autoReboot"};
+    bool values[4] = {mailSwitch_, scanThreshold_, autoFix_, autoReboot_};
+    for (int i = 0; i < 4; ++i) {
+        if (have[i + 2])
+            RunPageScript(FormatText(L"document.getElementById('%s').checked=%s", ids[i],
+                                     values[i] ? L"true;" : L"false;"));
+    }
+    SetModified(modified_);
+}
+
+void SchedulerPage::TakeSnapshot() {
+    for (JobKind kind : kPageOrder) {
+        tstring copy = SnapshotPath(kind);
+        DeleteFileW(copy.c_str());
+        tstring file = Job(kind).JobFilePath();
+        if (!file.empty())
+            CopyFileW(file.c_str(), copy.c_str(), FALSE);
+        if (windows6_)
+            savedEnabled_[kind - 1] = Job(kind).IsEnabled();
+    }
+}
+
+void SchedulerPage::RestoreSnapshot() {
+    for (JobKind kind : kPageOrder) {
+        tstring file = Job(kind).JobFilePath();
+        tstring copy = SnapshotPath(kind);
+        if (!file.empty() && GetFileAttributesW(copy.c_str()) != INVALID_FILE_ATTRIBUTES)
+            CopyFileW(copy.c_str(), file.c_str(), FALSE);
+        if (windows6_) {
+            try {
+                Job(kind).SetEnabled(savedEnabled_[kind - 1]);
+            } catch (const ErrorBase& e) {
+                Log::Instance().Print(LogError, L"[error] Scheduled task state not restored: %s", e.Message().c_str());
+            }
+        }
+    }
+}
+
+void SchedulerPage::ListTriggers(JobKind kind, const tstring& element) {
+    ScheduledJob& job = Job(kind);
+    tstring file = job.JobFilePath();
+    if (!file.empty() && element != L"false" && !SameFileBytes(file, SnapshotPath(kind)))
+        SetModified(true);
+    std::vector<tstring> texts;
+    WORD count = 0;
+    try {
+        count = job.TriggerCount();
+    } catch (const ErrorBase& e) {
+        Log::Instance().Print(LogError, L"[error] Scheduled task triggers: %s", e.Message().c_str());
+    }
+    for (WORD i = 0; i < count; ++i) {
+        tstring text;
+        try {
+            text = job.TriggerStrings(i);
+        } catch (const ErrorBase& e) {
+            // Some Task Schedulers describe no trigger: the page shows it without text.
+            Log::Instance().Print(LogError, L"[error] Scheduled task trigger %d: %s", int(i), e.Message().c_str());
+        }
+        texts.push_back(text);
+    }
+    RunPageScript(TriggerListScript(kind, texts));
+}
+
+void SchedulerPage::EditJob(JobKind kind, int scheduleType) {
+    try {
+        HWND control = ::GetAncestor(GetMainWindow(), GA_ROOT);
+        Job(kind).Edit(KindText(kind), control, scheduleType);
+    } catch (const ErrorBase& e) {
+        ShowSchedulingError(kind, e);
+    }
+    RunPageScript(tstring(L"Refresh") + PageJobName(kind) + L"();");
+}
+
+void SchedulerPage::EnableJob(JobKind kind, bool enable, const tstring& element) {
+    ScheduledJob& job = Job(kind);
+    try {
+        if (enable && (!job.JobFileExists() || !job.IsAttached() || job.TriggerCount() == 0)) {
+            if (job.HasTask())
+                job.Release();
+            CreateJob(kind);
+        }
+    } catch (const ErrorBase& e) {
+        ShowSchedulingError(kind, e);
+    }
+    try {
+        tstring program = GetModulePath();
+        if (job.HasTask() && job.ApplicationName() != program) {
+            job.SetApplicationName(program);
+            job.SetParameters(TaskName(kind));
+        }
+    } catch (const ErrorBase& e) {
+        ShowSchedulingError(kind, e);
+    }
+    try {
+        job.SetEnabled(enable);
+    } catch (const ErrorBase& e) {
+        ShowSchedulingError(kind, e);
+    }
+    if (element != L"false")
+        RunPageScript(tstring(L"Refresh") + PageJobName(kind) + L"();");
+}
+
+bool SchedulerPage::EnsureService() {
+    if (scheduler_.IsServiceDisabled()) {
+        ShowMessageBox(GetMainWindow(), L"Task Scheduler Service disabled on your PC", L"Error", MB_ICONERROR);
+        return false;
+    }
+    if (scheduler_.AttachService())
+        return true;
+    if (ShowMessageBox(GetMainWindow(), L"Start Task Scheduler Service?", L"Orvane", MB_YESNO | MB_ICONQUESTION) !=
+        IDYES)
+        return false;
+    if (!scheduler_.StartService()) {
+        ShowMessageBox(GetMainWindow(), L"Can not start Task Scheduler Service", L"Error", MB_ICONERROR);
+        return false;
+    }
+    return true;
+}
+
+void SchedulerPage::CreateJob(JobKind kind) {
+    if (!EnsureService())
+        return;
+    ScheduledJob& job = Job(kind);
+    job.SetDefaultTrigger(defaults_[kind - 1]);
+    if (job.AddDefaultTrigger() == -1) {
+        switch (scheduler_.CreateUserJob(job, kind)) {
+        case JobScheduler::Created:
+            break;
+        case JobScheduler::NameTaken:
+            ShowSchedulingError(kind, HRError(HRESULT_FROM_WIN32(ERROR_FILE_EXISTS)));
+            break;
+        case JobScheduler::CreateFailed:
+            ShowMessageBox(GetMainWindow(), L"Can't schedule task\nTry to restart Orvane", L"QUARN Orvane",
+                           MB_ICONWARNING);
+            break;
+        }
+    }
+    RunPageScript(tstring(L"Refresh") + PageJobName(kind) + L"();");
+}
+
+void SchedulerPage::ShowSchedulingError(JobKind kind, const ErrorBase& error) {
+    tstring text;
+    text.FormatResource(IDS_CANNOT_SCHEDULE, KindTitle(kind));
+    text += L"\n";
+    switch (error.Code() & 0xFFFF) {
+    case ERROR_FILE_EXISTS:
+        text += tstring(MAKEINTRESOURCE(IDS_TASK_EXISTS));
+        break;
+    case ERROR_ACCESS_DENIED:
+        text += tstring(MAKEINTRESOURCE(IDS_NO_SCHEDULE_RIGHTS));
+        break;
+    default:
+        text += error.Message();
+        break;
+    }
+    Log::Instance().Print(LogError, L"[error] %s", text.c_str());
+    ShowMessageBox(GetMainWindow(), text.c_str(), L"Error", MB_ICONERROR);
+}
+
+void SchedulerPage::Apply(const tstring& what) {
+    if (what == L"apply" && modified_ && engine_) {
+        BSTR mail = SysAllocString(mail_.ToWide().c_str());
+        BSTR server = SysAllocString(mailServer_.ToWide().c_str());
+        engine_->put_ReportMail(mail);
+        engine_->put_ReportMailSwitch(mailSwitch_ ? 1 : 0);
+        engine_->put_AutoFix(autoFix_ ? 1 : 0);
+        engine_->put_AutoReboot(autoReboot_ ? 1 : 0);
+        engine_->put_ReportMailServer(server);
+        engine_->put_ScanResultsThreshold(scanThreshold_ ? 1 : 0);
+        SysFreeString(mail);
+        SysFreeString(server);
+        TakeSnapshot();
+    }
+    SetModified(false);
+}
+
+void SchedulerPage::SendTestMail() {
+    int result = MailNotifier(mail_, mailServer_).SendTestMail();
+    const wchar_t caption[] = L"Testing mail...";
+    switch (result) {
+    case MailNotifier::Sent:
+        ShowMessageBox(GetMainWindow(), MAKEINTRESOURCEW(IDS_MAIL_TEST_SENT), caption, MB_ICONINFORMATION);
+        break;
+    case MailNotifier::NoServer:
+        ShowMessageBox(GetMainWindow(), MAKEINTRESOURCEW(IDS_MAIL_NO_SERVER), caption, MB_ICONERROR);
+        break;
+    case MailNotifier::SendFailed:
+        ShowMessageBox(GetMainWindow(), MAKEINTRESOURCEW(IDS_MAIL_SEND_FAILED), caption, MB_ICONERROR);
+        break;
+    case MailNotifier::NoConnection:
+        ShowMessageBox(GetMainWindow(), MAKEINTRESOURCEW(IDS_MAIL_NO_CONNECTION), caption, MB_ICONERROR);
+        break;
+    }
+}
+
+int SchedulerPage::AskSaveChanges(HWND parent) {
+    if (!modified_)
+        return IDNO;
+    int answer = ShowMessageBox(parent, MAKEINTRESOURCEW(IDS_SCHEDULE_MODIFIED), MAKEINTRESOURCEW(kProductTitle),
+                                MB_YESNOCANCEL | MB_ICONQUESTION);
+    if (answer == IDYES) {
+        RunPageScript(L"CheckMail();");
+        Apply(L"apply");
+        SetModified(false);
+    } else if (answer == IDNO) {
+        SetModified(false);
+        RestoreSnapshot();
+    }
+    return answer;
+}
+
+void SchedulerPage::ReloadTasks() {
+    for (JobKind kind : kPageOrder) {
+        try {
+            Job(kind).Release();
+            scheduler_.OpenJob(Job(kind));
+        } catch (const ErrorBase&) {
+        }
+    }
+}
+
+tstring SchedulerPage::JobStatesQuery() const {
+    tstring query;
+    for (JobKind kind : kPageOrder) {
+        const ScheduledJob& job = *jobs_[kind - 1];
+        query += job.IsAttached() && job.IsEnabled() ? L"-1" : L"-0";
+    }
+    return query;
+}
+
+void SchedulerPage::TakeOverOldSettings() {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, kOldSettingsKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+        return;
+    Settings& settings = GetSettings();
+    DWORD setup = 0;
+    bool haveSetup = TakeOldDword(key, L"SetupSchedule", setup);
+    DWORD autoBackup = 0;
+    if (TakeOldDword(key, L"AutoBackup", autoBackup)) {
+        settings.SetAutoBackupSwitch(autoBackup != 0);
+        settings.Save();
+    }
+    if (haveSetup && setup) {
+        if (!Job(ScanFixJob).IsAttached() && !Job(BackupJob).IsAttached()) {
+            try {
+                CreateJob(BackupJob);
+                CreateJob(ScanFixJob);
+            } catch (const ErrorBase& e) {
+                Log::Instance().Print(LogError, L"[error] Scheduled tasks of an older version: %s",
+                                      e.Message().c_str());
+            }
+        }
+        DWORD notify = 0;
+        if (TakeOldDword(key, L"SetupNotify", notify) && notify)
+            settings.SetReportMailSwitch(true);
+        tstring mail;
+        if (TakeOldText(key, L"NotifyEmail", mail))
+            settings.SetReportMail(mail);
+        settings.Save();
+    }
+    RegCloseKey(key);
+}

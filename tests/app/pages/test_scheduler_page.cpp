@@ -1,0 +1,325 @@
+#include <doctest/doctest.h>
+#include <windows.h>
+#include <oleauto.h>
+#include "FileBytes.h"
+#include "RecordingScriptSink.h"
+#include "RecordingUiServices.h"
+#include "app/ScriptText.h"
+#include "app/pages/SchedulerPage.h"
+#include "app/tools/scheduler/JobScheduler.h"
+#include "app/tools/scheduler/SchedulerStrings.h"
+#include "app/tools/scheduler/UserJobs.h"
+#include "common/errors/ErrorBase.h"
+#include "common/settings/Settings.h"
+#include "common/system/Security.h"
+
+namespace {
+
+struct ComApartment {
+    ComApartment() { CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
+    ~ComApartment() { CoUninitialize(); }
+};
+
+// The real engine, straight from its DLL's class object.
+ComPtr<ICrawler> LoadEngine() {
+    std::string path = "Z:" + std::string(ORVANE_ENGINE_DLL);
+    HMODULE dll = LoadLibraryA(path.c_str());
+    using GetClassObject = HRESULT(WINAPI*)(REFCLSID, REFIID, void**);
+    auto get = reinterpret_cast<GetClassObject>(GetProcAddress(dll, "DllGetClassObject"));
+    ComPtr<IClassFactory> factory;
+    ComPtr<ICrawler> engine;
+    if (get && SUCCEEDED(get(CLSID_CCrawler, IID_IClassFactory, factory.ReceiveVoid())))
+        factory->CreateInstance(nullptr, IID_ICrawler, engine.ReceiveVoid());
+    return engine;
+}
+
+struct Bstr {
+    explicit Bstr(const wchar_t* text) : value(SysAllocString(text)) {}
+    ~Bstr() { SysFreeString(value); }
+    BSTR value;
+};
+
+// A page shown into a recording sink, with the fake "apply" element.
+struct ShownPage {
+    ShownPage() {
+        apply = sink.Add(sink.body, L"apply");
+        page.Load();
+        page.AttachControl(nullptr, 0, nullptr, &sink);
+    }
+    int Send(const wchar_t* name, const wchar_t* element, VARIANT param) {
+        Bstr n(name), e(element);
+        int result = page.OnHTMLEvent(nullptr, n.value, e.value, &param);
+        VariantClear(&param);
+        return result;
+    }
+    bool ApplyEnabled() const { return !apply->attributes.count(L"DISABLED"); }
+    RecordingScriptSink sink;
+    std::shared_ptr<FakeElement> apply;
+    SchedulerPage page;
+};
+
+VARIANT Text(const wchar_t* text) {
+    VARIANT v;
+    v.vt = VT_BSTR;
+    v.bstrVal = SysAllocString(text);
+    return v;
+}
+
+VARIANT Bool(bool value) {
+    VARIANT v;
+    v.vt = VT_BOOL;
+    v.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
+    return v;
+}
+
+VARIANT Number(int value) {
+    VARIANT v;
+    v.vt = VT_I4;
+    v.lVal = value;
+    return v;
+}
+
+bool StartScheduleService() {
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE service = OpenServiceW(manager, L"Schedule", SERVICE_QUERY_STATUS | SERVICE_START);
+    SERVICE_STATUS status = {};
+    StartServiceW(service, 0, nullptr);
+    for (int i = 0; i < 100 && QueryServiceStatus(service, &status) && status.dwCurrentState != SERVICE_RUNNING; ++i)
+        Sleep(100);
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    return status.dwCurrentState == SERVICE_RUNNING;
+}
+
+tstring TasksFile(const tstring& name) {
+    tstring folder;
+    ExpandEnvironment(folder, L"%WINDIR%\\Tasks\\");
+    return folder + name + L".job";
+}
+
+}  // namespace
+
+TEST_CASE("trigger lists: one call per trigger with its escaped text, one call with -1 for none") {
+    ComApartment com;
+    RecordingScriptSink sink;
+    sink.ExecScript(TriggerListScript(CompactJob, {L"<b>'x'</b>", L"At 01:40 every 4 weeks"}).c_str(), L"JScript");
+    sink.ExecScript(TriggerListScript(BackupJob, {}).c_str(), L"JScript");
+    sink.ExecScript(TriggerListScript(ScanFixJob, {L""}).c_str(), L"JScript");
+    CHECK(sink.scripts[1].text == L"AddBackupStr('',-1); ");
+    CHECK(sink.CompareWithGolden("regScheduler", "triggers") == "");
+}
+
+TEST_CASE("the page fills its fields from the engine, applies to it and says when it holds changes") {
+    ComApartment com;
+    RecordingUiServices ui;
+    ComPtr<ICrawler> engine = LoadEngine();
+    REQUIRE(engine);
+    Bstr mail(L"\"; alert(1); //"), server(L"</script><b>x</b>");
+    engine->put_ReportMail(mail.value);
+    engine->put_ReportMailServer(server.value);
+    engine->put_ReportMailSwitch(1);
+    engine->put_ScanResultsThreshold(0);
+    engine->put_AutoFix(1);
+    engine->put_AutoReboot(0);
+
+    ShownPage shown;
+    shown.page.SetEngine(engine);
+    shown.Send(L"pageLoaded", L"", Text(L""));
+    CHECK(shown.sink.CompareWithGolden("regScheduler", "fields") == "");
+    CHECK_FALSE(shown.ApplyEnabled());
+
+    shown.Send(L"SetMail", L"", Text(L"me@example.com"));
+    CHECK(shown.ApplyEnabled());
+    shown.Send(L"SetMailServer", L"", Text(L"mail.example.com"));
+    shown.Send(L"MailSwitch", L"", Bool(false));
+    shown.Send(L"ScanThreshold", L"", Bool(true));
+    shown.Send(L"AutoFix", L"", Bool(false));
+    // Auto reboot asked to be written at once: the engine has it before apply.
+    shown.Send(L"AutoReboot", L"true", Bool(true));
+    long value = 0;
+    engine->get_AutoReboot(&value);
+    CHECK(value == 1);
+    BSTR text = nullptr;
+    engine->get_ReportMail(&text);
+    CHECK(std::wstring(text) == L"\"; alert(1); //");
+    SysFreeString(text);
+
+    // Anything but "apply" only drops the changes' mark.
+    shown.Send(L"configurationChanged", L"", Text(L"apply"));
+    CHECK_FALSE(shown.ApplyEnabled());
+    engine->get_ReportMail(&text);
+    CHECK(std::wstring(text) == L"me@example.com");
+    SysFreeString(text);
+    engine->get_ReportMailServer(&text);
+    CHECK(std::wstring(text) == L"mail.example.com");
+    SysFreeString(text);
+    long flags[4] = {};
+    engine->get_ReportMailSwitch(&flags[0]);
+    engine->get_ScanResultsThreshold(&flags[1]);
+    engine->get_AutoFix(&flags[2]);
+    engine->get_AutoReboot(&flags[3]);
+    CHECK(flags[0] == 0);
+    CHECK(flags[1] == 1);
+    CHECK(flags[2] == 0);
+    CHECK(flags[3] == 1);
+
+    SUBCASE("the test mail's results are shown with their texts") {
+        shown.Send(L"SetMail", L"", Text(L"nobody"));
+        shown.Send(L"SetMailServer", L"", Text(L""));
+        shown.Send(L"TestMail", L"", Text(L""));
+        shown.Send(L"SetMail", L"", Text(L"a@x.test"));
+        shown.Send(L"SetMailServer", L"", Text(L"127.0.0.6"));
+        shown.Send(L"TestMail", L"", Text(L""));
+        REQUIRE(ui.boxes.size() == 2);
+        CHECK(ui.boxes[0].text == std::wstring(tstring(MAKEINTRESOURCE(IDS_MAIL_NO_SERVER))));
+        CHECK(ui.boxes[0].caption == L"Testing mail...");
+        CHECK(ui.boxes[1].text == L"Connection to mail server has failed.");
+        CHECK(ui.boxes[1].type == MB_ICONERROR);
+    }
+
+    SUBCASE("closing with changes asks; Cancel keeps them, Yes applies them") {
+        shown.Send(L"SetMail", L"", Text(L"other@example.com"));
+        ui.boxAnswer = IDCANCEL;
+        CHECK(shown.page.AskSaveChanges(nullptr) == IDCANCEL);
+        CHECK(shown.page.IsModified());
+        ui.boxAnswer = IDYES;
+        CHECK(shown.page.AskSaveChanges(nullptr) == IDYES);
+        CHECK(ui.boxes.back().text == L"Scheduling options have been modified.\nDo you want to save changes?");
+        CHECK_FALSE(shown.page.IsModified());
+        CHECK(shown.sink.scripts.back().text == L"CheckMail();");
+        engine->get_ReportMail(&text);
+        CHECK(std::wstring(text) == L"other@example.com");
+        SysFreeString(text);
+        size_t asked = ui.boxes.size();
+        CHECK(shown.page.AskSaveChanges(nullptr) == IDNO);
+        CHECK(ui.boxes.size() == asked);
+    }
+}
+
+bool ScheduleServiceRuns() {
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE service = OpenServiceW(manager, L"Schedule", SERVICE_QUERY_STATUS);
+    SERVICE_STATUS status = {};
+    QueryServiceStatus(service, &status);
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    return status.dwCurrentState != SERVICE_STOPPED;
+}
+
+// Wine's service cannot be stopped once started: this runs first in the
+// program, and the other Task Scheduler tests of the prefix wait for it.
+TEST_CASE("a stopped Task Scheduler service is offered to be started; No creates nothing") {
+    ComApartment com;
+    RecordingUiServices ui;
+    REQUIRE_FALSE(ScheduleServiceRuns());
+    ShownPage shown;
+    ui.boxAnswer = IDNO;
+    shown.Send(L"RSchedulerEnableCompact", L"", Bool(true));
+    REQUIRE(ui.boxes.size() == 1);
+    CHECK(ui.boxes[0].text == L"Start Task Scheduler Service?");
+    CHECK(ui.boxes[0].caption == L"Orvane");
+    CHECK(ui.boxes[0].type == (MB_YESNO | MB_ICONQUESTION));
+    CHECK_FALSE(shown.page.Job(CompactJob).HasTask());
+    CHECK_FALSE(ScheduleServiceRuns());
+    ui.boxAnswer = IDYES;
+    shown.Send(L"RSchedulerEnableCompact", L"", Bool(true));
+    CHECK(shown.page.Job(CompactJob).HasTask());
+    JobScheduler cleanup;
+    if (cleanup.AttachService())
+        cleanup.DeleteJobsWithKeys(UserJobKeys());
+}
+
+TEST_CASE("jobs through the page: creation, snapshot and No, old settings, and nobody else's job touched") {
+    ComApartment com;
+    RecordingUiServices ui;
+    // Another account's job under the name this user's backup would take,
+    // and a broken file: both stay as they are whatever the page does.
+    REQUIRE(StartScheduleService());
+    {
+        JobScheduler other;
+        ScheduledJob planted(L"S-1-5-21-1111-2222-3333-1001 backup");
+        planted.SetName(JobNameForUser(GetCurrentUserName(false), BackupJob));
+        planted.SetApplicationName(L"C:\\Other\\Orvane.exe");
+        REQUIRE(other.AttachService());
+        other.DeleteJobsWithKeys(UserJobKeys());
+        DeleteFileW(TasksFile(planted.Name()).c_str());
+        REQUIRE(other.CreateJob(planted));
+    }
+    const tstring plantedName = JobNameForUser(GetCurrentUserName(false), BackupJob);
+    WriteAll(TasksFile(L"Broken job"), "not a job");
+    std::string plantedBytes = ReadAll(TasksFile(plantedName));
+
+    SUBCASE("made jobs, a snapshot, changes and No: the job files are back as they were") {
+        REQUIRE(StartScheduleService());
+        ShownPage shown;
+        shown.Send(L"RSchedulerEnableBackup", L"", Bool(true));
+        CHECK(shown.sink.scripts.back().text == L"RefreshBackup();");
+        shown.Send(L"RSchedulerEnableScan", L"false", Bool(true));
+        ScheduledJob& backup = shown.page.Job(BackupJob);
+        REQUIRE(backup.IsAttached());
+        // The name was another account's: ours took the SAM-compatible one.
+        CHECK(backup.Name() == JobNameForUser(GetCurrentUserName(true), BackupJob));
+        CHECK(shown.page.JobStatesQuery() == L"-0-1-1");
+
+        shown.Send(L"RSchedulerInitialState", L"", Text(L""));
+        std::string backupBytes = ReadAll(backup.JobFilePath());
+        CHECK(ReadAll(SchedulerPage::SnapshotPath(BackupJob)) == backupBytes);
+        shown.Send(L"RSchedulerRefreshBackup", L"false", Text(L""));
+        CHECK_FALSE(shown.page.IsModified());
+
+        shown.Send(L"RSchedulerEnableBackup", L"", Bool(false));
+        CHECK_FALSE(backup.IsEnabled());
+        shown.Send(L"RSchedulerRefreshBackup", L"", Text(L""));
+        CHECK(shown.page.IsModified());
+        CHECK(shown.ApplyEnabled());
+
+        ui.boxAnswer = IDNO;
+        CHECK(shown.page.AskSaveChanges(nullptr) == IDNO);
+        CHECK(ReadAll(backup.JobFilePath()) == backupBytes);
+        CHECK_FALSE(shown.page.IsModified());
+        shown.page.ReloadTasks();
+        CHECK(shown.page.Job(BackupJob).IsEnabled());
+    }
+
+    SUBCASE("settings of an older version are taken over and deleted") {
+        REQUIRE(StartScheduleService());
+        HKEY key = nullptr;
+        REQUIRE(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\QUARN\\Orvane", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                &key, nullptr) == ERROR_SUCCESS);
+        DWORD one = 1;
+        RegSetValueExW(key, L"SetupSchedule", 0, REG_DWORD, reinterpret_cast<BYTE*>(&one), sizeof one);
+        RegSetValueExW(key, L"SetupNotify", 0, REG_DWORD, reinterpret_cast<BYTE*>(&one), sizeof one);
+        std::wstring tooLong(300, L'a');
+        RegSetValueExW(key, L"NotifyEmail", 0, REG_SZ, reinterpret_cast<const BYTE*>(tooLong.c_str()),
+                       DWORD(tooLong.size() * 2));
+        GetSettings().SetReportMail(L"kept@example.com");
+        GetSettings().SetReportMailSwitch(false);
+        {
+            ShownPage shown;
+            CHECK(shown.page.Job(BackupJob).IsAttached());
+            CHECK(shown.page.Job(ScanFixJob).IsAttached());
+        }
+        CHECK(GetSettings().GetReportMailSwitch());
+        CHECK(GetSettings().GetReportMail() == L"kept@example.com");
+        DWORD count = 1;
+        RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr,
+                         nullptr);
+        CHECK(count == 0);
+
+        // A text without its NUL is read no further than its byte count.
+        RegSetValueExW(key, L"SetupSchedule", 0, REG_DWORD, reinterpret_cast<BYTE*>(&one), sizeof one);
+        RegSetValueExW(key, L"NotifyEmail", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"me@x.testJUNK"), 9 * 2);
+        { ShownPage shown; }
+        CHECK(GetSettings().GetReportMail() == L"me@x.test");
+        RegCloseKey(key);
+        RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\QUARN\\Orvane");
+    }
+
+    JobScheduler cleanup;
+    if (cleanup.AttachService())
+        cleanup.DeleteJobsWithKeys(UserJobKeys());
+    CHECK(ReadAll(TasksFile(plantedName)) == plantedBytes);
+    CHECK(ReadAll(TasksFile(L"Broken job")) == "not a job");
+    DeleteFileW(TasksFile(L"Broken job").c_str());
+    DeleteFileW(TasksFile(plantedName).c_str());
+}
