@@ -18,10 +18,25 @@ ProgramFolder::ProgramFolder(const wchar_t* label) : folder_(label) {
     CopyFileW(BuildPath(L"engine/OrvaneEngine.dll").c_str(), (folder_ / L"OrvaneEngine.dll").c_str(), FALSE);
 }
 
+namespace {
+// The program registers the control and the engine from its own folder on its
+// first start; they must not outlive the folder, or later tests in the prefix
+// see classes whose servers are gone.
+void UnregisterServer(const tstring& path) {
+    HMODULE module = LoadLibraryW(path.c_str());
+    if (!module) return;
+    auto unregister = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(GetProcAddress(module, "DllUnregisterServer"));
+    if (unregister) unregister();
+    FreeLibrary(module);
+}
+}  // namespace
+
 ProgramFolder::~ProgramFolder() {
     Kill();
     if (process_.hProcess) CloseHandle(process_.hProcess);
     if (process_.hThread) CloseHandle(process_.hThread);
+    UnregisterServer(folder_ / L"qnControl.dll");
+    UnregisterServer(folder_ / L"OrvaneEngine.dll");
 }
 
 std::string ProgramFolder::BuiltPackage() const { return ReadAll(BuildPath(L"qnguires.qna")); }
