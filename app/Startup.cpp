@@ -121,7 +121,7 @@ int Run(const wchar_t* commandLine, int showCommand) {
         return 0;
     }
     if (switches.operation == OperationInstall) {
-        tstring flag = GetAppFolder(true) + L"\\restore.flag";
+        tstring flag = GetRestoreFlagPath();
         ::MoveFileExW(flag.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
         return 0;
     }

@@ -261,7 +261,7 @@ TEST_CASE("Indices and texts that name no backup are ignored") {
     CHECK(page.Manager().Count() == 0);
 }
 
-TEST_CASE("Progress: two hives make 14 steps and the texts are escaped") {
+TEST_CASE("Progress: two hives make 14 steps, the texts are escaped, the window cannot be closed") {
     ProgressPage page(2);
     CHECK(page.Total() == 14);
     RecordingScriptSink sink;
@@ -279,5 +279,22 @@ TEST_CASE("Progress: two hives make 14 steps and the texts are escaped") {
     Fire(page, L"OkClick");
     CHECK(WaitForSingleObject(done, 0) == WAIT_OBJECT_0);
     CloseHandle(done);
+
+    ProgressWindow window;
+    window.CreateFor(nullptr);
+    REQUIRE(window.Handle());
+    SendMessageW(window.Handle(), WM_CLOSE, 0, 0);
+    SendMessageW(window.Handle(), WM_SYSCOMMAND, SC_CLOSE, 0);
+    SendMessageW(window.Handle(), WM_SYSCOMMAND, SC_MOVE, 0);
+    CHECK(IsWindow(window.Handle()));
+    RECT rect = {};
+    GetWindowRect(window.Handle(), &rect);
+    CHECK(rect.right - rect.left == 400);
+    CHECK(rect.bottom - rect.top == 125);
+    // Steps reach the page as posted events only: nothing runs on this thread.
+    size_t before = sink.scripts.size();
+    window.AddEntry(0, L"Directory: ", L"HKLM_");
+    window.MarkDone(0);
+    CHECK(sink.scripts.size() == before);
 
 }
