@@ -162,3 +162,41 @@ TEST_CASE("OnRunOnce compacts, then restarts once, also after a failure" * docte
 TEST_CASE("the cases of Windows before 6 pass in a copy of this program told Windows XP" * doctest::skip(!kWindows6)) {
     CHECK(RunAsWindowsXp(L"-ts=pre6") == 0);
 }
+
+TEST_SUITE("pre6") {
+
+// The program that restored a backup runs as the user; the library runs as
+// the system account at shutdown, with another data folder. The flag they
+// share must be found all the same, or the compaction would save the old
+// hives over the restored ones.
+TEST_CASE("a restore flag left by the user's program cancels the compaction of the system account" *
+          doctest::skip(kWindows6)) {
+    const wchar_t kShellFolders[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+    RestoreFlag flag;
+    flag.PlantFile();
+    Logon();
+    SetRequests(L"CompactAll");
+    RecordingEventSink events;
+    RecordingHiveOps hives;
+    TempFolder elsewhere(L"other-local-appdata");
+    HKEY key = nullptr;
+    REQUIRE(RegOpenKeyExW(HKEY_CURRENT_USER, kShellFolders, 0, KEY_ALL_ACCESS, &key) == 0);
+    wchar_t saved[MAX_PATH] = {};
+    DWORD size = sizeof saved, type = 0;
+    LONG had = RegQueryValueExW(key, L"Local AppData", nullptr, &type, reinterpret_cast<BYTE*>(saved), &size);
+    RegSetValueExW(key, L"Local AppData", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(elsewhere.Path().c_str()),
+                   DWORD((elsewhere.Path().size() + 1) * sizeof(wchar_t)));
+    Shutdown();
+    if (had == ERROR_SUCCESS)
+        RegSetValueExW(key, L"Local AppData", 0, type, reinterpret_cast<const BYTE*>(saved), size);
+    else
+        RegDeleteValueW(key, L"Local AppData");
+    RegCloseKey(key);
+    CHECK(events.events == Events({EventCancelledByRestore}));
+    CHECK(hives.saved.empty());
+    CHECK(hives.replaced.empty());
+    CHECK_FALSE(flag.Exists());
+    SetRequests(L"");
+}
+
+}  // TEST_SUITE
