@@ -57,12 +57,31 @@ TEST_CASE("Backups of an independent writer, zlib and bare, put back exactly the
     }
 }
 
-TEST_CASE("A backup written by the library's pack and zlib restores, typed with a relative path") {
+namespace {
+
+// Saves a hive of the running prefix as the backup writes it.
+void SaveHive(HKEY root, const char* path, const tstring& file) {
+    HANDLE token = nullptr;
+    REQUIRE(OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token));
+    TOKEN_PRIVILEGES privileges = {1};
+    privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+    LookupPrivilegeValueA(nullptr, "SeBackupPrivilege", &privileges.Privileges[0].Luid);
+    AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
+    CloseHandle(token);
+    HKEY key = nullptr;
+    REQUIRE(RegOpenKeyExA(root, path, 0, KEY_READ, &key) == ERROR_SUCCESS);
+    CHECK(RegSaveKeyA(key, file.c_str(), nullptr) == ERROR_SUCCESS);
+    RegCloseKey(key);
+}
+
+}  // namespace
+
+TEST_CASE("A backup of the prefix's own hives, packed and deflated by the library, restores from a typed relative path") {
     FakeWindows win;
     TempFolder hives("restore-src");
-    for (const char* name : {"HKLM_SOFTWARE.dat", "HKLM_SYSTEM.dat", "HKLM_SAM.dat", "HKLM_SECURITY.dat",
-                             "HKU_.DEFAULT.dat", "S-1-5-21-7-8-9-1000_Classes.dat"})
-        WriteAll(hives / name, EntryData(name));
+    SaveHive(HKEY_LOCAL_MACHINE, "SOFTWARE", hives / "HKLM_SOFTWARE.dat");
+    SaveHive(HKEY_LOCAL_MACHINE, "SYSTEM", hives / "HKLM_SYSTEM.dat");
+    SaveHive(HKEY_USERS, ".DEFAULT", hives / "HKU_.DEFAULT.dat");
     tstring packPath = win.BackupFolder() + "\\pack.tmp";
     {
         FilePack pack(packPath, hives.Path());
@@ -75,17 +94,25 @@ TEST_CASE("A backup written by the library's pack and zlib restores, typed with 
     REQUIRE(compress2(reinterpret_cast<Bytef*>(&deflated[0]), &size, reinterpret_cast<const Bytef*>(raw.data()),
                       uLong(raw.size()), Z_DEFAULT_COMPRESSION) == Z_OK);
     deflated.resize(size);
-    WriteAll(win.BackupFolder() + "\\library.bkp", deflated);
+    WriteAll(win.BackupFolder() + "\\prefix.bkp", deflated);
 
     auto before = win.Snapshot();
     char saved[MAX_PATH];
     GetCurrentDirectoryA(MAX_PATH, saved);
     SetCurrentDirectoryA(win.BackupFolder().c_str());
     RecordingReport report;
-    bool restored = RestoreRegistry(win.Windows(), "library.bkp", report);
+    bool restored = RestoreRegistry(win.Windows(), "prefix.bkp", report);
     SetCurrentDirectoryA(saved);
     CHECK(restored);
-    CheckMachineHivesRestored(win, before);
+    CHECK(report.errors.empty());
+    CHECK(ReadAll(win.Config("SOFTWARE")) == ReadAll(hives / "HKLM_SOFTWARE.dat"));
+    CHECK(ReadAll(win.Config("SYSTEM")) == ReadAll(hives / "HKLM_SYSTEM.dat"));
+    CHECK(ReadAll(win.Config("SOFTWARE")).size() > 100000);
+    auto after = win.Snapshot();
+    for (const char* hive : {"SAM", "SECURITY", "DEFAULT"})
+        CHECK(after[hive] == before[hive]);
+    CHECK(after.size() == before.size());
+    CHECK(FakeWindows::Files(win.Temp()).empty());
 }
 
 TEST_CASE("Hostile or damaged backups end in a clear error with the config folder untouched") {
