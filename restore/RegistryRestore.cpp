@@ -1,8 +1,9 @@
 #include "restore/RegistryRestore.h"
 #include <shlwapi.h>
-#include <exception>
+#include <new>
 #include <vector>
 #include "common/errors/ErrorBase.h"
+#include "common/errors/ErrorText.h"
 #include "common/filepack/FilePack.h"
 #include "common/system/FileSystem.h"
 #include "restore/HiveReplacement.h"
@@ -117,8 +118,9 @@ bool RestoreRegistry(const tstring& windowsFolder, const tstring& backupFile, Re
         return true;
     } catch (const ErrorBase& e) {
         failure = e.Message();
-    } catch (const std::exception& e) {
-        failure = tstring::FromNarrow(e.what());
+    } catch (const std::bad_alloc&) {
+        // A pack is read whole into memory: a huge one can run out of it.
+        failure = ErrorText(E_OUTOFMEMORY, nullptr);
     }
     report.ShowError(failure);
     return false;
