@@ -2,12 +2,12 @@
 #include <shlwapi.h>
 #include <new>
 #include <vector>
+#include "common/compress/ZlibFile.h"
 #include "common/errors/ErrorBase.h"
 #include "common/errors/ErrorText.h"
 #include "common/filepack/FilePack.h"
 #include "common/system/FileSystem.h"
 #include "restore/HiveReplacement.h"
-#include "restore/InflateFile.h"
 #include "restore/WorkFolder.h"
 
 namespace {
@@ -51,7 +51,7 @@ tstring WorkRoot(const tstring& windowsFolder, const tstring& backupFile) {
 // stream, else the file itself, as a bare pack restores as well. Returns
 // whether the inflated copy is the one open.
 bool OpenPack(FilePack& pack, const tstring& backupFile, const tstring& inflated, const tstring& shownName) {
-    if (InflateFile(backupFile, inflated) == 0) {
+    if (DecompressFile(backupFile, inflated) == 0) {
         pack.Open(inflated, true);
         return true;
     }

@@ -2,8 +2,8 @@
 // zlib, real moves. Nothing here needs the hive functions, which the program
 // never calls: it works on the hive files of a Windows that is not running.
 #include <doctest/doctest.h>
-#include <zlib.h>
 #include "RestoreFixture.h"
+#include "common/compress/ZlibFile.h"
 #include "common/errors/ErrorBase.h"
 #include "common/filepack/FilePack.h"
 #include "restore/HiveReplacement.h"
@@ -76,7 +76,7 @@ void SaveHive(HKEY root, const char* path, const tstring& file) {
 
 }  // namespace
 
-TEST_CASE("A backup of the prefix's own hives, packed and deflated by the library, restores from a typed relative path") {
+TEST_CASE("A backup of the prefix's own hives, packed and compressed by the backup code, restores from a typed relative path") {
     FakeWindows win;
     TempFolder hives("restore-src");
     SaveHive(HKEY_LOCAL_MACHINE, "SOFTWARE", hives / "HKLM_SOFTWARE.dat");
@@ -87,14 +87,8 @@ TEST_CASE("A backup of the prefix's own hives, packed and deflated by the librar
         FilePack pack(packPath, hives.Path());
         pack.Close();
     }
-    std::string raw = ReadAll(packPath);
+    REQUIRE(CompressFile(packPath, win.BackupFolder() + "\\prefix.bkp", -1) == 0);
     DeleteFileA(packPath.c_str());
-    uLongf size = compressBound(uLong(raw.size()));
-    std::string deflated(size, '\0');
-    REQUIRE(compress2(reinterpret_cast<Bytef*>(&deflated[0]), &size, reinterpret_cast<const Bytef*>(raw.data()),
-                      uLong(raw.size()), Z_DEFAULT_COMPRESSION) == Z_OK);
-    deflated.resize(size);
-    WriteAll(win.BackupFolder() + "\\prefix.bkp", deflated);
 
     auto before = win.Snapshot();
     char saved[MAX_PATH];
