@@ -66,6 +66,9 @@ public:
         }
         PostMessageA(box, WM_COMMAND, IDOK, 0);
         WaitUntilGone(box);
+        // A sent message is taken only once the click's handler has returned.
+        DWORD_PTR result = 0;
+        SendMessageTimeoutA(dialog_, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, kPatience, &result);
         return text;
     }
 
