@@ -1,6 +1,7 @@
 #include "app/MainView.h"
 #include <htmlhelp.h>
 #include "app/AppUtilities.h"
+#include "app/PageNavigator.h"
 #include "app/UiServices.h"
 #include "common/errors/ErrorBase.h"
 #include "common/log/Log.h"
@@ -45,7 +46,25 @@ LRESULT MainView::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 int MainView::OnHTMLEvent(IDispatch* document, BSTR eventName, BSTR element, VARIANT* param) {
     if (!document && !eventName && !element) return 1;
     if (IsEvent(eventName, L"GoWWW")) return OnGoWww(param);
+    if (IsEvent(eventName, L"OutBarItemClicked")) return OnOutBarItem(param);
     return 1;
+}
+
+int MainView::AskToSaveChanges() {
+    PageNavigator* pages = GetPageNavigator();
+    return pages ? pages->AskToLeave(html_.CurrentPage(), nullptr) : IDOK;
+}
+
+int MainView::OnOutBarItem(VARIANT* param) {
+    const wchar_t* item = (param && param->vt == VT_BSTR && param->bstrVal) ? param->bstrVal : L"";
+    PageNavigator* pages = GetPageNavigator();
+    if (!pages) return 0;
+    if (wcscmp(item, L"Help") != 0 && pages->AskToLeave(html_.CurrentPage(), item) == IDCANCEL) return 0;
+    HtmlPage* current = html_.CurrentPage();
+    if (current) current->EnableControl(false);
+    pages->ShowItem(html_, item);
+    if (html_.CurrentPage()) html_.CurrentPage()->EnableControl(true);
+    return 0;
 }
 
 int MainView::OnGoWww(VARIANT* param) {

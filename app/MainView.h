@@ -24,7 +24,7 @@ public:
     void SetSplitterPosition(int position) override { splitter_.SetPosition(position); }
     bool RunScheduledJob(int operation) override;
     void ClearQuiet() override { quiet_ = false; }
-    int AskToSaveChanges() override { return IDOK; }
+    int AskToSaveChanges() override;
     void SetStopRequested() override { stopRequested_ = true; }
     bool IsScanRunning() override { return false; }
     void StopScanForClose() override {}
@@ -35,6 +35,8 @@ protected:
 
 private:
     int OnGoWww(VARIANT* param);
+    // The side bar: the current page may keep the view; then the item's page.
+    int OnOutBarItem(VARIANT* param);
 
     SplitterWindow splitter_;
     HtmlView html_;

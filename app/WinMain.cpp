@@ -3,6 +3,7 @@
 #include "app/Startup.h"
 #include "app/StartupSteps.h"
 #include "app/UiCache.h"
+#include "app/pages/MaintenancePages.h"
 #include "app/resource.h"
 #include "common/errors/ErrorBase.h"
 #include "common/log/ThreadErrorLog.h"
@@ -28,7 +29,11 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int showCommand) {
     int exitCode = 1;
     try {
         ThreadErrorLog::Instance().SetFileName(GetLogFilePath());
+        // Gone before OLE is: the pages hold the control while shown.
+        MaintenancePages pages;
+        SetPageNavigator(&pages);
         exitCode = Run(commandLine, showCommand);
+        SetPageNavigator(nullptr);
     } catch (const ErrorBase& e) {
         ::MessageBoxW(nullptr, e.Message().c_str(), fatalCaption.c_str(), MB_ICONERROR);
         exitCode = 1;

@@ -5,6 +5,7 @@
 #include "RecordingScriptSink.h"
 #include "RecordingUiServices.h"
 #include "app/ScriptText.h"
+#include "app/pages/MaintenancePages.h"
 #include "app/pages/SchedulerPage.h"
 #include "app/tools/scheduler/JobScheduler.h"
 #include "app/tools/scheduler/SchedulerStrings.h"
@@ -322,4 +323,29 @@ TEST_CASE("jobs through the page: creation, snapshot and No, old settings, and n
     CHECK(ReadAll(TasksFile(L"Broken job")) == "not a job");
     DeleteFileW(TasksFile(L"Broken job").c_str());
     DeleteFileW(TasksFile(plantedName).c_str());
+}
+
+TEST_CASE("the side bar and closing leave the scheduler page only as the user answers") {
+    ComApartment com;
+    RecordingUiServices ui;
+    RecordingScriptSink sink;
+    MaintenancePages pages;
+    pages.Scheduler().AttachControl(nullptr, 0, nullptr, &sink);
+    CHECK(pages.SchedulerQuery().find(L"-0-0-0-false-") == 0);
+
+    Bstr name(L"SetMail"), element(L"");
+    VARIANT mail = Text(L"me@example.com");
+    pages.Scheduler().OnHTMLEvent(nullptr, name.value, element.value, &mail);
+    VariantClear(&mail);
+    ui.boxAnswer = IDCANCEL;
+    CHECK(pages.AskToLeave(&pages.Scheduler(), L"Scheduler") == IDOK);
+    CHECK(ui.boxes.empty());
+    CHECK(pages.AskToLeave(&pages.Scheduler(), L"Undo") == IDCANCEL);
+    CHECK(pages.AskToLeave(&pages.Scheduler(), nullptr) == IDCANCEL);
+    CHECK(ui.boxes.size() == 2);
+    CHECK(pages.AskToLeave(nullptr, nullptr) == IDOK);
+    ui.boxAnswer = IDNO;
+    CHECK(pages.AskToLeave(&pages.Scheduler(), nullptr) == IDNO);
+    CHECK(pages.AskToLeave(&pages.Scheduler(), nullptr) == IDNO);
+    CHECK(ui.boxes.size() == 3);
 }

@@ -1,0 +1,25 @@
+#pragma once
+#include <windows.h>
+
+class HtmlPage;
+class HtmlView;
+
+// The pages that live above the core (app/pages), as the main view reaches
+// them: before another page is shown or the window closes, the current page
+// may ask to save its changes; a side-bar item may be one of theirs.
+class PageNavigator {
+public:
+    // item: the side-bar item about to be shown, or NULL when the window
+    // closes. IDCANCEL keeps the current page; anything else lets it go.
+    virtual int AskToLeave(HtmlPage* current, const wchar_t* item) = 0;
+    // Shows the item's page in the view; false when the item is not theirs.
+    virtual bool ShowItem(HtmlView& view, const wchar_t* item) = 0;
+
+protected:
+    ~PageNavigator() = default;
+};
+
+// NULL (the default) leaves the main view with its own pages only. The object
+// stays the caller's.
+void SetPageNavigator(PageNavigator* navigator);
+PageNavigator* GetPageNavigator();

@@ -1,0 +1,38 @@
+#include "app/pages/MaintenancePages.h"
+#include <cwchar>
+#include "app/AppUtilities.h"
+#include "app/HtmlView.h"
+#include "app/tools/backup/CompactFlags.h"
+#include "common/errors/ErrorBase.h"
+#include "common/system/OsVersion.h"
+
+int MaintenancePages::AskToLeave(HtmlPage* current, const wchar_t* item) {
+    if (current == &scheduler_ && (!item || wcscmp(item, L"Scheduler") != 0))
+        return scheduler_.AskSaveChanges(GetMainWindow());
+    return IDOK;
+}
+
+bool MaintenancePages::ShowItem(HtmlView& view, const wchar_t* item) {
+    if (wcscmp(item, L"Scheduler") != 0)
+        return false;
+    if (!schedulerLoaded_) {
+        scheduler_.Load();
+        schedulerLoaded_ = true;
+    }
+    scheduler_.ReloadTasks();
+    view.ShowPage(&scheduler_, SchedulerQuery().c_str());
+    return true;
+}
+
+tstring MaintenancePages::SchedulerQuery() {
+    bool compaction = IsWindowsMajor6();
+    if (!compaction) {
+        try {
+            CompactFlags flags;
+            flags.Open(false);
+            compaction = true;
+        } catch (const ErrorBase&) {
+        }
+    }
+    return scheduler_.JobStatesQuery() + L"-false" + (compaction ? L"-true" : L"-false");
+}
