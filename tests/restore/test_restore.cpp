@@ -47,13 +47,18 @@ void CheckNothingEscaped(const FakeWindows& win) {
 
 TEST_CASE("Backups of an independent writer, zlib and bare, put back exactly the machine hives") {
     for (const char* fixture : {"full.bkp", "full_raw.bkp"}) {
-        CAPTURE(fixture);
-        FakeWindows win;
-        auto before = win.Snapshot();
-        RecordingReport report;
-        CHECK(RestoreRegistry(win.Windows(), win.Backup(fixture), report));
-        CHECK(report.errors.empty());
-        CheckMachineHivesRestored(win, before);
+        // Without a Temp folder the work goes beside the backup, and goes away.
+        for (bool withTemp : {true, false}) {
+            CAPTURE(fixture);
+            CAPTURE(withTemp);
+            FakeWindows win(withTemp);
+            auto before = win.Snapshot();
+            RecordingReport report;
+            CHECK(RestoreRegistry(win.Windows(), win.Backup(fixture), report));
+            CHECK(report.errors.empty());
+            CheckMachineHivesRestored(win, before);
+            CHECK(FakeWindows::Files(win.BackupFolder()).size() == 1);
+        }
     }
 }
 
@@ -197,6 +202,37 @@ TEST_CASE("A replacement that fails halfway puts back every hive it had replaced
     }
 }
 
+TEST_CASE("A roll-back that cannot put an original back names the copy it left") {
+    TempFolder config("restore-config"), sources("restore-new");
+    for (const char* hive : {"SOFTWARE", "SYSTEM"}) {
+        WriteAll(config / hive, std::string("old ") + hive);
+        WriteAll(sources / hive, std::string("new ") + hive);
+    }
+    HiveReplacement replacement(config.Path());
+    replacement.Add(sources / "SOFTWARE", "SOFTWARE");
+    replacement.Add(sources / "SYSTEM", "SYSTEM");
+    replacement.CheckTargets();
+    // The new SOFTWARE stays open through its move, so it cannot be replaced again.
+    HANDLE moved = CreateFileA((sources / "SOFTWARE").c_str(), GENERIC_READ,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+                               nullptr);
+    REQUIRE(moved != INVALID_HANDLE_VALUE);
+    {
+        HeldFile holder(config / "SYSTEM");
+        try {
+            replacement.ReplaceAll();
+            FAIL("the held target was replaced");
+        } catch (const ErrorBase& e) {
+            CHECK(e.Message() == "Can't replace file: " + config / "SYSTEM" +
+                                     ".\nThese files could not be put back and were left as they are:\n" +
+                                     config / "SOFTWARE.orvane_old");
+        }
+    }
+    CloseHandle(moved);
+    CHECK(ReadAll(config / "SOFTWARE.orvane_old") == "old SOFTWARE");
+    CHECK(ReadAll(config / "SYSTEM") == "old SYSTEM");
+}
+
 TEST_CASE("Only this backup's hives go in: a work folder left by an earlier run is passed over") {
     FakeWindows win;
     tstring stale = win.Temp() + "\\bkp_temp_dir";
@@ -213,17 +249,6 @@ TEST_CASE("Only this backup's hives go in: a work folder left by an earlier run 
     CHECK(FakeWindows::Files(win.Temp()) == (std::map<tstring, std::string>{{"bkp_temp_dir", "<folder>"}}));
 }
 
-TEST_CASE("Without a Temp folder the work folder goes beside the backup and is removed") {
-    FakeWindows win(false);
-    auto before = win.Snapshot();
-    tstring backup = win.Backup("full.bkp");
-    RecordingReport report;
-    CHECK(RestoreRegistry(win.Windows(), backup, report));
-    CheckMachineHivesRestored(win, before);
-    CHECK(FakeWindows::Files(win.BackupFolder()).size() == 1);
-    CHECK(GetFileAttributesA(win.Temp().c_str()) == INVALID_FILE_ATTRIBUTES);
-}
-
 TEST_CASE("An entry name outside ASCII comes out in the thread's code page") {
     FakeWindows win;
     RecordingReport report;
@@ -232,14 +257,4 @@ TEST_CASE("An entry name outside ASCII comes out in the thread's code page") {
     WideCharToMultiByte(CP_THREAD_ACP, 0, L"Caf\u00e9", -1, narrow, sizeof(narrow), nullptr, nullptr);
     CHECK(ReadAll(win.Config(narrow)) == EntryData("accent.dat"));
     CHECK(ReadAll(win.Config("SAM")) == EntryData("HKLM_SAM.dat"));
-}
-
-TEST_CASE("Machine hive names") {
-    CHECK(MachineHiveName("HKLM_SOFTWARE.dat") == "SOFTWARE");
-    CHECK(MachineHiveName("HKLM_SAM.DAT") == "SAM");
-    CHECK(MachineHiveName("HKU_.DEFAULT.dat") == "");
-    CHECK(MachineHiveName("S-1-5-21-7-8-9-1000_Classes.dat") == "");
-    CHECK(MachineHiveName("sub\\HKLM_SAM.dat") == "");
-    CHECK(MachineHiveName("HKLM_.dat") == "");
-    CHECK(MachineHiveName("HKLM_SAM.log") == "");
 }
