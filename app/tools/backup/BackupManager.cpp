@@ -1,9 +1,11 @@
 #include "app/tools/backup/BackupManager.h"
 #include <algorithm>
 #include <vector>
+#include "app/tools/backup/InflateReader.h"
 #include "app/tools/backup/RBackup.h"
 #include "app/tools/backup/TempName.h"
 #include "common/archive/Archive.h"
+#include "common/archive/Crc32.h"
 #include "common/compress/ZlibFile.h"
 #include "common/errors/CheckObjects.h"
 #include "common/filepack/FilePack.h"
@@ -64,24 +66,6 @@ void RequireHives(const tstring& work, int kind) {
 
 ErrorBase VerifyError(const tstring& target) {
     return ErrorBase(HRESULT_FROM_WIN32(ERROR_CRC), _T("The new backup file does not read back as written: ") + target);
-}
-
-bool SameBytes(const SharedBuffer& data, const tstring& path) {
-    HandleHolder file(CreateFile(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    LARGE_INTEGER size = {};
-    if (!file.IsValid() || !GetFileSizeEx(file, &size) || uint64_t(size.QuadPart) != data.Size())
-        return false;
-    std::vector<BYTE> chunk(0x40000);
-    const BYTE* expected = data.Data();
-    for (uint32_t at = 0; at < data.Size();) {
-        DWORD got = 0;
-        if (!ReadFile(file, chunk.data(), DWORD(chunk.size()), &got, nullptr) || got == 0)
-            return false;
-        if (got > data.Size() - at || memcmp(chunk.data(), expected + at, got) != 0)
-            return false;
-        at += got;
-    }
-    return true;
 }
 
 tstring FullPathOf(const tstring& path) {
@@ -157,27 +141,56 @@ int BackupManager::Create(int kind, const tstring& target, const tstring& commen
     return Count() - 1;
 }
 
-// The file is inflated again and must hold exactly the saved hives.
+// The file is inflated again and must be exactly the pack of the saved hives:
+// every entry once, each byte equal to its hive file, the pack's CRC right.
+// The inflated bytes are compared as they come, so a backup of any size is
+// checked in constant memory.
 void BackupManager::Verify(const tstring& backup, const tstring& work) {
-    TemporaryPaths temporary;
-    tstring inflated = temporary.Add(TempName(_T("unc")));
-    if (DecompressFile(backup, inflated) != 0)
-        throw VerifyError(backup);
-    FilePack pack;
-    try {
-        pack.Open(inflated, true);
-    } catch (const ErrorBase&) {
-        throw VerifyError(backup);
-    }
     std::vector<tstring> hives = SavedHives(work);
-    if (pack.Count() != int(hives.size()))
+    InflateReader reader(backup);
+    uint32_t storedCrc = 0, count = 0;
+    if (!reader.Read(&storedCrc, 4) || !reader.Read(&count, 4) || count != hives.size())
         throw VerifyError(backup);
-    for (const tstring& name : hives) {
-        SharedBuffer data;
-        if (!pack.ReadEntry(name, data) || !SameBytes(data, work + _T("\\") + name))
+    uint32_t crc = 0;  // the CRC covers what follows the count
+    auto read = [&](void* bytes, size_t n) {
+        if (!reader.Read(bytes, n))
             throw VerifyError(backup);
+        crc = Crc32::Instance().Update(bytes, n, crc);
+    };
+    std::vector<bool> seen(hives.size());
+    std::vector<BYTE> packed(0x40000), saved(0x40000);
+    for (uint32_t i = 0; i < count; ++i) {
+        int32_t nameBytes = 0;
+        read(&nameBytes, 4);
+        if (nameBytes <= 0 || (nameBytes & 1) || nameBytes > 2048)
+            throw VerifyError(backup);
+        std::vector<WCHAR> name(size_t(nameBytes) / 2);
+        read(name.data(), size_t(nameBytes));
+        tstring entry(name.data(), name.size());
+        size_t index = 0;
+        while (index < hives.size() && (seen[index] || hives[index].CompareNoCase(entry.c_str()) != 0))
+            ++index;
+        if (index == hives.size())
+            throw VerifyError(backup);
+        seen[index] = true;
+        uint32_t length = 0;
+        read(&length, 4);
+        HandleHolder file(CreateFile((work + _T("\\") + hives[index]).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                     OPEN_EXISTING, 0, nullptr));
+        LARGE_INTEGER size = {};
+        if (!file.IsValid() || !GetFileSizeEx(file, &size) || uint64_t(size.QuadPart) != length)
+            throw VerifyError(backup);
+        while (length > 0) {
+            DWORD n = length < packed.size() ? length : DWORD(packed.size());
+            DWORD got = 0;
+            read(packed.data(), n);
+            if (!ReadFile(file, saved.data(), n, &got, nullptr) || got != n || memcmp(packed.data(), saved.data(), n) != 0)
+                throw VerifyError(backup);
+            length -= n;
+        }
     }
-    pack.Close();
+    if (!reader.AtEnd() || crc != storedCrc)
+        throw VerifyError(backup);
 }
 
 // Oldest first, until the newest five remain; the new file is never deleted,
