@@ -1,5 +1,5 @@
 #include "engine/fix/FixPlannerRegistry.h"
-#include "engine/fix/CheckResultCode.h"
+#include "common/records/CheckResultCode.h"
 #include "engine/fix/FixEntry.h"
 
 FixPlannerRegistry& FixPlannerRegistry::Instance() {

@@ -1,7 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <memory>
-#include "engine/fix/CheckResultCode.h"
+#include "common/records/CheckResultCode.h"
 #include "engine/scan/CheckResult.h"
 
 class FixEntry;

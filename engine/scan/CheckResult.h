@@ -3,7 +3,7 @@
 #include "common/tstring/tstring.h"
 
 // An entry test's verdict. ErrorID 0 means the entry is sound; otherwise it is
-// a check result code (engine/fix/CheckResultCode.h) and the texts describe
+// a check result code (common/records/CheckResultCode.h) and the texts describe
 // the finding.
 struct CheckResult {
     int32_t ErrorID = 0;

@@ -3,7 +3,7 @@
 #include <locale>
 #include <vector>
 #include "common/system/CommandLine.h"
-#include "engine/fix/CheckResultCode.h"
+#include "common/records/CheckResultCode.h"
 #include "engine/registry/CacheTable.h"
 #include "engine/scan/FilePathTest.h"
 #include "engine/scan/KeyReads.h"

@@ -1,6 +1,6 @@
 #include "engine/scan/FileClassTest.h"
 #include "common/errors/ErrorBase.h"
-#include "engine/fix/CheckResultCode.h"
+#include "common/records/CheckResultCode.h"
 #include "engine/registry/CacheTable.h"
 #include "engine/registry/RegValue.h"
 #include "engine/scan/FilePathTest.h"

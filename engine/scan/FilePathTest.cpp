@@ -1,5 +1,5 @@
 #include "engine/scan/FilePathTest.h"
-#include "engine/fix/CheckResultCode.h"
+#include "common/records/CheckResultCode.h"
 #include "engine/registry/RegValue.h"
 #include "engine/scan/PathChecks.h"
 

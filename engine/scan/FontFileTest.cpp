@@ -1,7 +1,7 @@
 #include "engine/scan/FontFileTest.h"
 #include <shlobj.h>
 #include <shlwapi.h>
-#include "engine/fix/CheckResultCode.h"
+#include "common/records/CheckResultCode.h"
 #include "engine/registry/RegValue.h"
 #include "engine/scan/FilePathTest.h"
 #include "engine/scan/PathChecks.h"

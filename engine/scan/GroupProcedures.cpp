@@ -2,7 +2,7 @@
 #include <exception>
 #include "common/errors/ErrorBase.h"
 #include "common/log/Log.h"
-#include "engine/fix/CheckResultCode.h"
+#include "common/records/CheckResultCode.h"
 #include "engine/registry/CacheTable.h"
 #include "engine/registry/PathWalker.h"
 #include "engine/scan/BrowserExtensionTest.h"

@@ -1,6 +1,6 @@
 #include "engine/scan/MimeTypeTest.h"
 #include <vector>
-#include "engine/fix/CheckResultCode.h"
+#include "common/records/CheckResultCode.h"
 #include "engine/registry/NamedCache.h"
 #include "engine/registry/RegValue.h"
 #include "engine/scan/KeyReads.h"

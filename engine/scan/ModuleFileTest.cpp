@@ -1,6 +1,6 @@
 #include "engine/scan/ModuleFileTest.h"
 #include <shlwapi.h>
-#include "engine/fix/CheckResultCode.h"
+#include "common/records/CheckResultCode.h"
 #include "engine/registry/RegValue.h"
 #include "engine/scan/FilePathTest.h"
 #include "engine/scan/PathChecks.h"

@@ -1,7 +1,7 @@
 #include "engine/scan/NulNameScan.h"
 #include <vector>
 #include "common/system/PlatformInfo.h"
-#include "engine/fix/CheckResultCode.h"
+#include "common/records/CheckResultCode.h"
 #include "engine/scan/ScanGroup.h"
 #include "engine/scan/ScanHelpers.h"
 

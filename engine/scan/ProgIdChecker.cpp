@@ -1,5 +1,5 @@
 #include "engine/scan/ProgIdChecker.h"
-#include "engine/fix/CheckResultCode.h"
+#include "common/records/CheckResultCode.h"
 #include "engine/registry/CacheTable.h"
 #include "engine/registry/RegValue.h"
 #include "engine/scan/KeyReads.h"

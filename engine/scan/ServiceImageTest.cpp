@@ -3,7 +3,7 @@
 #include <cwchar>
 #include <vector>
 #include "common/system/CommandLine.h"
-#include "engine/fix/CheckResultCode.h"
+#include "common/records/CheckResultCode.h"
 #include "engine/registry/CacheTable.h"
 #include "engine/registry/RegValue.h"
 #include "engine/scan/PathChecks.h"

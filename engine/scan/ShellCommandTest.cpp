@@ -1,6 +1,6 @@
 #include "engine/scan/ShellCommandTest.h"
 #include "common/system/CommandLine.h"
-#include "engine/fix/CheckResultCode.h"
+#include "common/records/CheckResultCode.h"
 #include "engine/registry/RegValue.h"
 #include "engine/scan/KeyReads.h"
 #include "engine/scan/PathChecks.h"

@@ -1,7 +1,7 @@
 #include "engine/scan/TypeLibFileTest.h"
 #include <oleauto.h>
 #include <algorithm>
-#include "engine/fix/CheckResultCode.h"
+#include "common/records/CheckResultCode.h"
 #include "engine/registry/CacheTable.h"
 #include "engine/registry/RegValue.h"
 #include "engine/scan/KeyReads.h"

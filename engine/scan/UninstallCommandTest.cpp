@@ -2,7 +2,7 @@
 #include <shlwapi.h>
 #include "common/errors/ErrorBase.h"
 #include "common/system/CommandLine.h"
-#include "engine/fix/CheckResultCode.h"
+#include "common/records/CheckResultCode.h"
 #include "engine/registry/RegValue.h"
 #include "engine/scan/PathChecks.h"
 

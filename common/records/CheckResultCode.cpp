@@ -1,4 +1,4 @@
-#include "engine/fix/CheckResultCode.h"
+#include "common/records/CheckResultCode.h"
 #include <atomic>
 
 namespace {
