@@ -13,7 +13,7 @@
 #include <vector>
 #include "EventSink.h"
 #include "common/com/ComPtr.h"
-#include "engine/fix/CheckResultCode.h"
+#include "common/records/CheckResultCode.h"
 
 namespace {
 

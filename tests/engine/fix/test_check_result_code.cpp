@@ -1,5 +1,5 @@
 #include <doctest/doctest.h>
-#include "engine/fix/CheckResultCode.h"
+#include "common/records/CheckResultCode.h"
 
 TEST_CASE("ErrorID composition and splitting") {
     CHECK(MakeErrorID(ProblemClsid, ReasonClsidNotFound) == 0x012E0066u);

@@ -9,7 +9,7 @@
 #include "common/tstring/tstring.h"
 #include "RegExport.h"
 #include "TestRegistryKey.h"
-#include "engine/fix/CheckResultCode.h"
+#include "common/records/CheckResultCode.h"
 #include "engine/fix/FixEntry.h"
 #include "engine/fix/FixPlannerRegistry.h"
 

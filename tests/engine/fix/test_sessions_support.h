@@ -11,7 +11,7 @@
 #include "engine/fix/FixEntry.h"
 #include "engine/fix/FixMap.h"
 #include "engine/fix/FixPlannerRegistry.h"
-#include "engine/fix/CheckResultCode.h"
+#include "common/records/CheckResultCode.h"
 
 // Places of the session tests: an undo folder under %TEMP% and a registry
 // tree under HKCU\Software\OrvaneTest\control, both per test and process,

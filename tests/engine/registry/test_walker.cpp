@@ -4,7 +4,7 @@
 #include <vector>
 #include "../scan/TestSink.h"
 #include "common/errors/ErrorBase.h"
-#include "engine/fix/CheckResultCode.h"
+#include "common/records/CheckResultCode.h"
 #include "engine/registry/PathWalker.h"
 #include "engine/scan/ScanGroup.h"
 

@@ -8,7 +8,7 @@
 #include <vector>
 #include <doctest/doctest.h>
 #include <sddl.h>
-#include "engine/fix/CheckResultCode.h"
+#include "common/records/CheckResultCode.h"
 #include "engine/registry/CacheTable.h"
 #include "engine/scan/ScanController.h"
 
