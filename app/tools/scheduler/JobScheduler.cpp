@@ -63,11 +63,31 @@ tstring WorkItemName(const tstring& enumerated) {
     return enumerated;
 }
 
+namespace {
+
+// The Task Scheduler service reads a job file when it appears or changes;
+// meanwhile the file cannot be opened, so a busy file is tried again.
+bool IsBusy(HRESULT hr) {
+    return hr == HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION) || hr == HRESULT_FROM_WIN32(ERROR_LOCK_VIOLATION);
+}
+
+const int kBusyAttempts = 10;
+const DWORD kBusyPause = 100;
+
+}  // namespace
+
 HRESULT ActivateWorkItem(ITaskScheduler* scheduler, const tstring& name, ComPtr<ITask>& task) {
-    HRESULT hr = scheduler->Activate(name.c_str(), IID_ITask, reinterpret_cast<IUnknown**>(task.Receive()));
-    tstring bare = WorkItemName(name);
-    if (FAILED(hr) && bare != name)
-        hr = scheduler->Activate(bare.c_str(), IID_ITask, reinterpret_cast<IUnknown**>(task.Receive()));
+    HRESULT hr = E_FAIL;
+    for (int attempt = 0; attempt < kBusyAttempts; ++attempt) {
+        if (attempt)
+            Sleep(kBusyPause);
+        hr = scheduler->Activate(name.c_str(), IID_ITask, reinterpret_cast<IUnknown**>(task.Receive()));
+        tstring bare = WorkItemName(name);
+        if (FAILED(hr) && bare != name)
+            hr = scheduler->Activate(bare.c_str(), IID_ITask, reinterpret_cast<IUnknown**>(task.Receive()));
+        if (!IsBusy(hr))
+            break;
+    }
     return hr;
 }
 
@@ -229,7 +249,19 @@ std::vector<tstring> JobScheduler::DeleteJobsWithKeys(const std::vector<tstring>
         }
         return false;
     });
-    for (const tstring& name : names)
-        Delete(name);
-    return names;
+    std::vector<tstring> deleted;
+    for (const tstring& name : names) {
+        HRESULT hr = E_FAIL;
+        for (int attempt = 0; attempt < kBusyAttempts && FAILED(hr); ++attempt) {
+            if (attempt)
+                Sleep(kBusyPause);
+            hr = scheduler_->Delete(name.c_str());
+        }
+        if (SUCCEEDED(hr))
+            deleted.push_back(name);
+        else
+            Log::Instance().Print(LogError, _T("[error] Scheduled task <%s> not deleted: %s"), name.c_str(),
+                                  ModuleErrorText(hr).c_str());
+    }
+    return deleted;
 }

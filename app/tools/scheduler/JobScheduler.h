@@ -51,8 +51,9 @@ public:
     CreateResult CreateUserJob(ScheduledJob& job, JobKind kind);
 
     // Deletes every work item whose data holds one of the keys, under
-    // whatever name; the names deleted. Throws HRError when the service
-    // cannot be reached or a deletion fails.
+    // whatever name; the names deleted. A deletion that keeps failing is
+    // logged and the others go on. Throws HRError when the service cannot be
+    // reached.
     std::vector<tstring> DeleteJobsWithKeys(const std::vector<tstring>& keys);
 
     ITaskScheduler* Service() const { return scheduler_.Get(); }
