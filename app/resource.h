@@ -26,3 +26,11 @@
 #define IDS_COMPACT_RECOMMENDED 344
 #define IDS_COMPACT_NOT_NEEDED 345
 #define IDS_REBOOT_NOW 348
+
+// The settings and ignore-list page and the undo page.
+#define IDS_IGNORE_LIST_CHANGED 335
+#define IDS_WRONG_IGNORE_FILE 347
+#define IDS_MOVE_UNDO_FILES 350
+#define IDS_UNDO_ONE_FAILED 351
+#define IDS_UNDO_FAILED 283
+#define IDS_UNDO_DONE 289
