@@ -1,0 +1,91 @@
+#include "app/pages/ScanReport.h"
+#include <oleauto.h>
+#include "app/AppUtilities.h"
+#include "app/RecordTexts.h"
+#include "common/com/ComPtr.h"
+#include "common/errors/CheckObjects.h"
+#include "common/system/HandleHolder.h"
+
+namespace {
+
+tstring ReadText(IqnRegRecord* record, HRESULT (STDMETHODCALLTYPE IqnRegRecord::*get)(BSTR*)) {
+    BSTR text = nullptr;
+    HRCheck ck(L"record text");
+    ck = (record->*get)(&text);
+    tstring result = text ? tstring::FromWide(text, SysStringLen(text)) : tstring();
+    SysFreeString(text);
+    return result;
+}
+
+long ReadNumber(IqnRegRecord* record, HRESULT (STDMETHODCALLTYPE IqnRegRecord::*get)(long*)) {
+    long value = 0;
+    HRCheck ck(L"record number");
+    ck = (record->*get)(&value);
+    return value;
+}
+
+}  // namespace
+
+tstring BuildScanReport(ICrawler* engine, const tstring& running) {
+    if (!engine) return tstring();
+    tstring byGroup[8];
+    bool any = false;
+    long count = 0;
+    HRCheck ck(L"ICrawler::Count");
+    ck = engine->get_Count(&count);
+    for (long i = 1; i <= count; ++i) {
+        ComPtr<IqnRegRecord> record;
+        ck = engine->Record(i, record.Receive());
+        if (!record || ReadNumber(record.Get(), &IqnRegRecord::get_FixID) == 0) continue;
+        long errorId = ReadNumber(record.Get(), &IqnRegRecord::get_ErrorID);
+        long bit = ReadNumber(record.Get(), &IqnRegRecord::get_RegUnion);
+        tstring& out = byGroup[UnionToGroup(bit)];
+        out += ErrorIdText(HIWORD(errorId)) + L": " + ReadText(record.Get(), &IqnRegRecord::get_Item) + L"\r\n\t";
+        tstring reason = ReasonText(LOWORD(errorId));
+        if (!reason.empty())
+            out += L"(" + reason + L": " + ReadText(record.Get(), &IqnRegRecord::get_Reason) + L")\r\n\t";
+        tstring value = ReadText(record.Get(), &IqnRegRecord::get_ValueName);
+        out += L"KEY: " + ReadText(record.Get(), &IqnRegRecord::get_KeyPath) + L"\r\n\tVALUE: " +
+               (value.empty() ? tstring(L"(Default)") : value) + L"\r\n\r\n";
+        any = true;
+    }
+    if (!any) return tstring();
+    tstring report = L"QUARN Orvane 4.0 (" + tstring(kProductSite) + L")\r\n";
+    if (!running.empty()) report += L"Running on " + running;
+    report += L"\r\n\r\n";
+    for (int g = 0; g < 8; ++g) {
+        if (byGroup[g].empty()) continue;
+        report += CategoryText(1 << g) + L"\r\n-----------------------------------\r\n" + byGroup[g];
+    }
+    return report;
+}
+
+bool WriteReportFile(const tstring& path, const tstring& report) {
+    HandleHolder file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.IsValid()) return false;
+    DWORD bytes = DWORD(report.size() * sizeof(wchar_t)), written = 0;
+    return bytes == 0 || (WriteFile(file, report.c_str(), bytes, &written, nullptr) && written == bytes);
+}
+
+bool CopyReportToClipboard(HWND owner, const tstring& report) {
+    if (!OpenClipboard(owner)) return false;
+    struct Closer {
+        ~Closer() { CloseClipboard(); }
+    } closer;
+    SIZE_T bytes = (report.size() + 1) * sizeof(wchar_t);
+    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, bytes);
+    if (!block) return false;
+    void* data = GlobalLock(block);
+    if (!data) {
+        GlobalFree(block);
+        return false;
+    }
+    memcpy(data, report.c_str(), bytes);
+    GlobalUnlock(block);
+    EmptyClipboard();
+    if (!SetClipboardData(CF_UNICODETEXT, block)) {
+        GlobalFree(block);
+        return false;
+    }
+    return true;
+}
