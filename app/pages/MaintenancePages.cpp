@@ -9,10 +9,28 @@
 int MaintenancePages::AskToLeave(HtmlPage* current, const wchar_t* item) {
     if (current == &scheduler_ && (!item || wcscmp(item, L"Scheduler") != 0))
         return scheduler_.AskSaveChanges(GetMainWindow());
+    // Switching between the settings and the ignore list leaves the page too.
+    if (current == &settings_ && (!item || wcscmp(item, settings_.IgnoreMode() ? L"Ignores" : L"Configuration") != 0))
+        return settings_.AskSaveChanges(GetMainWindow());
     return IDOK;
 }
 
+void MaintenancePages::SetEngine(ICrawler* engine) {
+    settings_.SetEngine(engine);
+    undo_.SetEngine(engine);
+}
+
 bool MaintenancePages::ShowItem(HtmlView& view, const wchar_t* item) {
+    if (wcscmp(item, L"Undo") == 0) {
+        view.ShowPage(&undo_, L"");
+        return true;
+    }
+    if (wcscmp(item, L"Ignores") == 0 || wcscmp(item, L"Configuration") == 0) {
+        bool ignoreList = wcscmp(item, L"Ignores") == 0;
+        settings_.SetIgnoreMode(ignoreList);
+        view.ShowPage(&settings_, ignoreList ? L"ignore" : L"settings");
+        return true;
+    }
     if (wcscmp(item, L"Scheduler") != 0)
         return false;
     if (!schedulerLoaded_) {

@@ -1,14 +1,21 @@
 #pragma once
 #include "app/PageNavigator.h"
 #include "app/pages/SchedulerPage.h"
+#include "app/pages/SettingsPage.h"
+#include "app/pages/UndoPage.h"
 #include "common/tstring/tstring.h"
 
 // The maintenance tools' pages as the main view's side bar reaches them.
 class MaintenancePages : public PageNavigator {
 public:
     SchedulerPage& Scheduler() { return scheduler_; }
+    UndoPage& Undo() { return undo_; }
+    SettingsPage& Configuration() { return settings_; }
+    // The engine the undo and settings pages work on; NULL when it went away.
+    void SetEngine(ICrawler* engine);
 
-    // The scheduler page, when it is the one being left, asks to save.
+    // The scheduler and settings pages, when they are the ones being left,
+    // ask to save.
     int AskToLeave(HtmlPage* current, const wchar_t* item) override;
     bool ShowItem(HtmlView& view, const wchar_t* item) override;
 
@@ -19,5 +26,7 @@ public:
 
 private:
     SchedulerPage scheduler_;
+    UndoPage undo_;
+    SettingsPage settings_;
     bool schedulerLoaded_ = false;
 };

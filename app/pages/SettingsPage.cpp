@@ -126,9 +126,11 @@ int SettingsPage::OnHTMLEvent(IDispatch* document, BSTR eventName, BSTR element,
             BrowseForFolder(ParamText(param));
         } else if (IsEvent(eventName, L"SkipParams")) {
             if (engine_) {
-                // No drive bits at all would read back as the default mask:
-                // a bit that names no drive class keeps "skip nothing".
-                skipMask_ = ParamText(param).empty() ? 0 : _wtol(ParamText(param).c_str());
+                // The page knows the two drive boxes only: other bits stay.
+                // No bit at all would read back as the default mask: a bit
+                // that names no drive class keeps "skip nothing".
+                long boxes = ParamText(param).empty() ? 0 : _wtol(ParamText(param).c_str());
+                skipMask_ = (skipMask_ & ~(kSkipNetwork | kSkipRemovable)) | (boxes & (kSkipNetwork | kSkipRemovable));
                 if (skipMask_ == 0)
                     skipMask_ = 1;
                 SetModified(true);

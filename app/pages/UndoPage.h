@@ -16,6 +16,8 @@ public:
     DWORD HelpContextId() const override { return 4; }
     int OnHTMLEvent(IDispatch* document, BSTR eventName, BSTR element, VARIANT* param) override;
 
+    // Takes the engine without touching the page (NULL detaches).
+    void SetEngine(ICrawler* engine) { engine_ = engine; }
     // Takes the engine (NULL detaches) and lists the sessions again.
     void Refresh(ICrawler* engine);
     int SelectedSession() const { return selected_; }

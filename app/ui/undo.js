@@ -25,10 +25,10 @@ function updateCounters() {
     }
 }
 
+// Every box checked again; the count stays the one setCounter gave.
 function Init() {
     Undo_unchecked = {};
-    Undo_total = 0;
-    Undo_checked = 0;
+    Undo_checked = Undo_total;
     ShowUndoDataError = false;
     byId('menu').innerHTML = '';
     updateCounters();
@@ -80,6 +80,7 @@ function SelectUndoItem(i) {
     showElement(byId('noSessions'), Undo_selected < 0);
     if (Undo_selected < 0) {
         byId('itemsList').innerHTML = '';
+        Undo_total = 0;
         Init();
         return;
     }

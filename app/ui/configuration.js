@@ -1,0 +1,200 @@
+// The settings and ignore-list page: one file, two modes ("#ignore" or
+// "#settings"). The program fills the fields and "view" (rows chk_N, N the
+// ignore index, unchecked) and keeps every edit until "apply". Record texts
+// arrive as escaped script-literal HTML; nothing here runs them.
+
+var Config_toolbar = ['deleteButton', 'deleteAllButton', 'exportButton', 'importButton', 'saveButton', 'copyButton', 'printButton'];
+var Config_controlsOn = true;
+
+function ignoreMode() {
+    return pageQuery() == 'ignore';
+}
+
+function rowNumber(id) {
+    var m = /^chk_([0-9]+)(?:_parent|_table)?$/.exec(String(id));
+    return m ? parseInt(m[1], 10) : -1;
+}
+
+function ancestorOfClass(element, className) {
+    while (element && element.nodeType == 1) {
+        if (element.className == className) {
+            return element;
+        }
+        element = element.parentNode;
+    }
+    return null;
+}
+
+function rowBoxes() {
+    var inputs = byId('view').getElementsByTagName('INPUT');
+    var boxes = [];
+    var i;
+    for (i = 0; i < inputs.length; i++) {
+        if (rowNumber(inputs[i].id) >= 0) {
+            boxes[boxes.length] = inputs[i];
+        }
+    }
+    return boxes;
+}
+
+// Counts rows and checked rows from the boxes themselves (IE's
+// onpropertychange is not everywhere, clicks count too).
+function Counter() {
+    var boxes = rowBoxes();
+    var checked = 0;
+    var i;
+    for (i = 0; i < boxes.length; i++) {
+        var parent = byId(boxes[i].id + '_parent');
+        var images = parent ? parent.getElementsByTagName('IMG') : [];
+        if (images.length) {
+            images[0].src = boxes[i].checked ? 'check_filled.gif' : 'check_empty.gif';
+        }
+        checked += boxes[i].checked ? 1 : 0;
+    }
+    setText(byId('ignoreCount'), boxes.length);
+    setText(byId('selectedCount'), checked);
+    byId('deleteButton').disabled = !Config_controlsOn || checked == 0;
+    byId('deleteAllButton').disabled = !Config_controlsOn || boxes.length == 0;
+}
+
+function toggleCheckTable(table) {
+    var box = byId('chk_' + rowNumber(table.id));
+    if (box) {
+        box.checked = !box.checked;
+        Counter();
+    }
+}
+
+function OnCBClick() {
+    var table = ancestorOfClass(eventSource(), 'QNCHECKBOX');
+    if (table) {
+        toggleCheckTable(table);
+    }
+}
+
+function OnKeyPressHandler() {
+    var e = window.event;
+    var key = e ? e.keyCode || e.which : 0;
+    var table = ancestorOfClass(eventSource(), 'QNCHECKBOX');
+    if ((key == 13 || key == 32) && table) {
+        toggleCheckTable(table);
+    }
+}
+
+function rowsOfGroup(caption) {
+    var rows = [];
+    var node = caption ? caption.nextSibling : null;
+    while (node && !(node.nodeType == 1 && node.className == 'groupCaption')) {
+        if (node.nodeType == 1 && node.className == 'elem') {
+            rows[rows.length] = node;
+        }
+        node = node.nextSibling;
+    }
+    return rows;
+}
+
+function CheckGroup(caption, check, counterId) {
+    var rows = rowsOfGroup(byId('group_' + caption));
+    var i;
+    for (i = 0; i < rows.length; i++) {
+        var box = byId('chk_' + rowNumber(rows[i].id));
+        if (box) {
+            box.checked = check;
+        }
+    }
+    Counter();
+    return false;
+}
+
+function GoToGroup(caption) {
+    var group = byId('group_' + caption);
+    if (group) {
+        group.scrollIntoView(true);
+    }
+    return false;
+}
+
+function DelAllIgnore() {
+    byId('view').innerHTML = '';
+    byId('menu').innerHTML = '';
+    Counter();
+}
+
+function DisableToolbars() {
+    var i;
+    for (i = 0; i < Config_toolbar.length; i++) {
+        byId(Config_toolbar[i]).disabled = true;
+    }
+}
+
+function EnableToolbarsEx() {
+    var i;
+    for (i = 0; i < Config_toolbar.length; i++) {
+        byId(Config_toolbar[i]).disabled = false;
+    }
+    Counter();
+}
+
+function EnableControls(enable) {
+    var ids = ['netshares', 'removable', 'undoBrowse', 'bkpBrowse', 'backupSwitch', 'delOldBackups', 'resetButton'];
+    var i;
+    Config_controlsOn = enable !== false;
+    for (i = 0; i < ids.length; i++) {
+        byId(ids[i]).disabled = !Config_controlsOn;
+    }
+}
+
+function Init() {
+    Counter();
+}
+
+function skipClicked() {
+    var mask = (byId('netshares').checked ? 2 : 0) + (byId('removable').checked ? 4 : 0);
+    extEvent('SkipParams', '', mask);
+}
+
+function browseClicked(id) {
+    extEvent('BrowseForFolder', '', id);
+    return false;
+}
+
+function switchClicked(name, id) {
+    extEvent(name, '', byId(id).checked);
+}
+
+function deleteClicked() {
+    var boxes = rowBoxes();
+    var chosen = [];
+    var i;
+    for (i = 0; i < boxes.length; i++) {
+        if (boxes[i].checked) {
+            chosen[chosen.length] = rowNumber(boxes[i].id);
+        }
+    }
+    if (chosen.length) {
+        extEvent('DeleteSelected', '', chosen.join(' '));
+    }
+    return false;
+}
+
+function sendClicked(name, param) {
+    extEvent(name, '', param);
+    return false;
+}
+
+function runningOn() {
+    var m = /Windows NT ([0-9]+\.[0-9]+)/.exec(navigator.userAgent);
+    var names = { '5.0': 'Windows 2000', '5.1': 'Windows XP', '5.2': 'Windows Server 2003', '6.0': 'Windows Vista', '6.1': 'Windows 7' };
+    if (!m) {
+        return '';
+    }
+    return names[m[1]] ? names[m[1]] : 'Windows NT ' + m[1];
+}
+
+function pageLoaded() {
+    var ignore = ignoreMode();
+    OutBar_Build(ignore ? 'Ignores' : 'Configuration');
+    showElement(byId('settingsPart'), !ignore);
+    showElement(byId('ignorePart'), ignore);
+    extEvent('pageLoaded', '', '');
+}
