@@ -2,6 +2,8 @@
 #include <oleauto.h>
 #include "app/AppUtilities.h"
 #include "app/RecordTexts.h"
+#include "app/UiServices.h"
+#include <shlobj.h>
 #include "common/com/ComPtr.h"
 #include "common/errors/CheckObjects.h"
 #include "common/system/HandleHolder.h"
@@ -27,19 +29,36 @@ long ReadNumber(IqnRegRecord* record, HRESULT (STDMETHODCALLTYPE IqnRegRecord::*
 }  // namespace
 
 tstring BuildScanReport(ICrawler* engine, const tstring& running) {
+    return BuildRecordReport(engine, ReportList::Found, running);
+}
+
+tstring BuildRecordReport(ICrawler* engine, ReportList list, const tstring& running) {
     if (!engine) return tstring();
     tstring byGroup[8];
     bool any = false;
     long count = 0;
     HRCheck ck(L"ICrawler::Count");
-    ck = engine->get_Count(&count);
+    if (list == ReportList::Found)
+        ck = engine->get_Count(&count);
+    else if (list == ReportList::Undo)
+        ck = engine->get_UndoCount(&count);
+    else
+        ck = engine->get_IgnoreCount(&count);
     for (long i = 1; i <= count; ++i) {
         ComPtr<IqnRegRecord> record;
-        ck = engine->Record(i, record.Receive());
-        if (!record || ReadNumber(record.Get(), &IqnRegRecord::get_FixID) == 0) continue;
+        if (list == ReportList::Found)
+            ck = engine->Record(i, record.Receive());
+        else if (list == ReportList::Undo)
+            ck = engine->UndoRecord(i, record.Receive());
+        else
+            ck = engine->IgnoreRecord(i, record.Receive());
+        if (!record || (list == ReportList::Found && ReadNumber(record.Get(), &IqnRegRecord::get_FixID) == 0)) continue;
         long errorId = ReadNumber(record.Get(), &IqnRegRecord::get_ErrorID);
-        long bit = ReadNumber(record.Get(), &IqnRegRecord::get_RegUnion);
-        tstring& out = byGroup[UnionToGroup(bit)];
+        long bit = list == ReportList::Found ? ReadNumber(record.Get(), &IqnRegRecord::get_RegUnion)
+                                             : long(FixerTypeToUnion(HIWORD(errorId)));
+        int group = UnionToGroup(bit);
+        if (group < 0 || group >= 8) continue;
+        tstring& out = byGroup[group];
         out += ErrorIdText(HIWORD(errorId)) + L": " + ReadText(record.Get(), &IqnRegRecord::get_Item) + L"\r\n\t";
         tstring reason = ReasonText(LOWORD(errorId));
         if (!reason.empty())
@@ -58,6 +77,22 @@ tstring BuildScanReport(ICrawler* engine, const tstring& running) {
         report += CategoryText(1 << g) + L"\r\n-----------------------------------\r\n" + byGroup[g];
     }
     return report;
+}
+
+bool SaveReportAs(HWND owner, const tstring& report) {
+    wchar_t desktop[MAX_PATH] = {};
+    SHGetFolderPathW(nullptr, CSIDL_DESKTOP, nullptr, 0, desktop);
+    wchar_t file[MAX_PATH] = {};
+    OPENFILENAMEW request = {};
+    request.lStructSize = sizeof(request);
+    request.hwndOwner = owner;
+    request.lpstrFilter = L"Text files (*.txt)\0*.txt\0All files(*.*)\0*.*\0\0";
+    request.lpstrFile = file;
+    request.nMaxFile = MAX_PATH;
+    request.lpstrDefExt = L"txt";
+    request.lpstrInitialDir = desktop;
+    request.Flags = OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_NOREADONLYRETURN;
+    return GetUiServices().SaveFileDialog(&request) && WriteReportFile(file, report);
 }
 
 bool WriteReportFile(const tstring& path, const tstring& report) {

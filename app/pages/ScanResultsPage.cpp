@@ -277,20 +277,7 @@ void ScanResultsPage::CopyReport(const tstring& running) {
 }
 
 void ScanResultsPage::SaveReport(const tstring& running) {
-    tstring report = BuildScanReport(engine_.Get(), running);
-    wchar_t desktop[MAX_PATH] = {};
-    SHGetFolderPathW(nullptr, CSIDL_DESKTOP, nullptr, 0, desktop);
-    wchar_t file[MAX_PATH] = {};
-    OPENFILENAMEW request = {};
-    request.lStructSize = sizeof(request);
-    request.hwndOwner = ControlWindowOf(*this);
-    request.lpstrFilter = L"Text files (*.txt)\0*.txt\0All files(*.*)\0*.*\0\0";
-    request.lpstrFile = file;
-    request.nMaxFile = MAX_PATH;
-    request.lpstrDefExt = L"txt";
-    request.lpstrInitialDir = desktop;
-    request.Flags = OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_NOREADONLYRETURN;
-    if (GetUiServices().SaveFileDialog(&request)) WriteReportFile(file, report);
+    SaveReportAs(ControlWindowOf(*this), BuildScanReport(engine_.Get(), running));
 }
 
 void ScanResultsPage::IgnoreSelected() {

@@ -8,6 +8,8 @@
 #include "app/RecordTexts.h"
 #include "app/ScriptText.h"
 #include "app/UiServices.h"
+#include "app/pages/ReportPrinter.h"
+#include "app/pages/ScanReport.h"
 #include "common/errors/ErrorBase.h"
 #include "common/log/Log.h"
 #include "common/settings/Settings.h"
@@ -163,6 +165,17 @@ int SettingsPage::OnHTMLEvent(IDispatch* document, BSTR eventName, BSTR element,
             TransferIgnoreList(false);
         } else if (IsEvent(eventName, L"ImportIgnoreList")) {
             TransferIgnoreList(true);
+        } else if (IsEvent(eventName, L"CONTROL_C") || IsEvent(eventName, L"SaveReport") ||
+                   IsEvent(eventName, L"PrintReport")) {
+            if (!engine_ || !SettleChanges())
+                return 0;
+            tstring report = BuildRecordReport(engine_.Get(), ReportList::Ignore, ParamText(param));
+            if (IsEvent(eventName, L"CONTROL_C"))
+                CopyReportToClipboard(GetMainWindow(), report);
+            else if (IsEvent(eventName, L"SaveReport"))
+                SaveReportAs(GetMainWindow(), report);
+            else
+                PrintReportText(report, tstring());
         } else {
             return 1;
         }

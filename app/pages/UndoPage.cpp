@@ -5,6 +5,8 @@
 #include "app/GroupTable.h"
 #include "app/OperationLock.h"
 #include "app/RecordTexts.h"
+#include "app/pages/ReportPrinter.h"
+#include "app/pages/ScanReport.h"
 #include "app/ScriptText.h"
 #include "app/resource.h"
 #include "common/errors/ErrorBase.h"
@@ -125,6 +127,14 @@ int UndoPage::OnHTMLEvent(IDispatch*, BSTR eventName, BSTR, VARIANT* param) {
             Refresh(engine_);
         } else if (IsEvent(eventName, L"DeleteSession")) {
             DeleteSession();
+        } else if (IsEvent(eventName, L"CONTROL_C")) {
+            CopyReportToClipboard(GetMainWindow(), BuildRecordReport(engine_.Get(), ReportList::Undo, ParamText(param)));
+        } else if (IsEvent(eventName, L"SaveReport")) {
+            SaveReportAs(GetMainWindow(), BuildRecordReport(engine_.Get(), ReportList::Undo, ParamText(param)));
+        } else if (IsEvent(eventName, L"PrintReport")) {
+            tstring report = BuildRecordReport(engine_.Get(), ReportList::Undo, ParamText(param));
+            if (selected_ >= 0 && size_t(selected_) < titles_.size())
+                PrintReportText(report, titles_[selected_]);
         } else {
             return 1;
         }

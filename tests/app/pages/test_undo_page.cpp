@@ -78,6 +78,38 @@ std::vector<long> FindFaults(ICrawler* engine, long above = 0) {
     return ids;
 }
 
+// Saves reports to a set file.
+struct SavingUi : RecordingUiServices {
+    BOOL SaveFileDialog(OPENFILENAMEW* request) override {
+        lstrcpynW(request->lpstrFile, file.c_str(), request->nMaxFile);
+        return TRUE;
+    }
+    std::wstring file;
+};
+
+std::wstring ClipboardText() {
+    std::wstring text;
+    if (!OpenClipboard(nullptr)) return text;
+    HANDLE data = GetClipboardData(CF_UNICODETEXT);
+    if (const wchar_t* p = data ? static_cast<const wchar_t*>(GlobalLock(data)) : nullptr) {
+        text = p;
+        GlobalUnlock(data);
+    }
+    CloseClipboard();
+    return text;
+}
+
+std::string FileBytes(const std::wstring& path) {
+    std::string bytes;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    char buffer[4096];
+    DWORD read = 0;
+    while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read)
+        bytes.append(buffer, read);
+    CloseHandle(file);
+    return bytes;
+}
+
 struct Shown {
     explicit Shown(ICrawler* engine) {
         page.AttachControl(nullptr, 0, nullptr, &sink);
@@ -117,7 +149,7 @@ VARIANT Number(int value) {
 
 TEST_CASE("undo page: a fix session is listed, shown, undone one fix and then the rest") {
     ComApartment com;
-    RecordingUiServices ui;
+    SavingUi ui;
     ComPtr<ICrawler> engine = LoadEngine();
     REQUIRE(engine);
     wchar_t temp[MAX_PATH];
@@ -164,6 +196,16 @@ TEST_CASE("undo page: a fix session is listed, shown, undone one fix and then th
     CHECK(shown.Ran(L"OvUndoA\\'\\\"&lt;/a&gt;&lt;img src=x onerror=alert(1)&gt;"));
     for (const auto& s : shown.sink.scripts)
         CHECK(JScriptParseError(s.text) == L"");
+
+    // The session's report: on the clipboard and in a UTF-16LE file without BOM.
+    shown.Send(L"CONTROL_C", Text(L"Windows 7"));
+    std::wstring report = ClipboardText();
+    CHECK(report.find(L"Running on Windows 7\r\n") != std::wstring::npos);
+    CHECK(report.find(L"Control Panel\r\n-----") != std::wstring::npos);
+    CHECK(report.find(kFaults[0]) != std::wstring::npos);
+    ui.file = folder + L"report.txt";
+    shown.Send(L"SaveReport", Text(L"Windows 7"));
+    CHECK(FileBytes(ui.file) == std::string(reinterpret_cast<const char*>(report.data()), report.size() * 2));
 
     // Rows 1 and 3 unchecked: exactly one fix comes back.
     shown.Send(L"UndoFixes", Text(L" 1 3"));
