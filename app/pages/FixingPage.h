@@ -1,0 +1,44 @@
+#pragma once
+#include <windows.h>
+#include <vector>
+#include "app/HtmlPage.h"
+#include "common/system/HandleHolder.h"
+#include "common/tstring/tstring.h"
+#include "engine/engine.h"
+
+// The page "Fixing.htm": fixes the findings of the last scan, one record at a
+// time, on a worker thread inside one fix session of the engine. The worker
+// never touches the page: it posts events that the UI thread turns into
+// progress, failure rows and the end of the run.
+class FixingPage : public HtmlPage {
+public:
+    FixingPage();
+    ~FixingPage() override;
+    const wchar_t* PageName() const override { return L"Fixing.htm"; }
+    DWORD HelpContextId() const override { return 1; }
+    int OnHTMLEvent(IDispatch* document, BSTR eventName, BSTR element, VARIANT* param) override;
+
+    // Starts the worker over the engine's records; excluded lists the FixIDs
+    // the user unchecked, each after one space (" 12 34"). Raises HRError when
+    // the engine cannot be shared with the worker.
+    void StartFix(ICrawler* engine, const tstring& excluded);
+    void Stop() { stop_ = true; }
+    // Runs the worker on the calling thread (tests).
+    void SetWorkerInline(bool inline_) { workerInline_ = inline_; }
+
+    static std::vector<long> ParseExcluded(const tstring& text);
+    // The script text of the "FixFail" event for a record that could not be fixed.
+    static tstring FailureRow(const tstring& message, const tstring& keyPath, const tstring& valueName);
+
+private:
+    static unsigned __stdcall FixWorker(void* page);
+    void RunFix();
+    bool IsExcluded(long fixId) const;
+    void Post(const wchar_t* name, const VARIANT* param);
+
+    DWORD gitCookie_ = 0;
+    std::vector<long> excluded_;
+    HandleHolder fixEvent_;
+    volatile bool stop_ = false;
+    bool workerInline_ = false;
+};

@@ -1,0 +1,173 @@
+#include <doctest/doctest.h>
+#include <windows.h>
+#include <oleauto.h>
+#include <sddl.h>
+#include <string>
+#include <vector>
+#include "RecordingScriptSink.h"
+#include "RecordingUiServices.h"
+#include "EngineTestSupport.h"
+#include "TestSink.h"
+#include "app/pages/FixingPage.h"
+#include "common/com/ComPtr.h"
+#include "common/errors/ErrorBase.h"
+
+namespace {
+
+const wchar_t kSharedDlls[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDlls";
+const UINT kEventMessage = WM_APP + 7;
+
+bool Scan(ICrawler* engine, long mask) {
+    TestSink* sink = new TestSink();
+    ComPtr<IConnectionPointContainer> container;
+    ComPtr<IConnectionPoint> point;
+    DWORD cookie = 0;
+    engine->QueryInterface(IID_IConnectionPointContainer, container.ReceiveVoid());
+    if (!container || FAILED(container->FindConnectionPoint(DIID__ICrawlerEvents, point.Receive())) ||
+        FAILED(point->Advise(sink, &cookie)))
+        return false;
+    engine->Scan(mask);
+    bool finished = false;
+    for (int i = 0; i < 1200 && !finished; ++i) {
+        Sleep(50);
+        for (const auto& call : sink->Calls()) finished = finished || call.id == 2;
+    }
+    point->Unadvise(cookie);
+    sink->Release();
+    return finished;
+}
+
+// FixIDs of the planted findings and an excluded text naming every other one.
+std::vector<long> Planted(ICrawler* engine, const std::vector<std::wstring>& names, std::wstring& others) {
+    std::vector<long> ids(names.size(), 0);
+    long n = 0;
+    engine->get_Count(&n);
+    for (long i = 1; i <= n; ++i) {
+        ComPtr<IqnRegRecord> record;
+        engine->Record(i, record.Receive());
+        BSTR value = nullptr;
+        long fixId = 0;
+        record->get_ValueName(&value);
+        record->get_FixID(&fixId);
+        bool mine = false;
+        for (size_t k = 0; k < names.size(); ++k)
+            if (value && names[k] == value) ids[k] = fixId, mine = true;
+        if (!mine && fixId) others += L" " + std::to_wstring(fixId);
+        SysFreeString(value);
+    }
+    return ids;
+}
+
+// The view's event window: hands posted events to the page, also from the
+// nested pumps of the page's own handlers.
+FixingPage* g_page = nullptr;
+std::vector<std::wstring> g_events;
+
+LRESULT CALLBACK EventWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message != kEventMessage) return DefWindowProcW(window, message, wParam, lParam);
+    ReceivePostedEvent(wParam, lParam, [&](BSTR name, VARIANT* param) {
+        g_events.push_back(name);
+        BSTR element = SysAllocString(L"");
+        g_page->OnHTMLEvent(nullptr, name, element, param);
+        SysFreeString(element);
+    });
+    return 0;
+}
+
+HWND EventWindow() {
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = EventWindowProc;
+    wc.lpszClassName = L"FixingPageTestEvents";
+    RegisterClassW(&wc);
+    return CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+}
+
+std::vector<std::wstring> Deliver() {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    std::vector<std::wstring> events;
+    events.swap(g_events);
+    return events;
+}
+
+bool ValueExists(const wchar_t* name) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSharedDlls, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    bool exists = RegQueryValueExW(key, name, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+    RegCloseKey(key);
+    return exists;
+}
+
+}  // namespace
+
+TEST_CASE("excluded texts and failure rows") {
+    CHECK(FixingPage::ParseExcluded(L"").empty());
+    CHECK(FixingPage::ParseExcluded(L" 12 34") == std::vector<long>{12, 34});
+    CHECK(FixingPage::ParseExcluded(L" 7") == std::vector<long>{7});
+
+    RecordingScriptSink sink;
+    const wchar_t* hostile = L"it's \"q\" </script>&quot;&#39;\r\n\x2028\x2029%s%n";
+    tstring row = FixingPage::FailureRow(L"Access <denied>", L"HKLM\\SOFTWARE\\x'y", hostile);
+    CHECK(row.find(L"\x2028") == tstring::npos);
+    CHECK(row.find(L"\r") == tstring::npos);
+    sink.ExecScript((L"OnFixFail('" + row + L"');").c_str(), L"JavaScript");
+    sink.ExecScript(L"OnFixFinish(0);", L"JavaScript");
+    CHECK(JScriptParseError(sink.scripts[0].text) == L"");
+    CHECK(sink.CompareWithGolden("Fixing", "hostile_failure") == "");
+}
+
+TEST_CASE("the worker fixes the planted findings but the excluded one") {
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    std::vector<std::wstring> names = {L"C:\\gone\\one.dll", L"C:\\gone\\two.dll", L"C:\\gone\\it's kept.dll"};
+    HKEY key = nullptr;
+    REQUIRE(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSharedDlls, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) ==
+            ERROR_SUCCESS);
+    DWORD one = 1;
+    for (const auto& name : names)
+        RegSetValueExW(key, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof(one));
+    RegCloseKey(key);
+    {
+        // The worker reaches the engine through the interface table, which
+        // marshals it by the registered type library.
+        RegisteredEngine registered;
+        ComPtr<ICrawler> engine;
+        CoCreateInstance(CLSID_CCrawler, nullptr, CLSCTX_INPROC_SERVER, IID_ICrawler, engine.ReceiveVoid());
+        REQUIRE(engine);
+        REQUIRE(Scan(engine.Get(), 4));
+        std::wstring excluded;
+        std::vector<long> ids = Planted(engine.Get(), names, excluded);
+        REQUIRE(ids[0] != 0);
+        REQUIRE(ids[2] != 0);
+        excluded += L" " + std::to_wstring(ids[2]);
+
+        RecordingUiServices ui;
+        RecordingScriptSink sink;
+        HWND window = EventWindow();
+        FixingPage page;
+        g_page = &page;
+        page.AttachControl(nullptr, kEventMessage, window, &sink);
+        page.SetWorkerInline(true);
+        try {
+            page.StartFix(engine.Get(), excluded);
+        } catch (const ErrorBase& e) {
+            FAIL(std::string(e.Message().begin(), e.Message().end()));
+        }
+        std::vector<std::wstring> events = Deliver();
+        CHECK(events == std::vector<std::wstring>{L"FixingError", L"FixingError", L"FixFinish"});
+        std::vector<std::wstring> texts;
+        for (const auto& s : sink.scripts) texts.push_back(s.text);
+        CHECK(texts == std::vector<std::wstring>{L"OnFixProgress(0);", L"OnFixProgress(1);", L"OnFixFinish(0);"});
+        CHECK(!ValueExists(names[0].c_str()));
+        CHECK(!ValueExists(names[1].c_str()));
+        CHECK(ValueExists(names[2].c_str()));
+        CHECK(ui.boxes.empty());
+
+        // Everything excluded: no session, no undo file, no finish.
+        sink.scripts.clear();
+        page.StartFix(engine.Get(), excluded);
+        CHECK(Deliver().empty());
+        DestroyWindow(window);
+    }
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kSharedDlls, names[2].c_str());
+    CoUninitialize();
+}
