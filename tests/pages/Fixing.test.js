@@ -60,4 +60,16 @@ pageSuite(__filename, {
       .concat(HOSTILE.map((h) => ['Res_OpenLink', squot('HKCU\\Software\\' + h), squot(h)])));
     await t.screenshot('failures');
   },
+
+  'the failure row the program recorded is the one this suite builds': async (t) => {
+    const golden = require('./goldens/Fixing/hostile_failure.json');
+    const hostile = "it's \"q\" </script>&quot;&#39;\r\n\u2028\u2029%s%n";
+    assert.strictEqual(golden[0].text, failureRow('Access <denied>', "HKLM\\SOFTWARE\\x'y", hostile));
+    await t.open('Fixing.htm', '1');
+    await t.replay('Fixing/hostile_failure');
+    const link = await t.eval(() => document.getElementById('failList').getElementsByTagName('A')[0].title);
+    assert.strictEqual(link, "HKLM\\SOFTWARE\\x'y\\" + hostile.replace(/\r\n?/g, '\n'));
+    await t.click(() => document.getElementById('failList').getElementsByTagName('A')[0]);
+    await t.expectEvents([['Res_OpenLink', 'HKLM\\SOFTWARE\\x-=squot=-y', hostile.replace(/'/g, '-=squot=-')]]);
+  },
 });

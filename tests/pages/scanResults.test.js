@@ -129,4 +129,17 @@ pageSuite(__filename, {
     await t.screenshot('hostile');
     await t.expectEvents([]);
   },
+
+  'the rows the program recorded are the ones this suite builds': async (t) => {
+    const golden = require('./goldens/scanResults/two_rows.json');
+    const built = resultsScripts([
+      { fixId: 7, union: 4, problem: 'Cannot find registered shared DLL', detail: 'File not found', item: "C:\\a'b", value: '', topic: 'errors_shared_dlls' },
+      { fixId: 8, union: 4, problem: 'Cannot find registered shared DLL', detail: '', item: 'x', value: 'y', topic: 'errors_shared_dlls' },
+    ]);
+    assert.strictEqual(golden[1].text, built[2].text);
+    assert.strictEqual(golden[2].text, built[3].text);
+    await t.open('scanResults.htm');
+    await t.replay('scanResults/two_rows');
+    await t.events();
+  },
 });
