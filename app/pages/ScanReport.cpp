@@ -2,6 +2,7 @@
 #include <oleauto.h>
 #include "app/AppUtilities.h"
 #include "app/RecordTexts.h"
+#include "app/UpdateCheck.h"
 #include "app/UiServices.h"
 #include <shlobj.h>
 #include "common/com/ComPtr.h"
@@ -69,7 +70,7 @@ tstring BuildRecordReport(ICrawler* engine, ReportList list, const tstring& runn
         any = true;
     }
     if (!any) return tstring();
-    tstring report = L"QUARN Orvane 4.0 (" + tstring(kProductSite) + L")\r\n";
+    tstring report = L"QUARN Orvane 4.0 (" + ProductSite() + L")\r\n";
     if (!running.empty()) report += L"Running on " + running;
     report += L"\r\n\r\n";
     for (int g = 0; g < 8; ++g) {

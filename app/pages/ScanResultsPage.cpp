@@ -1,4 +1,5 @@
 #include "app/pages/ScanResultsPage.h"
+#include "app/UpdateCheck.h"
 #include <oleauto.h>
 #include <shlobj.h>
 #include <shlwapi.h>
@@ -252,7 +253,7 @@ tstring ScanResultsPage::WebInfoAddress(const tstring& item, const tstring& valu
         !Escape(SegmentText(HelpTopic(HIWORD(errorId)), true), 255, topic) ||
         !Escape(subject, 4096, escapedSubject))
         return tstring();
-    return tstring(kProductSite) + L"/" + category + L"/" + topic + L"/" + escapedSubject + L"/info.html";
+    return ProductSite() + L"/" + category + L"/" + topic + L"/" + escapedSubject + L"/info.html";
 }
 
 void ScanResultsPage::WebInfo(long fixId) {
@@ -268,7 +269,7 @@ void ScanResultsPage::WebInfo(long fixId) {
 
 void ScanResultsPage::ErrorWebInfo(const tstring& text) {
     if (!engine_) return;
-    tstring address = tstring(kProductSite) + L"/" + text + L"/info.html";
+    tstring address = ProductSite() + L"/" + text + L"/info.html";
     GetUiServices().ShellExecuteFile(nullptr, L"open", address.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 

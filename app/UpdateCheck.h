@@ -1,0 +1,59 @@
+#pragma once
+#include <windows.h>
+#include <string>
+#include "common/system/HandleHolder.h"
+#include "common/tstring/tstring.h"
+
+class HtmlPage;
+
+// The maker's web site without a trailing slash: HKCU\Software\QUARN\Orvane
+// "SiteBase" when it holds an http(s) address, else the built-in one.
+tstring ProductSite();
+// The product version's digits, first three (4.0.1.0 gives "401").
+tstring VersionCode();
+// A web address made only of URL characters: no quotes, backslash,
+// angle brackets, spaces or controls.
+bool IsUpdateLink(const tstring& text);
+
+// The script that shows an update reply (narrow text, as received): escaped
+// for a script literal; a "[address]" part after the first character
+// becomes a link to GoUpdateOnline when the address is a web address.
+tstring UpdateReplyScript(const std::string& reply);
+// The support page with the user's details, each percent-encoded as UTF-8.
+tstring SupportAddress(const tstring& base, const tstring& name, const tstring& mail);
+
+// The update check of the start page: one download worker at a time, ended
+// by a flag (the download's callback aborts), its result posted to the page
+// as "ShowUpdate" with "<check number>|<script>".
+class UpdateChecker {
+public:
+    UpdateChecker() = default;
+    ~UpdateChecker();
+    UpdateChecker(const UpdateChecker&) = delete;
+    UpdateChecker& operator=(const UpdateChecker&) = delete;
+
+    // False when a worker could not be started.
+    bool Start(HtmlPage* page);
+    // Ends the running check: its result is dropped from now on.
+    void Cancel();
+    // The script of a posted result when it belongs to the running check
+    // (which then ends), else empty.
+    tstring Accept(const tstring& posted);
+    bool Running() const { return running_; }
+
+    // The file a check downloads to, in the UI cache folder.
+    static tstring TargetFile();
+    // Downloads address to file and reads at most 64 KiB of it; false on
+    // any failure (connection, HTTP status, cancel).
+    static bool Download(const tstring& address, const tstring& file, volatile LONG* cancel, std::string& reply);
+
+private:
+    static DWORD WINAPI Worker(void* argument);
+    void Wait();
+
+    HandleHolder thread_;
+    volatile LONG cancel_ = 0;
+    LONG generation_ = 0;
+    bool running_ = false;
+    HtmlPage* page_ = nullptr;
+};
