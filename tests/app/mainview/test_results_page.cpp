@@ -7,7 +7,9 @@
 #include "TestSink.h"
 #include "app/GroupTable.h"
 #include "app/pages/ScanReport.h"
+#include "app/pages/BackgroundOperPage.h"
 #include "app/pages/ScanResultsPage.h"
+#include "app/pages/SelectUnionsPage.h"
 #include "common/com/ComPtr.h"
 
 namespace {
@@ -180,4 +182,34 @@ TEST_CASE("findings of the real engine become rows, reports and ignores") {
     for (const wchar_t* name : kHostile) RegDeleteValueW(key, name);
     RegCloseKey(key);
     CoUninitialize();
+}
+
+TEST_CASE("the category page keeps the chosen mask and opens category pages") {
+    RecordingUiServices ui;
+    SelectUnionsPage page;
+    BSTR name = SysAllocString(L"RefreshSelectedUnions");
+    BSTR element = SysAllocString(L"");
+    VARIANT text;
+    text.vt = VT_BSTR;
+    text.bstrVal = SysAllocString(L"5");
+    CHECK(page.OnHTMLEvent(nullptr, name, element, &text) == 0);
+    CHECK(page.SelectedUnions() == 5);
+    VARIANT number;
+    number.vt = VT_I4;
+    number.lVal = 130;
+    page.OnHTMLEvent(nullptr, name, element, &number);
+    CHECK(page.SelectedUnions() == 130);
+    SysFreeString(name);
+    name = SysAllocString(L"UnionWebInfo");
+    SysFreeString(text.bstrVal);
+    text.bstrVal = SysAllocString(L"shared components/a&b");
+    page.OnHTMLEvent(nullptr, name, element, &text);
+    REQUIRE(ui.executes.size() == 1);
+    CHECK(ui.executes[0].file.find(L"https://www.quarn.com/shared%20components/a") == 0);
+    CHECK(ui.executes[0].file.find(L"/info.html") == ui.executes[0].file.size() - 10);
+    BackgroundOperPage background;
+    CHECK(background.OnHTMLEvent(nullptr, name, element, &text) == 1);
+    VariantClear(&text);
+    SysFreeString(name);
+    SysFreeString(element);
 }
