@@ -1,6 +1,7 @@
 #include "app/MainView.h"
 #include <htmlhelp.h>
 #include "app/AppUtilities.h"
+#include "app/MainViewRunnerHost.h"
 #include "app/PageNavigator.h"
 #include "app/UiServices.h"
 #include "common/errors/ErrorBase.h"
@@ -74,7 +75,7 @@ int MainView::OnGoWww(VARIANT* param) {
 }
 
 bool MainView::RunScheduledJob(int operation) {
-    // The scheduled runner takes over here; until it exists a job has nothing to do.
-    Log::Instance().Print(LogInfo, L"[info] Scheduled operation %d has no runner.", operation);
-    return false;
+    MainViewRunnerHost host(*this);
+    ScheduledRunner(host).Run(operation);
+    return true;
 }

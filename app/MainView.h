@@ -15,6 +15,7 @@ public:
     ScanStartPage& StartPage() { return startPage_; }
     bool StopRequested() const { return stopRequested_; }
     bool Quiet() const { return quiet_; }
+    void SetQuiet(bool quiet) { quiet_ = quiet; }
 
     // HtmlEventHandler: the view's own events.
     int OnHTMLEvent(IDispatch* document, BSTR eventName, BSTR element, VARIANT* param) override;

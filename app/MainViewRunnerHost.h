@@ -1,0 +1,22 @@
+#pragma once
+#include "app/ScheduledRunner.h"
+
+class HtmlPage;
+class MainView;
+
+// The main view as a scheduled run sees it.
+class MainViewRunnerHost : public ScheduledRunnerView {
+public:
+    explicit MainViewRunnerHost(MainView& view) : view_(view) {}
+    void ShowBackgroundPage(int operation) override;
+    void RestorePage() override;
+    void SetRunning(bool running) override { running_ = running; }
+    void SetQuiet(bool quiet) override;
+    ICrawler* StartScan(LONG mask) override;
+    LONG FinishedMask() override { return 0; }
+
+private:
+    MainView& view_;
+    HtmlPage* remembered_ = nullptr;
+    bool running_ = false;
+};

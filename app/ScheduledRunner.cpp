@@ -1,0 +1,203 @@
+#include "app/ScheduledRunner.h"
+#include <process.h>
+#include <exception>
+#include <functional>
+#include "app/AppUtilities.h"
+#include "app/OperationLock.h"
+#include "app/resource.h"
+#include "app/tools/backup/BackupManager.h"
+#include "app/tools/backup/CompactFlags.h"
+#include "app/tools/backup/SystemRestart.h"
+#include "app/tools/mail/MailNotifier.h"
+#include "common/com/ComPtr.h"
+#include "common/errors/ErrorBase.h"
+#include "common/log/Log.h"
+#include "common/settings/AppFolders.h"
+#include "common/settings/Settings.h"
+#include "common/system/FileSystem.h"
+#include "common/system/OsVersion.h"
+#include "common/tstring/tstring.h"
+#include "engine/engine.h"
+
+namespace {
+
+// Shared by the UI thread and the backup worker; done is written last.
+struct BackupJob {
+    volatile LONG done = 0;
+    tstring error;
+};
+
+void MakeBackup(BackupJob& job) {
+    Settings& settings = GetSettings();
+    SYSTEMTIME now = {};
+    GetLocalTime(&now);
+    tstring file = ScheduledRunner::BackupFileName(settings.BackupFolder(), now);
+    BackupManager manager;
+    manager.Load(GetBackupListPath());
+    manager.Create(1, file, L"Queued automatic backup", settings.GetBackupRetentionSwitch());
+}
+
+unsigned __stdcall BackupWorker(void* argument) {
+    BackupJob& job = *static_cast<BackupJob*>(argument);
+    HRESULT init = CoInitialize(nullptr);
+    // Every failure must carry a text: an empty one reads as success.
+    try {
+        MakeBackup(job);
+    } catch (const ErrorBase& e) {
+        job.error = e.Message().empty() ? tstring(L"The backup failed.") : e.Message();
+    } catch (const std::exception& e) {
+        job.error = FormatText(L"The backup failed: %hs", e.what());
+    } catch (...) {
+        job.error = L"The backup failed.";
+    }
+    if (SUCCEEDED(init)) CoUninitialize();
+    InterlockedExchange(&job.done, 1);
+    return 0;
+}
+
+void WaitPolling(DWORD limit, const std::function<bool()>& done) {
+    DWORD start = GetTickCount();
+    while (!done() && GetTickCount() - start < limit) {
+        Sleep(100);
+        PumpMessages();
+    }
+}
+
+}  // namespace
+
+tstring ScheduledRunner::BackupFileName(const tstring& folder, const SYSTEMTIME& date) {
+    tstring day = FormatText(L"%.4d-%.2d-%.2d", date.wYear, date.wMonth, date.wDay);
+    tstring base = FormatText(tstring(MAKEINTRESOURCEW(IDS_BACKUP_NAME)).c_str(), day.c_str());
+    tstring prefix = folder;
+    if (prefix.empty() || (prefix.back() != L'\\' && prefix.back() != L'/')) prefix += L"\\";
+    tstring file = prefix + base + L".bkp";
+    for (unsigned n = 2; FileExists(file); ++n)
+        file = prefix + FormatText(L"%s (%u)", base.c_str(), n) + L".bkp";
+    return file;
+}
+
+tstring ScheduledRunner::RunBackup() {
+    BackupJob job;
+    uintptr_t thread = _beginthreadex(nullptr, 0, BackupWorker, &job, 0, nullptr);
+    if (!thread) return L"The backup could not be started.";
+    CloseHandle(reinterpret_cast<HANDLE>(thread));
+    WaitPolling(INFINITE, [&job] { return InterlockedCompareExchange(&job.done, 0, 0) != 0; });
+    return job.error;
+}
+
+void ScheduledRunner::RequestCompaction(bool windows6) {
+    if (windows6) {
+        HKEY key = nullptr;
+        if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce", 0, nullptr, 0,
+                            KEY_READ | KEY_WOW64_64KEY | KEY_CREATE_SUB_KEY | KEY_SET_VALUE, nullptr, &key,
+                            nullptr) == ERROR_SUCCESS) {
+            static const char command[] = "rundll32.exe OrvaneCompact.dll,OnRunOnce";
+            RegSetValueExA(key, "QUARN OrvaneCompact", 0, REG_SZ, reinterpret_cast<const BYTE*>(command),
+                           sizeof(command));
+            RegCloseKey(key);
+        }
+        return;
+    }
+    try {
+        CompactFlags flags;
+        flags.Open(false);
+        flags.SetAll();
+    } catch (const ErrorBase& e) {
+        Log::Instance().Print(LogError, L"[error] Scheduled compaction request: %s", e.Message().c_str());
+    }
+}
+
+void ScheduledRunner::Run(int operation) {
+    // A backup ahead of the scan is part of the outer run: only the outermost
+    // run gives the page, the flags and the lock back.
+    if (operation == ScanFix && GetSettings().GetAutoFix() && GetSettings().GetAutoBackupSwitch()) {
+        ++depth_;
+        try {
+            Run(Backup);
+        } catch (...) {
+            --depth_;
+            throw;
+        }
+        --depth_;
+    }
+    bool outer = depth_ == 0;
+    if (outer) {
+        view_.ShowBackgroundPage(operation);
+        view_.SetRunning(true);
+        EnableMenuItem(GetSystemMenu(GetMainWindow(), FALSE), SC_CLOSE, MF_BYCOMMAND | MF_GRAYED);
+        PumpMessages();
+        view_.SetQuiet(true);
+    }
+    switch (operation) {
+        case Backup: RunBackupJob(); break;
+        case Compact: RunCompactJob(); break;
+        case ScanFix: RunScanFixJob(); break;
+    }
+    if (!outer) return;
+    PumpMessages();
+    view_.SetRunning(false);
+    EnableMenuItem(GetSystemMenu(GetMainWindow(), FALSE), SC_CLOSE, MF_BYCOMMAND | MF_ENABLED);
+    view_.RestorePage();
+    PumpMessages();
+    EndOperation();
+    view_.SetQuiet(false);
+}
+
+void ScheduledRunner::RunBackupJob() {
+    tstring error = RunBackup();
+    // Logged in every case: with mail off the log is the only trace.
+    if (error.empty())
+        Log::Instance().Print(LogInfo, L"[info] Scheduled backup created.");
+    else
+        Log::Instance().Print(LogError, L"[error] Scheduled backup failed: %s", error.c_str());
+    Settings& settings = GetSettings();
+    if (settings.GetReportMailSwitch())
+        MailNotifier(settings.GetReportMail(), settings.GetReportMailServer()).SendBackupMail(error);
+}
+
+void ScheduledRunner::RunCompactJob() {
+    RequestCompaction(IsWindowsMajor6());
+    Settings& settings = GetSettings();
+    if (settings.GetReportMailSwitch())
+        MailNotifier(settings.GetReportMail(), settings.GetReportMailServer()).SendCompactMail();
+    if (settings.GetAutoReboot())
+        GetSystemRestart().InitiateShutdown(
+            L"QUARN Orvane is going to reboot your system to complete registry compact.", 30, false, true,
+            0x80040001);
+}
+
+void ScheduledRunner::RunScanFixJob() {
+    ICrawler* crawler = view_.StartScan(kScanMask);
+    if (!crawler) {
+        Log::Instance().Print(LogError, L"[error] Scheduled scan did not start.");
+        return;
+    }
+    WaitPolling(scanWaitLimit_, [this] { return view_.FinishedMask() == kScanMask; });
+    bool stopped = view_.FinishedMask() != kScanMask;
+    if (stopped) {
+        crawler->Stop();
+        Log::Instance().Print(LogError, L"[error] Scheduled scan did not finish within %lu ms; stopped.",
+                              static_cast<unsigned long>(scanWaitLimit_));
+    }
+    LONG count = 0;
+    crawler->get_Count(&count);
+    bool fixed = false;
+    tstring report;
+    Settings& settings = GetSettings();
+    if (!stopped && settings.GetAutoFix() && count > 0) {
+        HRESULT hr = crawler->BeginFixSession();
+        if (FAILED(hr)) throw HRError(hr);
+        BSTR text = nullptr;
+        HRESULT fix = crawler->FixAllErrors(&text);
+        if (text) {
+            report = text;
+            SysFreeString(text);
+        }
+        HRESULT end = crawler->FinalizeFixSession();
+        fixed = SUCCEEDED(fix) && SUCCEEDED(end);
+    }
+    Log::Instance().Print(LogInfo, L"[info] Scheduled scan found %ld problems; %s.", static_cast<long>(count),
+                          fixed ? L"fixed" : L"not fixed");
+    if (settings.GetReportMailSwitch())
+        MailNotifier(settings.GetReportMail(), settings.GetReportMailServer()).SendScanFixMail(count, fixed, report);
+}
