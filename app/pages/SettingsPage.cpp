@@ -10,6 +10,7 @@
 #include "app/UiServices.h"
 #include "app/pages/ReportPrinter.h"
 #include "app/pages/ScanReport.h"
+#include "app/pages/ScanResultsPage.h"
 #include "common/errors/ErrorBase.h"
 #include "common/log/Log.h"
 #include "common/settings/Settings.h"
@@ -90,6 +91,22 @@ tstring TrimmedFolder(const tstring& folder) {
     return result;
 }
 
+// The record's information page, as the results page opens it; these
+// records carry no category, so it comes from the kind.
+void OpenRecordWebInfo(IqnRegRecord* record) {
+    if (!record)
+        return;
+    BSTR item = nullptr, reason = nullptr;
+    long errorId = 0;
+    record->get_Item(&item);
+    record->get_Reason(&reason);
+    record->get_ErrorID(&errorId);
+    tstring itemText = TakeBstr(item), value = TakeBstr(reason);
+    tstring address = ScanResultsPage::WebInfoAddress(itemText, value, errorId, FixerTypeToUnion(HIWORD(errorId)));
+    if (!address.empty())
+        GetUiServices().ShellExecuteFile(nullptr, L"open", address.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+}
+
 }  // namespace
 
 tstring FullFolderPath(const tstring& folder) {
@@ -165,6 +182,13 @@ int SettingsPage::OnHTMLEvent(IDispatch* document, BSTR eventName, BSTR element,
             TransferIgnoreList(false);
         } else if (IsEvent(eventName, L"ImportIgnoreList")) {
             TransferIgnoreList(true);
+        } else if (IsEvent(eventName, L"WebInfo")) {
+            long index = ParamText(param).empty() ? 0 : _wtol(ParamText(param).c_str());
+            long count = 0;
+            ComPtr<IqnRegRecord> record;
+            if (engine_ && SUCCEEDED(engine_->get_IgnoreCount(&count)) && index >= 1 && index <= count &&
+                SUCCEEDED(engine_->IgnoreRecord(index, record.Receive())))
+                OpenRecordWebInfo(record.Get());
         } else if (IsEvent(eventName, L"CONTROL_C") || IsEvent(eventName, L"SaveReport") ||
                    IsEvent(eventName, L"PrintReport")) {
             if (!engine_ || !SettleChanges())

@@ -7,7 +7,9 @@
 #include "app/RecordTexts.h"
 #include "app/pages/ReportPrinter.h"
 #include "app/pages/ScanReport.h"
+#include "app/pages/ScanResultsPage.h"
 #include "app/ScriptText.h"
+#include "app/UiServices.h"
 #include "app/resource.h"
 #include "common/errors/ErrorBase.h"
 #include "common/log/Log.h"
@@ -72,6 +74,22 @@ void Check(HRESULT result, const wchar_t* context) {
     }
 }
 
+// The record's information page, as the results page opens it; these
+// records carry no category, so it comes from the kind.
+void OpenRecordWebInfo(IqnRegRecord* record) {
+    if (!record)
+        return;
+    BSTR item = nullptr, reason = nullptr;
+    long errorId = 0;
+    record->get_Item(&item);
+    record->get_Reason(&reason);
+    record->get_ErrorID(&errorId);
+    tstring itemText = TakeBstr(item), value = TakeBstr(reason);
+    tstring address = ScanResultsPage::WebInfoAddress(itemText, value, errorId, FixerTypeToUnion(HIWORD(errorId)));
+    if (!address.empty())
+        GetUiServices().ShellExecuteFile(nullptr, L"open", address.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+}
+
 }  // namespace
 
 std::set<long> ParseExcluded(const tstring& text) {
@@ -127,6 +145,12 @@ int UndoPage::OnHTMLEvent(IDispatch*, BSTR eventName, BSTR, VARIANT* param) {
             Refresh(engine_);
         } else if (IsEvent(eventName, L"DeleteSession")) {
             DeleteSession();
+        } else if (IsEvent(eventName, L"WebInfo")) {
+            ComPtr<IqnRegRecord> record;
+            long n = ParamNumber(param), count = 0;
+            if (engine_ && SUCCEEDED(engine_->get_UndoCount(&count)) && n >= 1 && n <= count &&
+                SUCCEEDED(engine_->UndoRecord(n, record.Receive())))
+                OpenRecordWebInfo(record.Get());
         } else if (IsEvent(eventName, L"CONTROL_C")) {
             CopyReportToClipboard(GetMainWindow(), BuildRecordReport(engine_.Get(), ReportList::Undo, ParamText(param)));
         } else if (IsEvent(eventName, L"SaveReport")) {

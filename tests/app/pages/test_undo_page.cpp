@@ -197,6 +197,13 @@ TEST_CASE("undo page: a fix session is listed, shown, undone one fix and then th
     for (const auto& s : shown.sink.scripts)
         CHECK(JScriptParseError(s.text) == L"");
 
+    // A fix's information page opens; a number outside the session opens nothing.
+    shown.Send(L"WebInfo", Number(2));
+    shown.Send(L"WebInfo", Number(99));
+    REQUIRE(ui.executes.size() == 1);
+    CHECK(ui.executes[0].verb == L"open");
+    CHECK(ui.executes[0].file.find(L"/info.html") != std::wstring::npos);
+
     // The session's report: on the clipboard and in a UTF-16LE file without BOM.
     shown.Send(L"CONTROL_C", Text(L"Windows 7"));
     std::wstring report = ClipboardText();
