@@ -3,7 +3,6 @@
 #include "htmlcontrol/HtmlControl.h"
 #include "common/com/ServerModule.h"
 #include "common/com/TypeLibrary.h"
-#include "common/errors/ErrorBase.h"
 
 namespace {
 // The module's AppID: it names the server in the AppID keys.
@@ -47,16 +46,6 @@ RegistryTable ControlKeys() {
     return keys;
 }
 
-template <class Body>
-HRESULT WithKeys(Body&& body) {
-    try {
-        return body(ControlKeys());
-    } catch (const ErrorBase& e) {
-        return HResultOf(e);
-    } catch (...) {
-        return E_FAIL;
-    }
-}
 }
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
@@ -80,9 +69,9 @@ STDAPI DllCanUnloadNow() {
 }
 
 STDAPI DllRegisterServer() {
-    return WithKeys([](const RegistryTable& keys) { return ServerRegister(keys); });
+    return ServerRegister(ControlKeys);
 }
 
 STDAPI DllUnregisterServer() {
-    return WithKeys([](const RegistryTable& keys) { return ServerUnregister(keys); });
+    return ServerUnregister(ControlKeys);
 }

@@ -27,7 +27,7 @@ void KeepExceptionInfo(EXCEPINFO& info, HRESULT hr) {
 }
 
 ConnectionPoint::ConnectionPoint(IConnectionPointContainer* container, REFIID events)
-    : container_(container), events_(events) {}
+    : ConnectionPointBase(container, events) {}
 
 ConnectionPoint::~ConnectionPoint() {
     MtaScope com;
@@ -49,41 +49,6 @@ ConnectionPoint::Apartment ConnectionPoint::CurrentApartment() noexcept {
         return Apartment{APTTYPE_CURRENT, 0};
     DWORD thread = type == APTTYPE_MTA ? 0 : GetCurrentThreadId();
     return Apartment{type, thread};
-}
-
-STDMETHODIMP ConnectionPoint::QueryInterface(REFIID iid, void** result) {
-    if (!result)
-        return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IConnectionPoint)) {
-        *result = static_cast<IConnectionPoint*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *result = nullptr;
-    return E_NOINTERFACE;
-}
-
-STDMETHODIMP_(ULONG) ConnectionPoint::AddRef() {
-    return container_->AddRef();
-}
-
-STDMETHODIMP_(ULONG) ConnectionPoint::Release() {
-    return container_->Release();
-}
-
-STDMETHODIMP ConnectionPoint::GetConnectionInterface(IID* iid) {
-    if (!iid)
-        return E_POINTER;
-    *iid = events_;
-    return S_OK;
-}
-
-STDMETHODIMP ConnectionPoint::GetConnectionPointContainer(IConnectionPointContainer** result) {
-    if (!result)
-        return E_POINTER;
-    *result = container_;
-    container_->AddRef();
-    return S_OK;
 }
 
 STDMETHODIMP ConnectionPoint::Advise(IUnknown* sink, DWORD* cookie) {

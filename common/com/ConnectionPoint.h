@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <ocidl.h>
 #include <vector>
+#include "common/com/ConnectionPointBase.h"
 #include "common/system/CriticalSection.h"
 
 // The connection point of one event interface, a member of the object that
@@ -9,19 +10,11 @@
 // Each advised sink is kept twice: as given, for events raised in the
 // apartment that advised it, and in the Global Interface Table, through which
 // an event raised in any other apartment reaches it marshaled.
-class ConnectionPoint : public IConnectionPoint {
+class ConnectionPoint : public ConnectionPointBase {
 public:
     ConnectionPoint(IConnectionPointContainer* container, REFIID events);
-    virtual ~ConnectionPoint();
-    ConnectionPoint(const ConnectionPoint&) = delete;
-    ConnectionPoint& operator=(const ConnectionPoint&) = delete;
+    ~ConnectionPoint() override;
 
-    STDMETHODIMP QueryInterface(REFIID iid, void** result) override;
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
-
-    STDMETHODIMP GetConnectionInterface(IID* iid) override;
-    STDMETHODIMP GetConnectionPointContainer(IConnectionPointContainer** result) override;
     STDMETHODIMP Advise(IUnknown* sink, DWORD* cookie) override;
     STDMETHODIMP Unadvise(DWORD cookie) override;
     STDMETHODIMP EnumConnections(IEnumConnections** result) override;
@@ -51,8 +44,6 @@ private:
     // The sink as the current apartment may call it; null when it is gone.
     static IDispatch* Reach(const Sink& sink, const Apartment& here) noexcept;
 
-    IConnectionPointContainer* container_;
-    IID events_;
     CriticalSection lock_;
     std::vector<Sink> sinks_;
 };

@@ -1,41 +1,6 @@
 #include "common/com/PropertyNotifyPoint.h"
 #include <olectl.h>
 
-STDMETHODIMP PropertyNotifyPoint::QueryInterface(REFIID iid, void** result) {
-    if (!result)
-        return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IConnectionPoint)) {
-        *result = static_cast<IConnectionPoint*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *result = nullptr;
-    return E_NOINTERFACE;
-}
-
-STDMETHODIMP_(ULONG) PropertyNotifyPoint::AddRef() {
-    return container_->AddRef();
-}
-
-STDMETHODIMP_(ULONG) PropertyNotifyPoint::Release() {
-    return container_->Release();
-}
-
-STDMETHODIMP PropertyNotifyPoint::GetConnectionInterface(IID* iid) {
-    if (!iid)
-        return E_POINTER;
-    *iid = IID_IPropertyNotifySink;
-    return S_OK;
-}
-
-STDMETHODIMP PropertyNotifyPoint::GetConnectionPointContainer(IConnectionPointContainer** result) {
-    if (!result)
-        return E_POINTER;
-    *result = container_;
-    container_->AddRef();
-    return S_OK;
-}
-
 STDMETHODIMP PropertyNotifyPoint::Advise(IUnknown* sink, DWORD* cookie) {
     if (!cookie)
         return E_POINTER;

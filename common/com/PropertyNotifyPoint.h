@@ -3,24 +3,18 @@
 #include <ocidl.h>
 #include <vector>
 #include "common/com/ComPtr.h"
+#include "common/com/ConnectionPointBase.h"
 
 // The IPropertyNotifySink connection point of an apartment-threaded control,
 // a member of the control (its container, which owns the reference count).
 // Through it the control asks its container before a bindable property
 // changes and tells it afterwards. Freed slots are reused; a cookie is the
 // slot's index plus one.
-class PropertyNotifyPoint : public IConnectionPoint {
+class PropertyNotifyPoint : public ConnectionPointBase {
 public:
-    explicit PropertyNotifyPoint(IConnectionPointContainer* container) : container_(container) {}
-    PropertyNotifyPoint(const PropertyNotifyPoint&) = delete;
-    PropertyNotifyPoint& operator=(const PropertyNotifyPoint&) = delete;
+    explicit PropertyNotifyPoint(IConnectionPointContainer* container)
+        : ConnectionPointBase(container, IID_IPropertyNotifySink) {}
 
-    STDMETHODIMP QueryInterface(REFIID iid, void** result) override;
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
-
-    STDMETHODIMP GetConnectionInterface(IID* iid) override;
-    STDMETHODIMP GetConnectionPointContainer(IConnectionPointContainer** result) override;
     STDMETHODIMP Advise(IUnknown* sink, DWORD* cookie) override;
     STDMETHODIMP Unadvise(DWORD cookie) override;
     STDMETHODIMP EnumConnections(IEnumConnections** result) override;
@@ -34,6 +28,5 @@ public:
 private:
     std::vector<ComPtr<IPropertyNotifySink>> Snapshot() const;
 
-    IConnectionPointContainer* container_;
     std::vector<ComPtr<IPropertyNotifySink>> sinks_;
 };

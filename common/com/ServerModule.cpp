@@ -18,18 +18,18 @@ HRESULT ServerCanUnloadNow() noexcept {
     return ComModule::LockCount() == 0 ? S_OK : S_FALSE;
 }
 
-HRESULT ServerRegister(const RegistryTable& keys) noexcept {
+HRESULT ServerRegister(RegistryKeysBuilder keys) noexcept {
     return ComCall([&] {
-        keys.Register();
+        keys().Register();
         TypeLibrary::Register();
         return S_OK;
     });
 }
 
-HRESULT ServerUnregister(const RegistryTable& keys) noexcept {
+HRESULT ServerUnregister(RegistryKeysBuilder keys) noexcept {
     return ComCall([&] {
         TypeLibrary::Unregister();
-        keys.Unregister();
+        keys().Unregister();
         return S_OK;
     });
 }

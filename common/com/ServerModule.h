@@ -23,7 +23,10 @@ HRESULT ServerGetClassObject(const ClassEntry* classes, size_t count, REFCLSID c
                              void** result) noexcept;
 // S_OK when no object and no LockServer keeps the module, else S_FALSE.
 HRESULT ServerCanUnloadNow() noexcept;
+// The server's registry entries, built when (un)registration asks for them:
+// the module path is known only then.
+using RegistryKeysBuilder = RegistryTable (*)();
 // Writes the class keys, then registers the embedded type library.
-HRESULT ServerRegister(const RegistryTable& keys) noexcept;
+HRESULT ServerRegister(RegistryKeysBuilder keys) noexcept;
 // Removes the type library registration, then the class keys.
-HRESULT ServerUnregister(const RegistryTable& keys) noexcept;
+HRESULT ServerUnregister(RegistryKeysBuilder keys) noexcept;

@@ -2,7 +2,6 @@
 #include "engine/com/CCrawler.h"
 #include "common/com/ServerModule.h"
 #include "common/com/TypeLibrary.h"
-#include "common/errors/ErrorBase.h"
 
 namespace {
 // The module's AppID: it names the server in the AppID keys.
@@ -40,16 +39,6 @@ RegistryTable EngineKeys() {
     return keys;
 }
 
-template <class Body>
-HRESULT WithKeys(Body&& body) {
-    try {
-        return body(EngineKeys());
-    } catch (const ErrorBase& e) {
-        return HResultOf(e);
-    } catch (...) {
-        return E_FAIL;
-    }
-}
 }
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
@@ -72,9 +61,9 @@ STDAPI DllCanUnloadNow() {
 }
 
 STDAPI DllRegisterServer() {
-    return WithKeys([](const RegistryTable& keys) { return ServerRegister(keys); });
+    return ServerRegister(EngineKeys);
 }
 
 STDAPI DllUnregisterServer() {
-    return WithKeys([](const RegistryTable& keys) { return ServerUnregister(keys); });
+    return ServerUnregister(EngineKeys);
 }
