@@ -6,7 +6,9 @@
 #include "app/OperationLock.h"
 #include "app/ScheduledRunner.h"
 #include "app/tools/backup/CompactFlags.h"
+#include "common/log/Log.h"
 #include "common/settings/Settings.h"
+#include <string>
 
 namespace {
 
@@ -41,6 +43,18 @@ void Touch(const tstring& path) {
     HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     REQUIRE(file != INVALID_HANDLE_VALUE);
     CloseHandle(file);
+}
+
+// Whether the log file holds text (its records are UTF-16).
+bool LogHolds(const tstring& path, const std::wstring& text) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                              nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    std::wstring content(GetFileSize(file, nullptr) / sizeof(wchar_t), L'\0');
+    DWORD read = 0;
+    ReadFile(file, &content[0], DWORD(content.size() * sizeof(wchar_t)), &read, nullptr);
+    CloseHandle(file);
+    return content.find(text) != std::wstring::npos;
 }
 
 void DeleteRunOnceValue() { RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kRunOnce, L"QUARN OrvaneCompact"); }
@@ -121,8 +135,15 @@ TEST_CASE("only a compaction restarts the machine, and only with AutoReboot") {
     // A backup (failing at its first hive) reaches no restart either.
     RecordingHiveOps hives;
     hives.FailOn(L"Save", 1);
+    // With mail off the program log is the failure's only trace.
+    TempFolder logs(L"runnerlog");
+    Log& log = Log::Instance();
+    tstring oldLog = log.FileName();
+    log.SetFileName(logs.Path() + L"\\run.log");
     REQUIRE(TryBeginOperation());
     runner.Run(ScheduledRunner::Backup);
+    log.SetFileName(oldLog);
+    CHECK(LogHolds(logs.Path() + L"\\run.log", L"Scheduled backup failed: "));
     CHECK(restart.calls.size() == 1);
     CHECK_FALSE(IsOperationRunning());
 }
