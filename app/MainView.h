@@ -1,12 +1,17 @@
 #pragma once
+#include "app/EngineEventSink.h"
 #include "app/FrameClient.h"
 #include "app/HtmlView.h"
+#include "app/PageNavigator.h"
 #include "app/ScanStartPage.h"
+#include "common/com/ComPtr.h"
 #include "common/ui/SplitterWindow.h"
+
+struct ICrawler;
 
 // The frame's client: the HTML view in a splitter, the page objects, and the
 // fallback handler of page events the current page leaves alone.
-class MainView : public WindowImpl, public HtmlEventHandler, public FrameClient {
+class MainView : public WindowImpl, public HtmlEventHandler, public FrameClient, private EngineEventReceiver {
 public:
     MainView();
     ~MainView() override;
@@ -27,17 +32,50 @@ public:
     void ClearQuiet() override { quiet_ = false; }
     int AskToSaveChanges() override;
     void SetStopRequested() override { stopRequested_ = true; }
-    bool IsScanRunning() override { return false; }
-    void StopScanForClose() override {}
+    bool IsScanRunning() override { return scanRunning_; }
+    void StopScanForClose() override;
+
+    // A new engine with this view's event sink connected; the HRESULT.
+    HRESULT ConnectEngine();
+    void DisconnectEngine();
+    // Scans the scanned mask with a fresh engine and takes the operation lock.
+    HRESULT StartScan();
+    ICrawler* Engine() const { return engine_; }
+    // The sink the engine raises its events on; NULL before the first connection.
+    IDispatch* EventSink() const { return sink_; }
+    void SetScannedMask(long mask) { scannedMask_ = mask; }
 
 protected:
+    // Shows a page object with its query in the HTML view; false on failure.
+    virtual bool DisplayPage(HtmlPage* page, const wchar_t* query);
     const TCHAR* ClassName() const override { return TEXT("OrvaneMainView"); }
     LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 
 private:
+    bool ShowPage(HtmlPage* page, const wchar_t* query);
     int OnGoWww(VARIANT* param);
     // The side bar: the current page may keep the view; then the item's page.
-    int OnOutBarItem(VARIANT* param);
+    int OnOutBarItem(IDispatch* document, BSTR element, VARIANT* param);
+    int Dispatch(IDispatch* document, BSTR eventName, BSTR element, VARIANT* param);
+    // From page script with a browser of version 7 or later, handlers act on a
+    // posted copy of their event; true when the event was reposted.
+    bool Defer(IDispatch* document, const wchar_t* eventName, VARIANT* param);
+    int OnScanExpress(VARIANT* param);
+    int OnScanCustom();
+    int OnScanCustomStart(IDispatch* document, BSTR element, VARIANT* param);
+    int OnSelectUnionCancel(VARIANT* param);
+    int OnScanStop(IDispatch* document);
+    int OnViewResult();
+    int OnScanAgain();
+    int OnFix(VARIANT* param);
+    int BeginScan(long mask, const wchar_t* query);
+    bool ShowStartPage();
+    // Runs script in the shown page, logging a failure.
+    void RunPageScript(const tstring& code, bool throughControl);
+    void EndScanLock();
+    void OnEngineEvent(const EngineEvent& event) override;
+    void OnScanFinished(long unionBit);
+    HtmlPage* ScanPage(ScanPageKind kind);
 
     SplitterWindow splitter_;
     HtmlView html_;
@@ -46,4 +84,18 @@ private:
     bool autoFixBox_ = false;
     bool stopRequested_ = false;
     bool quiet_ = false;
+    HtmlPage* shown_ = nullptr;
+    ComPtr<ICrawler> engine_;
+    // The engine of the running scan, kept until it is stopped or replaced.
+    ComPtr<ICrawler> scanEngine_;
+    EngineEventSink* sink_ = nullptr;
+    DWORD cookie_ = 0;
+    long scannedMask_ = 0;
+    long finishedMask_ = 0;
+    bool stopped_ = false;
+    bool resultsShown_ = false;
+    bool selectionShown_ = false;
+    bool autoFixAfterScan_ = false;
+    bool scanRunning_ = false;
+    bool scanHoldsLock_ = false;
 };

@@ -3,6 +3,10 @@
 
 class HtmlPage;
 class HtmlView;
+struct ICrawler;
+
+// The scan's pages after the start page.
+enum class ScanPageKind { SelectUnions, Progress, Results, Fixing };
 
 // The pages that live above the core (app/pages), as the main view reaches
 // them: before another page is shown or the window closes, the current page
@@ -14,6 +18,15 @@ public:
     virtual int AskToLeave(HtmlPage* current, const wchar_t* item) = 0;
     // Shows the item's page in the view; false when the item is not theirs.
     virtual bool ShowItem(HtmlView& view, const wchar_t* item) = 0;
+    // The scan page object of that kind, NULL when there is none. A results
+    // page gets the engine it lists.
+    virtual HtmlPage* ScanPage(ScanPageKind kind, ICrawler* engine) { return nullptr; }
+    // The categories last chosen on the selection page.
+    virtual long SelectedUnions() { return 0; }
+    // The engine the pages work on; NULL when it went away.
+    virtual void SetEngine(ICrawler* engine) {}
+    // Starts fixing every record but the excluded FixIDs (" N N").
+    virtual void StartFix(ICrawler* engine, const wchar_t* excluded) {}
 
 protected:
     ~PageNavigator() = default;

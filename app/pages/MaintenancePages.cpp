@@ -18,6 +18,26 @@ int MaintenancePages::AskToLeave(HtmlPage* current, const wchar_t* item) {
 void MaintenancePages::SetEngine(ICrawler* engine) {
     settings_.SetEngine(engine);
     undo_.SetEngine(engine);
+    results_.SetEngine(engine);
+}
+
+HtmlPage* MaintenancePages::ScanPage(ScanPageKind kind, ICrawler* engine) {
+    switch (kind) {
+    case ScanPageKind::SelectUnions:
+        return &selectUnions_;
+    case ScanPageKind::Progress:
+        return &progress_;
+    case ScanPageKind::Results:
+        results_.SetEngine(engine);
+        return &results_;
+    case ScanPageKind::Fixing:
+        return &fixing_;
+    }
+    return nullptr;
+}
+
+void MaintenancePages::StartFix(ICrawler* engine, const wchar_t* excluded) {
+    fixing_.StartFix(engine, excluded ? excluded : L"");
 }
 
 bool MaintenancePages::ShowItem(HtmlView& view, const wchar_t* item) {

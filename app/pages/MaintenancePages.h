@@ -1,5 +1,9 @@
 #pragma once
 #include "app/PageNavigator.h"
+#include "app/pages/FixingPage.h"
+#include "app/pages/ScanProgressPage.h"
+#include "app/pages/ScanResultsPage.h"
+#include "app/pages/SelectUnionsPage.h"
 #include "app/pages/SchedulerPage.h"
 #include "app/pages/SettingsPage.h"
 #include "app/pages/UndoPage.h"
@@ -12,7 +16,10 @@ public:
     UndoPage& Undo() { return undo_; }
     SettingsPage& Configuration() { return settings_; }
     // The engine the undo and settings pages work on; NULL when it went away.
-    void SetEngine(ICrawler* engine);
+    void SetEngine(ICrawler* engine) override;
+    HtmlPage* ScanPage(ScanPageKind kind, ICrawler* engine) override;
+    long SelectedUnions() override { return selectUnions_.SelectedUnions(); }
+    void StartFix(ICrawler* engine, const wchar_t* excluded) override;
 
     // The scheduler and settings pages, when they are the ones being left,
     // ask to save.
@@ -28,5 +35,9 @@ private:
     SchedulerPage scheduler_;
     UndoPage undo_;
     SettingsPage settings_;
+    SelectUnionsPage selectUnions_;
+    ScanProgressPage progress_;
+    ScanResultsPage results_;
+    FixingPage fixing_;
     bool schedulerLoaded_ = false;
 };
