@@ -6,6 +6,7 @@
 #define IDS_FATAL_ERROR 250
 #define IDS_UNHANDLED_EXCEPTION 256
 #define IDS_OPERATION_QUEUED 262
+#define IDS_NO_RIGHTS 263
 #define IDS_CANCEL_AND_QUIT 287
 
 // The backup page and the progress window.

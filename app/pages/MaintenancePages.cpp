@@ -4,9 +4,14 @@
 #include "app/HtmlView.h"
 #include "app/tools/backup/CompactFlags.h"
 #include "common/errors/ErrorBase.h"
+#include "app/resource.h"
 #include "common/system/OsVersion.h"
+#include "common/system/Privilege.h"
+#include "common/system/Security.h"
 
 int MaintenancePages::AskToLeave(HtmlPage* current, const wchar_t* item) {
+    if (current == &compact_ && (!item || wcscmp(item, L"RegistryCompact") != 0))
+        return compact_.AskSaveChanges(GetMainWindow());
     if (current == &scheduler_ && (!item || wcscmp(item, L"Scheduler") != 0))
         return scheduler_.AskSaveChanges(GetMainWindow());
     // Switching between the settings and the ignore list leaves the page too.
@@ -16,6 +21,7 @@ int MaintenancePages::AskToLeave(HtmlPage* current, const wchar_t* item) {
 }
 
 void MaintenancePages::SetEngine(ICrawler* engine) {
+    engine_ = engine;
     settings_.SetEngine(engine);
     undo_.SetEngine(engine);
     results_.SetEngine(engine);
@@ -40,7 +46,52 @@ void MaintenancePages::StartFix(ICrawler* engine, const wchar_t* excluded) {
     fixing_.StartFix(engine, excluded ? excluded : L"");
 }
 
+bool MaintenancePages::ShowBackup(HtmlView& view) {
+    EnablePrivilege(SE_BACKUP_NAME, true, false);
+    EnablePrivilege(SE_RESTORE_NAME, true, false);
+    BSTR folder = nullptr;
+    long retention = 0;
+    if (engine_) {
+        engine_->get_BackupDirectory(&folder);
+        engine_->get_BackupRetentionSwitch(&retention);
+    }
+    backup_.SetOptions(retention == 1, folder ? tstring(folder) : tstring(), engine_);
+    SysFreeString(folder);
+    return view.ShowPage(&backup_, L"");
+}
+
+tstring MaintenancePages::CompactQuery() {
+    bool privileged = IsAdministrator() || IsPowerUser();
+    bool current = false, all = false;
+    if (IsWindowsMajor6()) {
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce", 0,
+                          KEY_QUERY_VALUE | RegistryView64(), &key) == ERROR_SUCCESS) {
+            all = RegQueryValueExW(key, L"QUARN OrvaneCompact", nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+            RegCloseKey(key);
+        }
+    } else {
+        try {
+            CompactFlags flags;
+            flags.Open(false);
+            current = flags.IsCurrent();
+            all = flags.IsAll();
+        } catch (const ErrorBase&) {
+        }
+    }
+    return FormatText(L"-%d-%d-%d-%d", privileged ? 1 : 0, current ? 1 : 0, all ? 1 : 0, 1);
+}
+
 bool MaintenancePages::ShowItem(HtmlView& view, const wchar_t* item) {
+    if (wcscmp(item, L"RegistryBackup") == 0) {
+        if (!ShowBackup(view) && IsWindowVisible(GetMainWindow()))
+            ShowMessageBox(GetMainWindow(), IDS_NO_RIGHTS, IDS_ERROR, MB_ICONERROR);
+        return true;
+    }
+    if (wcscmp(item, L"RegistryCompact") == 0) {
+        view.ShowPage(&compact_, CompactQuery().c_str());
+        return true;
+    }
     if (wcscmp(item, L"Undo") == 0) {
         view.ShowPage(&undo_, L"");
         return true;

@@ -1,5 +1,7 @@
 #pragma once
 #include "app/PageNavigator.h"
+#include "app/pages/BackupPage.h"
+#include "app/pages/CompactPage.h"
 #include "app/pages/FixingPage.h"
 #include "app/pages/ScanProgressPage.h"
 #include "app/pages/ScanResultsPage.h"
@@ -30,8 +32,14 @@ public:
     // can be requested (always on Windows 6, else when the logon process's
     // request mapping can be opened) or "-false".
     tstring SchedulerQuery();
+    // "-P-C-A-1": whether the user may compact all hives, then the pending
+    // requests for the current user and for all.
+    static tstring CompactQuery();
 
 private:
+    bool ShowBackup(HtmlView& view);
+
+    ComPtr<ICrawler> engine_;
     SchedulerPage scheduler_;
     UndoPage undo_;
     SettingsPage settings_;
@@ -39,5 +47,7 @@ private:
     ScanProgressPage progress_;
     ScanResultsPage results_;
     FixingPage fixing_;
+    BackupPage backup_;
+    CompactPage compact_;
     bool schedulerLoaded_ = false;
 };
