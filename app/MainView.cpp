@@ -387,7 +387,11 @@ void MainView::OnEngineEvent(const EngineEvent& event) {
 
 void MainView::OnScanFinished(long unionBit) {
     if (unionBit != -1) finishedMask_ |= unionBit;
-    if (quiet_) return;
+    if (quiet_) {
+        // The scheduled run reads the masks itself; the scan is over all the same.
+        if (scanRunning_ && finishedMask_ == scannedMask_) EndScanLock();
+        return;
+    }
     if (unionBit != -1) RunPageScript(FormatText(L"OnScanFinish(%ld);", unionBit), false);
     // A scan completes once, however many groups report at the end.
     if (!scanRunning_ || stopped_ || finishedMask_ != scannedMask_) return;
@@ -430,6 +434,11 @@ int MainView::OnOutBarItem(IDispatch* document, BSTR element, VARIANT* param) {
     if (wcscmp(item, L"Bonus") == 0) {
         StartDiskExplorer();
         return 0;
+    }
+    // The undo page's pending entries are written before it is left.
+    if (shown_ && engine_ && wcscmp(shown_->PageName(), L"undo.htm") == 0) {
+        HRESULT hr = engine_->FinalizeUndoSession();
+        if (FAILED(hr)) Log::Instance().Print(LogError, L"[error] Closing the undo session: 0x%08lX.", hr);
     }
     if (pages && pages->AskToLeave(shown_, item) == IDCANCEL) return 0;
     if (shown_) shown_->EnableControl(false);

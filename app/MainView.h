@@ -44,6 +44,8 @@ public:
     // The sink the engine raises its events on; NULL before the first connection.
     IDispatch* EventSink() const { return sink_; }
     void SetScannedMask(long mask) { scannedMask_ = mask; }
+    // The categories whose groups have finished, for a scheduled run.
+    long FinishedMask() const { return finishedMask_; }
 
 protected:
     // Shows a page object with its query in the HTML view; false on failure.

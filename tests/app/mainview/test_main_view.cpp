@@ -239,6 +239,19 @@ TEST_CASE("a custom scan shows each planted fault once, escaped, and ends its lo
                 VariantClear(&param);
                 CHECK(view.shown.back() == L"Fixing.htm#" + std::to_wstring(fixable - 1));
                 CHECK(pages.fixes == std::vector<std::wstring>{excluded});
+
+                // A user's stop right after the start: the page shows it, the
+                // lock is free and the finish of the stopped scan goes nowhere.
+                view.sink.scripts.clear();
+                CHECK(Dispatch(view, document, L"Scan_ScanCustomStart", L"", &mask) == 0);
+                CHECK(Dispatch(view, document, L"Scan_ScanStop", L"", nullptr) == 0);
+                Pump();
+                texts = Texts(view.sink);
+                CHECK(CountOf(texts, L"stopping.style.display = 'inline';") == 1);
+                CHECK(CountOf(texts, L"WaitAndGo();") == 0);
+                CHECK(view.shown.back() == L"scanStart.htm#");
+                CHECK(!IsOperationRunning());
+                CHECK(!view.IsScanRunning());
                 DestroyWindow(view.events);
             }
             SetPageNavigator(nullptr);
