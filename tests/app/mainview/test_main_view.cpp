@@ -261,3 +261,36 @@ TEST_CASE("a custom scan shows each planted fault once, escaped, and ends its lo
     CoUninitialize();
     for (const auto& name : {plain, hostile}) RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kSharedDlls, name.c_str());
 }
+
+TEST_CASE("the category selection opens with the last categories and returns the box's state only") {
+    SetIEVersion(BrowserVersion{6, 0});
+    TestPages pages;
+    SetPageNavigator(&pages);
+    {
+        TestView view;
+        g_view = &view;
+        CHECK(Dispatch(view, nullptr, L"Scan_Custom", L"", nullptr) == 0);
+        CHECK(view.shown == std::vector<std::wstring>{L"scanSelectUnions.htm#unions=4"});
+        CHECK(Texts(view.sink) == std::vector<std::wstring>{L"autofixbox.checked = false", L"auto_fix = 'false'"});
+
+        VARIANT param;
+        VariantInit(&param);
+        param.vt = VT_BSTR;
+        param.bstrVal = SysAllocString(L"true; external.OnHTMLEvent('GoWWW')");
+        view.sink.scripts.clear();
+        CHECK(Dispatch(view, nullptr, L"Scan_SelectUnionCancel", L"", &param) == 0);
+        CHECK(Texts(view.sink).empty());
+        VariantClear(&param);
+        param.vt = VT_BSTR;
+        param.bstrVal = SysAllocString(L"true");
+        CHECK(Dispatch(view, nullptr, L"Scan_SelectUnionCancel", L"", &param) == 0);
+        VariantClear(&param);
+        CHECK(view.shown.back() == L"scanStart.htm#");
+        CHECK(Texts(view.sink) == std::vector<std::wstring>{L"autofixbox.checked = true"});
+        view.sink.scripts.clear();
+        CHECK(Dispatch(view, nullptr, L"Scan_Again", L"", nullptr) == 0);
+        CHECK(Texts(view.sink) == std::vector<std::wstring>{L"autofixbox.checked = true;"});
+    }
+    SetPageNavigator(nullptr);
+    SetIEVersion(BrowserVersion{});
+}
