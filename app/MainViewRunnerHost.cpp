@@ -14,8 +14,14 @@ void MainViewRunnerHost::RestorePage() {
 
 void MainViewRunnerHost::SetQuiet(bool quiet) { view_.SetQuiet(quiet); }
 
-ICrawler* MainViewRunnerHost::StartScan(LONG) {
-    // The view's engine connection starts scans; without one there is none.
-    Log::Instance().Print(LogError, L"[error] The main view has no engine connection to scan with.");
-    return nullptr;
+ICrawler* MainViewRunnerHost::StartScan(LONG mask) {
+    view_.SetScannedMask(mask);
+    HRESULT hr = view_.StartScan();
+    if (FAILED(hr)) {
+        Log::Instance().Print(LogError, L"[error] The scheduled scan did not start: 0x%08X.", static_cast<unsigned>(hr));
+        return nullptr;
+    }
+    return view_.Engine();
 }
+
+LONG MainViewRunnerHost::FinishedMask() { return view_.FinishedMask(); }

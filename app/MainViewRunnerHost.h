@@ -13,7 +13,7 @@ public:
     void SetRunning(bool running) override { running_ = running; }
     void SetQuiet(bool quiet) override;
     ICrawler* StartScan(LONG mask) override;
-    LONG FinishedMask() override { return 0; }
+    LONG FinishedMask() override;
 
 private:
     MainView& view_;
