@@ -1,4 +1,5 @@
 #include "app/pages/ScanResultsPage.h"
+#include "app/VariantText.h"
 #include "app/UpdateCheck.h"
 #include <oleauto.h>
 #include <shlobj.h>
@@ -299,4 +300,18 @@ void ScanResultsPage::IgnoreSelected() {
     PumpMessages();
     ExecScript(L"AddAllSelectedToIgnore()");
     PumpMessages();
+}
+
+void ScanResultsPage::OpenRecordWebInfo(IqnRegRecord* record) {
+    if (!record)
+        return;
+    BSTR item = nullptr, reason = nullptr;
+    long errorId = 0;
+    record->get_Item(&item);
+    record->get_Reason(&reason);
+    record->get_ErrorID(&errorId);
+    tstring itemText = TakeBstr(item), value = TakeBstr(reason);
+    tstring address = ScanResultsPage::WebInfoAddress(itemText, value, errorId, FixerTypeToUnion(HIWORD(errorId)));
+    if (!address.empty())
+        GetUiServices().ShellExecuteFile(nullptr, L"open", address.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }

@@ -21,6 +21,9 @@ public:
                        long unionBit);
     // The information page address of a finding; empty when it cannot be built.
     static tstring WebInfoAddress(const tstring& item, const tstring& value, long errorId, long unionBit);
+    // Opens a record's information page; undo and ignore records carry no
+    // category, so it comes from the kind.
+    static void OpenRecordWebInfo(IqnRegRecord* record);
 
 private:
     void InitResult();

@@ -1,4 +1,5 @@
 #include "app/pages/SchedulerPage.h"
+#include "app/VariantText.h"
 #include <oleauto.h>
 #include "app/AppUtilities.h"
 #include "app/ScriptText.h"
@@ -21,20 +22,6 @@ const UINT kProductTitle = 208;
 const JobKind kPageOrder[3] = {CompactJob, BackupJob, ScanFixJob};
 
 // The parameter as text; empty for anything that is no text.
-tstring ParamText(const VARIANT* param) {
-    if (!param)
-        return tstring();
-    if (param->vt == VT_BSTR)
-        return tstring::FromWide(param->bstrVal);
-    VARIANT text;
-    VariantInit(&text);
-    tstring result;
-    if (SUCCEEDED(VariantChangeType(&text, const_cast<VARIANT*>(param), 0, VT_BSTR)))
-        result = tstring::FromWide(text.bstrVal);
-    VariantClear(&text);
-    return result;
-}
-
 bool ParamIsTrue(const VARIANT* param) {
     return param && param->vt == VT_BOOL && param->boolVal == VARIANT_TRUE;
 }

@@ -8,6 +8,7 @@
 #include "app/RecordTexts.h"
 #include "app/ScriptText.h"
 #include "app/UiServices.h"
+#include "app/VariantText.h"
 #include "app/pages/ReportPrinter.h"
 #include "app/pages/ScanReport.h"
 #include "app/pages/ScanResultsPage.h"
@@ -25,32 +26,12 @@ const UINT kWrongIgnoreFile = 347;
 const wchar_t kCaption[] = L"QUARN Orvane";
 const wchar_t kIgnoreFilter[] = L"Ignore files (*.dat)\0*.dat\0All files(*.*)\0*.*\0";
 
-tstring ParamText(const VARIANT* param) {
-    if (!param)
-        return tstring();
-    if (param->vt == VT_BSTR)
-        return tstring::FromWide(param->bstrVal);
-    VARIANT text;
-    VariantInit(&text);
-    tstring result;
-    if (SUCCEEDED(VariantChangeType(&text, const_cast<VARIANT*>(param), 0, VT_BSTR)))
-        result = tstring::FromWide(text.bstrVal);
-    VariantClear(&text);
-    return result;
-}
-
 bool ParamIsTrue(const VARIANT* param) {
     return param && param->vt == VT_BOOL && param->boolVal == VARIANT_TRUE;
 }
 
 bool HasParam(const VARIANT* param) {
     return param && param->vt != VT_EMPTY && param->vt != VT_ERROR && param->vt != VT_NULL;
-}
-
-tstring TakeBstr(BSTR text) {
-    tstring result = tstring::FromWide(text);
-    SysFreeString(text);
-    return result;
 }
 
 struct Bstr {
@@ -89,22 +70,6 @@ tstring TrimmedFolder(const tstring& folder) {
     while (result.size() > 1 && (result.back() == L'\\' || result.back() == L'/'))
         result.pop_back();
     return result;
-}
-
-// The record's information page, as the results page opens it; these
-// records carry no category, so it comes from the kind.
-void OpenRecordWebInfo(IqnRegRecord* record) {
-    if (!record)
-        return;
-    BSTR item = nullptr, reason = nullptr;
-    long errorId = 0;
-    record->get_Item(&item);
-    record->get_Reason(&reason);
-    record->get_ErrorID(&errorId);
-    tstring itemText = TakeBstr(item), value = TakeBstr(reason);
-    tstring address = ScanResultsPage::WebInfoAddress(itemText, value, errorId, FixerTypeToUnion(HIWORD(errorId)));
-    if (!address.empty())
-        GetUiServices().ShellExecuteFile(nullptr, L"open", address.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
 }  // namespace
@@ -188,7 +153,7 @@ int SettingsPage::OnHTMLEvent(IDispatch* document, BSTR eventName, BSTR element,
             ComPtr<IqnRegRecord> record;
             if (engine_ && SUCCEEDED(engine_->get_IgnoreCount(&count)) && index >= 1 && index <= count &&
                 SUCCEEDED(engine_->IgnoreRecord(index, record.Receive())))
-                OpenRecordWebInfo(record.Get());
+                ScanResultsPage::OpenRecordWebInfo(record.Get());
         } else if (IsEvent(eventName, L"CONTROL_C") || IsEvent(eventName, L"SaveReport") ||
                    IsEvent(eventName, L"PrintReport")) {
             if (!engine_ || !SettleChanges())

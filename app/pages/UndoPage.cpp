@@ -10,6 +10,7 @@
 #include "app/pages/ScanResultsPage.h"
 #include "app/ScriptText.h"
 #include "app/UiServices.h"
+#include "app/VariantText.h"
 #include "app/resource.h"
 #include "common/errors/ErrorBase.h"
 #include "common/log/Log.h"
@@ -18,32 +19,12 @@ namespace {
 
 const wchar_t kCaption[] = L"QUARN Orvane";
 
-tstring ParamText(const VARIANT* param) {
-    if (!param)
-        return tstring();
-    if (param->vt == VT_BSTR)
-        return tstring::FromWide(param->bstrVal);
-    VARIANT text;
-    VariantInit(&text);
-    tstring result;
-    if (SUCCEEDED(VariantChangeType(&text, const_cast<VARIANT*>(param), 0, VT_BSTR)))
-        result = tstring::FromWide(text.bstrVal);
-    VariantClear(&text);
-    return result;
-}
-
 long ParamNumber(const VARIANT* param) {
     VARIANT number;
     VariantInit(&number);
     long result = -1;
     if (param && SUCCEEDED(VariantChangeType(&number, const_cast<VARIANT*>(param), 0, VT_I4)))
         result = number.lVal;
-    return result;
-}
-
-tstring TakeBstr(BSTR text) {
-    tstring result = tstring::FromWide(text);
-    SysFreeString(text);
     return result;
 }
 
@@ -72,22 +53,6 @@ void Check(HRESULT result, const wchar_t* context) {
         error.SetMessage(tstring(context) + L": " + error.Message());
         throw error;
     }
-}
-
-// The record's information page, as the results page opens it; these
-// records carry no category, so it comes from the kind.
-void OpenRecordWebInfo(IqnRegRecord* record) {
-    if (!record)
-        return;
-    BSTR item = nullptr, reason = nullptr;
-    long errorId = 0;
-    record->get_Item(&item);
-    record->get_Reason(&reason);
-    record->get_ErrorID(&errorId);
-    tstring itemText = TakeBstr(item), value = TakeBstr(reason);
-    tstring address = ScanResultsPage::WebInfoAddress(itemText, value, errorId, FixerTypeToUnion(HIWORD(errorId)));
-    if (!address.empty())
-        GetUiServices().ShellExecuteFile(nullptr, L"open", address.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
 }  // namespace
@@ -150,7 +115,7 @@ int UndoPage::OnHTMLEvent(IDispatch*, BSTR eventName, BSTR, VARIANT* param) {
             long n = ParamNumber(param), count = 0;
             if (engine_ && SUCCEEDED(engine_->get_UndoCount(&count)) && n >= 1 && n <= count &&
                 SUCCEEDED(engine_->UndoRecord(n, record.Receive())))
-                OpenRecordWebInfo(record.Get());
+                ScanResultsPage::OpenRecordWebInfo(record.Get());
         } else if (IsEvent(eventName, L"CONTROL_C")) {
             CopyReportToClipboard(GetMainWindow(), BuildRecordReport(engine_.Get(), ReportList::Undo, ParamText(param)));
         } else if (IsEvent(eventName, L"SaveReport")) {
