@@ -101,8 +101,10 @@ tstring ProductSite() {
 }
 
 tstring VersionCode() {
+    // Held by name: a range over a temporary's member would read freed text.
+    ModuleVersion version;
     tstring digits;
-    for (wchar_t c : ModuleVersion().ProductVersion())
+    for (wchar_t c : version.ProductVersion())
         if (c != L'.') digits += c;
     return digits.substr(0, 3);
 }

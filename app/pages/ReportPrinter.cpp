@@ -6,6 +6,8 @@ namespace {
 // DrawText would take "&" for a mnemonic prefix and swallow it.
 const UINT kLineFormat = DT_NOPREFIX | DT_SINGLELINE;
 
+PrintTargetMaker targetMaker = nullptr;
+
 }  // namespace
 
 ReportPrinter::ReportPrinter(PrintTarget& target, double left, double right, double top, double bottom)
@@ -148,11 +150,14 @@ void PrintReportText(const tstring& text, const tstring& fixDate) {
         return;
     }
     {
-        PrintTarget target(request.hDC);
-        ReportPrinter printer(target, 1.18, 0.59, 0.79, 0.79);
+        std::unique_ptr<PrintTarget> target =
+            targetMaker ? targetMaker(request.hDC) : std::make_unique<PrintTarget>(request.hDC);
+        ReportPrinter printer(*target, 1.18, 0.59, 0.79, 0.79);
         printer.PrintFixReport(text, fixDate);
     }
     DeleteDC(request.hDC);
     if (request.hDevMode) GlobalFree(request.hDevMode);
     if (request.hDevNames) GlobalFree(request.hDevNames);
 }
+
+void SetPrintTargetMaker(PrintTargetMaker maker) { targetMaker = maker; }

@@ -1,5 +1,6 @@
 #pragma once
 #include <windows.h>
+#include <memory>
 #include "app/pages/PrintTarget.h"
 #include "common/tstring/tstring.h"
 
@@ -41,3 +42,8 @@ private:
 // Shows the print dialog (owner: the active window) and prints the text
 // with the report margins on the printer chosen; nothing when cancelled.
 void PrintReportText(const tstring& text, const tstring& fixDate);
+
+// What PrintReportText draws on: the chosen printer's context itself unless a
+// maker is set (the page driver prints the pages as text). NULL restores it.
+using PrintTargetMaker = std::unique_ptr<PrintTarget> (*)(HDC printer);
+void SetPrintTargetMaker(PrintTargetMaker maker);

@@ -1,0 +1,128 @@
+#include "DriverOutput.h"
+#include <cstdio>
+#include "common/tstring/tstring.h"
+
+namespace {
+
+// A4 at 96 dots per inch: the report's frame and line breaks come out as on
+// a common printer.
+const int kDotsPerInch = 96;
+const int kPageWidth = 794;
+const int kPageHeight = 1123;
+
+std::wstring Hex(UINT value) { return FormatText(L"0x%08X", value); }
+
+int FirstButton(UINT type) {
+    switch (type & MB_TYPEMASK) {
+    case MB_YESNO:
+    case MB_YESNOCANCEL: return IDYES;
+    case MB_ABORTRETRYIGNORE: return IDABORT;
+    case MB_RETRYCANCEL: return IDRETRY;
+    default: return IDOK;
+    }
+}
+
+}  // namespace
+
+void PrintLine(const std::wstring& line) {
+    std::wstring shown;
+    for (wchar_t c : line) {
+        if (c == L'\r') shown += L"<CR>";
+        else if (c == L'\n') shown += L"<LF>";
+        else shown += c;
+    }
+    shown += L'\n';
+    int size = WideCharToMultiByte(CP_UTF8, 0, shown.c_str(), int(shown.size()), nullptr, 0, nullptr, nullptr);
+    std::string bytes(size > 0 ? size : 0, '\0');
+    if (size > 0) WideCharToMultiByte(CP_UTF8, 0, shown.c_str(), int(shown.size()), &bytes[0], size, nullptr, nullptr);
+    fwrite(bytes.data(), 1, bytes.size(), stdout);
+    fflush(stdout);
+}
+
+HRESULT PrintingHost::ExecScript(const wchar_t* code, const wchar_t* language) {
+    std::wstring line = L"script " + page_;
+    if (language && wcscmp(language, L"JavaScript") != 0) line += std::wstring(L" [") + language + L"]";
+    PrintLine(line + L": " + (code ? code : L""));
+    return S_OK;
+}
+
+int PrintingUiServices::ShowMessage(HWND, const wchar_t* text, const wchar_t* caption, UINT type) {
+    int answer = FirstButton(type);
+    if (!answers.empty()) {
+        answer = answers.front();
+        answers.pop_front();
+    }
+    PrintLine(L"box " + Hex(type) + L" \"" + (caption ? caption : L"") + L"\" -> " + std::to_wstring(answer) + L": " +
+              (text ? text : L""));
+    return answer;
+}
+
+HWND PrintingUiServices::ShowHtmlHelp(HWND, const wchar_t* file, UINT command, DWORD_PTR data) {
+    PrintLine(L"help " + std::to_wstring(command) + L" " + std::to_wstring(data) + L": " + (file ? file : L""));
+    return nullptr;
+}
+
+INT_PTR PrintingUiServices::ShellExecuteFile(HWND, const wchar_t* verb, const wchar_t* file, const wchar_t* parameters,
+                                             const wchar_t*, int) {
+    std::wstring line = L"open " + std::wstring(verb ? verb : L"") + L": " + (file ? file : L"");
+    if (parameters && *parameters) line += std::wstring(L" ") + parameters;
+    PrintLine(line);
+    return 42;
+}
+
+BOOL PrintingUiServices::FileAnswer(const wchar_t* kind, OPENFILENAMEW* request) {
+    std::wstring path;
+    if (!files.empty()) {
+        path = files.front();
+        files.pop_front();
+    }
+    PrintLine(std::wstring(L"dialog ") + kind + L": " + (path.empty() ? L"(cancel)" : path));
+    if (path.empty() || !request->lpstrFile || path.size() >= request->nMaxFile) return FALSE;
+    wcscpy(request->lpstrFile, path.c_str());
+    return TRUE;
+}
+
+PIDLIST_ABSOLUTE PrintingUiServices::BrowseForFolder(BROWSEINFOW*) {
+    std::wstring path;
+    if (!folders.empty()) {
+        path = folders.front();
+        folders.pop_front();
+    }
+    PrintLine(L"dialog folder: " + (path.empty() ? std::wstring(L"(cancel)") : path));
+    return path.empty() ? nullptr : ILCreateFromPathW(path.c_str());
+}
+
+BOOL PrintingUiServices::PrintDialog(PRINTDLGW* request) {
+    PrintLine(L"dialog print");
+    request->hDC = CreateCompatibleDC(nullptr);
+    return request->hDC != nullptr;
+}
+
+int PrintingTarget::Caps(int index) {
+    switch (index) {
+    case LOGPIXELSX:
+    case LOGPIXELSY: return kDotsPerInch;
+    case HORZRES: return kPageWidth;
+    case VERTRES: return kPageHeight;
+    default: return PrintTarget::Caps(index);
+    }
+}
+
+HGDIOBJ PrintingTarget::Select(HGDIOBJ object) {
+    LOGFONTW font = {};
+    if (GetObjectW(object, sizeof(font), &font)) weight_ = font.lfWeight;
+    return PrintTarget::Select(object);
+}
+
+void PrintingTarget::StartDocument(const wchar_t* name) { PrintLine(std::wstring(L"print document: ") + name); }
+
+void PrintingTarget::StartPrintedPage() { PrintLine(L"print page " + std::to_wstring(++page_)); }
+
+void PrintingTarget::EndPrintedPage() {}
+
+void PrintingTarget::EndDocument() { PrintLine(L"print end"); }
+
+void PrintingTarget::Draw(const wchar_t* text, int length, RECT rect, UINT format) {
+    PrintLine(FormatText(L"print %d,%d %ld %s: ", int(rect.left), int(rect.top), long(weight_), Hex(format).c_str()) +
+              std::wstring(text, length));
+}

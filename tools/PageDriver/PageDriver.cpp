@@ -1,0 +1,274 @@
+// Feeds the main program's page objects events from a text file and prints
+// what they do: every script text, message box, opened address, dialog and
+// printed page (DriverOutput.h). No window, browser or printer is needed.
+//
+//   PageDriver [/engine <OrvaneEngine.dll>] <events file>
+//
+// The engine is created by its class (registered with regsvr32), or straight
+// from the named DLL. The file holds one event a line, fields separated by
+// TABs: page, event name, element, parameter. Pages: start, undo, settings,
+// ignore (the settings page's ignore list), results. A missing parameter
+// field sends no parameter; "i4:<n>" and "bool:true|false" send a number or
+// a boolean; anything else is sent as text. Lines beginning with "#" are
+// comments. Other first fields steer the driver:
+//   wait <page> <event> <milliseconds>  pump messages until that page has
+//                                       received the posted event
+//   sleep <milliseconds>                pump messages for a while
+//   answer <id>                         the next message box's answer
+//   folder <path> / file <path>         the next folder picker's / file
+//                                       dialog's choice
+#include <windows.h>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <vector>
+#include "DriverOutput.h"
+#include "app/HtmlView.h"
+#include "app/ScanStartPage.h"
+#include "app/VariantText.h"
+#include "app/pages/ReportPrinter.h"
+#include "app/pages/ScanResultsPage.h"
+#include "app/pages/SettingsPage.h"
+#include "app/pages/UndoPage.h"
+#include "common/com/ComPtr.h"
+#include "engine/engine.h"
+
+namespace {
+
+const UINT kPostedEvent = WM_APP + 0x42;
+
+// Stands for the page's document in events that come from page script.
+class StandInDocument : public IDispatch {
+public:
+    STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
+        if (!object) return E_POINTER;
+        *object = (iid == IID_IUnknown || iid == IID_IDispatch) ? this : nullptr;
+        return *object ? S_OK : E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP GetTypeInfoCount(UINT* count) override {
+        if (count) *count = 0;
+        return S_OK;
+    }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return DISP_E_UNKNOWNNAME; }
+    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
+        return DISP_E_MEMBERNOTFOUND;
+    }
+};
+
+struct Bstr {
+    explicit Bstr(const std::wstring& text) : value(SysAllocStringLen(text.data(), UINT(text.size()))) {}
+    ~Bstr() { SysFreeString(value); }
+    BSTR value;
+};
+
+// One page object with the host and the window its workers post to.
+struct DrivenPage {
+    DrivenPage(std::wstring name, HtmlPage* page)
+        : name(name), page(page), host(name), events(&DrivenPage::Receive, this) {}
+
+    static void Receive(void* context, BSTR eventName, VARIANT* param) {
+        auto* self = static_cast<DrivenPage*>(context);
+        std::wstring event = eventName ? eventName : L"";
+        PrintLine(L"posted " + self->name + L": " + event + L" " + std::wstring(ParamText(param)));
+        Bstr element(L"");
+        self->page->OnHTMLEvent(nullptr, eventName, element.value, param);
+        self->received.push_back(event);
+    }
+
+    std::wstring name;
+    HtmlPage* page;
+    PrintingHost host;
+    PostedEventWindow events;
+    std::vector<std::wstring> received;
+};
+
+std::vector<std::wstring> SplitTabs(const std::wstring& line) {
+    std::vector<std::wstring> fields;
+    size_t start = 0;
+    for (size_t tab; (tab = line.find(L'\t', start)) != std::wstring::npos; start = tab + 1)
+        fields.push_back(line.substr(start, tab - start));
+    fields.push_back(line.substr(start));
+    return fields;
+}
+
+void MakeParam(const std::vector<std::wstring>& fields, VARIANT& param) {
+    VariantInit(&param);
+    if (fields.size() < 4) return;
+    const std::wstring& text = fields[3];
+    if (text.compare(0, 3, L"i4:") == 0) {
+        param.vt = VT_I4;
+        param.lVal = _wtol(text.c_str() + 3);
+    } else if (text == L"bool:true" || text == L"bool:false") {
+        param.vt = VT_BOOL;
+        param.boolVal = text == L"bool:true" ? VARIANT_TRUE : VARIANT_FALSE;
+    } else {
+        param.vt = VT_BSTR;
+        param.bstrVal = SysAllocStringLen(text.data(), UINT(text.size()));
+    }
+}
+
+// Pumps messages until `done` says so or the time is up.
+template <class Done>
+bool PumpUntil(DWORD milliseconds, Done done) {
+    DWORD start = GetTickCount();
+    while (!done()) {
+        DWORD spent = GetTickCount() - start;
+        if (spent >= milliseconds) return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, milliseconds - spent, QS_ALLINPUT);
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+    }
+    return true;
+}
+
+ComPtr<ICrawler> CreateEngine(const wchar_t* dll) {
+    ComPtr<ICrawler> engine;
+    if (!dll) {
+        CoCreateInstance(CLSID_CCrawler, nullptr, CLSCTX_INPROC_SERVER, IID_ICrawler, engine.ReceiveVoid());
+        return engine;
+    }
+    // Kept loaded for the whole run: the engine's objects live in it.
+    HMODULE module = LoadLibraryW(dll);
+    using GetClassObject = HRESULT(WINAPI*)(REFCLSID, REFIID, void**);
+    auto get = module ? reinterpret_cast<GetClassObject>(GetProcAddress(module, "DllGetClassObject")) : nullptr;
+    ComPtr<IClassFactory> factory;
+    if (get && SUCCEEDED(get(CLSID_CCrawler, IID_IClassFactory, factory.ReceiveVoid())))
+        factory->CreateInstance(nullptr, IID_ICrawler, engine.ReceiveVoid());
+    return engine;
+}
+
+std::vector<std::wstring> ReadLines(const wchar_t* path) {
+    std::ifstream file(path, std::ios::binary);
+    std::stringstream bytes;
+    bytes << file.rdbuf();
+    std::string text = bytes.str();
+    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
+    std::vector<std::wstring> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        int size = MultiByteToWideChar(CP_UTF8, 0, line.c_str(), int(line.size()), nullptr, 0);
+        std::wstring wide(size > 0 ? size : 0, L'\0');
+        if (size > 0) MultiByteToWideChar(CP_UTF8, 0, line.c_str(), int(line.size()), &wide[0], size);
+        lines.push_back(wide);
+    }
+    return lines;
+}
+
+int Drive(const std::vector<std::wstring>& lines, ICrawler* engine) {
+    PrintingUiServices ui;
+    SetPrintTargetMaker(&PrintingTarget::Make);
+    ScanStartPage start;
+    UndoPage undo;
+    SettingsPage settings, ignore;
+    ScanResultsPage results;
+    ignore.SetIgnoreMode(true);
+    undo.SetEngine(engine);
+    settings.SetEngine(engine);
+    ignore.SetEngine(engine);
+    results.SetEngine(engine);
+    ComPtr<ICrawler> mailSource(engine);
+    start.SetSupportMail([mailSource]() {
+        BSTR mail = nullptr;
+        return mailSource && SUCCEEDED(mailSource->get_ReportMail(&mail)) ? std::wstring(TakeBstr(mail)) : std::wstring();
+    });
+
+    std::map<std::wstring, std::unique_ptr<DrivenPage>> pages;
+    HtmlPage* objects[] = {&start, &undo, &settings, &ignore, &results};
+    const wchar_t* names[] = {L"start", L"undo", L"settings", L"ignore", L"results"};
+    for (int i = 0; i < 5; ++i) {
+        auto driven = std::make_unique<DrivenPage>(names[i], objects[i]);
+        driven->events.SetEventMessage(kPostedEvent);
+        if (!driven->events.Create()) {
+            PrintLine(L"error: no window for posted events");
+            return 2;
+        }
+        objects[i]->AttachControl(nullptr, kPostedEvent, driven->events.Handle(), &driven->host);
+        pages[names[i]] = std::move(driven);
+    }
+
+    StandInDocument document;
+    int failures = 0;
+    for (size_t n = 0; n < lines.size(); ++n) {
+        std::vector<std::wstring> f = SplitTabs(lines[n]);
+        if (f[0].empty() || f[0][0] == L'#') continue;
+        auto page = pages.find(f[0]);
+        if (page != pages.end() && f.size() >= 2) {
+            PrintLine(L"event " + f[0] + L": " + f[1]);
+            Bstr name(f[1]), element(f.size() > 2 ? f[2] : L"");
+            VARIANT param;
+            MakeParam(f, param);
+            if (page->second->page->OnHTMLEvent(&document, name.value, element.value, &param) == 1)
+                PrintLine(L"unhandled " + f[0] + L": " + f[1]);
+            VariantClear(&param);
+        } else if (f[0] == L"wait" && f.size() >= 4 && pages.count(f[1])) {
+            DrivenPage& target = *pages[f[1]];
+            size_t seen = target.received.size();
+            std::wstring event = f[2];
+            bool arrived = PumpUntil(DWORD(_wtol(f[3].c_str())), [&] {
+                for (size_t i = seen; i < target.received.size(); ++i)
+                    if (target.received[i] == event) return true;
+                return false;
+            });
+            if (!arrived) {
+                PrintLine(L"timeout " + f[1] + L": " + event);
+                ++failures;
+            }
+        } else if (f[0] == L"sleep" && f.size() >= 2) {
+            PumpUntil(DWORD(_wtol(f[1].c_str())), [] { return false; });
+        } else if (f[0] == L"answer" && f.size() >= 2) {
+            ui.answers.push_back(_wtoi(f[1].c_str()));
+        } else if (f[0] == L"folder" && f.size() >= 2) {
+            ui.folders.push_back(f[1]);
+        } else if (f[0] == L"file" && f.size() >= 2) {
+            ui.files.push_back(f[1]);
+        } else {
+            PrintLine(L"error: line " + std::to_wstring(n + 1) + L" not understood: " + lines[n]);
+            ++failures;
+        }
+    }
+    // A check still running must not post to a window that is going away.
+    start.Updates().Cancel();
+    SetPrintTargetMaker(nullptr);
+    return failures ? 1 : 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    const wchar_t* dll = nullptr;
+    const wchar_t* events = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        if ((wcscmp(argv[i], L"/engine") == 0 || wcscmp(argv[i], L"-engine") == 0) && i + 1 < argc)
+            dll = argv[++i];
+        else
+            events = argv[i];
+    }
+    if (!events) {
+        fputs("usage: PageDriver [/engine <OrvaneEngine.dll>] <events file>\n", stderr);
+        return 2;
+    }
+    std::vector<std::wstring> lines = ReadLines(events);
+    if (lines.empty()) {
+        fputs("no events\n", stderr);
+        return 2;
+    }
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    int result;
+    {
+        ComPtr<ICrawler> engine = CreateEngine(dll);
+        if (!engine) PrintLine(L"error: no engine; pages that need one do nothing");
+        result = Drive(lines, engine.Get());
+    }
+    CoUninitialize();
+    return result;
+}
