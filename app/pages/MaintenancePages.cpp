@@ -10,6 +10,8 @@
 #include "common/system/Security.h"
 
 int MaintenancePages::AskToLeave(HtmlPage* current, const wchar_t* item) {
+    // The build's end reaches only the page shown, and with it the lock's release.
+    if (current == &emergency_ && item && emergency_.Busy()) return IDCANCEL;
     if (current == &compact_ && (!item || wcscmp(item, L"RegistryCompact") != 0))
         return compact_.AskSaveChanges(GetMainWindow());
     if (current == &scheduler_ && (!item || wcscmp(item, L"Scheduler") != 0))
@@ -25,6 +27,7 @@ void MaintenancePages::SetEngine(ICrawler* engine) {
     settings_.SetEngine(engine);
     undo_.SetEngine(engine);
     results_.SetEngine(engine);
+    emergency_.SetEngine(engine);
 }
 
 HtmlPage* MaintenancePages::ScanPage(ScanPageKind kind, ICrawler* engine) {
@@ -85,6 +88,11 @@ tstring MaintenancePages::CompactQuery() {
 bool MaintenancePages::ShowItem(HtmlView& view, const wchar_t* item) {
     if (wcscmp(item, L"RegistryBackup") == 0) {
         if (!ShowBackup(view) && IsWindowVisible(GetMainWindow()))
+            ShowMessageBox(GetMainWindow(), IDS_NO_RIGHTS, IDS_ERROR, MB_ICONERROR);
+        return true;
+    }
+    if (wcscmp(item, L"Emergency") == 0) {
+        if (!view.ShowPage(&emergency_, L"") && IsWindowVisible(GetMainWindow()))
             ShowMessageBox(GetMainWindow(), IDS_NO_RIGHTS, IDS_ERROR, MB_ICONERROR);
         return true;
     }

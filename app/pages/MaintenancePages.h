@@ -2,6 +2,7 @@
 #include "app/PageNavigator.h"
 #include "app/pages/BackupPage.h"
 #include "app/pages/CompactPage.h"
+#include "app/pages/EmergencyDiskPage.h"
 #include "app/pages/FixingPage.h"
 #include "app/pages/ScanProgressPage.h"
 #include "app/pages/ScanResultsPage.h"
@@ -17,6 +18,7 @@ public:
     SchedulerPage& Scheduler() { return scheduler_; }
     UndoPage& Undo() { return undo_; }
     SettingsPage& Configuration() { return settings_; }
+    EmergencyDiskPage& Emergency() { return emergency_; }
     // The engine the undo and settings pages work on; NULL when it went away.
     void SetEngine(ICrawler* engine) override;
     HtmlPage* ScanPage(ScanPageKind kind, ICrawler* engine) override;
@@ -24,7 +26,8 @@ public:
     void StartFix(ICrawler* engine, const wchar_t* excluded) override;
 
     // The scheduler and settings pages, when they are the ones being left,
-    // ask to save.
+    // ask to save; the emergency disk page is not left while it builds or
+    // burns (closing the window waits for it instead).
     int AskToLeave(HtmlPage* current, const wchar_t* item) override;
     bool ShowItem(HtmlView& view, const wchar_t* item) override;
 
@@ -49,5 +52,6 @@ private:
     FixingPage fixing_;
     BackupPage backup_;
     CompactPage compact_;
+    EmergencyDiskPage emergency_;
     bool schedulerLoaded_ = false;
 };
