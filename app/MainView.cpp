@@ -53,9 +53,27 @@ void SetCloseCommand(bool enabled) {
 
 const wchar_t* BoolText(bool value) { return value ? L"true" : L"false"; }
 
+// The support link carries the engine's report address; before the first
+// scan no engine is connected, so a short-lived one reads it.
+tstring EngineReportMail(ICrawler* connected) {
+    ComPtr<ICrawler> engine(connected);
+    CLSID clsid;
+    if (!engine && (FAILED(CLSIDFromProgID(L"OrvaneEngine.Crawler", &clsid)) ||
+                    FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER, IID_ICrawler,
+                                            engine.ReceiveVoid()))))
+        return tstring();
+    BSTR mail = nullptr;
+    tstring result;
+    if (SUCCEEDED(engine->get_ReportMail(&mail)) && mail) result = mail;
+    SysFreeString(mail);
+    return result;
+}
+
 }  // namespace
 
-MainView::MainView() : html_(this) {}
+MainView::MainView() : html_(this) {
+    startPage_.SetSupportMail([this] { return EngineReportMail(engine_); });
+}
 
 MainView::~MainView() {
     if (sink_) {

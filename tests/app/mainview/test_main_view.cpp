@@ -7,6 +7,7 @@
 #include <vector>
 #include "EngineTestSupport.h"
 #include "RecordingScriptSink.h"
+#include "RecordingUiServices.h"
 #include "app/BrowserVersion.h"
 #include "app/MainView.h"
 #include "app/OperationLock.h"
@@ -56,10 +57,12 @@ public:
     }
     long SelectedUnions() override { return 4; }
     void StartFix(ICrawler*, const wchar_t* excluded) override { fixes.push_back(excluded); }
+    void SetEngine(ICrawler* engine) override { engines.push_back(engine); }
 
     TestPage select{L"scanSelectUnions.htm"}, progress{L"ScanProgress.htm"}, results{L"scanResults.htm"},
         fixing{L"Fixing.htm"};
     std::vector<std::wstring> fixes;
+    std::vector<ICrawler*> engines;
 };
 
 // The view with its HTML view replaced by the recording sink.
@@ -293,4 +296,50 @@ TEST_CASE("the category selection opens with the last categories and returns the
     }
     SetPageNavigator(nullptr);
     SetIEVersion(BrowserVersion{});
+}
+
+TEST_CASE("the pages follow the engine connection; the support link carries the engine's report address") {
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    {
+        RegisteredEngine registered;
+        REQUIRE(registered.ExitCode() == 0);
+        RecordingUiServices ui;
+        TestPages pages;
+        SetPageNavigator(&pages);
+        TestView view;
+        REQUIRE(view.ConnectEngine() == S_OK);
+        REQUIRE(pages.engines.size() >= 1);
+        CHECK(pages.engines.back() == view.Engine());
+        BSTR old = nullptr;
+        view.Engine()->get_ReportMail(&old);
+        BSTR mail = SysAllocString(L"O'Brien&co@example.test");
+        view.Engine()->put_ReportMail(mail);
+        SysFreeString(mail);
+
+        auto support = [&] {
+            VARIANT base;
+            base.vt = VT_BSTR;
+            base.bstrVal = SysAllocString(L"http://127.0.0.1/support");
+            BSTR name = SysAllocString(L"SubmitTicketOnline"), element = SysAllocString(L"");
+            view.StartPage().OnHTMLEvent(nullptr, name, element, &base);
+            SysFreeString(name);
+            SysFreeString(element);
+            VariantClear(&base);
+            REQUIRE_FALSE(ui.executes.empty());
+            return ui.executes.back().file;
+        };
+        CHECK(support().find(L"&email=O%27Brien%26co%40example.test&") != std::wstring::npos);
+        view.DisconnectEngine();
+        CHECK(pages.engines.back() == nullptr);
+        CHECK(view.Engine() == nullptr);
+        // Without a connected engine the address is read all the same.
+        CHECK(support().find(L"&email=O%27Brien%26co%40example.test&") != std::wstring::npos);
+
+        REQUIRE(view.ConnectEngine() == S_OK);
+        view.Engine()->put_ReportMail(old);
+        SysFreeString(old);
+        view.DisconnectEngine();
+        SetPageNavigator(nullptr);
+    }
+    CoUninitialize();
 }
