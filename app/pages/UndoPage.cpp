@@ -247,7 +247,7 @@ void UndoPage::UndoFixes(const tstring& unchecked) {
     }
     if (unchecked.empty()) {
         long count = 0;
-        if (SUCCEEDED(engine_->GetUndoFilesCount(&count)) && selected_ == count)
+        if (SUCCEEDED(engine_->GetUndoFilesCount(&count)) && selected_ >= count)
             selected_ = int(count - 1);
     }
     Script(L"undoList.innerHTML=''; Init();");
@@ -278,7 +278,9 @@ void UndoPage::DeleteSession() {
     }
     long count = 0;
     Check(engine_->GetUndoFilesCount(&count), L"Listing undo files");
-    if (selected_ == count)
+    // The listing also drops files damaged since the last one, so the list
+    // may have shrunk by more than the deleted session.
+    if (selected_ >= count)
         selected_ = int(count - 1);
     Script(L"undoList.innerHTML=''; Init();");
     Refresh(engine_);

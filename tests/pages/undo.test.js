@@ -17,12 +17,14 @@ pageSuite(__filename, {
       document.getElementById('session_1').innerText,
       document.getElementById('itemsList').getElementsByTagName('IMG').length,
       document.getElementById('chk_1_table').innerText,
+      document.getElementById('chk_4_table').innerText,
     ]);
     assert.match(shown[0], /^x'"&lt;img src=x onerror=alert\(1\)&gt;, /);
-    assert.strictEqual(shown[1], 3);  // the three check pictures, no planted image
+    assert.strictEqual(shown[1], 4);  // the four check pictures, no planted image
     assert.match(shown[2], /OvUndoA'"<\/a><img src=x onerror=alert\(1\)>/);
-    assert.strictEqual(await t.text('totalCount'), '3');
-    assert.strictEqual(await t.text('undoCount'), '3');
+    assert.ok(shown[3].indexOf("OvUndoD\u2028[CR][LF]'x") >= 0, shown[3]);
+    assert.strictEqual(await t.text('totalCount'), '4');
+    assert.strictEqual(await t.text('undoCount'), '4');
     await t.screenshot('session');
   },
 
@@ -30,7 +32,7 @@ pageSuite(__filename, {
     await withSession(t);
     await t.click('chk_1_parent');
     await t.click('chk_3_parent');
-    assert.strictEqual(await t.text('undoCount'), '1');
+    assert.strictEqual(await t.text('undoCount'), '2');
     await t.click('undoButton');
     await t.expectEvents([['UndoFixes', '', ' 1 3']]);
     await t.exec('handsOn();');

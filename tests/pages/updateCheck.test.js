@@ -9,6 +9,7 @@ async function loaded(t) {
 // As the program's reply scripts stand (see the update check's C++ test).
 const LINKED = 'license_middle.innerHTML = "Version 4.1 is out: [<a href=\\"javascript:;\\" onClick=\\"GoUpdateOnline(\\\'http://127.0.0.1:8080/get?a=1&amp;b=2\\\');\\">http://127.0.0.1:8080/get?a=1&amp;b=2</a>] now"';
 const HOSTILE = 'license_middle.innerHTML = "Get it [x\\\');alert(1);//] \\"b\\" &lt;img src=x onerror=alert(1)&gt;"';
+const WAITING = 'license_middle.innerHTML = "Please wait...<img src=\\"prog.gif\\" width=25px height=25px></img>"';
 const CHECK_LINK = 'checkStr.innerHTML = "<a href=\\"javascript:;\\" onClick=\\"CheckForUpdates();\\">Check for updates</a>"';
 
 pageSuite(__filename, {
@@ -17,6 +18,10 @@ pageSuite(__filename, {
     await t.click(() => document.getElementById('checkStr').getElementsByTagName('A')[0]);
     await t.expectEvents([['CheckUpdates', '', '']]);
     assert.strictEqual(await t.eval(() => checking), true);
+    // The program's waiting text and its picture, which the package holds.
+    await t.exec(WAITING);
+    await t.waitFor(() => document.getElementById('license_middle').getElementsByTagName('IMG')[0].complete);
+    assert.strictEqual(await t.eval(() => document.getElementById('license_middle').getElementsByTagName('IMG')[0].naturalWidth), 25);
     await t.exec(CHECK_LINK);
     await t.exec(LINKED);
     await t.exec('checking = false');
