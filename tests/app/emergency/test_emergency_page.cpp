@@ -1,6 +1,7 @@
 #include <doctest/doctest.h>
 #include <windows.h>
 #include <oleauto.h>
+#include <shlobj.h>
 #include <string>
 #include <vector>
 #include "FileBytes.h"
@@ -9,6 +10,7 @@
 #include "TempFolder.h"
 #include "app/OperationLock.h"
 #include "app/pages/EmergencyDiskPage.h"
+#include "app/pages/MaintenancePages.h"
 #include "common/com/ComPtr.h"
 #include "common/system/FileSystem.h"
 #include "engine/engine.h"
@@ -110,6 +112,23 @@ std::vector<std::string> LogLines(const tstring& path) {
     return lines;
 }
 
+// Answers the folder picker and the save dialog with set paths.
+struct PickingUi : RecordingUiServices {
+    PIDLIST_ABSOLUTE BrowseForFolder(BROWSEINFOW* request) override {
+        folderFlags = request->ulFlags;
+        return folder.empty() ? nullptr : ILCreateFromPathW(folder.c_str());
+    }
+    BOOL SaveFileDialog(OPENFILENAMEW* request) override {
+        fileFlags = request->Flags;
+        defaultExtension = request->lpstrDefExt ? request->lpstrDefExt : L"";
+        wcsncpy(request->lpstrFile, file.c_str(), request->nMaxFile - 1);
+        return !file.empty();
+    }
+    std::wstring folder, file, defaultExtension;
+    UINT folderFlags = 0;
+    DWORD fileFlags = 0;
+};
+
 void Copy(const tstring& from, const tstring& to) { REQUIRE(CopyFileW(from.c_str(), to.c_str(), FALSE)); }
 
 // A builder folder with its plug-in folder and the fake builder, a Windows
@@ -117,9 +136,10 @@ void Copy(const tstring& from, const tstring& to) { REQUIRE(CopyFileW(from.c_str
 // the shipped plug-in beside the test program; a page with the real engine.
 struct Fixture {
     TempFolder root{tstring(kRoot)};
-    RecordingUiServices ui;
+    PickingUi ui;
     RecordingScriptSink sink;
-    EmergencyDiskPage page;
+    MaintenancePages pages;
+    EmergencyDiskPage& page = pages.Emergency();
     ComPtr<ICrawler> engine = LoadEngine();
     HWND events = EventWindow();
 
@@ -166,11 +186,16 @@ TEST_CASE("A build with blanks in every path: the plug-in, the answers, the buil
     CHECK(IsOperationRunning());
     CHECK(f.page.HoldsLock());
     CHECK(f.page.Busy());
+    // The build's end reaches only the page shown: it is not left meanwhile,
+    // while closing the window may go on to wait for the lock.
+    CHECK(f.pages.AskToLeave(&f.page, L"Undo") == IDCANCEL);
+    CHECK(f.pages.AskToLeave(&f.page, nullptr) != IDCANCEL);
     CHECK(f.sink.scripts.size() == 1);
     CHECK(f.sink.scripts[0].text == L"DisableToolbars();");
     REQUIRE(AwaitFinish());
     CHECK_FALSE(IsOperationRunning());
     CHECK_FALSE(f.page.Busy());
+    CHECK(f.pages.AskToLeave(&f.page, L"Undo") != IDCANCEL);
     CHECK(g_finishes.back());
     CHECK(f.sink.CompareWithGolden("emergency", "built") == "");
     REQUIRE(f.ui.boxes.size() == 1);
@@ -294,4 +319,18 @@ TEST_CASE("Devices from the bus listing, burning the chosen one with its whole a
     REQUIRE(f.ui.boxes.size() == 3);
     CHECK(f.ui.boxes[2].text == L"Can't get access to program: \"cdrecord.exe\"");
     CHECK(Texts(f.sink) == std::vector<std::wstring>{L"OnNotBurnCDCheck();"});
+}
+
+TEST_CASE("Picked folders and image files reach the page escaped") {
+    Fixture f;
+    f.ui.folder = kBuilder;
+    Fire(f.page, L"BrowseForFolder", L"PEBuilderPath");
+    f.ui.file = L"C:\\orvane-boot\\it's \"new\".iso";
+    Fire(f.page, L"BrowseForFile", L"");
+    CHECK(f.ui.folderFlags == 0x49);
+    CHECK(f.ui.fileFlags == 0x806);
+    CHECK(f.ui.defaultExtension == L"iso");
+    CHECK(Texts(f.sink) ==
+          std::vector<std::wstring>{L"document.getElementById('PEBuilderPath').value='C:\\\\orvane-boot\\\\Bob\\'s PE Builder';",
+                                    L"SetISOFile('C:\\\\orvane-boot\\\\it\\'s \\\"new\\\".iso');"});
 }
