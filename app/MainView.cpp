@@ -4,6 +4,8 @@
 #include <cwchar>
 #include <set>
 #include "app/AppUtilities.h"
+#include "app/ScheduledRunner.h"
+#include "app/UiCache.h"
 #include "app/BrowserVersion.h"
 #include "app/MainViewRunnerHost.h"
 #include "app/OperationLock.h"
@@ -12,6 +14,7 @@
 #include "app/UiServices.h"
 #include "common/errors/ErrorBase.h"
 #include "common/log/Log.h"
+#include "common/settings/Settings.h"
 #include "common/system/WebAddress.h"
 #include "engine/engine.h"
 
@@ -347,9 +350,24 @@ int MainView::OnScanAgain() {
 }
 
 int MainView::OnFix(VARIANT* param) {
+    tstring excludedText = ParamText(param);
+    bool backedUp = false;
+    if (fixBackup_) {
+        // Asked again while the backup runs: the same fix, already on its way.
+        if (!fixBackup_->Done()) return 0;
+        std::shared_ptr<BackupJob> job = EndFixBackup();
+        if (!job->error.empty()) {
+            // The user asked for a backup before every fix: none, no fix.
+            Log::Instance().Print(LogError, L"[error] The backup before fixing failed: %s", job->error.c_str());
+            ShowMessageBox(GetMainWindow(), job->error.c_str(), L"Error", MB_ICONERROR);
+            OnViewResult();
+            return 0;
+        }
+        excludedText = job->param;
+        backedUp = true;
+    }
     long count = 0;
     if (!engine_ || FAILED(engine_->get_Count(&count)) || !FrameVisible()) return 0;
-    tstring excludedText = ParamText(param);
     std::set<long> excluded;
     for (const wchar_t* p = excludedText.c_str(); *p;) {
         wchar_t* end = nullptr;
@@ -377,10 +395,56 @@ int MainView::OnFix(VARIANT* param) {
         SHPathPrepareForWriteW(GetMainWindow(), nullptr, undoDirectory, SHPPFW_DEFAULT);
     SysFreeString(undoDirectory);
     if (total > 0) RunPageScript(L"DisableToolbars();", true);
+    long autoBackup = 0;
+    if (!backedUp && SUCCEEDED(engine_->get_AutoBackupSwitch(&autoBackup)) && autoBackup == 1)
+        return StartFixBackup(excludedText) ? 0 : E_FAIL;
     resultsShown_ = false;
     if (!ShowPage(ScanPage(ScanPageKind::Fixing), query.c_str())) return E_FAIL;
     if (PageNavigator* pages = GetPageNavigator()) pages->StartFix(engine_, excludedText.c_str());
     return 0;
+}
+
+bool MainView::StartFixBackup(const tstring& excluded) {
+    auto job = std::make_shared<BackupJob>();
+    BSTR folder = nullptr;
+    if (SUCCEEDED(engine_->get_BackupDirectory(&folder)) && folder && *folder) job->folder = folder;
+    SysFreeString(folder);
+    if (job->folder.empty()) job->folder = GetSettings().BackupFolder();
+    long retention = 1;
+    job->retention = FAILED(engine_->get_BackupRetentionSwitch(&retention)) || retention == 1;
+    job->eventName = L"Fix";
+    job->param = excluded;
+    HtmlPage* via = shown_ ? shown_ : &startPage_;
+    // Without a way back the worker's end would never be seen.
+    if (via->EventWindow() && via->ControlMessage()) job->notify = via;
+    PageNavigator* pages = GetPageNavigator();
+    job->progress = pages ? pages->OpenBackupProgress(GetMainWindow()) : nullptr;
+    // Nothing else may start, and the window may not close, meanwhile.
+    fixBackupHoldsLock_ = TryBeginOperation();
+    if (Handle()) EnableWindow(Handle(), FALSE);
+    SetCloseCommand(false);
+    fixBackup_ = job;
+    bool started = ScheduledRunner::StartBackup(job);
+    if (started && job->notify) return true;
+    // No post will come back: the backup is waited for here, or never ran.
+    if (started)
+        ScheduledRunner::WaitForBackup(*job);
+    else
+        job->error = L"The backup could not be started.";
+    InterlockedExchange(&job->done, 1);
+    VARIANT none;
+    VariantInit(&none);
+    return OnFix(&none) == 0;
+}
+
+std::shared_ptr<BackupJob> MainView::EndFixBackup() {
+    std::shared_ptr<BackupJob> job = std::move(fixBackup_);
+    if (PageNavigator* pages = GetPageNavigator()) pages->CloseBackupProgress();
+    if (fixBackupHoldsLock_) EndOperation();
+    fixBackupHoldsLock_ = false;
+    if (Handle()) EnableWindow(Handle(), TRUE);
+    SetCloseCommand(true);
+    return job;
 }
 
 void MainView::OnEngineEvent(const EngineEvent& event) {
@@ -453,6 +517,11 @@ int MainView::OnOutBarItem(IDispatch* document, BSTR element, VARIANT* param) {
         StartDiskExplorer();
         return 0;
     }
+    // The About box leaves the page where it is: nothing to save or close.
+    if (wcscmp(item, L"RegisterAbout") == 0) {
+        ShowAboutBox();
+        return 0;
+    }
     // The undo page's pending entries are written before it is left.
     if (shown_ && engine_ && wcscmp(shown_->PageName(), L"undo.htm") == 0) {
         HRESULT hr = engine_->FinalizeUndoSession();
@@ -471,8 +540,8 @@ int MainView::OnOutBarItem(IDispatch* document, BSTR element, VARIANT* param) {
         else
             ShowStartPage();
         if (Handle()) EnableWindow(Handle(), TRUE);
-    } else if (pages && pages->ShowItem(html_, item)) {
-        shown_ = html_.CurrentPage();
+    } else if (pages) {
+        pages->ShowItem(*this, item);
     }
     if (shown_) shown_->EnableControl(true);
     return 0;
@@ -480,8 +549,20 @@ int MainView::OnOutBarItem(IDispatch* document, BSTR element, VARIANT* param) {
 
 int MainView::OnGoWww(VARIANT* param) {
     if (!param || param->vt != VT_BSTR || !param->bstrVal || !*param->bstrVal) return 0;
-    OpenWebAddress(param->bstrVal);
+    // Page text may carry any address; only web pages are opened.
+    if (IsWebAddress(param->bstrVal))
+        GetUiServices().ShellExecuteFile(nullptr, L"open", param->bstrVal, nullptr, nullptr, SW_SHOWNORMAL);
     return 0;
+}
+
+void MainView::ShowAboutBox() {
+    tstring picture;
+    try {
+        picture = GetUiCacheFolder(true) + L"\\splash.jpg";
+    } catch (const ErrorBase& e) {
+        Log::Instance().Print(LogError, L"[error] About box picture: %s", e.Message().c_str());
+    }
+    GetUiServices().ShowAboutBox(GetMainWindow(), picture.c_str());
 }
 
 bool MainView::RunScheduledJob(int operation) {

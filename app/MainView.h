@@ -2,16 +2,22 @@
 #include "app/EngineEventSink.h"
 #include "app/FrameClient.h"
 #include "app/HtmlView.h"
+#include <memory>
 #include "app/PageNavigator.h"
 #include "app/ScanStartPage.h"
 #include "common/com/ComPtr.h"
 #include "common/ui/SplitterWindow.h"
 
+struct BackupJob;
 struct ICrawler;
 
 // The frame's client: the HTML view in a splitter, the page objects, and the
 // fallback handler of page events the current page leaves alone.
-class MainView : public WindowImpl, public HtmlEventHandler, public FrameClient, private EngineEventReceiver {
+class MainView : public WindowImpl,
+                 public HtmlEventHandler,
+                 public FrameClient,
+                 private EngineEventReceiver,
+                 private PageDisplay {
 public:
     MainView();
     ~MainView() override;
@@ -54,7 +60,7 @@ protected:
     LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 
 private:
-    bool ShowPage(HtmlPage* page, const wchar_t* query);
+    bool ShowPage(HtmlPage* page, const wchar_t* query) override;
     int OnGoWww(VARIANT* param);
     // The side bar: the current page may keep the view; then the item's page.
     int OnOutBarItem(IDispatch* document, BSTR element, VARIANT* param);
@@ -70,6 +76,11 @@ private:
     int OnViewResult();
     int OnScanAgain();
     int OnFix(VARIANT* param);
+    // The backup made before a fix when AutoBackupSwitch is on: a worker
+    // that posts "Fix" again through the shown page when it ends.
+    bool StartFixBackup(const tstring& excluded);
+    std::shared_ptr<BackupJob> EndFixBackup();
+    void ShowAboutBox();
     int BeginScan(long mask, const wchar_t* query);
     bool ShowStartPage();
     // Runs script in the shown page, logging a failure.
@@ -100,4 +111,7 @@ private:
     bool autoFixAfterScan_ = false;
     bool scanRunning_ = false;
     bool scanHoldsLock_ = false;
+    // Set from the start of a fix's backup until its "Fix" comes back.
+    std::shared_ptr<BackupJob> fixBackup_;
+    bool fixBackupHoldsLock_ = false;
 };

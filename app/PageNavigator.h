@@ -2,8 +2,19 @@
 #include <windows.h>
 
 class HtmlPage;
-class HtmlView;
+class RLog;
 struct ICrawler;
+
+// Where the side bar's pages are shown: the main view, which remembers the
+// page it shows.
+class PageDisplay {
+public:
+    // False when the page could not be shown.
+    virtual bool ShowPage(HtmlPage* page, const wchar_t* query) = 0;
+
+protected:
+    ~PageDisplay() = default;
+};
 
 // The scan's pages after the start page.
 enum class ScanPageKind { SelectUnions, Progress, Results, Fixing };
@@ -16,8 +27,8 @@ public:
     // item: the side-bar item about to be shown, or NULL when the window
     // closes. IDCANCEL keeps the current page; anything else lets it go.
     virtual int AskToLeave(HtmlPage* current, const wchar_t* item) = 0;
-    // Shows the item's page in the view; false when the item is not theirs.
-    virtual bool ShowItem(HtmlView& view, const wchar_t* item) = 0;
+    // Shows the item's page; false when the item is not theirs.
+    virtual bool ShowItem(PageDisplay& display, const wchar_t* item) = 0;
     // The scan page object of that kind, NULL when there is none. A results
     // page gets the engine it lists.
     virtual HtmlPage* ScanPage(ScanPageKind kind, ICrawler* engine) { return nullptr; }
@@ -27,6 +38,10 @@ public:
     virtual void SetEngine(ICrawler* engine) {}
     // Starts fixing every record but the excluded FixIDs (" N N").
     virtual void StartFix(ICrawler* engine, const wchar_t* excluded) {}
+    // The progress window of a backup made before fixing, opened when absent
+    // (over owner); NULL when there is none.
+    virtual RLog* OpenBackupProgress(HWND owner) { return nullptr; }
+    virtual void CloseBackupProgress() {}
 
 protected:
     ~PageNavigator() = default;

@@ -3,6 +3,7 @@
 #include <exception>
 #include <functional>
 #include "app/AppUtilities.h"
+#include "app/HtmlPage.h"
 #include "app/OperationLock.h"
 #include "app/resource.h"
 #include "app/tools/backup/BackupManager.h"
@@ -21,24 +22,20 @@
 
 namespace {
 
-// Shared by the UI thread and the backup worker; done is written last.
-struct BackupJob {
-    volatile LONG done = 0;
-    tstring error;
-};
-
 void MakeBackup(BackupJob& job) {
-    Settings& settings = GetSettings();
     SYSTEMTIME now = {};
     GetLocalTime(&now);
-    tstring file = ScheduledRunner::BackupFileName(settings.BackupFolder(), now);
+    tstring file = ScheduledRunner::BackupFileName(job.folder, now);
     BackupManager manager;
+    manager.SetProgress(job.progress);
     manager.Load(GetBackupListPath());
-    manager.Create(1, file, L"Queued automatic backup", settings.GetBackupRetentionSwitch());
+    manager.Create(1, file, L"Queued automatic backup", job.retention);
 }
 
 unsigned __stdcall BackupWorker(void* argument) {
-    BackupJob& job = *static_cast<BackupJob*>(argument);
+    // The worker's own reference: the job outlives whoever started it.
+    std::unique_ptr<std::shared_ptr<BackupJob>> holder(static_cast<std::shared_ptr<BackupJob>*>(argument));
+    BackupJob& job = **holder;
     HRESULT init = CoInitialize(nullptr);
     // Every failure must carry a text: an empty one reads as success.
     try {
@@ -52,6 +49,15 @@ unsigned __stdcall BackupWorker(void* argument) {
     }
     if (SUCCEEDED(init)) CoUninitialize();
     InterlockedExchange(&job.done, 1);
+    if (job.notify && !job.eventName.empty()) {
+        VARIANT param;
+        VariantInit(&param);
+        param.vt = VT_BSTR;
+        param.bstrVal = SysAllocStringLen(job.param.c_str(), UINT(job.param.size()));
+        if (!job.notify->PostEvent(job.eventName.c_str(), &param))
+            Log::Instance().Print(LogError, L"[error] The end of the backup could not be posted.");
+        VariantClear(&param);
+    }
     return 0;
 }
 
@@ -76,13 +82,29 @@ tstring ScheduledRunner::BackupFileName(const tstring& folder, const SYSTEMTIME&
     return file;
 }
 
-tstring ScheduledRunner::RunBackup() {
-    BackupJob job;
-    uintptr_t thread = _beginthreadex(nullptr, 0, BackupWorker, &job, 0, nullptr);
-    if (!thread) return L"The backup could not be started.";
+bool ScheduledRunner::StartBackup(const std::shared_ptr<BackupJob>& job) {
+    auto* reference = new std::shared_ptr<BackupJob>(job);
+    uintptr_t thread = _beginthreadex(nullptr, 0, BackupWorker, reference, 0, nullptr);
+    if (!thread) {
+        delete reference;
+        return false;
+    }
     CloseHandle(reinterpret_cast<HANDLE>(thread));
-    WaitPolling(INFINITE, [&job] { return InterlockedCompareExchange(&job.done, 0, 0) != 0; });
-    return job.error;
+    return true;
+}
+
+void ScheduledRunner::WaitForBackup(const BackupJob& job) {
+    WaitPolling(INFINITE, [&job] { return job.Done(); });
+}
+
+tstring ScheduledRunner::RunBackup() {
+    Settings& settings = GetSettings();
+    auto job = std::make_shared<BackupJob>();
+    job->folder = settings.BackupFolder();
+    job->retention = settings.GetBackupRetentionSwitch();
+    if (!StartBackup(job)) return L"The backup could not be started.";
+    WaitForBackup(*job);
+    return job->error;
 }
 
 void ScheduledRunner::RequestCompaction(bool windows6) {

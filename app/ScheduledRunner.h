@@ -1,8 +1,30 @@
 #pragma once
 #include <windows.h>
+#include <memory>
 #include "common/tstring/tstring.h"
 
+class HtmlPage;
+class RLog;
 struct ICrawler;
+
+// One automatic backup ("Queued automatic backup") made on a worker thread.
+// Filled by the UI thread before the start; the worker writes the error text
+// (empty on success) and then the done flag, last.
+struct BackupJob {
+    tstring folder;
+    bool retention = true;
+    // The steps go here while the backup runs (NULL: nowhere).
+    RLog* progress = nullptr;
+    // When eventName is not empty, the worker posts it through this page,
+    // with param as text, once done is set.
+    HtmlPage* notify = nullptr;
+    tstring eventName;
+    tstring param;
+    volatile LONG done = 0;
+    tstring error;
+
+    bool Done() const { return InterlockedCompareExchange(const_cast<volatile LONG*>(&done), 0, 0) != 0; }
+};
 
 // What a scheduled run needs of the main view: its background page, its
 // flags, and a scan started the way the view starts one.
@@ -44,6 +66,11 @@ public:
     // Runs a backup on a worker thread while the messages are pumped; the
     // error text, empty on success.
     static tstring RunBackup();
+    // Starts the backup worker on the job; false when no thread could start
+    // (the job is then left untouched).
+    static bool StartBackup(const std::shared_ptr<BackupJob>& job);
+    // Pumps messages until the job is done.
+    static void WaitForBackup(const BackupJob& job);
     // On Windows 6 the compaction library's RunOnce value, elsewhere the
     // shared request "CompactAll"; never both.
     static void RequestCompaction(bool windows6);

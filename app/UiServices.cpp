@@ -1,4 +1,5 @@
 #include "app/UiServices.h"
+#include "app/AboutBox.h"
 #include <htmlhelp.h>
 #include <shellapi.h>
 
@@ -26,6 +27,9 @@ BOOL UiServices::OpenFileDialog(OPENFILENAMEW* request) { return ::GetOpenFileNa
 BOOL UiServices::SaveFileDialog(OPENFILENAMEW* request) { return ::GetSaveFileNameW(request); }
 PIDLIST_ABSOLUTE UiServices::BrowseForFolder(BROWSEINFOW* request) { return ::SHBrowseForFolderW(request); }
 BOOL UiServices::PrintDialog(PRINTDLGW* request) { return ::PrintDlgW(request); }
+INT_PTR UiServices::ShowAboutBox(HWND owner, const wchar_t* picturePath) {
+    return AboutBox(picturePath ? picturePath : L"").Run(owner);
+}
 
 namespace {
 

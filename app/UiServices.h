@@ -18,6 +18,8 @@ public:
     virtual BOOL SaveFileDialog(OPENFILENAMEW* request);
     virtual PIDLIST_ABSOLUTE BrowseForFolder(BROWSEINFOW* request);
     virtual BOOL PrintDialog(PRINTDLGW* request);
+    // The modal About box with the picture file; what it ended with.
+    virtual INT_PTR ShowAboutBox(HWND owner, const wchar_t* picturePath);
 };
 
 // The services in use (the system's until SetUiServices names others).

@@ -101,8 +101,11 @@ private:
 
 FixingPage::FixingPage() : fixEvent_(CreateEventW(nullptr, FALSE, TRUE, L"FixEvent")) {}
 
-FixingPage::~FixingPage() {
+FixingPage::~FixingPage() { ReleaseEngine(); }
+
+void FixingPage::ReleaseEngine() {
     if (gitCookie_) GlobalInterfaceTable::Revoke(gitCookie_);
+    gitCookie_ = 0;
 }
 
 std::vector<long> FixingPage::ParseExcluded(const tstring& text) {
@@ -134,8 +137,7 @@ tstring FixingPage::FailureRow(const tstring& message, const tstring& keyPath, c
 }
 
 void FixingPage::StartFix(ICrawler* engine, const tstring& excluded) {
-    if (gitCookie_) GlobalInterfaceTable::Revoke(gitCookie_);
-    gitCookie_ = 0;
+    ReleaseEngine();
     gitCookie_ = GlobalInterfaceTable::Register(engine, IID_ICrawler);
     // Each run takes the rows unchecked for it alone: a row unchecked once and
     // checked again later is fixed.

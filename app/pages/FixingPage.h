@@ -23,6 +23,10 @@ public:
     // the engine cannot be shared with the worker.
     void StartFix(ICrawler* engine, const tstring& excluded);
     void Stop() { stop_ = true; }
+    // Revokes the engine's entry in the interface table, if it holds one: a
+    // worker already running keeps its own reference.
+    void ReleaseEngine();
+    DWORD EngineCookie() const { return gitCookie_; }
     // Runs the worker on the calling thread (tests).
     void SetWorkerInline(bool inline_) { workerInline_ = inline_; }
 

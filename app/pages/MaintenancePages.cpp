@@ -28,6 +28,7 @@ void MaintenancePages::SetEngine(ICrawler* engine) {
     undo_.SetEngine(engine);
     results_.SetEngine(engine);
     emergency_.SetEngine(engine);
+    if (!engine) fixing_.ReleaseEngine();
 }
 
 HtmlPage* MaintenancePages::ScanPage(ScanPageKind kind, ICrawler* engine) {
@@ -49,7 +50,13 @@ void MaintenancePages::StartFix(ICrawler* engine, const wchar_t* excluded) {
     fixing_.StartFix(engine, excluded ? excluded : L"");
 }
 
-bool MaintenancePages::ShowBackup(HtmlView& view) {
+RLog* MaintenancePages::OpenBackupProgress(HWND owner) {
+    if (!fixBackupProgress_) fixBackupProgress_.reset(new ProgressWindow());
+    fixBackupProgress_->CreateFor(owner);
+    return fixBackupProgress_.get();
+}
+
+bool MaintenancePages::ShowBackup(PageDisplay& display) {
     EnablePrivilege(SE_BACKUP_NAME, true, false);
     EnablePrivilege(SE_RESTORE_NAME, true, false);
     BSTR folder = nullptr;
@@ -60,7 +67,7 @@ bool MaintenancePages::ShowBackup(HtmlView& view) {
     }
     backup_.SetOptions(retention == 1, folder ? tstring(folder) : tstring(), engine_);
     SysFreeString(folder);
-    return view.ShowPage(&backup_, L"");
+    return display.ShowPage(&backup_, L"");
 }
 
 tstring MaintenancePages::CompactQuery() {
@@ -85,29 +92,29 @@ tstring MaintenancePages::CompactQuery() {
     return FormatText(L"-%d-%d-%d-%d", privileged ? 1 : 0, current ? 1 : 0, all ? 1 : 0, 1);
 }
 
-bool MaintenancePages::ShowItem(HtmlView& view, const wchar_t* item) {
+bool MaintenancePages::ShowItem(PageDisplay& display, const wchar_t* item) {
     if (wcscmp(item, L"RegistryBackup") == 0) {
-        if (!ShowBackup(view) && IsWindowVisible(GetMainWindow()))
+        if (!ShowBackup(display) && IsWindowVisible(GetMainWindow()))
             ShowMessageBox(GetMainWindow(), IDS_NO_RIGHTS, IDS_ERROR, MB_ICONERROR);
         return true;
     }
     if (wcscmp(item, L"Emergency") == 0) {
-        if (!view.ShowPage(&emergency_, L"") && IsWindowVisible(GetMainWindow()))
+        if (!display.ShowPage(&emergency_, L"") && IsWindowVisible(GetMainWindow()))
             ShowMessageBox(GetMainWindow(), IDS_NO_RIGHTS, IDS_ERROR, MB_ICONERROR);
         return true;
     }
     if (wcscmp(item, L"RegistryCompact") == 0) {
-        view.ShowPage(&compact_, CompactQuery().c_str());
+        display.ShowPage(&compact_, CompactQuery().c_str());
         return true;
     }
     if (wcscmp(item, L"Undo") == 0) {
-        view.ShowPage(&undo_, L"");
+        display.ShowPage(&undo_, L"");
         return true;
     }
     if (wcscmp(item, L"Ignores") == 0 || wcscmp(item, L"Configuration") == 0) {
         bool ignoreList = wcscmp(item, L"Ignores") == 0;
         settings_.SetIgnoreMode(ignoreList);
-        view.ShowPage(&settings_, ignoreList ? L"ignore" : L"settings");
+        display.ShowPage(&settings_, ignoreList ? L"ignore" : L"settings");
         return true;
     }
     if (wcscmp(item, L"Scheduler") != 0)
@@ -117,7 +124,7 @@ bool MaintenancePages::ShowItem(HtmlView& view, const wchar_t* item) {
         schedulerLoaded_ = true;
     }
     scheduler_.ReloadTasks();
-    view.ShowPage(&scheduler_, SchedulerQuery().c_str());
+    display.ShowPage(&scheduler_, SchedulerQuery().c_str());
     return true;
 }
 

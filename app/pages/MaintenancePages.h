@@ -1,9 +1,11 @@
 #pragma once
+#include <memory>
 #include "app/PageNavigator.h"
 #include "app/pages/BackupPage.h"
 #include "app/pages/CompactPage.h"
 #include "app/pages/EmergencyDiskPage.h"
 #include "app/pages/FixingPage.h"
+#include "app/pages/ProgressWindow.h"
 #include "app/pages/ScanProgressPage.h"
 #include "app/pages/ScanResultsPage.h"
 #include "app/pages/SelectUnionsPage.h"
@@ -19,17 +21,20 @@ public:
     UndoPage& Undo() { return undo_; }
     SettingsPage& Configuration() { return settings_; }
     EmergencyDiskPage& Emergency() { return emergency_; }
-    // The engine the undo and settings pages work on; NULL when it went away.
+    // The engine the undo and settings pages work on; NULL when it went away
+    // (the fixing page then lets go of the one it shared with its worker).
     void SetEngine(ICrawler* engine) override;
     HtmlPage* ScanPage(ScanPageKind kind, ICrawler* engine) override;
     long SelectedUnions() override { return selectUnions_.SelectedUnions(); }
     void StartFix(ICrawler* engine, const wchar_t* excluded) override;
+    RLog* OpenBackupProgress(HWND owner) override;
+    void CloseBackupProgress() override { fixBackupProgress_.reset(); }
 
     // The scheduler and settings pages, when they are the ones being left,
     // ask to save; the emergency disk page is not left while it builds or
     // burns (closing the window waits for it instead).
     int AskToLeave(HtmlPage* current, const wchar_t* item) override;
-    bool ShowItem(HtmlView& view, const wchar_t* item) override;
+    bool ShowItem(PageDisplay& display, const wchar_t* item) override;
 
     // "-C-B-S" of the jobs' states, "-false", then "-true" when compaction
     // can be requested (always on Windows 6, else when the logon process's
@@ -40,7 +45,7 @@ public:
     static tstring CompactQuery();
 
 private:
-    bool ShowBackup(HtmlView& view);
+    bool ShowBackup(PageDisplay& display);
 
     ComPtr<ICrawler> engine_;
     SchedulerPage scheduler_;
@@ -53,5 +58,6 @@ private:
     BackupPage backup_;
     CompactPage compact_;
     EmergencyDiskPage emergency_;
+    std::unique_ptr<ProgressWindow> fixBackupProgress_;
     bool schedulerLoaded_ = false;
 };

@@ -190,31 +190,43 @@ void ScanResultsPage::AddRow(GroupTable& table, long fixId, const tstring& itemT
     ++table.count[g];
 }
 
+void ScanResultsPage::BuildList(GroupTable& table) {
+    long n = 0;
+    HRCheck ck(L"ICrawler::Count");
+    ck = engine_->get_Count(&n);
+    Log::Instance().Print(LogInfo, L"[info] Scan results: %d issue(s) found.", int(n));
+    ExecScript(L"Init(); document.body.style.cursor='wait'; view.innerHTML = \"<B id='GenList'>Generating list...&nbsp;&nbsp;&nbsp;</B><br>\";");
+    PumpMessages();
+    for (long i = 1; i <= n; ++i) {
+        ComPtr<IqnRegRecord> record;
+        HRCheck(L"ICrawler::Record") = engine_->Record(i, record.Receive());
+        RecordFields fields;
+        if (!ReadRecord(record.Get(), fields, false) || fields.fixId == 0) continue;
+        AddRow(table, fields.fixId, fields.item, fields.reason, fields.errorId, fields.unionBit);
+    }
+    tstring view = table.ViewScript(L"view");
+    ExecScript(L"view.innerHTML += \"<H3 id='DispList'>Displaying list...</H3><br>\";");
+    PumpMessages();
+    ExecScript(view);
+    ExecScript(table.MenuScript());
+    ExecScript(L"InitCounters(" + Decimal(table.Count(-1)) + L", 0);");
+    ExecScript(L"EnableToolbars();");
+}
+
 void ScanResultsPage::InitResult() {
     GroupTable table;
     EnableScope enable(*this);
     LockScope lock;
     if (engine_) {
-        long n = 0;
-        HRCheck ck(L"ICrawler::Count");
-        ck = engine_->get_Count(&n);
-        Log::Instance().Print(LogInfo, L"[info] Scan results: %d issue(s) found.", int(n));
-        ExecScript(L"Init(); document.body.style.cursor='wait'; view.innerHTML = \"<B id='GenList'>Generating list...&nbsp;&nbsp;&nbsp;</B><br>\";");
-        PumpMessages();
-        for (long i = 1; i <= n; ++i) {
-            ComPtr<IqnRegRecord> record;
-            ck = engine_->Record(i, record.Receive());
-            RecordFields fields;
-            if (!ReadRecord(record.Get(), fields, false) || fields.fixId == 0) continue;
-            AddRow(table, fields.fixId, fields.item, fields.reason, fields.errorId, fields.unionBit);
+        try {
+            BuildList(table);
+        } catch (const ErrorBase& e) {
+            // The list stops where the engine failed; the page says so and
+            // stays usable for another scan.
+            Log::Instance().Print(LogError, L"[error] Scan results page: %s", e.Message().c_str());
+            ExecScript(L"view.innerHTML = \"<B id='ListError'>" + EscapeScriptString(e.Message()) + L"</B>\";");
+            ExecScript(L"document.getElementById('againButton').disabled = false;");
         }
-        tstring view = table.ViewScript(L"view");
-        ExecScript(L"view.innerHTML += \"<H3 id='DispList'>Displaying list...</H3><br>\";");
-        PumpMessages();
-        ExecScript(view);
-        ExecScript(table.MenuScript());
-        ExecScript(L"InitCounters(" + Decimal(table.Count(-1)) + L", 0);");
-        ExecScript(L"EnableToolbars();");
     }
     if (HWND window = ControlWindowOf(*this)) {
         PostMessageW(window, WM_KEYDOWN, VK_HOME, 0);

@@ -27,6 +27,8 @@ public:
 
 private:
     void InitResult();
+    // The rows of every record with a FixID, the menu and the counters.
+    void BuildList(GroupTable& table);
     void SkipItem(long fixId);
     void OpenLink(long fixId);
     void WebInfo(long fixId);

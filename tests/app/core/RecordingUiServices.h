@@ -40,9 +40,14 @@ public:
     BOOL SaveFileDialog(OPENFILENAMEW*) override { return FALSE; }
     PIDLIST_ABSOLUTE BrowseForFolder(BROWSEINFOW*) override { return nullptr; }
     BOOL PrintDialog(PRINTDLGW*) override { return FALSE; }
+    INT_PTR ShowAboutBox(HWND, const wchar_t* picturePath) override {
+        aboutBoxes.push_back(picturePath ? picturePath : L"");
+        return IDOK;
+    }
 
     std::vector<Box> boxes;
     std::vector<Help> helps;
     std::vector<Execute> executes;
+    std::vector<std::wstring> aboutBoxes;
     int boxAnswer = IDOK;
 };

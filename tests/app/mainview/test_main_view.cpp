@@ -46,7 +46,7 @@ private:
 class TestPages : public PageNavigator {
 public:
     int AskToLeave(HtmlPage*, const wchar_t*) override { return IDOK; }
-    bool ShowItem(HtmlView&, const wchar_t*) override { return false; }
+    bool ShowItem(PageDisplay&, const wchar_t*) override { return false; }
     HtmlPage* ScanPage(ScanPageKind kind, ICrawler*) override {
         switch (kind) {
         case ScanPageKind::SelectUnions: return &select;
