@@ -4,6 +4,7 @@
 #include <shlobj.h>
 #include <string>
 #include <vector>
+#include "PlantedFaults.h"
 #include "RecordingScriptSink.h"
 #include "RecordingUiServices.h"
 #include "app/pages/SettingsPage.h"
@@ -14,18 +15,6 @@ struct ComApartment {
     ComApartment() { CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
     ~ComApartment() { CoUninitialize(); }
 };
-
-ComPtr<ICrawler> LoadEngine() {
-    std::string path = "Z:" + std::string(ORVANE_ENGINE_DLL);
-    HMODULE dll = LoadLibraryA(path.c_str());
-    using GetClassObject = HRESULT(WINAPI*)(REFCLSID, REFIID, void**);
-    auto get = reinterpret_cast<GetClassObject>(GetProcAddress(dll, "DllGetClassObject"));
-    ComPtr<IClassFactory> factory;
-    ComPtr<ICrawler> engine;
-    if (get && SUCCEEDED(get(CLSID_CCrawler, IID_IClassFactory, factory.ReceiveVoid())))
-        factory->CreateInstance(nullptr, IID_ICrawler, engine.ReceiveVoid());
-    return engine;
-}
 
 // Answers the folder picker with a set folder and the file dialogs with a set path.
 struct PickingUi : RecordingUiServices {
@@ -89,6 +78,21 @@ VARIANT Number(int value) {
     v.vt = VT_I4;
     v.lVal = value;
     return v;
+}
+
+std::wstring BackupDirectory(ICrawler* engine) {
+    BSTR text = nullptr;
+    engine->get_BackupDirectory(&text);
+    std::wstring result = text ? text : L"";
+    SysFreeString(text);
+    return result;
+}
+
+HRESULT PutBackupDirectory(ICrawler* engine, const std::wstring& folder) {
+    BSTR text = SysAllocString(folder.c_str());
+    HRESULT result = engine->put_BackupDirectory(text);
+    SysFreeString(text);
+    return result;
 }
 
 std::wstring UndoDirectory(ICrawler* engine) {
@@ -200,4 +204,83 @@ TEST_CASE("ignore list: numbers out of range mark nothing, a damaged import chan
     engine->get_IgnoreCount(&after);
     CHECK(after == count);
     DeleteFileW(ui.file.c_str());
+}
+
+TEST_CASE("hostile record texts and folders reach both modes' scripts escaped; recorded for the page") {
+    ComApartment com;
+    PickingUi ui;
+    ComPtr<ICrawler> engine = LoadEngine();
+    REQUIRE(engine);
+    // The list holds these records only while the scripts are recorded.
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    BSTR saved = SysAllocString((std::wstring(temp) + L"ignore-list-before.dat").c_str());
+    engine->ExportIgnoreList(saved);
+    engine->DismissIgnoreList();
+    const std::vector<std::wstring> names = {L"OvIgnoreA'\"</a><img src=x onerror=alert(1)>", L"OvIgnoreB\\&quot;",
+                                             L"OvIgnoreC\x2028\r\n'x"};
+    PlantCpls(names);
+    std::vector<long> ids = FindCplFaults(engine, names);
+    REQUIRE(ids.size() == names.size());
+    for (long id : ids)
+        CHECK(engine->AddToIgnoreList(id) == S_OK);
+
+    // Both modes show every stored value: they are fixed while recording.
+    const std::wstring folder = L"C:\\x'\"</a><img src=x onerror=alert(1)>\x2028\r\n&quot;\\";
+    std::wstring backupBefore = BackupDirectory(engine), undoBefore = UndoDirectory(engine);
+    long skip = 0, autoBackup = 0, retention = 0;
+    engine->get_SkipScanDrives(&skip);
+    engine->get_AutoBackupSwitch(&autoBackup);
+    engine->get_BackupRetentionSwitch(&retention);
+    REQUIRE(PutBackupDirectory(engine, folder) == S_OK);
+    REQUIRE(BackupDirectory(engine) == folder);
+    BSTR undo = SysAllocString(L"C:\\users\\O'Brien\\x1\\");
+    engine->put_UndoDirectory(undo);
+    SysFreeString(undo);
+    engine->put_SkipScanDrives(2);
+    engine->put_AutoBackupSwitch(1);
+    engine->put_BackupRetentionSwitch(0);
+
+    // One page file serves both modes: the same scripts fill the list and the fields.
+    std::vector<RecordedScript> ignoreMode;
+    {
+        ShownPage shown(engine);
+        shown.page.SetIgnoreMode(true);
+        shown.Send(L"pageLoaded", Text(L""));
+        ignoreMode = shown.sink.scripts;
+        for (const auto& s : shown.sink.scripts)
+            CHECK(JScriptParseError(s.text) == L"");
+    }
+    {
+        ShownPage shown(engine);
+        shown.Send(L"pageLoaded", Text(L""));
+        CHECK(shown.sink.scripts == ignoreMode);
+        CHECK(shown.Ran(L"document.getElementById('bkpPath').value='C:\\\\x\\'\\\"&lt;/a&gt;&lt;img src=x "
+                        L"onerror=alert(1)&gt;\\u2028\\r\\n&quot;\\\\';"));
+        CHECK(shown.sink.CompareWithGolden("configuration", "hostile") == "");
+    }
+    PutBackupDirectory(engine, backupBefore);
+    undo = SysAllocString(undoBefore.c_str());
+    engine->put_UndoDirectory(undo);
+    SysFreeString(undo);
+    engine->put_SkipScanDrives(skip);
+    engine->put_AutoBackupSwitch(autoBackup);
+    engine->put_BackupRetentionSwitch(retention);
+
+    engine->DismissIgnoreList();
+    engine->ImportIgnoreList(saved);
+    engine->SaveIgnore();
+    SysFreeString(saved);
+    RemoveCpls(names);
+}
+
+TEST_CASE("without an engine the page runs no script and asks nothing") {
+    PickingUi ui;
+    ShownPage shown(nullptr);
+    for (const wchar_t* name : {L"pageLoaded", L"DeleteSelected", L"DeleteAll", L"SkipParams", L"ImportIgnoreList",
+                                L"CONTROL_C", L"WebInfo"})
+        shown.Send(name, Text(L"1"));
+    CHECK(shown.sink.scripts.empty());
+    CHECK(ui.boxes.empty());
+    CHECK_FALSE(shown.page.IsModified());
 }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <string>
 #include <vector>
+#include "PlantedFaults.h"
 #include "RecordingScriptSink.h"
 #include "RecordingUiServices.h"
 #include "app/OperationLock.h"
@@ -17,37 +18,13 @@ struct ComApartment {
     ~ComApartment() { CoUninitialize(); }
 };
 
-ComPtr<ICrawler> LoadEngine() {
-    std::string path = "Z:" + std::string(ORVANE_ENGINE_DLL);
-    HMODULE dll = LoadLibraryA(path.c_str());
-    using GetClassObject = HRESULT(WINAPI*)(REFCLSID, REFIID, void**);
-    auto get = reinterpret_cast<GetClassObject>(GetProcAddress(dll, "DllGetClassObject"));
-    ComPtr<IClassFactory> factory;
-    ComPtr<ICrawler> engine;
-    if (get && SUCCEEDED(get(CLSID_CCrawler, IID_IClassFactory, factory.ReceiveVoid())))
-        factory->CreateInstance(nullptr, IID_ICrawler, engine.ReceiveVoid());
-    return engine;
-}
-
-const wchar_t kCpls[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Control Panel\\Cpls";
-
 // Control Panel applets whose files are missing: faults of category 8. The
 // names and paths carry quotes, markup and line breaks, which the page must
 // show literally.
 const std::vector<std::wstring> kFaults = {L"OvUndoA'\"</a><img src=x onerror=alert(1)>", L"OvUndoB\\&quot;",
                                            L"OvUndoC", L"OvUndoD\x2028\r\n'x"};
 
-void Plant() {
-    HKEY key = nullptr;
-    REQUIRE(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kCpls, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) ==
-            ERROR_SUCCESS);
-    for (const auto& fault : kFaults) {
-        std::wstring data = L"C:\\ovundo-missing\\" + fault + L".cpl";
-        RegSetValueExW(key, fault.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
-                       DWORD((data.size() + 1) * sizeof(wchar_t)));
-    }
-    RegCloseKey(key);
-}
+void Plant() { PlantCpls(kFaults); }
 
 // The lines of an export that the other one lacks.
 std::vector<std::wstring> Missing(const std::string& from, const std::string& in) {
@@ -72,7 +49,7 @@ std::vector<std::wstring> Missing(const std::string& from, const std::string& in
 class DenyWrite {
 public:
     DenyWrite() {
-        RegOpenKeyExW(HKEY_LOCAL_MACHINE, kCpls, 0, KEY_ALL_ACCESS, &key_);
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, kCplsKey, 0, KEY_ALL_ACCESS, &key_);
         DWORD size = 0;
         RegGetKeySecurity(key_, DACL_SECURITY_INFORMATION, nullptr, &size);
         saved_.resize(size);
@@ -90,7 +67,7 @@ public:
     }
     bool Refuses() const {
         HKEY key = nullptr;
-        LONG result = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kCpls, 0, KEY_SET_VALUE, &key);
+        LONG result = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kCplsKey, 0, KEY_SET_VALUE, &key);
         if (result == ERROR_SUCCESS) RegCloseKey(key);
         return !saved_.empty() && result == ERROR_ACCESS_DENIED;
     }
@@ -100,49 +77,9 @@ private:
     std::vector<BYTE> saved_;
 };
 
-std::wstring ValueOf(const std::wstring& name) {
-    wchar_t data[512] = {};
-    DWORD size = sizeof(data);
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, kCpls, name.c_str(), RRF_RT_REG_SZ, nullptr, data, &size) != ERROR_SUCCESS)
-        return L"<gone>";
-    return data;
-}
+std::wstring ValueOf(const std::wstring& name) { return CplValue(name); }
 
-std::wstring TakeBstr(BSTR text) {
-    std::wstring result = text ? text : L"";
-    SysFreeString(text);
-    return result;
-}
-
-// Scans category 8 until every planted fault is listed; their FixIDs (above
-// those of an earlier scan, which the list may still hold).
-std::vector<long> FindFaults(ICrawler* engine, long above = 0) {
-    REQUIRE(engine->Scan(8) == S_OK);
-    std::vector<long> ids;
-    for (int tries = 0; tries < 600 && ids.size() < kFaults.size(); ++tries) {
-        Sleep(100);
-        ids.clear();
-        long count = 0;
-        engine->get_Count(&count);
-        for (long i = 1; i <= count; ++i) {
-            ComPtr<IqnRegRecord> record;
-            if (FAILED(engine->Record(i, record.Receive())))
-                continue;
-            BSTR item = nullptr;
-            record->get_Item(&item);
-            std::wstring text = TakeBstr(item);
-            for (const auto& fault : kFaults)
-                if (text.find(fault) != std::wstring::npos) {
-                    long id = 0;
-                    record->get_FixID(&id);
-                    if (id > above)
-                        ids.push_back(id);
-                }
-        }
-    }
-    engine->Stop();
-    return ids;
-}
+std::vector<long> FindFaults(ICrawler* engine, long above = 0) { return FindCplFaults(engine, kFaults, above); }
 
 void MakeSession(ICrawler* engine, const std::vector<long>& ids) {
     REQUIRE(engine->BeginFixSession() == S_OK);
@@ -216,7 +153,7 @@ std::string FileBytes(const std::wstring& path) {
 // The key as Wine's reg.exe exports it (UTF-16 with BOM).
 std::string RegExport(const std::wstring& file) {
     DeleteFileW(file.c_str());
-    std::wstring command = L"reg.exe export \"HKLM\\" + std::wstring(kCpls) + L"\" \"" + file + L"\" /y";
+    std::wstring command = L"reg.exe export \"HKLM\\" + std::wstring(kCplsKey) + L"\" \"" + file + L"\" /y";
     STARTUPINFOW startup = {sizeof(startup)};
     PROCESS_INFORMATION process = {};
     REQUIRE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
@@ -404,8 +341,7 @@ TEST_CASE("undo page: a fix session is listed, shown, undone one fix and then th
     CHECK(shown.page.Titles().empty());
     CHECK(shown.sink.scripts.back().text == L"SelectUndoItem(-1);");
 
-    for (const auto& fault : kFaults)
-        RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kCpls, fault.c_str());
+    RemoveCpls(kFaults);
     for (const auto& name : UndoFiles(folder))
         DeleteFileW((folder + name).c_str());
 }

@@ -1,0 +1,21 @@
+#pragma once
+#include <windows.h>
+#include <string>
+#include <vector>
+#include "common/com/ComPtr.h"
+#include "engine/engine.h"
+
+// Real records for the page tests: Control Panel applets whose files are
+// missing (faults of category 8), planted under HKLM, found by a real scan.
+extern const wchar_t kCplsKey[];
+
+// A new engine object straight from the built DLL.
+ComPtr<ICrawler> LoadEngine();
+// Each name with the data "C:\ovundo-missing\<name>.cpl".
+void PlantCpls(const std::vector<std::wstring>& names);
+void RemoveCpls(const std::vector<std::wstring>& names);
+// The value's data, or "<gone>".
+std::wstring CplValue(const std::wstring& name);
+// Scans category 8 until every name is listed; their FixIDs, above those of
+// an earlier scan (which the list may still hold).
+std::vector<long> FindCplFaults(ICrawler* engine, const std::vector<std::wstring>& names, long above = 0);
