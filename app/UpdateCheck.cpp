@@ -79,10 +79,11 @@ tstring Utf8Percent(const tstring& text) {
 }
 
 struct WorkerStart {
-    UpdateChecker* checker;
     HtmlPage* page;
     LONG generation;
-    volatile LONG* cancel;
+    std::shared_ptr<volatile LONG> cancel;
+    // The cancelled worker before this one, still on its way out, or NULL.
+    HANDLE previous;
 };
 
 }  // namespace
@@ -167,21 +168,28 @@ bool UpdateChecker::Download(const tstring& address, const tstring& file, volati
     if (!handle.IsValid()) return false;
     reply.assign(kMostReplyBytes, '\0');
     DWORD read = 0;
-    if (!ReadFile(handle, &reply[0], kMostReplyBytes, &read, nullptr)) return false;
+    // A server that closes the connection without a word leaves an empty
+    // file behind a successful download: that is no answer either.
+    if (!ReadFile(handle, &reply[0], kMostReplyBytes, &read, nullptr) || read == 0) return false;
     reply.resize(read);
     return true;
 }
 
 bool UpdateChecker::Start(HtmlPage* page) {
     if (running_) return false;
-    // A cancelled worker still on its way out: it aborts at its next callback.
-    Wait();
-    cancel_ = 0;
+    // A cancelled worker may still hang in a stalled download until its next
+    // callback: the new one waits for it on its own thread, not here on the
+    // UI thread, so that both never write the reply file at once.
+    HANDLE previous = nullptr;
+    if (thread_.IsValid() && WaitForSingleObject(thread_, 0) == WAIT_TIMEOUT)
+        DuplicateHandle(GetCurrentProcess(), thread_, GetCurrentProcess(), &previous, SYNCHRONIZE, FALSE, 0);
+    thread_.CloseNoThrow();
+    cancel_ = std::make_shared<volatile LONG>(0);
     ++generation_;
-    page_ = page;
-    auto* start = new WorkerStart{this, page, generation_, &cancel_};
+    auto* start = new WorkerStart{page, generation_, cancel_, previous};
     thread_.Attach(CreateThread(nullptr, 0, &UpdateChecker::Worker, start, 0, nullptr));
     if (!thread_.IsValid()) {
+        if (previous) CloseHandle(previous);
         delete start;
         return false;
     }
@@ -190,7 +198,7 @@ bool UpdateChecker::Start(HtmlPage* page) {
 }
 
 void UpdateChecker::Cancel() {
-    InterlockedExchange(&cancel_, 1);
+    if (cancel_) InterlockedExchange(cancel_.get(), 1);
     ++generation_;
     running_ = false;
 }
@@ -216,6 +224,11 @@ tstring UpdateChecker::Accept(const tstring& posted) {
 DWORD WINAPI UpdateChecker::Worker(void* argument) {
     WorkerStart start = *static_cast<WorkerStart*>(argument);
     delete static_cast<WorkerStart*>(argument);
+    if (start.previous) {
+        WaitForSingleObject(start.previous, INFINITE);
+        CloseHandle(start.previous);
+    }
+    volatile LONG* cancel = start.cancel.get();
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     std::string reply;
     tstring script;
@@ -223,7 +236,7 @@ DWORD WINAPI UpdateChecker::Worker(void* argument) {
     // Nothing may leave the thread: any failure reads as no connection.
     try {
         tstring address = ProductSite() + L"/vertest/orvane.php?ver=" + VersionCode();
-        received = Download(address, TargetFile(), start.cancel, reply);
+        received = Download(address, TargetFile(), cancel, reply);
     } catch (...) {
         received = false;
     }
@@ -234,8 +247,8 @@ DWORD WINAPI UpdateChecker::Worker(void* argument) {
         for (const wchar_t* p = kCantConnect; *p; ++p) text += char(*p);
         script = UpdateReplyScript(text);
     }
-    for (int i = 0; i < 10 && !*start.cancel; ++i) Sleep(50);
-    if (!*start.cancel) {
+    for (int i = 0; i < 10 && !*cancel; ++i) Sleep(50);
+    if (!*cancel) {
         VARIANT param;
         param.vt = VT_BSTR;
         tstring posted = FormatText(L"%ld|", start.generation) + script;

@@ -1,5 +1,6 @@
 #pragma once
 #include <windows.h>
+#include <memory>
 #include <string>
 #include "common/system/HandleHolder.h"
 #include "common/tstring/tstring.h"
@@ -44,16 +45,17 @@ public:
     // The file a check downloads to, in the UI cache folder.
     static tstring TargetFile();
     // Downloads address to file and reads at most 64 KiB of it; false on
-    // any failure (connection, HTTP status, cancel).
+    // any failure (connection, HTTP status, cancel, an empty reply).
     static bool Download(const tstring& address, const tstring& file, volatile LONG* cancel, std::string& reply);
 
 private:
     static DWORD WINAPI Worker(void* argument);
     void Wait();
 
+    // The newest worker; each waits for the one before it.
     HandleHolder thread_;
-    volatile LONG cancel_ = 0;
+    // The newest worker's own flag: a new check never clears an old one's.
+    std::shared_ptr<volatile LONG> cancel_;
     LONG generation_ = 0;
     bool running_ = false;
-    HtmlPage* page_ = nullptr;
 };

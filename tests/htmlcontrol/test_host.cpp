@@ -1,4 +1,5 @@
 #include "HtmlTestSupport.h"
+#include "PlantedBrowser.h"
 #include <doctest/doctest.h>
 #include <exdispid.h>
 #include <mshtmhst.h>
@@ -60,60 +61,6 @@ struct FakeWindow : IDispatch {
         result->vt = VT_I4;
         result->lVal = id;
         return invokeAnswer;
-    }
-};
-
-// Plants the recorder as the shell's "open" command of http and https and
-// puts the prior commands back afterwards.
-struct PlantedBrowser {
-    std::wstring record;
-    std::wstring saved[2];
-    const wchar_t* keys[2] = {L"Software\\Classes\\http\\shell\\open\\command",
-                              L"Software\\Classes\\https\\shell\\open\\command"};
-    PlantedBrowser() {
-        wchar_t temp[MAX_PATH];
-        GetTempPathW(MAX_PATH, temp);
-        record = std::wstring(temp) + L"qncontrol-urls.txt";
-        DeleteFileW(record.c_str());
-        std::string unixPath = ORVANE_URL_RECORDER;
-        std::wstring program(unixPath.begin(), unixPath.end());
-        for (auto& c : program)
-            if (c == L'/')
-                c = L'\\';
-        std::wstring command = L"\"Z:" + program + L"\" \"" + record + L"\" \"%1\"";
-        for (int i = 0; i < 2; ++i) {
-            wchar_t data[2048] = {};
-            DWORD size = sizeof data;
-            if (RegGetValueW(HKEY_LOCAL_MACHINE, keys[i], nullptr, RRF_RT_REG_SZ, nullptr, data, &size) ==
-                ERROR_SUCCESS)
-                saved[i] = data;
-            Set(i, command);
-        }
-    }
-    ~PlantedBrowser() {
-        for (int i = 0; i < 2; ++i)
-            Set(i, saved[i]);
-        DeleteFileW(record.c_str());
-    }
-    void Set(int i, const std::wstring& command) {
-        RegSetKeyValueW(HKEY_LOCAL_MACHINE, keys[i], nullptr, REG_SZ, command.c_str(),
-                        DWORD((command.length() + 1) * sizeof(wchar_t)));
-    }
-    std::vector<std::wstring> Opened() const {
-        std::vector<std::wstring> lines;
-        HANDLE file = CreateFileW(record.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                  OPEN_EXISTING, 0, nullptr);
-        if (file == INVALID_HANDLE_VALUE)
-            return lines;
-        std::wstring text(8192, L'\0');
-        DWORD read = 0;
-        ReadFile(file, &text[0], DWORD(text.size() * sizeof(wchar_t)), &read, nullptr);
-        CloseHandle(file);
-        text.resize(read / sizeof(wchar_t));
-        size_t start = 0;
-        for (size_t end; (end = text.find(L'\n', start)) != std::wstring::npos; start = end + 1)
-            lines.push_back(text.substr(start, end - start));
-        return lines;
     }
 };
 
@@ -278,7 +225,7 @@ TEST_CASE("only this process's cache pages and about:blank get the local machine
 
 TEST_CASE("navigation: web addresses go to the user's browser, program pages load, the rest is refused") {
     OleApartment ole;
-    PlantedBrowser planted;
+    PlantedBrowser planted(ORVANE_URL_RECORDER, L"qncontrol-urls.txt");
     ComPtr<IQNHTMLControl> control = NewControl();
     ControlContainer container;
     REQUIRE(container.Activate(control) == S_OK);

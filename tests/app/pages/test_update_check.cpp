@@ -1,27 +1,119 @@
+// The update check and the support link against the local update server
+// (update_server.py starts it and runs this program): the site address in
+// HKCU picks the server's reply.
 #include <doctest/doctest.h>
 #include <windows.h>
+#include <urlmon.h>
+#include <algorithm>
+#include <cstdlib>
+#include <sstream>
 #include <string>
+#include <vector>
+#include "FileBytes.h"
+#include "PlantedBrowser.h"
 #include "RecordingScriptSink.h"
-#include "RecordingUiServices.h"
+#include "app/HtmlView.h"
 #include "app/ScanStartPage.h"
 #include "app/UpdateCheck.h"
+#include "common/system/OsDescription.h"
+
+namespace doctest {
+template <>
+struct StringMaker<std::wstring> {
+    static String convert(const std::wstring& text) {
+        std::string shown;
+        for (wchar_t c : text.substr(0, 300)) shown += c < 0x80 ? char(c) : '?';
+        return String(shown.c_str());
+    }
+};
+}  // namespace doctest
 
 namespace {
 
+const wchar_t kCantConnect[] =
+    L"license_middle.innerHTML = \"Can\\'t connect to server. Check your Internet connection or try again later.\"";
+const wchar_t kCancelled[] = L"license_middle.innerHTML = \"Operation was canceled by user.\"";
+// The test program's version resource says 7.3.5.0.
+const wchar_t kVersionCode[] = L"735";
+
 bool Links(const tstring& script) { return script.find(L"<a ") != tstring::npos; }
 
-std::wstring TempFile(const wchar_t* name) {
+std::wstring Env(const char* name) {
+    const char* value = getenv(name);
+    REQUIRE_MESSAGE(value, "run through update_server.py");
+    return std::wstring(value, value + strlen(value));
+}
+
+std::wstring TempPath(const wchar_t* name) {
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
     return std::wstring(temp) + name;
 }
 
-void WriteBytes(const std::wstring& path, const std::string& bytes) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD written = 0;
-    WriteFile(file, bytes.data(), DWORD(bytes.size()), &written, nullptr);
-    CloseHandle(file);
+std::wstring Server() { return L"http://127.0.0.1:" + Env("ORVANE_UPDATE_PORT"); }
+
+void SetSite(const std::wstring& site) {
+    RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\QUARN\\Orvane", L"SiteBase", REG_SZ, site.c_str(),
+                    DWORD((site.size() + 1) * sizeof(wchar_t)));
 }
+
+std::vector<std::string> RequestLog() {
+    std::vector<std::string> lines;
+    std::istringstream log(ReadAll(Env("ORVANE_UPDATE_LOG")));
+    for (std::string line; std::getline(log, line);) lines.push_back(line);
+    return lines;
+}
+
+// The start page on the recording sink, with its worker's posted events
+// coming back through a window of the test's thread.
+struct CheckedPage {
+    RecordingScriptSink sink;
+    ScanStartPage page;
+    PostedEventWindow events{&CheckedPage::Receive, this};
+
+    CheckedPage() {
+        events.SetEventMessage(WM_APP + 7);
+        REQUIRE(events.Create());
+        page.AttachControl(nullptr, WM_APP + 7, events.Handle(), &sink);
+    }
+    static void Receive(void* context, BSTR name, VARIANT* param) {
+        BSTR element = SysAllocString(L"");
+        static_cast<CheckedPage*>(context)->page.OnHTMLEvent(nullptr, name, element, param);
+        SysFreeString(element);
+    }
+    void Send(const wchar_t* name, const wchar_t* text = L"") {
+        BSTR n = SysAllocString(name), e = SysAllocString(L"");
+        VARIANT param;
+        param.vt = VT_BSTR;
+        param.bstrVal = SysAllocString(text);
+        page.OnHTMLEvent(nullptr, n, e, &param);
+        SysFreeString(n);
+        SysFreeString(e);
+        VariantClear(&param);
+    }
+    // Pumps until the page has run `count` more scripts or the time is up.
+    void PumpFor(DWORD milliseconds, size_t until = size_t(-1)) {
+        DWORD start = GetTickCount();
+        while (sink.scripts.size() < until && GetTickCount() - start < milliseconds) {
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+            MSG message;
+            while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+        }
+    }
+    // One whole check against `site`: the script that showed the reply.
+    std::wstring Check(const std::wstring& site) {
+        SetSite(site);
+        sink.scripts.clear();
+        Send(L"CheckUpdates");
+        // Waiting text, then the check link, the reply and "checking = false".
+        PumpFor(60000, 4);
+        REQUIRE(sink.scripts.size() == 4);
+        CHECK(sink.scripts[0].text.find(L"Please wait...") != std::wstring::npos);
+        CHECK(sink.scripts[3].text == L"checking = false");
+        CHECK_FALSE(page.Updates().Running());
+        return sink.scripts[2].text;
+    }
+};
 
 }  // namespace
 
@@ -30,10 +122,9 @@ TEST_CASE("update replies: a bracketed web address becomes a link, anything else
     CHECK(plain == L"license_middle.innerHTML = \"Version 4.1 is out: [<a href=\\\"javascript:;\\\" "
                    L"onClick=\\\"GoUpdateOnline(\\'http://127.0.0.1:8080/get?a=1&amp;b=2\\');\\\">"
                    L"http://127.0.0.1:8080/get?a=1&amp;b=2</a>] now\"");
-    const char* hostile[] = {"Get it [x');alert(1);//]", "Get it [http://x/');alert(1);//]",
-                             "Get it [http://x\" onmouseover=\"alert(1)]", "Get it [&#39;);alert(1);//]",
+    const char* hostile[] = {"Get it [http://x/');alert(1);//]", "Get it [&#39;);alert(1);//]",
                              "Get it [http://x/<b>]", "Get it [http://x/\\]", "Get it [javascript:alert(1)]",
-                             "Get it ]x[http://x/", "[http://x/] first"};
+                             "[http://x/] first"};
     for (const char* reply : hostile) {
         CAPTURE(reply);
         tstring script = UpdateReplyScript(reply);
@@ -47,72 +138,103 @@ TEST_CASE("update replies: a bracketed web address becomes a link, anything else
     CHECK(UpdateReplyScript(std::string("ok\0<b>", 6)) == L"license_middle.innerHTML = \"ok\"");
 }
 
-TEST_CASE("the support address carries every value percent-encoded as UTF-8") {
-    tstring address = SupportAddress(L"http://127.0.0.1/support", L"A&B #1 O'Brien", L"m\u00fcller@x.test");
-    CHECK(address.find(L"http://127.0.0.1/support?name=A%26B%20%231%20O%27Brien&email=m%C3%BCller%40x.test&product=OV" +
-                       VersionCode() + L"&winver=") == 0);
-    CHECK(address.size() > 3);
-    CHECK(address.substr(address.size() - 12) == L"&platform=64");
-    CHECK(VersionCode().size() <= 3);  // the test program has no version resource
-    CHECK(IsUpdateLink(address));
-}
-
-TEST_CASE("downloads: the reply is read up to 64 KiB, a missing one fails and leaves no old reply") {
+TEST_CASE("update check against the update server: replies, failures, cancel and the next check") {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    std::wstring source = TempFile(L"update-reply.txt"), target = TempFile(L"updates.htm");
-    WriteBytes(source, std::string(100000, 'x'));
-    std::string reply;
-    std::wstring url = L"file:///" + source;
-    REQUIRE(UpdateChecker::Download(url, target, nullptr, reply));
-    CHECK(reply.size() == 64 * 1024);
-    DeleteFileW(source.c_str());
-    CHECK_FALSE(UpdateChecker::Download(url, target, nullptr, reply));
-    CHECK(GetFileAttributesW(target.c_str()) == INVALID_FILE_ATTRIBUTES);
-    LONG cancelled = 1;
-    WriteBytes(source, "short");
-    CHECK_FALSE(UpdateChecker::Download(url, target, &cancelled, reply));
-    DeleteFileW(source.c_str());
+    CheckedPage start;
+    std::wstring server = Server();
+
+    SUBCASE("the request carries the version code; a plain reply links its address") {
+        size_t before = RequestLog().size();
+        std::wstring shown = start.Check(server);
+        CHECK(shown == L"license_middle.innerHTML = \"Version 9.9 is out. Get it at [<a href=\\\"javascript:;\\\" "
+                       L"onClick=\\\"GoUpdateOnline(\\'http://127.0.0.1/download?x=1&amp;y=2\\');\\\">"
+                       L"http://127.0.0.1/download?x=1&amp;y=2</a>] today.\"");
+        std::vector<std::string> log = RequestLog();
+        REQUIRE(log.size() == before + 1);
+        CHECK(log.back() == "GET /vertest/orvane.php?ver=735 HTTP/1.1");
+        // A failure afterwards shows no trace of the earlier reply.
+        CHECK(start.Check(server + L"/404") == kCantConnect);
+    }
+    SUBCASE("hostile and reversed-bracket replies show as text") {
+        for (const wchar_t* reply : {L"/hostile", L"/reversed"}) {
+            std::wstring shown = start.Check(server + reply);
+            CAPTURE(shown);
+            CHECK_FALSE(Links(shown));
+            CHECK(JScriptParseError(shown) == L"");
+        }
+    }
+    SUBCASE("a 50 MB reply: its first 64 KiB are shown") {
+        std::wstring shown = start.Check(server + L"/huge");
+        CHECK(shown == L"license_middle.innerHTML = \"" + std::wstring(64 * 1024, L'x') + L"\"");
+    }
+    SUBCASE("a server that is gone or was never there: no connection") {
+        CHECK(start.Check(server + L"/gone") == kCantConnect);
+        CHECK(start.Check(L"http://127.0.0.1:" + Env("ORVANE_CLOSED_PORT")) == kCantConnect);
+    }
+    SUBCASE("cancel in the middle of a slow reply: its text at once, nothing later, the next check works") {
+        SetSite(server + L"/slow");
+        size_t before = RequestLog().size();
+        start.Send(L"CheckUpdates");
+        for (int i = 0; i < 100 && RequestLog().size() == before; ++i) start.PumpFor(100);
+        REQUIRE(RequestLog().size() == before + 1);
+        start.Send(L"CancelUpdates");
+        CHECK_FALSE(start.page.Updates().Running());
+        REQUIRE(start.sink.scripts.size() == 4);
+        CHECK(start.sink.scripts[2].text == kCancelled);
+        CHECK(start.sink.scripts[3].text == L"checking = false");
+
+        // The next check starts while the cancelled download still hangs
+        // (the UI thread does not wait for it) and downloads after it.
+        SetSite(server);
+        start.Send(L"CheckUpdates");
+        REQUIRE(start.sink.scripts.size() == 5);
+        CHECK(start.sink.scripts[4].text.find(L"Please wait...") != std::wstring::npos);
+        CHECK(RequestLog().size() == before + 1);
+        std::wstring release = server + L"/release", released = TempPath(L"released.txt");
+        REQUIRE(URLDownloadToFileW(nullptr, release.c_str(), released.c_str(), 0, nullptr) == S_OK);
+        DeleteFileW(released.c_str());
+        start.PumpFor(60000, 8);
+        REQUIRE(start.sink.scripts.size() == 8);
+        CHECK(Links(start.sink.scripts[6].text));
+        CHECK(start.sink.scripts[7].text == L"checking = false");
+        std::vector<std::string> log = RequestLog();
+        CHECK(std::find(log.begin(), log.end(), "slow released") != log.end());
+        CHECK(log.back() == "GET /vertest/orvane.php?ver=735 HTTP/1.1");
+    }
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\QUARN\\Orvane", L"SiteBase");
     CoUninitialize();
 }
 
-TEST_CASE("start page: cancel shows its text at once and drops the cancelled check's answer") {
-    // The check goes to a closed port of the loopback, never further.
-    const wchar_t site[] = L"http://127.0.0.1:9";
-    RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\QUARN\\Orvane", L"SiteBase", REG_SZ, site, sizeof(site));
-    CHECK(ProductSite() == site);
-    RecordingScriptSink sink;
-    RecordingUiServices ui;
-    ScanStartPage page;
-    page.AttachControl(nullptr, 0, nullptr, &sink);
-    auto send = [&](const wchar_t* name, const wchar_t* text) {
-        BSTR n = SysAllocString(name), e = SysAllocString(L"");
-        VARIANT param;
-        param.vt = VT_BSTR;
-        param.bstrVal = SysAllocString(text);
-        int result = page.OnHTMLEvent(nullptr, n, e, &param);
-        SysFreeString(n);
-        SysFreeString(e);
-        VariantClear(&param);
-        return result;
-    };
-    CHECK(send(L"CheckUpdates", L"") == 0);
-    CHECK(sink.scripts.at(0).text.find(L"Please wait...") != std::wstring::npos);
-    CHECK(page.Updates().Running());
-    send(L"CancelUpdates", L"");
-    CHECK_FALSE(page.Updates().Running());
-    CHECK(sink.scripts.back().text == L"checking = false");
-    CHECK(sink.scripts[sink.scripts.size() - 2].text == L"license_middle.innerHTML = \"Operation was canceled by user.\"");
-    size_t shown = sink.scripts.size();
-    send(L"ShowUpdate", L"1|license_middle.innerHTML = \"late\"");
-    CHECK(sink.scripts.size() == shown);
+TEST_CASE("the support page opens with every value intact") {
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    SetSite(Server());
+    PlantedBrowser browser(ORVANE_URL_RECORDER, L"update-check-urls.txt");
+    CheckedPage start;
+    start.page.SetSupportMail([] { return tstring(L"A&B #1 O'Brien"); });
+    start.Send(L"SubmitTicketOnline", L"javascript:alert(1)");
+    start.Send(L"SubmitTicketOnline", (Server() + L"/support?x=1").c_str());
+    start.Send(L"SubmitTicketOnline", L"");
+    // The shell starts the recorder and returns: give it time to write.
+    std::vector<std::wstring> opened;
+    for (int i = 0; i < 100 && (opened = browser.Opened()).empty(); ++i) Sleep(100);
+    // A refused address would have started its recorder before this one.
+    Sleep(500);
+    opened = browser.Opened();
+    REQUIRE(opened.size() == 1);
+    std::wstring prefix = Server() + L"/support?";
+    REQUIRE(opened[0].compare(0, prefix.size(), prefix) == 0);
 
-    // The support page opens only for a web base address.
-    send(L"SubmitTicketOnline", L"javascript:alert(1)");
-    send(L"SubmitTicketOnline", L"http://127.0.0.1/support");
-    REQUIRE(ui.executes.size() == 1);
-    CHECK(ui.executes[0].file.find(L"http://127.0.0.1/support?name=") == 0);
-    send(L"SubmitTicketOnline", L"");
-    REQUIRE(ui.executes.size() == 2);
-    CHECK(ui.executes[1].file.find(L"http://127.0.0.1:9/support?name=") == 0);
+    // Python's parse_qs reads the query back.
+    std::wstring query = Server() + L"/query?" + opened[0].substr(prefix.size());
+    std::wstring fields = TempPath(L"support-fields.txt");
+    REQUIRE(URLDownloadToFileW(nullptr, query.c_str(), fields.c_str(), 0, nullptr) == S_OK);
+    std::string text = ReadAll(fields);
+    DeleteFileW(fields.c_str());
+    std::wstring os = OsName();
+    std::string osUtf8(os.begin(), os.end());
+    std::wstring name = SupportUserName();
+    CHECK(text == "name=" + std::string(name.begin(), name.end()) + "\nemail=A&B #1 O'Brien\nproduct=OV" +
+                      std::string(kVersionCode, kVersionCode + 3) + "\nwinver=" + osUtf8 + "\nplatform=64\n");
     RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\QUARN\\Orvane", L"SiteBase");
+    CoUninitialize();
 }

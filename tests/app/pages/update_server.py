@@ -14,7 +14,8 @@ The site base a test sets picks the reply: the path's first part names it
   hostile  a bracketed target that would break out of the link
   reversed a "]x[" reply
   huge     50 MB of "x"
-  slow     a few bytes, then one byte every 50 ms for 20 seconds
+  slow     1 KiB, then the rest once /release is asked for (at most 30 s
+           later; the log then says "slow released" or "slow timed out")
   404      a not-found status with a text body
   gone     nothing: the connection closes before any status
 /query?<query> answers the query's parse_qs fields, one "key=value" a line.
@@ -27,7 +28,6 @@ import subprocess
 import sys
 import tempfile
 import threading
-import time
 import urllib.parse
 
 REPLIES = {
@@ -36,6 +36,7 @@ REPLIES = {
     "reversed": b"Read this ]x[ http://127.0.0.1/",
 }
 HUGE_BYTES = 50 * 1024 * 1024
+RELEASED = threading.Event()
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -56,6 +57,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
         with open(self.log_path, "a", encoding="utf-8") as log:
             log.write(self.requestline + "\n")
         path, _, query = self.path.partition("?")
+        if path == "/release":
+            RELEASED.set()
+            self.send_text(200, b"released")
+            return
         if path == "/query":
             fields = urllib.parse.parse_qs(query, keep_blank_values=True)
             lines = "".join("%s=%s\n" % (k, v[0]) for k, v in fields.items())
@@ -84,13 +89,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
             elif reply == "slow":
                 self.send_response(200)
                 self.send_header("Content-Type", "text/plain")
-                self.send_header("Content-Length", "405")
+                self.send_header("Content-Length", str(2 * 1024))
                 self.end_headers()
-                self.wfile.write(b"slow ")
-                for _ in range(400):
-                    time.sleep(0.05)
-                    self.wfile.write(b".")
-                    self.wfile.flush()
+                self.wfile.write(b"." * 1024)
+                self.wfile.flush()
+                released = RELEASED.wait(30)
+                RELEASED.clear()
+                with open(self.log_path, "a", encoding="utf-8") as log:
+                    log.write("slow " + ("released" if released else "timed out") + "\n")
+                self.wfile.write(b"." * 1024)
             else:
                 self.send_text(404, b"unknown reply")
         except (BrokenPipeError, ConnectionResetError):
