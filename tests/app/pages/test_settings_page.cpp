@@ -80,6 +80,29 @@ VARIANT Number(int value) {
     return v;
 }
 
+std::wstring ClipboardText() {
+    std::wstring text;
+    if (!OpenClipboard(nullptr)) return text;
+    HANDLE data = GetClipboardData(CF_UNICODETEXT);
+    if (const wchar_t* p = data ? static_cast<const wchar_t*>(GlobalLock(data)) : nullptr) {
+        text = p;
+        GlobalUnlock(data);
+    }
+    CloseClipboard();
+    return text;
+}
+
+std::string FileBytes(const std::wstring& path) {
+    std::string bytes;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    char buffer[4096];
+    DWORD read = 0;
+    while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read)
+        bytes.append(buffer, read);
+    CloseHandle(file);
+    return bytes;
+}
+
 std::wstring BackupDirectory(ICrawler* engine) {
     BSTR text = nullptr;
     engine->get_BackupDirectory(&text);
@@ -259,6 +282,37 @@ TEST_CASE("hostile record texts and folders reach both modes' scripts escaped; r
                         L"onerror=alert(1)&gt;\\u2028\\r\\n&quot;\\\\';"));
         CHECK(shown.sink.CompareWithGolden("configuration", "hostile") == "");
     }
+    {
+        // The report: the clipboard's text, the same in a UTF-16LE file without BOM.
+        ShownPage shown(engine);
+        shown.page.SetIgnoreMode(true);
+        shown.Send(L"pageLoaded", Text(L""));
+        shown.Send(L"CONTROL_C", Text(L"Windows 7"));
+        std::wstring report = ClipboardText();
+        CHECK(report.find(names[0]) != std::wstring::npos);
+        ui.file = std::wstring(temp) + L"ignore-report.txt";
+        shown.Send(L"SaveReport", Text(L"Windows 7"));
+        CHECK(FileBytes(ui.file) == std::string(reinterpret_cast<const char*>(report.data()), report.size() * 2));
+        DeleteFileW(ui.file.c_str());
+        // Numbers outside the list mark nothing: only record 2 goes.
+        shown.Send(L"DeleteSelected", Text(L"0 -3 99 2"));
+        CHECK(shown.page.Marked(2));
+        CHECK_FALSE(shown.page.Marked(1));
+        CHECK_FALSE(shown.page.Marked(3));
+        shown.Send(L"configurationChanged", Text(L"apply"));
+        long count = 0;
+        engine->get_IgnoreCount(&count);
+        REQUIRE(count == 2);
+        for (long i : {1L, 2L}) {
+            ComPtr<IqnRegRecord> record;
+            REQUIRE(engine->IgnoreRecord(i, record.Receive()) == S_OK);
+            BSTR item = nullptr;
+            record->get_Item(&item);
+            CHECK(std::wstring(item ? item : L"").find(names[i == 1 ? 0 : 2]) != std::wstring::npos);
+            SysFreeString(item);
+        }
+    }
+
     PutBackupDirectory(engine, backupBefore);
     undo = SysAllocString(undoBefore.c_str());
     engine->put_UndoDirectory(undo);
