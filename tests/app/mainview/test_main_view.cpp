@@ -1,4 +1,5 @@
 #include <doctest/doctest.h>
+#include <winsock2.h>  // before windows.h: the pages reach the mail client
 #include <windows.h>
 #include <oleauto.h>
 #include <sddl.h>
