@@ -4,13 +4,13 @@
 #include <cwchar>
 #include <set>
 #include "app/AppUtilities.h"
-#include "app/ScheduledRunner.h"
-#include "app/UiCache.h"
 #include "app/BrowserVersion.h"
 #include "app/MainViewRunnerHost.h"
 #include "app/OperationLock.h"
 #include "app/PageNavigator.h"
+#include "app/ScheduledRunner.h"
 #include "app/ScriptText.h"
+#include "app/UiCache.h"
 #include "app/UiServices.h"
 #include "common/errors/ErrorBase.h"
 #include "common/log/Log.h"
