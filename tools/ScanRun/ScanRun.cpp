@@ -3,8 +3,11 @@
 // session and undoes them again from the undo file, all through ICrawler.
 //
 //   ScanRun [--mask N] [--filter TEXT] [--no-fix] [--no-undo]
+//   ScanRun --undo-newest
 //
 // --filter fixes only findings whose key path contains TEXT (any case).
+// --undo-newest scans nothing: it undoes every fix of the newest undo file,
+// e.g. the session a scheduled scan and fix left behind.
 #include <windows.h>
 #include <engine/engine.h>
 #include <atomic>
@@ -22,6 +25,7 @@ struct Options {
     std::wstring filter;
     bool fix = true;
     bool undo = true;
+    bool undoNewestOnly = false;
 };
 
 struct Finding {
@@ -87,6 +91,8 @@ bool ParseOptions(int argc, wchar_t** argv, Options& o) {
             o.fix = false;
         else if (a == L"--no-undo")
             o.undo = false;
+        else if (a == L"--undo-newest")
+            o.undoNewestOnly = true;
         else
             return false;
     }
@@ -243,7 +249,7 @@ int wmain(int argc, wchar_t** argv) {
     InitializeCriticalSection(&g_printLock);
     Options options;
     if (!ParseOptions(argc, argv, options)) {
-        Print(L"usage: ScanRun [--mask 1-255] [--filter TEXT] [--no-fix] [--no-undo]\n");
+        Print(L"usage: ScanRun [--mask 1-255] [--filter TEXT] [--no-fix] [--no-undo] | --undo-newest\n");
         return 2;
     }
     if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)))
@@ -259,6 +265,12 @@ int wmain(int argc, wchar_t** argv) {
             Print(L"Cannot create OrvaneEngine.Crawler (0x%08lX); is OrvaneEngine.dll registered?\n", hr);
             CoUninitialize();
             return 1;
+        }
+        if (options.undoNewestOnly) {
+            int undone = UndoNewest(engine);
+            engine.Release();
+            CoUninitialize();
+            return undone < 0 ? 1 : 0;
         }
         Print(L"Scanning (categories mask %ld)...\n", options.mask);
         hr = RunScan(engine, options.mask);
