@@ -19,6 +19,7 @@ class DownloadCallback : public IBindStatusCallback, public IHttpNegotiate {
 public:
     explicit DownloadCallback(volatile LONG* cancel) : cancel_(cancel) {}
     DWORD status = 0;
+    bool tooLong = false;
 
     STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
         if (!object) return E_POINTER;
@@ -39,7 +40,12 @@ public:
     STDMETHODIMP OnStartBinding(DWORD, IBinding*) override { return Cancelled() ? E_ABORT : S_OK; }
     STDMETHODIMP GetPriority(LONG*) override { return E_NOTIMPL; }
     STDMETHODIMP OnLowResource(DWORD) override { return S_OK; }
-    STDMETHODIMP OnProgress(ULONG, ULONG, ULONG, LPCWSTR) override { return Cancelled() ? E_ABORT : S_OK; }
+    // Only the reply's first 64 KiB count: an endless reply must not fill the
+    // disk. What arrived before the abort is the reply when the file keeps it.
+    STDMETHODIMP OnProgress(ULONG progress, ULONG, ULONG, LPCWSTR) override {
+        if (progress > kMostReplyBytes) tooLong = true;
+        return Cancelled() || tooLong ? E_ABORT : S_OK;
+    }
     STDMETHODIMP OnStopBinding(HRESULT, LPCWSTR) override { return S_OK; }
     STDMETHODIMP GetBindInfo(DWORD* flags, BINDINFO* info) override {
         if (flags) *flags |= BINDF_GETNEWESTVERSION | BINDF_NOWRITECACHE;
@@ -162,7 +168,8 @@ bool UpdateChecker::Download(const tstring& address, const tstring& file, volati
     DeleteFileW(file.c_str());
     DownloadCallback callback(cancel);
     HRESULT result = URLDownloadToFileW(nullptr, address.c_str(), file.c_str(), 0, &callback);
-    if (FAILED(result) || (cancel && *cancel) || (callback.status != 0 && (callback.status < 200 || callback.status > 299)))
+    if ((FAILED(result) && !callback.tooLong) || (cancel && *cancel) ||
+        (callback.status != 0 && (callback.status < 200 || callback.status > 299)))
         return false;
     HandleHolder handle(CreateFileW(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     if (!handle.IsValid()) return false;

@@ -53,9 +53,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.end_headers()
         self.wfile.write(body)
 
-    def do_GET(self):
+    def note(self, line):
         with open(self.log_path, "a", encoding="utf-8") as log:
-            log.write(self.requestline + "\n")
+            log.write(line + "\n")
+
+    def do_GET(self):
+        self.note(self.requestline)
         path, _, query = self.path.partition("?")
         if path == "/release":
             RELEASED.set()
@@ -95,8 +98,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 self.wfile.flush()
                 released = RELEASED.wait(30)
                 RELEASED.clear()
-                with open(self.log_path, "a", encoding="utf-8") as log:
-                    log.write("slow " + ("released" if released else "timed out") + "\n")
+                self.note("slow released" if released else "slow timed out")
                 self.wfile.write(b"." * 1024)
             else:
                 self.send_text(404, b"unknown reply")
