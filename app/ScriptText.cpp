@@ -20,3 +20,9 @@ tstring ShowLineBreaks(const tstring& text) {
     result.Replace(L"\n", L"[LF]");
     return result;
 }
+
+tstring RecordHtmlText(const tstring& text) {
+    tstring result = ShowLineBreaks(text);
+    result.Replace(L"&", L"&amp;");
+    return EscapeScriptString(result);
+}

@@ -11,3 +11,8 @@ tstring EscapeScriptString(const tstring& text);
 // Record texts show carriage return and line feed as "[CR]" and "[LF]"; done
 // before escaping.
 tstring ShowLineBreaks(const tstring& text);
+
+// A record's text as it goes into a page's HTML inside a script literal: line
+// breaks shown, and "&" written as "&amp;" so a name holding "&quot;" or
+// "&#39;" shows as typed instead of as the character it names.
+tstring RecordHtmlText(const tstring& text);

@@ -164,8 +164,8 @@ void ScanResultsPage::AddRow(GroupTable& table, long fixId, const tstring& itemT
     tstring caption = EscapeScriptString(CategoryText(unionBit));
     tstring problem = EscapeScriptString(ErrorIdText(HIWORD(errorId)));
     tstring detail = EscapeScriptString(ReasonText(LOWORD(errorId)));
-    tstring item = EscapeScriptString(ShowLineBreaks(itemText));
-    tstring value = EscapeScriptString(ShowLineBreaks(valueText));
+    tstring item = RecordHtmlText(itemText);
+    tstring value = RecordHtmlText(valueText);
     tstring topic = HelpTopic(HIWORD(errorId));
     tstring N = Decimal(fixId);
     if (table.html[g].empty()) table.OpenGroup(g, caption);

@@ -233,9 +233,9 @@ void SettingsPage::RenderIgnoreList() {
         if (table.html[group].empty())
             table.OpenGroup(group, EscapeScriptString(CategoryText(bit, false)));
         table.html[group] += IgnoreRow(i, EscapeScriptString(ErrorIdText(kind)),
-                                       EscapeScriptString(ShowLineBreaks(itemText)),
+                                       RecordHtmlText(itemText),
                                        EscapeScriptString(ReasonText(LOWORD(errorId))),
-                                       EscapeScriptString(ShowLineBreaks(valueText)));
+                                       RecordHtmlText(valueText));
         ++table.count[group];
     }
     Script(table.ViewScript(L"view"));

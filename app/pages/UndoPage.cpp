@@ -205,9 +205,9 @@ void UndoPage::LoadSession(long index) {
             continue;
         if (table.html[group].empty())
             table.OpenGroup(group, EscapeScriptString(CategoryText(bit, false)));
-        table.html[group] += UndoRow(i, EscapeScriptString(ErrorIdText(kind)), EscapeScriptString(ShowLineBreaks(itemText)),
+        table.html[group] += UndoRow(i, EscapeScriptString(ErrorIdText(kind)), RecordHtmlText(itemText),
                                      EscapeScriptString(ReasonText(LOWORD(errorId))),
-                                     EscapeScriptString(ShowLineBreaks(valueText)));
+                                     RecordHtmlText(valueText));
         ++table.count[group];
     }
     Script(L"itemsList.innerHTML+=\"<H3>Displaying list...</H3><br>\";");

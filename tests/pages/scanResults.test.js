@@ -119,8 +119,7 @@ pageSuite(__filename, {
     assert.strictEqual(shown.length, HOSTILE.length);
     const expectedElements = shown[0].elements;
     HOSTILE.forEach((name, i) => {
-      const text = name.replace(/\r/g, '[CR]').replace(/\n/g, '[LF]').replace(/&lt;/g, '<').replace(/&gt;/g, '>')
-        .replace(/&quot;/g, '"').replace(/&#39;/g, "'");
+      const text = name.replace(/\r/g, '[CR]').replace(/\n/g, '[LF]');
       assert.strictEqual(shown[i].itemNodes, 1, `item ${i} is one text node`);
       assert.strictEqual(shown[i].item, text, `item ${i}`);
       assert.ok(shown[i].value.indexOf(text) >= 0, `value ${i}`);

@@ -125,7 +125,7 @@ TEST_CASE("findings of the real engine become rows, reports and ignores") {
             all += script.text;
         }
         CHECK(all.find(L"it\\'s \\\"q\\\" &lt;b&gt;.dll") != tstring::npos);
-        CHECK(all.find(L"&lt;/script&gt;&quot;&#39;.dll") != tstring::npos);
+        CHECK(all.find(L"&lt;/script&gt;&amp;quot;&amp;#39;.dll") != tstring::npos);
         CHECK(all.find(L"line[CR][LF]break\\u2028\\u2029.dll") != tstring::npos);
         CHECK(all.find(L"\x2028") == tstring::npos);
         CHECK(all.find(L"</script>") == tstring::npos);

@@ -23,6 +23,11 @@ function showBreaks(text) {
   return String(text).replace(/\r/g, '[CR]').replace(/\n/g, '[LF]');
 }
 
+// A record's text as the program puts it into a row: "&" kept literal.
+function recordHtml(text) {
+  return escapeScriptString(showBreaks(text).replace(/&/g, '&amp;'));
+}
+
 function htmlEncode(text) {
   return String(text).replace(/&/g, '&amp;').replace(/</g, '&lt;').replace(/>/g, '&gt;')
     .replace(/"/g, '&quot;').replace(/'/g, '&#39;');
@@ -49,8 +54,8 @@ function resultRow(r) {
   const caption = escapeScriptString(CAPTIONS[r.union] || '');
   const problem = escapeScriptString(r.problem);
   const detail = escapeScriptString(r.detail || '');
-  const item = escapeScriptString(showBreaks(r.item));
-  const value = escapeScriptString(showBreaks(r.value || ''));
+  const item = recordHtml(r.item);
+  const value = recordHtml(r.value || '');
   return `<TABLE class=elem id=chk_${N}_table tabIndex=-1 width=\\"100%\\" border=0 m_chkID=\\"chk_${N}` +
     `\\">\\n<TBODY>\\n<TR>\\n<TD vAlign=top width=5>\\n<TABLE class=QNCHECKBOX onkeypress=OnKeyPressHandler() id=chk_${N}_parent style=\\"CURSOR: hand\\" onclick=OnCBClick() tabIndex=-1 cellSpacing=0 cellPadding=2 border=0 ONCLICKEVENT=\\"OnCheck(${N}` +
     `);\\">\\n<TBODY>\\n<TR validn=\\"middle\\">\\n<TD align=right><IMG hspace=0 src=\\"check_filled.gif\\" border=0></TD>\\n<TD align=left><INPUT id=chk_${N} alt=\\"${caption}\\"` +

@@ -16,8 +16,9 @@ EXPECTED = [
     "GoUpdateOnline(\\'http://127.0.0.1/download?x=1&amp;y=2\\');\\\">http://127.0.0.1/download?x=1&amp;y=2</a>] today.\"",
     "script start: checking = false",
     ("open open: http://127.0.0.1/support?name=", "&product=OV210&winver=", "&platform=64"),
-    "script undo: SelectUndoItem(-1);",
-    "script undo: itemsList.innerHTML=\"<H3 style='color: red'>Loading undo file:",
+    # Other tests in the prefix may have left fix sessions: the first one is
+    # selected and shown, or with none the list is empty and showing fails.
+    "script undo: SelectUndoItem(",
     "script undo: handsOn();",
     "dialog folder: C:\\windows",
     "script settings: document.getElementById('undoPath').value='C:\\\\windows\\\\';",
