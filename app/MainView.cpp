@@ -74,7 +74,7 @@ tstring EngineReportMail(ICrawler* connected) {
 
 }  // namespace
 
-MainView::MainView() : html_(this) {
+MainView::MainView() : html_(this), scheduledScanLimit_(ScheduledRunner::kScanWaitLimit) {
     startPage_.SetSupportMail([this] { return EngineReportMail(engine_); });
 }
 
@@ -567,6 +567,8 @@ void MainView::ShowAboutBox() {
 
 bool MainView::RunScheduledJob(int operation) {
     MainViewRunnerHost host(*this);
-    ScheduledRunner(host).Run(operation);
+    ScheduledRunner runner(host);
+    runner.SetScanWaitLimit(scheduledScanLimit_);
+    runner.Run(operation);
     return true;
 }

@@ -52,6 +52,8 @@ public:
     void SetScannedMask(long mask) { scannedMask_ = mask; }
     // The categories whose groups have finished, for a scheduled run.
     long FinishedMask() const { return finishedMask_; }
+    // How long a scheduled scan may run before it is stopped.
+    void SetScheduledScanLimit(DWORD milliseconds) { scheduledScanLimit_ = milliseconds; }
 
 protected:
     // Shows a page object with its query in the HTML view; false on failure.
@@ -60,6 +62,9 @@ protected:
     LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 
 private:
+    // The scheduled run's view of this one: its pages and its scan state.
+    friend class MainViewRunnerHost;
+
     bool ShowPage(HtmlPage* page, const wchar_t* query) override;
     int OnGoWww(VARIANT* param);
     // The side bar: the current page may keep the view; then the item's page.
@@ -114,4 +119,5 @@ private:
     // Set from the start of a fix's backup until its "Fix" comes back.
     std::shared_ptr<BackupJob> fixBackup_;
     bool fixBackupHoldsLock_ = false;
+    DWORD scheduledScanLimit_;
 };

@@ -1,15 +1,22 @@
 #include "app/MainViewRunnerHost.h"
 #include "app/MainView.h"
 #include "common/log/Log.h"
+#include "engine/engine.h"
 
-void MainViewRunnerHost::ShowBackgroundPage(int) {
-    // The background-operation page comes with the view's scan pages; until
-    // then the current page stays while the run goes on.
-    remembered_ = view_.View().CurrentPage();
+void MainViewRunnerHost::ShowBackgroundPage(int operation) {
+    remembered_ = view_.shown_;
+    tstring query = FormatText(L"%u", static_cast<unsigned>(operation));
+    if (!view_.ShowPage(view_.ScanPage(ScanPageKind::Background), query.c_str()))
+        Log::Instance().Print(LogError, L"[error] The background-operation page could not be shown.%s", L"");
 }
 
 void MainViewRunnerHost::RestorePage() {
-    if (remembered_ && view_.View().CurrentPage() != remembered_) view_.View().ShowPage(remembered_, L"");
+    if (!remembered_ || view_.shown_ == remembered_) return;
+    // The start page comes back with its own query and box state.
+    if (remembered_ == &view_.startPage_)
+        view_.ShowStartPage();
+    else
+        view_.ShowPage(remembered_, L"");
 }
 
 void MainViewRunnerHost::SetQuiet(bool quiet) { view_.SetQuiet(quiet); }
@@ -25,3 +32,11 @@ ICrawler* MainViewRunnerHost::StartScan(LONG mask) {
 }
 
 LONG MainViewRunnerHost::FinishedMask() { return view_.FinishedMask(); }
+
+void MainViewRunnerHost::StopScan(ICrawler* crawler) {
+    crawler->Stop();
+    // The stopped scan is over for the view too: finishes that still come in
+    // start nothing.
+    view_.stopped_ = true;
+    view_.EndScanLock();
+}

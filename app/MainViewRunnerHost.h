@@ -14,6 +14,7 @@ public:
     void SetQuiet(bool quiet) override;
     ICrawler* StartScan(LONG mask) override;
     LONG FinishedMask() override;
+    void StopScan(ICrawler* crawler) override;
 
 private:
     MainView& view_;

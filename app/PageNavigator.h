@@ -16,8 +16,8 @@ protected:
     ~PageDisplay() = default;
 };
 
-// The scan's pages after the start page.
-enum class ScanPageKind { SelectUnions, Progress, Results, Fixing };
+// The scan's pages after the start page, and the page a scheduled run shows.
+enum class ScanPageKind { SelectUnions, Progress, Results, Fixing, Background };
 
 // The pages that live above the core (app/pages), as the main view reaches
 // them: before another page is shown or the window closes, the current page

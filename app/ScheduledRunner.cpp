@@ -61,10 +61,12 @@ unsigned __stdcall BackupWorker(void* argument) {
     return 0;
 }
 
+// Polls every 100 ms, but wakes for every message meanwhile: the engine's
+// events reach this apartment as calls that wait until it pumps.
 void WaitPolling(DWORD limit, const std::function<bool()>& done) {
     DWORD start = GetTickCount();
     while (!done() && GetTickCount() - start < limit) {
-        Sleep(100);
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
         PumpMessages();
     }
 }
@@ -150,19 +152,30 @@ void ScheduledRunner::Run(int operation) {
         PumpMessages();
         view_.SetQuiet(true);
     }
-    switch (operation) {
-        case Backup: RunBackupJob(); break;
-        case Compact: RunCompactJob(); break;
-        case ScanFix: RunScanFixJob(); break;
+    try {
+        switch (operation) {
+            case Backup: RunBackupJob(); break;
+            case Compact: RunCompactJob(); break;
+            case ScanFix: RunScanFixJob(); break;
+        }
+    } catch (...) {
+        // The frame ends the lock and the quiet mode; the window must not
+        // stay on the background page with its close command gray.
+        if (outer) GiveBackView();
+        throw;
     }
     if (!outer) return;
     PumpMessages();
-    view_.SetRunning(false);
-    EnableMenuItem(GetSystemMenu(GetMainWindow(), FALSE), SC_CLOSE, MF_BYCOMMAND | MF_ENABLED);
-    view_.RestorePage();
+    GiveBackView();
     PumpMessages();
     EndOperation();
     view_.SetQuiet(false);
+}
+
+void ScheduledRunner::GiveBackView() {
+    view_.SetRunning(false);
+    EnableMenuItem(GetSystemMenu(GetMainWindow(), FALSE), SC_CLOSE, MF_BYCOMMAND | MF_ENABLED);
+    view_.RestorePage();
 }
 
 void ScheduledRunner::RunBackupJob() {
@@ -188,8 +201,11 @@ void ScheduledRunner::RunCompactJob() {
             0x80040001);
 }
 
+void ScheduledRunnerView::StopScan(ICrawler* crawler) { crawler->Stop(); }
+
 void ScheduledRunner::RunScanFixJob() {
-    ICrawler* crawler = view_.StartScan(kScanMask);
+    // Held for the run: the view may connect another engine meanwhile.
+    ComPtr<ICrawler> crawler = view_.StartScan(kScanMask);
     if (!crawler) {
         Log::Instance().Print(LogError, L"[error] Scheduled scan did not start.");
         return;
@@ -197,7 +213,7 @@ void ScheduledRunner::RunScanFixJob() {
     WaitPolling(scanWaitLimit_, [this] { return view_.FinishedMask() == kScanMask; });
     bool stopped = view_.FinishedMask() != kScanMask;
     if (stopped) {
-        crawler->Stop();
+        view_.StopScan(crawler);
         Log::Instance().Print(LogError, L"[error] Scheduled scan did not finish within %lu ms; stopped.",
                               static_cast<unsigned long>(scanWaitLimit_));
     }
@@ -221,5 +237,6 @@ void ScheduledRunner::RunScanFixJob() {
     Log::Instance().Print(LogInfo, L"[info] Scheduled scan found %ld problems; %s.", static_cast<long>(count),
                           fixed ? L"fixed" : L"not fixed");
     if (settings.GetReportMailSwitch())
-        MailNotifier(settings.GetReportMail(), settings.GetReportMailServer()).SendScanFixMail(count, fixed, report);
+        MailNotifier(settings.GetReportMail(), settings.GetReportMailServer())
+            .SendScanFixMail(count, fixed, report, !stopped);
 }

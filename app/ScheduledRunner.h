@@ -42,6 +42,8 @@ public:
     virtual ICrawler* StartScan(LONG mask) = 0;
     // The categories whose finish the engine has reported since StartScan.
     virtual LONG FinishedMask() = 0;
+    // Stops a scan that ran out of time.
+    virtual void StopScan(ICrawler* crawler);
 };
 
 // Carries out one queued operation without a person in front of it:
@@ -79,6 +81,8 @@ private:
     void RunBackupJob();
     void RunCompactJob();
     void RunScanFixJob();
+    // Running flag off, the close command and the remembered page back.
+    void GiveBackView();
     ScheduledRunnerView& view_;
     DWORD scanWaitLimit_ = kScanWaitLimit;
     int depth_ = 0;

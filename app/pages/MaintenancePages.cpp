@@ -42,6 +42,8 @@ HtmlPage* MaintenancePages::ScanPage(ScanPageKind kind, ICrawler* engine) {
         return &results_;
     case ScanPageKind::Fixing:
         return &fixing_;
+    case ScanPageKind::Background:
+        return &background_;
     }
     return nullptr;
 }

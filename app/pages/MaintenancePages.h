@@ -1,6 +1,7 @@
 #pragma once
 #include <memory>
 #include "app/PageNavigator.h"
+#include "app/pages/BackgroundOperPage.h"
 #include "app/pages/BackupPage.h"
 #include "app/pages/CompactPage.h"
 #include "app/pages/EmergencyDiskPage.h"
@@ -55,6 +56,7 @@ private:
     ScanProgressPage progress_;
     ScanResultsPage results_;
     FixingPage fixing_;
+    BackgroundOperPage background_;
     BackupPage backup_;
     CompactPage compact_;
     EmergencyDiskPage emergency_;

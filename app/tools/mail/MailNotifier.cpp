@@ -121,21 +121,22 @@ int MailNotifier::SendTestMail() {
     return Send(Text(IDS_MAIL_TEST_SUBJECT), Text(IDS_MAIL_TEST_BODY) + kBlankLine + Text(IDS_MAIL_AUTOMATIC));
 }
 
-bool MailNotifier::SendScanFixMail(int errorsFound, bool fixSucceeded, const tstring& fixReport) {
+bool MailNotifier::SendScanFixMail(int errorsFound, bool fixSucceeded, const tstring& fixReport, bool scanFinished) {
     Log::Instance().Print(LogInfo, _T("[info] Sending scan & fix mail notification <%s>."), _T(""));
     Settings& settings = GetSettings();
-    if (settings.GetScanResultsThreshold() && errorsFound == 0) {
+    if (settings.GetScanResultsThreshold() && errorsFound == 0 && scanFinished) {
         Log::Instance().Print(LogInfo, _T("[info] Nothing to do<%s>."), _T(""));
         return true;
     }
     tstring result;
+    if (!scanFinished) result = Text(IDS_MAIL_SCAN_STOPPED) + kBlankLine;
     if (errorsFound) {
-        result = Text(IDS_MAIL_ERRORS_FOUND) + FormatText(_T("%d"), errorsFound) + kBlankLine + kBlankLine;
+        result += Text(IDS_MAIL_ERRORS_FOUND) + FormatText(_T("%d"), errorsFound) + kBlankLine + kBlankLine;
         if (settings.GetAutoFix() && (!fixSucceeded || !fixReport.empty())) {
             result += Text(IDS_MAIL_NOT_FIXED);
             result += fixReport;
         }
-    } else {
+    } else if (scanFinished) {
         result = Text(IDS_MAIL_NO_ERRORS);
     }
     tstring body = DateAndTimeLines() + kBlankLine +

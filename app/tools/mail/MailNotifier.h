@@ -18,7 +18,9 @@ public:
     MailNotifier(const tstring& address, const tstring& server, const IP4_ARRAY* dnsServers = nullptr);
 
     int SendTestMail();
-    bool SendScanFixMail(int errorsFound, bool fixSucceeded, const tstring& fixReport);
+    // scanFinished false: the scan was stopped before its end, so its count
+    // is partial and is never reported as a clean registry.
+    bool SendScanFixMail(int errorsFound, bool fixSucceeded, const tstring& fixReport, bool scanFinished = true);
     bool SendCompactMail();
     // An empty error text: the backup succeeded.
     bool SendBackupMail(const tstring& errorText);

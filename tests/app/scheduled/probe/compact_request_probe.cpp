@@ -1,0 +1,28 @@
+// Runs a scheduled compaction through the main view with AutoReboot on and
+// answers in its exit code: 1 when the process sees Windows 6, 2 when the
+// restart seam got exactly one shutdown request, 4 when the lock stayed held.
+#include <windows.h>
+#include "RecordingRestart.h"
+#include "app/MainView.h"
+#include "app/OperationLock.h"
+#include "common/settings/Settings.h"
+#include "common/system/OsVersion.h"
+
+int main() {
+    Settings& settings = GetSettings();
+    settings.SetReportMailSwitch(false);
+    settings.SetAutoFix(false);
+    settings.SetAutoBackupSwitch(false);
+    settings.SetAutoReboot(true);
+    RecordingRestart restart;
+    int answer = 0;
+    {
+        MainView view;
+        if (!TryBeginOperation()) return 8;
+        view.RunScheduledJob(2);
+    }
+    if (IsWindowsMajor6()) answer |= 1;
+    if (restart.calls.size() == 1 && restart.calls[0].what == L"InitiateShutdown") answer |= 2;
+    if (IsOperationRunning()) answer |= 4;
+    return answer;
+}

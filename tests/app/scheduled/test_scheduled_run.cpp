@@ -1,0 +1,343 @@
+#include <doctest/doctest.h>
+#include <windows.h>
+#include <oleauto.h>
+#include <algorithm>
+#include <string>
+#include <vector>
+#include "EngineTestSupport.h"
+#include "MailTestSupport.h"
+#include "RecordingHiveOps.h"
+#include "RecordingScriptSink.h"
+#include "TempFolder.h"
+#include "app/AppUtilities.h"
+#include "app/MainView.h"
+#include "app/OperationLock.h"
+#include "app/pages/MaintenancePages.h"
+#include "app/tools/backup/CompactFlags.h"
+#include "common/com/ComPtr.h"
+#include "common/settings/AppFolders.h"
+#include "common/settings/Settings.h"
+
+namespace {
+
+const wchar_t kSharedDlls[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDlls";
+const wchar_t kRunOnce[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
+const char kMailServer[] = "127.0.0.3";
+
+// The view with its HTML view replaced by the recording sink.
+class TestView : public MainView {
+public:
+    RecordingScriptSink sink;
+    std::vector<std::wstring> shown;
+
+protected:
+    bool DisplayPage(HtmlPage* page, const wchar_t* query) override {
+        page->AttachControl(nullptr, 0, nullptr, &sink);
+        shown.push_back(std::wstring(page->PageName()) + L"#" + query);
+        return true;
+    }
+};
+
+// What the program looks like from outside while a run goes on, taken by a
+// timer that the run's own message pumping fires.
+struct Sample {
+    bool locked, closeGrayed, quiet, scanning;
+    size_t backups;
+};
+
+struct Observer {
+    TestView* view = nullptr;
+    const TempFolder* backups = nullptr;
+    std::vector<Sample> samples;
+};
+Observer g_observer;
+
+void CALLBACK Observe(HWND, UINT, UINT_PTR, DWORD) {
+    UINT state = GetMenuState(GetSystemMenu(GetMainWindow(), FALSE), SC_CLOSE, MF_BYCOMMAND);
+    g_observer.samples.push_back({IsOperationRunning(), state != UINT(-1) && (state & MF_GRAYED) != 0,
+                                  g_observer.view->Quiet(), g_observer.view->IsScanRunning(),
+                                  g_observer.backups->Files().size()});
+}
+
+// One scheduled run as the frame's timer makes it, observed throughout.
+void RunObserved(TestView& view, int operation) {
+    g_observer.samples.clear();
+    REQUIRE(TryBeginOperation());
+    UINT_PTR timer = SetTimer(nullptr, 0, 20, Observe);
+    view.RunScheduledJob(operation);
+    KillTimer(nullptr, timer);
+    CHECK_FALSE(IsOperationRunning());
+    CHECK_FALSE(view.Quiet());
+    CHECK_FALSE(view.IsScanRunning());
+    // The first and last pumps of a run come before the quiet mode and
+    // after the close command is back; the lock spans them all.
+    size_t quiet = 0;
+    for (const Sample& sample : g_observer.samples) {
+        CHECK(sample.locked);
+        if (sample.quiet && sample.closeGrayed) ++quiet;
+        if (sample.scanning) CHECK((sample.quiet && sample.closeGrayed));
+    }
+    CHECK(quiet > 0);
+}
+
+// The engine events that a quiet run must not turn into script.
+size_t EngineScripts(const RecordingScriptSink& sink) {
+    size_t count = 0;
+    for (const auto& script : sink.scripts)
+        for (const wchar_t* call : {L"OnRecordFound(", L"OnScanProgress(", L"OnScanFinish(", L"WaitAndGo("})
+            if (script.text.find(call) != std::wstring::npos) ++count;
+    return count;
+}
+
+std::string BodyText(const std::map<std::string, std::string>& message) {
+    auto found = message.find("body");
+    if (found == message.end()) return std::string();
+    std::string bytes;
+    for (size_t i = 0; i + 1 < found->second.size(); i += 2)
+        bytes += char(std::stoi(found->second.substr(i, 2), nullptr, 16));
+    return bytes;
+}
+
+bool Holds(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+struct UndoFile {
+    long index = -1;
+    DATE date = 0;
+    long fixes = 0;
+};
+
+std::vector<UndoFile> UndoFiles(ICrawler* engine) {
+    long count = 0;
+    REQUIRE(SUCCEEDED(engine->GetUndoFilesCount(&count)));
+    std::vector<UndoFile> files;
+    for (long i = 0; i < count; ++i) {
+        UndoFile file;
+        file.index = i;
+        REQUIRE(SUCCEEDED(engine->GetUndoFileInfo(i, &file.date, &file.fixes)));
+        files.push_back(file);
+    }
+    return files;
+}
+
+// Puts every fix of the newest undo file back and drops the file, so the
+// prefix is as the other tests expect it.
+void UndoNewest(ICrawler* engine) {
+    std::vector<UndoFile> files = UndoFiles(engine);
+    REQUIRE_FALSE(files.empty());
+    UndoFile newest = files[0];
+    for (const UndoFile& file : files)
+        if (file.date >= newest.date) newest = file;
+    REQUIRE(SUCCEEDED(engine->ReadUndoFile(newest.index)));
+    long count = 0;
+    REQUIRE(SUCCEEDED(engine->get_UndoCount(&count)));
+    for (long i = 1; i <= count; ++i) CHECK(SUCCEEDED(engine->UndoFix(i)));
+    CHECK(SUCCEEDED(engine->FinalizeUndoSession()));
+    CHECK(SUCCEEDED(engine->DeleteUndoFile(newest.index)));
+}
+
+ComPtr<ICrawler> NewEngine() {
+    CLSID clsid;
+    ComPtr<ICrawler> engine;
+    REQUIRE(SUCCEEDED(CLSIDFromProgID(L"OrvaneEngine.Crawler", &clsid)));
+    REQUIRE(SUCCEEDED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_ICrawler, engine.ReceiveVoid())));
+    return engine;
+}
+
+// The settings of a user who has every scheduled report mailed; put back
+// (in memory only: nothing is saved) at the end.
+struct MailingSettings {
+    explicit MailingSettings(const tstring& backupFolder) : oldBackups(GetSettings().GetBackupDirectory()) {
+        Settings& s = GetSettings();
+        s.SetReportMailSwitch(true);
+        s.SetReportMail(L"admin@orvane.test");
+        s.SetReportMailServer(tstring::FromNarrow(kMailServer));
+        s.SetScanResultsThreshold(false);
+        s.SetAutoFix(true);
+        s.SetAutoBackupSwitch(false);
+        s.SetAutoReboot(false);
+        s.SetBackupFolder(backupFolder);
+    }
+    ~MailingSettings() {
+        Settings& s = GetSettings();
+        s.SetReportMailSwitch(false);
+        s.SetReportMail(L"");
+        s.SetReportMailServer(L"");
+        s.SetScanResultsThreshold(true);
+        s.SetAutoFix(false);
+        s.SetAutoBackupSwitch(false);
+        s.SetBackupFolder(oldBackups);
+    }
+    tstring oldBackups;
+};
+
+// The backup catalogue of the prefix, put back as it was.
+struct KeptFile {
+    explicit KeptFile(const tstring& path) : path(path), existed(FileExists(path)), bytes(ReadAll(path)) {}
+    ~KeptFile() {
+        if (existed)
+            WriteAll(path, bytes);
+        else
+            DeleteFileW(path.c_str());
+    }
+    tstring path;
+    bool existed;
+    std::string bytes;
+};
+
+std::wstring Today() {
+    SYSTEMTIME now = {};
+    GetLocalTime(&now);
+    return FormatText(L"%.4d-%.2d-%.2d", now.wYear, now.wMonth, now.wDay);
+}
+
+}  // namespace
+
+TEST_CASE("scheduled scan and fix: a stopped scan fixes nothing, then backup, scan and one fix session, then a clean "
+          "registry") {
+    const std::vector<std::wstring> planted = {L"C:\\gone\\scheduled one.dll", L"C:\\gone\\scheduled two.dll"};
+    HKEY key = nullptr;
+    REQUIRE(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSharedDlls, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) ==
+            ERROR_SUCCESS);
+    DWORD one = 1;
+    for (const auto& name : planted)
+        RegSetValueExW(key, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof(one));
+    RegCloseKey(key);
+
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    {
+        RegisteredEngine registered;
+        REQUIRE(registered.ExitCode() == 0);
+        CapturedLog log;
+        Responder server("smtp", kMailServer, 600);
+        REQUIRE(server.Started());
+        TempFolder backups(L"scheduledbkp");
+        MailingSettings settings(backups.Path());
+        KeptFile catalogue(GetBackupListPath());
+        RecordingHiveOps hives;
+        HWND frame = CreateWindowExW(0, L"STATIC", L"Orvane", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr, nullptr,
+                                     nullptr, nullptr);
+        REQUIRE(frame);
+        SetMainWindow(frame);
+        MaintenancePages pages;
+        SetPageNavigator(&pages);
+        ComPtr<ICrawler> undo = NewEngine();
+        size_t undoFiles = UndoFiles(undo).size();
+        int mails = 0;
+        {
+            TestView view;
+            g_observer.view = &view;
+            g_observer.backups = &backups;
+            BSTR again = SysAllocString(L"Scan_Again");
+            view.OnHTMLEvent(nullptr, again, nullptr, nullptr);
+            SysFreeString(again);
+            REQUIRE(view.shown == std::vector<std::wstring>{L"scanStart.htm#"});
+
+            // A scan that runs out of time is stopped and reported as such.
+            view.SetScheduledScanLimit(0);
+            RunObserved(view, 3);
+            view.SetScheduledScanLimit(60 * 60 * 1000);
+            CHECK(log.Has(L"Scheduled scan did not finish within 0 ms; stopped."));
+            CHECK(log.Has(L"problems; not fixed."));
+            CHECK(UndoFiles(undo).size() == undoFiles);
+            std::string stopped = BodyText(server.Message(++mails));
+            CHECK(Holds(stopped, "did not finish in time"));
+            CHECK_FALSE(Holds(stopped, "perfect condition"));
+            CHECK(view.shown == std::vector<std::wstring>{L"scanStart.htm#", L"backgroundOper.htm#3", L"scanStart.htm#"});
+
+            // With AutoBackupSwitch: the backup before the scan, then one fix
+            // session; the lock held all along.
+            GetSettings().SetAutoBackupSwitch(true);
+            view.shown.clear();
+            view.sink.scripts.clear();
+            RunObserved(view, 3);
+            CHECK(view.shown == std::vector<std::wstring>{L"backgroundOper.htm#3", L"scanStart.htm#"});
+            CHECK(EngineScripts(view.sink) == 0);
+            CHECK(backups.Files() == std::vector<tstring>{L"registry_backup_" + Today() + L".bkp"});
+            bool scanSeen = false;
+            for (const Sample& sample : g_observer.samples)
+                if (sample.scanning && !scanSeen) {
+                    scanSeen = true;
+                    CHECK(sample.backups == 1);
+                }
+            CHECK(scanSeen);
+            std::vector<UndoFile> files = UndoFiles(undo);
+            REQUIRE(files.size() == undoFiles + 1);
+            long fixes = 0;
+            for (const UndoFile& file : files) fixes = std::max(fixes, file.fixes);
+            CHECK(fixes >= long(planted.size()));
+            std::string backupMail = BodyText(server.Message(++mails));
+            CHECK(Holds(backupMail, "successfully created"));
+            std::string scanMail = BodyText(server.Message(++mails));
+            CHECK(Holds(scanMail, "Fix errors automatically: Yes"));
+            CHECK(Holds(scanMail, "Errors found: " + std::to_string(fixes) + "   \r\n"));
+            CHECK_FALSE(Holds(scanMail, "Warning!"));
+            CHECK(log.Has(FormatText(L"Scheduled scan found %ld problems; fixed.", fixes)));
+
+            // Nothing left to find: no fix session, and the mail says so.
+            GetSettings().SetAutoBackupSwitch(false);
+            RunObserved(view, 3);
+            CHECK(UndoFiles(undo).size() == undoFiles + 1);
+            std::string cleanMail = BodyText(server.Message(++mails));
+            CHECK(Holds(cleanMail, "No errors have been found."));
+            CHECK_FALSE(Holds(cleanMail, "Errors found: "));
+            CHECK(log.Has(L"Scheduled scan found 0 problems; not fixed."));
+            CHECK(server.Message(mails + 1, 500).empty());
+        }
+        UndoNewest(undo);
+        SetPageNavigator(nullptr);
+        SetMainWindow(nullptr);
+        DestroyWindow(frame);
+    }
+    CoUninitialize();
+    HKEY shared = nullptr;
+    REQUIRE(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSharedDlls, 0, KEY_ALL_ACCESS, &shared) == ERROR_SUCCESS);
+    for (const auto& name : planted) {
+        // The undo put the planted entries back.
+        CHECK(RegQueryValueExW(shared, name.c_str(), nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS);
+        RegDeleteValueW(shared, name.c_str());
+    }
+    RegCloseKey(shared);
+}
+
+TEST_CASE("a scheduled compaction asks through RunOnce on Windows 6 and through the shared list elsewhere") {
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring probe = self;
+    probe = probe.substr(0, probe.rfind(L'\\') + 1) + L"compact_request_probe.exe";
+    const wchar_t appKey[] = L"Software\\Wine\\AppDefaults\\compact_request_probe.exe";
+    CompactFlags shared;
+    shared.Open(true);
+    CompactFlags requests;
+    requests.Open(false);
+
+    // Without a compatibility manifest Windows 8 and later report 6.2.
+    for (const wchar_t* version : {L"win7", L"vista", L"win10", L"winxp64"}) {
+        std::string name(version, version + wcslen(version));
+        CAPTURE(name);
+        bool windows6 = std::wstring(version) != L"winxp64";
+        requests.Clear();
+        RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kRunOnce, L"QUARN OrvaneCompact");
+        REQUIRE(RegSetKeyValueW(HKEY_CURRENT_USER, appKey, L"Version", REG_SZ, version,
+                                DWORD((wcslen(version) + 1) * sizeof(wchar_t))) == ERROR_SUCCESS);
+        STARTUPINFOW startup = {sizeof startup};
+        PROCESS_INFORMATION process = {};
+        std::wstring line = L"\"" + probe + L"\"";
+        REQUIRE(CreateProcessW(probe.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                               &process));
+        REQUIRE(WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0);
+        DWORD answer = 0;
+        GetExitCodeProcess(process.hProcess, &answer);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+        // The version really reached the probe; one restart request; lock given back.
+        CHECK(answer == (windows6 ? 3u : 2u));
+        bool runOnce = RegGetValueW(HKEY_LOCAL_MACHINE, kRunOnce, L"QUARN OrvaneCompact", RRF_RT_REG_SZ, nullptr,
+                                    nullptr, nullptr) == ERROR_SUCCESS;
+        CHECK(runOnce == windows6);
+        CHECK(requests.IsAll() == !windows6);
+    }
+    RegDeleteTreeW(HKEY_CURRENT_USER, appKey);
+    RegDeleteKeyW(HKEY_CURRENT_USER, appKey);
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kRunOnce, L"QUARN OrvaneCompact");
+    requests.Clear();
+}
