@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <oleauto.h>
 #include <algorithm>
+#include <stdexcept>
 #include <string>
 #include <vector>
 #include "EngineTestSupport.h"
@@ -13,6 +14,7 @@
 #include "app/MainView.h"
 #include "app/OperationLock.h"
 #include "app/pages/MaintenancePages.h"
+#include "app/tools/backup/BackupCatalogue.h"
 #include "app/tools/backup/CompactFlags.h"
 #include "common/com/ComPtr.h"
 #include "common/settings/AppFolders.h"
@@ -60,7 +62,7 @@ void CALLBACK Observe(HWND, UINT, UINT_PTR, DWORD) {
 }
 
 // One scheduled run as the frame's timer makes it, observed throughout.
-void RunObserved(TestView& view, int operation) {
+void RunObserved(TestView& view, int operation, bool waits = true) {
     g_observer.samples.clear();
     REQUIRE(TryBeginOperation());
     UINT_PTR timer = SetTimer(nullptr, 0, 20, Observe);
@@ -77,7 +79,7 @@ void RunObserved(TestView& view, int operation) {
         if (sample.quiet && sample.closeGrayed) ++quiet;
         if (sample.scanning) CHECK((sample.quiet && sample.closeGrayed));
     }
-    CHECK(quiet > 0);
+    if (waits) CHECK(quiet > 0);
 }
 
 // The engine events that a quiet run must not turn into script.
@@ -119,14 +121,18 @@ std::vector<UndoFile> UndoFiles(ICrawler* engine) {
     return files;
 }
 
+UndoFile Newest(const std::vector<UndoFile>& files) {
+    UndoFile newest;
+    for (const UndoFile& file : files)
+        if (newest.index < 0 || file.date >= newest.date) newest = file;
+    return newest;
+}
+
 // Puts every fix of the newest undo file back and drops the file, so the
 // prefix is as the other tests expect it.
 void UndoNewest(ICrawler* engine) {
-    std::vector<UndoFile> files = UndoFiles(engine);
-    REQUIRE_FALSE(files.empty());
-    UndoFile newest = files[0];
-    for (const UndoFile& file : files)
-        if (file.date >= newest.date) newest = file;
+    UndoFile newest = Newest(UndoFiles(engine));
+    REQUIRE(newest.index >= 0);
     REQUIRE(SUCCEEDED(engine->ReadUndoFile(newest.index)));
     long count = 0;
     REQUIRE(SUCCEEDED(engine->get_UndoCount(&count)));
@@ -262,8 +268,7 @@ TEST_CASE("scheduled scan and fix: a stopped scan fixes nothing, then backup, sc
             CHECK(scanSeen);
             std::vector<UndoFile> files = UndoFiles(undo);
             REQUIRE(files.size() == undoFiles + 1);
-            long fixes = 0;
-            for (const UndoFile& file : files) fixes = std::max(fixes, file.fixes);
+            long fixes = Newest(files).fixes;
             CHECK(fixes >= long(planted.size()));
             std::string backupMail = BodyText(server.Message(++mails));
             CHECK(Holds(backupMail, "successfully created"));
@@ -297,6 +302,74 @@ TEST_CASE("scheduled scan and fix: a stopped scan fixes nothing, then backup, sc
         RegDeleteValueW(shared, name.c_str());
     }
     RegCloseKey(shared);
+}
+
+namespace {
+
+// A hive seam that fails the way a library can: with an exception of its own.
+struct ThrowingHiveOps : HiveOps {
+    ThrowingHiveOps() : previous(SetHiveOps(this)) {}
+    ~ThrowingHiveOps() override { SetHiveOps(previous); }
+    LONG Save(HKEY, const tstring&) override { throw std::runtime_error("disk gone"); }
+    LONG Load(HKEY, const tstring&, const tstring&) override { return ERROR_SUCCESS; }
+    LONG Unload(HKEY, const tstring&) override { return ERROR_SUCCESS; }
+    LONG Replace(HKEY, const tstring&, const tstring&, const tstring&, const tstring&) override {
+        return ERROR_SUCCESS;
+    }
+    HiveOps* previous;
+};
+
+}  // namespace
+
+TEST_CASE("scheduled backups and compaction show their own background page and number the day's backups") {
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    {
+        CapturedLog log;
+        TempFolder backups(L"scheduledday");
+        MailingSettings settings(backups.Path());
+        GetSettings().SetReportMailSwitch(false);
+        KeptFile catalogue(GetBackupListPath());
+        CompactFlags shared;
+        shared.Open(true);
+        HWND frame = CreateWindowExW(0, L"STATIC", L"Orvane", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr, nullptr,
+                                     nullptr, nullptr);
+        REQUIRE(frame);
+        SetMainWindow(frame);
+        MaintenancePages pages;
+        SetPageNavigator(&pages);
+        {
+            TestView view;
+            g_observer.view = &view;
+            g_observer.backups = &backups;
+            {
+                RecordingHiveOps hives;
+                RunObserved(view, 1);
+                RunObserved(view, 1);
+            }
+            RunObserved(view, 2, false);
+            CHECK(view.shown == std::vector<std::wstring>{L"backgroundOper.htm#1", L"backgroundOper.htm#1",
+                                                          L"backgroundOper.htm#2"});
+            std::wstring day = L"registry_backup_" + Today();
+            CHECK(backups.Files() == std::vector<tstring>{day + L" (2).bkp", day + L".bkp"});
+            BackupCatalogue list;
+            list.Load(GetBackupListPath());
+            REQUIRE(list.Count() >= 2);
+            CHECK(list.Entry(list.Count() - 1).path == backups.File(day + L" (2).bkp"));
+            CHECK(list.Entry(list.Count() - 1).comment == L"Queued automatic backup");
+            CHECK(list.Entry(list.Count() - 1).kind == 1);
+
+            // Any failure has a text, and with mail off the log keeps it.
+            ThrowingHiveOps failing;
+            RunObserved(view, 1);
+            CHECK(log.Has(L"Scheduled backup failed: The backup failed: disk gone"));
+            CHECK(backups.Files().size() == 2);
+        }
+        RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kRunOnce, L"QUARN OrvaneCompact");
+        SetPageNavigator(nullptr);
+        SetMainWindow(nullptr);
+        DestroyWindow(frame);
+    }
+    CoUninitialize();
 }
 
 TEST_CASE("a scheduled compaction asks through RunOnce on Windows 6 and through the shared list elsewhere") {
