@@ -1,16 +1,23 @@
 #include "app/ScriptText.h"
 
 tstring EscapeScriptString(const tstring& text) {
-    tstring result = text;
-    result.Replace(L"\\", L"\\\\");
-    result.Replace(L"\"", L"\\\"");
-    result.Replace(L"<", L"&lt;");
-    result.Replace(L">", L"&gt;");
-    result.Replace(L"'", L"\\'");
-    result.Replace(L"\r", L"\\r");
-    result.Replace(L"\n", L"\\n");
-    result.Replace(L"\x2028", L"\\u2028");
-    result.Replace(L"\x2029", L"\\u2029");
+    // One pass: results lists escape every record text of a scan.
+    tstring result;
+    result.reserve(text.size() + text.size() / 8);
+    for (wchar_t c : text) {
+        switch (c) {
+        case L'\\': result += L"\\\\"; break;
+        case L'"': result += L"\\\""; break;
+        case L'<': result += L"&lt;"; break;
+        case L'>': result += L"&gt;"; break;
+        case L'\'': result += L"\\'"; break;
+        case L'\r': result += L"\\r"; break;
+        case L'\n': result += L"\\n"; break;
+        case 0x2028: result += L"\\u2028"; break;
+        case 0x2029: result += L"\\u2029"; break;
+        default: result += c;
+        }
+    }
     return result;
 }
 

@@ -4,6 +4,9 @@
 #include <oleauto.h>
 #include <shlobj.h>
 #include <shlwapi.h>
+#include <initializer_list>
+#include <string_view>
+#include <vector>
 #include "app/AppUtilities.h"
 #include "app/OperationLock.h"
 #include "app/RecordTexts.h"
@@ -99,6 +102,15 @@ bool Escape(tstring text, size_t limit, tstring& out) {
     return false;
 }
 
+// The fixed HTML of one row and its group's caption, about.
+const size_t kRowChars = 2600;
+
+// Rows run to megabytes: pieces go straight onto the list, without the
+// temporaries a chain of + makes.
+void Append(tstring& out, std::initializer_list<std::wstring_view> pieces) {
+    for (std::wstring_view piece : pieces) out.append(piece.data(), piece.size());
+}
+
 class LockScope {
 public:
     LockScope() : held_(TryBeginOperation()) {}
@@ -170,23 +182,18 @@ void ScanResultsPage::AddRow(GroupTable& table, long fixId, const tstring& itemT
     tstring N = Decimal(fixId);
     if (table.html[g].empty()) table.OpenGroup(g, caption);
     tstring& out = table.html[g];
-    out += L"<TABLE class=elem id=chk_" + N + L"_table tabIndex=-1 width=\\\"100%\\\" border=0 m_chkID=\\\"chk_" + N;
-    out += L"\\\">\\n<TBODY>\\n<TR>\\n<TD vAlign=top width=5>\\n<TABLE class=QNCHECKBOX onkeypress=OnKeyPressHandler() id=chk_" +
-           N + L"_parent style=\\\"CURSOR: hand\\\" onclick=OnCBClick() tabIndex=-1 cellSpacing=0 cellPadding=2 border=0 ONCLICKEVENT=\\\"OnCheck(" + N;
-    out += L");\\\">\\n<TBODY>\\n<TR validn=\\\"middle\\\">\\n<TD align=right><IMG hspace=0 src=\\\"check_filled.gif\\\" border=0></TD>\\n<TD align=left><INPUT id=chk_" +
-           N + L" alt=\\\"" + caption + L"\\\"";
-    out += L" style=\\\"DISPLAY: none\\\" onpropertychange=OnCBPropChange() tabIndex=-1 type=checkbox CHECKED></TD></TR></TBODY></TABLE></TD>\\n<TD align=left valign=top>\\n<DIV style=\\\"OVERFLOW: hidden; WORD-BREAK: break-all; TEXT-OVERFLOW: ellipsis; WORD-WRAP: break-word\\\">" +
-           problem + L": ";
-    out += L"<a title='Learn more online' href=\\'#\\' onclick=\\'window.external.OnHTMLEvent(document, \\\"WebInfo\\\", \\\"\\\"," +
-           N + L")\\'>" + item + L"</a>";
-    out += L"</DIV>\\n<DIV class=details id=text style=\\\"OVERFLOW: hidden; WORD-BREAK: break-all; TEXT-OVERFLOW: ellipsis; WORD-WRAP: break-word\\\">";
-    if (!detail.empty()) out += L"<BR>&nbsp;" + detail + L": " + (value.empty() ? tstring(L"[empty value]") : value);
-    out += L"</DIV></TD>\\n<TD width=18><DIV class=\\\"details\\\"><A style=\\\"COLOR: red\\\" tabIndex=0 href=\\'#\\' onclick=\\'window.external.OnHTMLEvent(document, \\\"Res_OpenLink\\\", \\\"\\\"," + N;
-    out += L");\\'><IMG title=\\\"Open issue item in Registry Editor\\\" alt=\\\"Open issue item in Registry Editor\\\" src=\\\"regopen.gif\\\" border=0></A><BR><BR><SPAN id=hh_" +
-           N + L" onclick=\\'helpButtonClick(\\\"" + topic;
-    out += L"\\\",this)\\'><A onfocus=\\\"this.blur()\\\" id=help_dummy style=\\\"CURSOR: help\\\" tabIndex=259 href=\\\"scanResults.htm#\\\"><IMG hspace=0 src=\\\"question_icon.gif\\\" border=0></A></SPAN></DIV></TD>\\n<TD width=60><DIV  class=\\\"details\\\">\\n<TABLE class=ambtn onactivate=OnMouseOverHandler() onkeypress=OnKeyPressHandler() onmousedown=OnMouseDownHandler() id=ignore_btn_" + N;
-    out += L" onmouseover=OnMouseOverHandler() title=\\\"Add to Ignore List\\\" style=\\\"CURSOR: hand; COLOR: black\\\" ondeactivate=OnMouseOutHandler() onclick=OnMouseUpHandler() onmouseout=OnMouseOutHandler() cellSpacing=0 cellPadding=0 border=0 ONCLICKEVENT=\\\"AddToIgnore(" + N;
-    out += L")\\\">\\n<TBODY tabIndex=0>\\n<TR>\\n<TD style=\\\"BACKGROUND-IMAGE: url(_buttons/button_normal_first.gif); BACKGROUND-REPEAT: no-repeat\\\" width=8 height=21></TD>\\n<TD style=\\\"BACKGROUND-IMAGE: url(_buttons/button_normal_1px.gif); BACKGROUND-REPEAT: repeat-x\\\" align=middle validn=\\\"middle\\\"><SPAN UNSELECTABLE=\\\"on\\\">Ignore</SPAN></TD>\\n<TD style=\\\"BACKGROUND-IMAGE: url(_buttons/button_normal_last.gif); BACKGROUND-REPEAT: no-repeat\\\" width=8 height=21></TD></TR></TBODY></TABLE></DIV></TD></TR></TBODY></TABLE>\\n";
+    Append(out, {L"<TABLE class=elem id=chk_", N, L"_table tabIndex=-1 width=\\\"100%\\\" border=0 m_chkID=\\\"chk_", N});
+    Append(out, {L"\\\">\\n<TBODY>\\n<TR>\\n<TD vAlign=top width=5>\\n<TABLE class=QNCHECKBOX onkeypress=OnKeyPressHandler() id=chk_", N, L"_parent style=\\\"CURSOR: hand\\\" onclick=OnCBClick() tabIndex=-1 cellSpacing=0 cellPadding=2 border=0 ONCLICKEVENT=\\\"OnCheck(", N});
+    Append(out, {L");\\\">\\n<TBODY>\\n<TR validn=\\\"middle\\\">\\n<TD align=right><IMG hspace=0 src=\\\"check_filled.gif\\\" border=0></TD>\\n<TD align=left><INPUT id=chk_", N, L" alt=\\\"", caption, L"\\\""});
+    Append(out, {L" style=\\\"DISPLAY: none\\\" onpropertychange=OnCBPropChange() tabIndex=-1 type=checkbox CHECKED></TD></TR></TBODY></TABLE></TD>\\n<TD align=left valign=top>\\n<DIV style=\\\"OVERFLOW: hidden; WORD-BREAK: break-all; TEXT-OVERFLOW: ellipsis; WORD-WRAP: break-word\\\">", problem, L": "});
+    Append(out, {L"<a title='Learn more online' href=\\'#\\' onclick=\\'window.external.OnHTMLEvent(document, \\\"WebInfo\\\", \\\"\\\",", N, L")\\'>", item, L"</a>"});
+    Append(out, {L"</DIV>\\n<DIV class=details id=text style=\\\"OVERFLOW: hidden; WORD-BREAK: break-all; TEXT-OVERFLOW: ellipsis; WORD-WRAP: break-word\\\">"});
+    if (!detail.empty()) Append(out, {L"<BR>&nbsp;", detail, L": ", value.empty() ? L"[empty value]" : value});
+    Append(out, {L"</DIV></TD>\\n<TD width=18><DIV class=\\\"details\\\"><A style=\\\"COLOR: red\\\" tabIndex=0 href=\\'#\\' onclick=\\'window.external.OnHTMLEvent(document, \\\"Res_OpenLink\\\", \\\"\\\",", N});
+    Append(out, {L");\\'><IMG title=\\\"Open issue item in Registry Editor\\\" alt=\\\"Open issue item in Registry Editor\\\" src=\\\"regopen.gif\\\" border=0></A><BR><BR><SPAN id=hh_", N, L" onclick=\\'helpButtonClick(\\\"", topic});
+    Append(out, {L"\\\",this)\\'><A onfocus=\\\"this.blur()\\\" id=help_dummy style=\\\"CURSOR: help\\\" tabIndex=259 href=\\\"scanResults.htm#\\\"><IMG hspace=0 src=\\\"question_icon.gif\\\" border=0></A></SPAN></DIV></TD>\\n<TD width=60><DIV  class=\\\"details\\\">\\n<TABLE class=ambtn onactivate=OnMouseOverHandler() onkeypress=OnKeyPressHandler() onmousedown=OnMouseDownHandler() id=ignore_btn_", N});
+    Append(out, {L" onmouseover=OnMouseOverHandler() title=\\\"Add to Ignore List\\\" style=\\\"CURSOR: hand; COLOR: black\\\" ondeactivate=OnMouseOutHandler() onclick=OnMouseUpHandler() onmouseout=OnMouseOutHandler() cellSpacing=0 cellPadding=0 border=0 ONCLICKEVENT=\\\"AddToIgnore(", N});
+    Append(out, {L")\\\">\\n<TBODY tabIndex=0>\\n<TR>\\n<TD style=\\\"BACKGROUND-IMAGE: url(_buttons/button_normal_first.gif); BACKGROUND-REPEAT: no-repeat\\\" width=8 height=21></TD>\\n<TD style=\\\"BACKGROUND-IMAGE: url(_buttons/button_normal_1px.gif); BACKGROUND-REPEAT: repeat-x\\\" align=middle validn=\\\"middle\\\"><SPAN UNSELECTABLE=\\\"on\\\">Ignore</SPAN></TD>\\n<TD style=\\\"BACKGROUND-IMAGE: url(_buttons/button_normal_last.gif); BACKGROUND-REPEAT: no-repeat\\\" width=8 height=21></TD></TR></TBODY></TABLE></DIV></TD></TR></TBODY></TABLE>\\n"});
     ++table.count[g];
 }
 
@@ -197,13 +204,25 @@ void ScanResultsPage::BuildList(GroupTable& table) {
     Log::Instance().Print(LogInfo, L"[info] Scan results: %d issue(s) found.", int(n));
     ExecScript(L"Init(); document.body.style.cursor='wait'; view.innerHTML = \"<B id='GenList'>Generating list...&nbsp;&nbsp;&nbsp;</B><br>\";");
     PumpMessages();
+    // The records first, so that each group's HTML is sized once: regrowing
+    // lists of tens of megabytes costs more than writing them.
+    std::vector<RecordFields> rows;
+    rows.reserve(size_t(n > 0 ? n : 0));
+    size_t sizes[GroupTable::Groups] = {};
     for (long i = 1; i <= n; ++i) {
         ComPtr<IqnRegRecord> record;
         HRCheck(L"ICrawler::Record") = engine_->Record(i, record.Receive());
         RecordFields fields;
         if (!ReadRecord(record.Get(), fields, false) || fields.fixId == 0) continue;
-        AddRow(table, fields.fixId, fields.item, fields.reason, fields.errorId, fields.unionBit);
+        // Unknown categories are left to AddRow, which logs them once each.
+        long bit = fields.unionBit;
+        if (bit > 0 && bit <= 128 && (bit & (bit - 1)) == 0)
+            sizes[UnionToGroup(bit)] += kRowChars + 2 * (fields.item.size() + fields.reason.size());
+        rows.push_back(std::move(fields));
     }
+    for (int32_t g = 0; g < GroupTable::Groups; ++g)
+        if (sizes[g]) table.html[g].reserve(sizes[g]);
+    for (const RecordFields& row : rows) AddRow(table, row.fixId, row.item, row.reason, row.errorId, row.unionBit);
     tstring view = table.ViewScript(L"view");
     ExecScript(L"view.innerHTML += \"<H3 id='DispList'>Displaying list...</H3><br>\";");
     PumpMessages();
