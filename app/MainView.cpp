@@ -218,6 +218,9 @@ bool MainView::Defer(IDispatch* document, const wchar_t* eventName, VARIANT* par
 }
 
 int MainView::Dispatch(IDispatch* document, BSTR eventName, BSTR element, VARIANT* param) {
+    // A scheduled run owns the view until it ends: a scan or page started
+    // from the background page's side bar would take its engine away.
+    if (quiet_ && !(IsEvent(eventName, L"OutBarItemClicked") && ParamText(param) == L"Help")) return 0;
     if (IsEvent(eventName, L"OutBarItemClicked")) return OnOutBarItem(document, element, param);
     if (IsEvent(eventName, L"Scan_Express"))
         return Defer(document, L"Scan_Express", param) ? 0 : OnScanExpress(param);

@@ -6,6 +6,7 @@
 #include "app/OperationLock.h"
 #include "app/ScheduledRunner.h"
 #include "app/tools/backup/CompactFlags.h"
+#include "common/errors/ErrorBase.h"
 #include "common/log/Log.h"
 #include "common/settings/Settings.h"
 #include <string>
@@ -162,4 +163,24 @@ TEST_CASE("a scan with a backup first keeps the lock and the page until the whol
     CHECK_FALSE(IsOperationRunning());
     std::vector<tstring> expected = {L"show 3", L"running", L"quiet", L"scan 7f", L"idle", L"restore", L"loud"};
     CHECK(view.calls == expected);
+}
+
+TEST_CASE("a run that fails gives the window back and leaves the lock to the frame") {
+    struct FailingRestart : RecordingRestart {
+        BOOL InitiateShutdown(const tstring&, DWORD, bool, bool, DWORD) override { throw ErrorBase(E_FAIL, L"no shutdown"); }
+    };
+    RunSettings settings;
+    GetSettings().SetAutoReboot(true);
+    CompactFlags shared;
+    shared.Open(true);
+    FailingRestart restart;
+    RecordingRunnerView view;
+    ScheduledRunner runner(view);
+    REQUIRE(TryBeginOperation());
+    CHECK_THROWS_AS(runner.Run(ScheduledRunner::Compact), ErrorBase);
+    std::vector<tstring> expected = {L"show 2", L"running", L"quiet", L"idle", L"restore"};
+    CHECK(view.calls == expected);
+    CHECK(IsOperationRunning());
+    EndOperation();
+    DeleteRunOnceValue();
 }

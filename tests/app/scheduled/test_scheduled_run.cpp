@@ -51,14 +51,32 @@ struct Observer {
     TestView* view = nullptr;
     const TempFolder* backups = nullptr;
     std::vector<Sample> samples;
+    // Clicks the side bar and the start page's scan once while the scan runs.
+    bool clickWhileScanning = false;
 };
 Observer g_observer;
+
+void Click(MainView& view, const wchar_t* event, const wchar_t* item) {
+    BSTR name = SysAllocString(event);
+    VARIANT param;
+    VariantInit(&param);
+    param.vt = VT_BSTR;
+    param.bstrVal = SysAllocString(item);
+    view.OnHTMLEvent(nullptr, name, nullptr, &param);
+    VariantClear(&param);
+    SysFreeString(name);
+}
 
 void CALLBACK Observe(HWND, UINT, UINT_PTR, DWORD) {
     UINT state = GetMenuState(GetSystemMenu(GetMainWindow(), FALSE), SC_CLOSE, MF_BYCOMMAND);
     g_observer.samples.push_back({IsOperationRunning(), state != UINT(-1) && (state & MF_GRAYED) != 0,
                                   g_observer.view->Quiet(), g_observer.view->IsScanRunning(),
                                   g_observer.backups->Files().size()});
+    if (g_observer.clickWhileScanning && g_observer.samples.back().scanning) {
+        g_observer.clickWhileScanning = false;
+        Click(*g_observer.view, L"OutBarItemClicked", L"RegistryScan");
+        Click(*g_observer.view, L"Scan_Express", L"autofix");
+    }
 }
 
 // One scheduled run as the frame's timer makes it, observed throughout.
@@ -251,8 +269,10 @@ TEST_CASE("scheduled scan and fix: a stopped scan fixes nothing, then backup, sc
             CHECK(view.shown == std::vector<std::wstring>{L"scanStart.htm#", L"backgroundOper.htm#3", L"scanStart.htm#"});
 
             // With AutoBackupSwitch: the backup before the scan, then one fix
-            // session; the lock held all along.
+            // session; the lock held all along, and the user's clicks on
+            // the background page start nothing meanwhile.
             GetSettings().SetAutoBackupSwitch(true);
+            g_observer.clickWhileScanning = true;
             view.shown.clear();
             view.sink.scripts.clear();
             RunObserved(view, 3);
@@ -266,6 +286,7 @@ TEST_CASE("scheduled scan and fix: a stopped scan fixes nothing, then backup, sc
                     CHECK(sample.backups == 1);
                 }
             CHECK(scanSeen);
+            CHECK_FALSE(g_observer.clickWhileScanning);
             std::vector<UndoFile> files = UndoFiles(undo);
             REQUIRE(files.size() == undoFiles + 1);
             long fixes = Newest(files).fixes;
