@@ -206,8 +206,13 @@ void ScheduledRunnerView::StopScan(ICrawler* crawler) { crawler->Stop(); }
 void ScheduledRunner::RunScanFixJob() {
     // Held for the run: the view may connect another engine meanwhile.
     ComPtr<ICrawler> crawler = view_.StartScan(kScanMask);
+    Settings& settings = GetSettings();
     if (!crawler) {
         Log::Instance().Print(LogError, L"[error] Scheduled scan did not start.");
+        // Mailed all the same: a report that never comes reads as no news.
+        if (settings.GetReportMailSwitch())
+            MailNotifier(settings.GetReportMail(), settings.GetReportMailServer())
+                .SendScanFixMail(0, false, tstring(), false);
         return;
     }
     WaitPolling(scanWaitLimit_, [this] { return view_.FinishedMask() == kScanMask; });
@@ -221,7 +226,6 @@ void ScheduledRunner::RunScanFixJob() {
     crawler->get_Count(&count);
     bool fixed = false;
     tstring report;
-    Settings& settings = GetSettings();
     if (!stopped && settings.GetAutoFix() && count > 0) {
         HRESULT hr = crawler->BeginFixSession();
         if (FAILED(hr)) throw HRError(hr);

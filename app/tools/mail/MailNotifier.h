@@ -18,8 +18,8 @@ public:
     MailNotifier(const tstring& address, const tstring& server, const IP4_ARRAY* dnsServers = nullptr);
 
     int SendTestMail();
-    // scanFinished false: the scan was stopped before its end, so its count
-    // is partial and is never reported as a clean registry.
+    // scanFinished false: the scan did not start or was stopped before its
+    // end, so its count is partial and never reported as a clean registry.
     bool SendScanFixMail(int errorsFound, bool fixSucceeded, const tstring& fixReport, bool scanFinished = true);
     bool SendCompactMail();
     // An empty error text: the backup succeeded.
