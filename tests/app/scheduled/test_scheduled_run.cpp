@@ -8,6 +8,7 @@
 #include "EngineTestSupport.h"
 #include "MailTestSupport.h"
 #include "RecordingHiveOps.h"
+#include "RecordingRestart.h"
 #include "RecordingScriptSink.h"
 #include "TempFolder.h"
 #include "app/AppUtilities.h"
@@ -178,7 +179,8 @@ struct MailingSettings {
         s.SetScanResultsThreshold(false);
         s.SetAutoFix(true);
         s.SetAutoBackupSwitch(false);
-        s.SetAutoReboot(false);
+        // Restarts belong to compaction alone.
+        s.SetAutoReboot(true);
         s.SetBackupFolder(backupFolder);
     }
     ~MailingSettings() {
@@ -189,6 +191,7 @@ struct MailingSettings {
         s.SetScanResultsThreshold(true);
         s.SetAutoFix(false);
         s.SetAutoBackupSwitch(false);
+        s.SetAutoReboot(false);
         s.SetBackupFolder(oldBackups);
     }
     tstring oldBackups;
@@ -232,6 +235,7 @@ TEST_CASE("scheduled scan and fix: a stopped scan fixes nothing, then backup, sc
         CapturedLog log;
         Responder server("smtp", kMailServer, 600);
         REQUIRE(server.Started());
+        RecordingRestart restart;
         TempFolder backups(L"scheduledbkp");
         MailingSettings settings(backups.Path());
         KeptFile catalogue(GetBackupListPath());
@@ -321,6 +325,7 @@ TEST_CASE("scheduled scan and fix: a stopped scan fixes nothing, then backup, sc
             CHECK(server.Message(mails + 1, 500).empty());
         }
         UndoNewest(undo);
+        CHECK(restart.calls.empty());
         SetPageNavigator(nullptr);
         SetMainWindow(nullptr);
         DestroyWindow(frame);
@@ -357,6 +362,7 @@ TEST_CASE("scheduled backups and compaction show their own background page and n
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     {
         CapturedLog log;
+        RecordingRestart restart;
         TempFolder backups(L"scheduledday");
         MailingSettings settings(backups.Path());
         GetSettings().SetReportMailSwitch(false);
@@ -378,7 +384,9 @@ TEST_CASE("scheduled backups and compaction show their own background page and n
                 RunObserved(view, 1);
                 RunObserved(view, 1);
             }
+            CHECK(restart.calls.empty());
             RunObserved(view, 2, false);
+            CHECK(restart.calls.size() == 1);
             CHECK(view.shown == std::vector<std::wstring>{L"backgroundOper.htm#1", L"backgroundOper.htm#1",
                                                           L"backgroundOper.htm#2"});
             std::wstring day = L"registry_backup_" + Today();
