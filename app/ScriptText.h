@@ -16,3 +16,12 @@ tstring ShowLineBreaks(const tstring& text);
 // breaks shown, and "&" written as "&amp;" so a name holding "&quot;" or
 // "&#39;" shows as typed instead of as the character it names.
 tstring RecordHtmlText(const tstring& text);
+
+// HTML for a script string literal, kept as HTML: the markup survives, while
+// nothing in it can end the literal (angle brackets become \x3C and \x3E,
+// so no "</script>" appears either).
+tstring HtmlScriptLiteral(const tstring& html);
+
+// Text as HTML content or a quoted attribute value: every character that
+// markup gives a meaning to becomes its entity.
+tstring HtmlEncode(const tstring& text);

@@ -21,28 +21,6 @@ const wchar_t kReportHeader[] =
     L"</table><span id=diagnosis>Please wait while your Registry is being analyzed.<BR>This can take several "
     L"minutes during which the program may stop responding.</span>\"; ";
 
-// HTML for a double-quoted script literal, kept as HTML: the page's own
-// markup must survive, while nothing in it may end the literal or the script.
-tstring HtmlLiteral(const tstring& html) {
-    tstring out;
-    out.reserve(html.size() + 16);
-    for (wchar_t c : html) {
-        switch (c) {
-        case L'\\': out += L"\\\\"; break;
-        case L'"': out += L"\\\""; break;
-        case L'\'': out += L"\\'"; break;
-        case L'\r': out += L"\\r"; break;
-        case L'\n': out += L"\\n"; break;
-        case L'<': out += L"\\x3C"; break;
-        case L'>': out += L"\\x3E"; break;
-        case 0x2028: out += L"\\u2028"; break;
-        case 0x2029: out += L"\\u2029"; break;
-        default: out += c;
-        }
-    }
-    return out;
-}
-
 bool BoolParam(const VARIANT* param) {
     if (!param)
         return false;
@@ -227,7 +205,7 @@ void CompactPage::OnAnalyze() {
         benefit = analyzer.Analyze();
         SetFsRedirection(true);
         tstring verdict(MAKEINTRESOURCEW(AnalysisVerdictId(benefit)));
-        ExecScript(L"document.getElementById('diagnosis').innerHTML=\"" + HtmlLiteral(verdict) + L"\"");
+        ExecScript(L"document.getElementById('diagnosis').innerHTML=\"" + HtmlScriptLiteral(verdict) + L"\"");
     }
     ExecScript(L"setBtnState(); window.external.OnHTMLEvent(document, 'SaveReport', '', "
                L"document.getElementById('reportHost').innerHTML)");
@@ -235,7 +213,7 @@ void CompactPage::OnAnalyze() {
 }
 
 void CompactPage::OnPageLoaded() {
-    ExecScript(L"try{document.getElementById('reportHost').innerHTML=\"" + HtmlLiteral(savedReport_) +
+    ExecScript(L"try{document.getElementById('reportHost').innerHTML=\"" + HtmlScriptLiteral(savedReport_) +
                L"\";}catch(e){alert(e.description);} ");
 }
 

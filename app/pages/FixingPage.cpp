@@ -25,42 +25,6 @@ const wchar_t kNoUndoSpace[] =
     L"dialog.";
 const HRESULT kDiskFull = HRESULT(0x80070070);
 
-tstring HtmlEncode(const tstring& text) {
-    tstring out;
-    out.reserve(text.size());
-    for (wchar_t c : text) {
-        switch (c) {
-        case L'&': out += L"&amp;"; break;
-        case L'<': out += L"&lt;"; break;
-        case L'>': out += L"&gt;"; break;
-        case L'"': out += L"&quot;"; break;
-        case L'\'': out += L"&#39;"; break;
-        default: out += c;
-        }
-    }
-    return out;
-}
-
-// Escapes for a script string literal holding HTML: the tags must survive, so
-// angle brackets stay; quotes, backslashes and line breaks get their escapes.
-tstring ScriptLiteral(const tstring& text) {
-    tstring out;
-    out.reserve(text.size() + 16);
-    for (wchar_t c : text) {
-        switch (c) {
-        case L'\\': out += L"\\\\"; break;
-        case L'"': out += L"\\\""; break;
-        case L'\'': out += L"\\'"; break;
-        case L'\r': out += L"\\r"; break;
-        case L'\n': out += L"\\n"; break;
-        case 0x2028: out += L"\\u2028"; break;
-        case 0x2029: out += L"\\u2029"; break;
-        default: out += c;
-        }
-    }
-    return out;
-}
-
 tstring Replaced(tstring text, const tstring& from, const tstring& to) {
     for (size_t at = text.find(from); at != tstring::npos; at = text.find(from, at + to.size()))
         text.replace(at, from.size(), to);
@@ -78,8 +42,10 @@ tstring ReadText(IqnRegRecord* record, HRESULT (STDMETHODCALLTYPE IqnRegRecord::
 class WorkerLock {
 public:
     WorkerLock() : held_(TryBeginOperation()) {}
-    ~WorkerLock() {
+    ~WorkerLock() { Release(); }
+    void Release() {
         if (held_) EndOperation();
+        held_ = false;
     }
 
 private:
@@ -128,12 +94,12 @@ tstring FixingPage::FailureRow(const tstring& message, const tstring& keyPath, c
     // the attribute or the string it stands in.
     tstring title = L"'" + HtmlEncode(keyPath + (valueName.empty() ? tstring() : L"\\" + valueName)) + L"'";
     tstring onclick = L"'" +
-                      HtmlEncode(L"extEvent(\"Res_OpenLink\", \"" + ScriptLiteral(Replaced(keyPath, L"'", L"-=squot=-")) +
-                                 L"\", \"" + ScriptLiteral(Replaced(valueName, L"'", L"-=squot=-")) + L"\");") +
+                      HtmlEncode(L"extEvent(\"Res_OpenLink\", \"" + HtmlScriptLiteral(Replaced(keyPath, L"'", L"-=squot=-")) +
+                                 L"\", \"" + HtmlScriptLiteral(Replaced(valueName, L"'", L"-=squot=-")) + L"\");") +
                       L"'";
     tstring link = L"<A HREF=# title=" + title + L" onclick=" + onclick + L">" + kGoTo + L" " + kIssue + L"</A>";
     tstring row = L"<b>" + tstring(kError) + L":</b>&nbsp;" + HtmlEncode(message) + L"&nbsp;&nbsp;" + link;
-    return ScriptLiteral(row);
+    return HtmlScriptLiteral(row);
 }
 
 void FixingPage::StartFix(ICrawler* engine, const tstring& excluded) {
@@ -175,7 +141,7 @@ void FixingPage::RunFix() {
     WorkerLock lock;
     ComScope com;
     ComPtr<ICrawler> engine;
-    bool session = false;
+    bool session = false, viewResults = false, finished = false;
     try {
         HRCheck ck(L"engine from the interface table");
         ck = GlobalInterfaceTable::Get(gitCookie_, IID_ICrawler, engine);
@@ -204,7 +170,7 @@ void FixingPage::RunFix() {
                         text.Format(kUndoFileFailed, HRError(hr).Message().c_str());
                         ShowMessageBox(GetMainWindow(), text.c_str(), kError, MB_ICONERROR);
                     }
-                    Post(L"Scan_ViewResult", nullptr);
+                    viewResults = true;
                     break;
                 }
                 session = true;
@@ -227,7 +193,7 @@ void FixingPage::RunFix() {
             }
             if (code == kDiskFull) {
                 ShowMessageBox(GetMainWindow(), kNoUndoSpace, kError, MB_ICONWARNING);
-                Post(L"Scan_ViewResult", nullptr);
+                viewResults = true;
                 break;
             }
             if (FAILED(code)) {
@@ -249,8 +215,12 @@ void FixingPage::RunFix() {
     }
     if (session && engine) {
         engine->FinalizeFixSession();
-        if (ControlMessage() != 0) Post(L"FixFinish", nullptr);
+        finished = ControlMessage() != 0;
     }
+    // The page may start the next operation as soon as it hears of the end.
+    lock.Release();
+    if (viewResults) Post(L"Scan_ViewResult", nullptr);
+    if (finished) Post(L"FixFinish", nullptr);
 }
 
 int FixingPage::OnHTMLEvent(IDispatch*, BSTR eventName, BSTR element, VARIANT* param) {

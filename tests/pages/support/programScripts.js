@@ -114,7 +114,8 @@ function resultsScripts(records) {
 // attribute, and its title as attribute text.
 function jsString(t) {
   return String(t).replace(/\\/g, '\\\\').replace(/"/g, '\\"').replace(/'/g, "\\'")
-    .replace(/\r/g, '\\r').replace(/\n/g, '\\n').replace(/\u2028/g, '\\u2028').replace(/\u2029/g, '\\u2029');
+    .replace(/\r/g, '\\r').replace(/\n/g, '\\n').replace(/\u2028/g, '\\u2028').replace(/\u2029/g, '\\u2029')
+    .replace(/</g, '\\x3C').replace(/>/g, '\\x3E');
 }
 
 function failureRow(message, key, value) {
