@@ -483,6 +483,17 @@ void Remove(Fault& fault) {
     RegCloseKey(parent);
 }
 
+// Takes every fault out again, also when a check ends the test early: a NUL
+// name left behind would show in other tests' whole-hive walks.
+struct FaultsCleanup {
+    std::vector<Fault>& faults;
+    std::wstring nulParent;
+    ~FaultsCleanup() {
+        for (Fault& fault : faults) Remove(fault);
+        RegDeleteTreeW(HKEY_CURRENT_USER, nulParent.c_str());
+    }
+};
+
 std::wstring Tag(size_t n) { return L"orvE2E" + std::to_wstring(n) + L"-"; }
 
 size_t Occurrences(const std::wstring& text, const std::wstring& part) {
@@ -543,6 +554,7 @@ TEST_CASE("scan to fix: hostile names stay text, read-only keys fail into rows, 
         // Wine lets the native delete through a read-only DACL: this one is fixed.
         {HKEY_CURRENT_USER, nulParent, Tag(8) + std::wstring(1, L'\0') + kHostile, true, false},
     };
+    FaultsCleanup cleanup{faults, nulParent};
     for (Fault& fault : faults) Plant(fault);
     const size_t excludedFault = 0;
 
@@ -696,6 +708,4 @@ TEST_CASE("scan to fix: hostile names stay text, read-only keys fail into rows, 
         SetIEVersion(BrowserVersion{});
     }
     CoUninitialize();
-    for (Fault& fault : faults) Remove(fault);
-    RegDeleteTreeW(HKEY_CURRENT_USER, nulParent.c_str());
 }
