@@ -580,6 +580,13 @@ TEST_CASE("scan to fix: hostile names stay text, read-only keys fail into rows, 
             PumpUntilScript(view.sink, L"WaitAndGo();");
             REQUIRE(CountOf(Texts(view.sink), L"WaitAndGo();") == 1);
             CHECK(view.shown.back() == L"ScanProgress.htm#unions=172");
+            // Four groups finish on their own threads, close together: each
+            // shows its end once and the scan completes once, its lock freed.
+            for (const wchar_t* finish :
+                 {L"OnScanFinish(4);", L"OnScanFinish(8);", L"OnScanFinish(32);", L"OnScanFinish(128);"})
+                CHECK(CountOf(Texts(view.sink), finish) == 1);
+            CHECK(Texts(view.sink).back() == L"WaitAndGo();");
+            CHECK(!IsOperationRunning());
 
             // Each fault's record, and every other finding of the prefix,
             // which the user leaves unchecked along with the first fault.
