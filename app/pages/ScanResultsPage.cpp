@@ -2,6 +2,7 @@
 #include "app/VariantText.h"
 #include "app/UpdateCheck.h"
 #include <oleauto.h>
+#include <process.h>
 #include <shlobj.h>
 #include <shlwapi.h>
 #include <initializer_list>
@@ -14,6 +15,7 @@
 #include "app/ScriptText.h"
 #include "app/UiServices.h"
 #include "app/pages/ScanReport.h"
+#include "common/com/GlobalInterfaceTable.h"
 #include "common/errors/CheckObjects.h"
 #include "common/errors/ErrorBase.h"
 #include "common/log/Log.h"
@@ -111,6 +113,81 @@ void Append(tstring& out, std::initializer_list<std::wstring_view> pieces) {
     for (std::wstring_view piece : pieces) out.append(piece.data(), piece.size());
 }
 
+// The fixable records of a list and the room each group's HTML will take.
+struct Rows {
+    std::vector<RecordFields> fields;
+    size_t sizes[GroupTable::Groups] = {};
+};
+
+void ReadRows(ICrawler* engine, long n, Rows& rows) {
+    rows.fields.reserve(size_t(n > 0 ? n : 0));
+    for (long i = 1; i <= n; ++i) {
+        ComPtr<IqnRegRecord> record;
+        HRCheck(L"ICrawler::Record") = engine->Record(i, record.Receive());
+        RecordFields fields;
+        if (!ReadRecord(record.Get(), fields, false) || fields.fixId == 0) continue;
+        // Unknown categories are left to AddRow, which logs them once each.
+        long bit = fields.unionBit;
+        if (bit > 0 && bit <= 128 && (bit & (bit - 1)) == 0)
+            rows.sizes[UnionToGroup(bit)] += kRowChars + 2 * (fields.item.size() + fields.reason.size());
+        rows.fields.push_back(std::move(fields));
+    }
+}
+
+struct ReadJob {
+    DWORD cookie;
+    long n;
+    Rows* rows;
+    bool failed;
+    ErrorBase error;
+};
+
+unsigned __stdcall ReadWorker(void* argument) {
+    ReadJob& job = *static_cast<ReadJob*>(argument);
+    try {
+        MtaScope mta;
+        ComPtr<ICrawler> engine;
+        HRCheck(L"engine from the interface table") = GlobalInterfaceTable::Get(job.cookie, IID_ICrawler, engine);
+        ReadRows(engine.Get(), job.n, *job.rows);
+    } catch (const ErrorBase& e) {
+        job.failed = true;
+        job.error = ErrorBase(e.Code(), e.Message());
+    } catch (...) {
+        job.failed = true;
+        job.error = ErrorBase(E_FAIL, L"unexpected failure reading the records");
+    }
+    return 0;
+}
+
+// The engine's objects are free-threaded: from the UI thread's apartment each
+// property read is a round trip to the other apartment, which for thousands
+// of records takes many seconds. A thread of the multithreaded apartment
+// reads them directly while this one keeps pumping; where the engine cannot
+// be handed over, they are read here.
+void ReadRowsApart(ICrawler* engine, long n, Rows& rows) {
+    APTTYPE type = APTTYPE_CURRENT;
+    APTTYPEQUALIFIER qualifier = APTTYPEQUALIFIER_NONE;
+    if (FAILED(CoGetApartmentType(&type, &qualifier)) || (type != APTTYPE_STA && type != APTTYPE_MAINSTA))
+        return ReadRows(engine, n, rows);
+    DWORD cookie = 0;
+    try {
+        cookie = GlobalInterfaceTable::Register(engine, IID_ICrawler);
+    } catch (const ErrorBase&) {
+        return ReadRows(engine, n, rows);
+    }
+    ReadJob job{cookie, n, &rows, false, ErrorBase()};
+    HANDLE thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, ReadWorker, &job, 0, nullptr));
+    if (!thread) {
+        GlobalInterfaceTable::Revoke(cookie);
+        return ReadRows(engine, n, rows);
+    }
+    // The worker always ends: every engine call is bounded by the engine's own waits.
+    while (MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_ALLINPUT) == WAIT_OBJECT_0 + 1) PumpMessages();
+    CloseHandle(thread);
+    GlobalInterfaceTable::Revoke(cookie);
+    if (job.failed) throw job.error;
+}
+
 class LockScope {
 public:
     LockScope() : held_(TryBeginOperation()) {}
@@ -206,23 +283,12 @@ void ScanResultsPage::BuildList(GroupTable& table) {
     PumpMessages();
     // The records first, so that each group's HTML is sized once: regrowing
     // lists of tens of megabytes costs more than writing them.
-    std::vector<RecordFields> rows;
-    rows.reserve(size_t(n > 0 ? n : 0));
-    size_t sizes[GroupTable::Groups] = {};
-    for (long i = 1; i <= n; ++i) {
-        ComPtr<IqnRegRecord> record;
-        HRCheck(L"ICrawler::Record") = engine_->Record(i, record.Receive());
-        RecordFields fields;
-        if (!ReadRecord(record.Get(), fields, false) || fields.fixId == 0) continue;
-        // Unknown categories are left to AddRow, which logs them once each.
-        long bit = fields.unionBit;
-        if (bit > 0 && bit <= 128 && (bit & (bit - 1)) == 0)
-            sizes[UnionToGroup(bit)] += kRowChars + 2 * (fields.item.size() + fields.reason.size());
-        rows.push_back(std::move(fields));
-    }
+    Rows rows;
+    ReadRowsApart(engine_.Get(), n, rows);
     for (int32_t g = 0; g < GroupTable::Groups; ++g)
-        if (sizes[g]) table.html[g].reserve(sizes[g]);
-    for (const RecordFields& row : rows) AddRow(table, row.fixId, row.item, row.reason, row.errorId, row.unionBit);
+        if (rows.sizes[g]) table.html[g].reserve(rows.sizes[g]);
+    for (const RecordFields& row : rows.fields)
+        AddRow(table, row.fixId, row.item, row.reason, row.errorId, row.unionBit);
     tstring view = table.ViewScript(L"view");
     ExecScript(L"view.innerHTML += \"<H3 id='DispList'>Displaying list...</H3><br>\";");
     PumpMessages();
