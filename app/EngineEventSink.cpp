@@ -17,9 +17,14 @@ bool ReadLong(const DISPPARAMS* params, UINT index, long& value) {
 
 }  // namespace
 
-EngineEventSink::EngineEventSink(EngineEventReceiver* receiver) : receiver_(receiver) {}
+EngineEventSink::EngineEventSink(EngineEventReceiver* receiver) : receiver_(receiver) {
+    // Without it the events still arrive, marshaled through the UI thread.
+    if (FAILED(CoCreateFreeThreadedMarshaler(static_cast<IDispatch*>(this), &marshaler_))) marshaler_ = nullptr;
+}
 
-EngineEventSink::~EngineEventSink() = default;
+EngineEventSink::~EngineEventSink() {
+    if (marshaler_) marshaler_->Release();
+}
 
 bool EngineEventSink::Create() {
     return WindowImpl::Create(HWND_MESSAGE, nullptr, TEXT(""), 0) != nullptr;
@@ -37,6 +42,7 @@ STDMETHODIMP EngineEventSink::QueryInterface(REFIID iid, void** object) {
         AddRef();
         return S_OK;
     }
+    if (IsEqualIID(iid, IID_IMarshal) && marshaler_) return marshaler_->QueryInterface(iid, object);
     *object = nullptr;
     return E_NOINTERFACE;
 }

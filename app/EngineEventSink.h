@@ -24,7 +24,9 @@ protected:
 
 // The _ICrawlerEvents sink of the main view. The engine raises its events on
 // its scan threads; the page may only be touched from the UI thread, so the
-// sink copies each event and posts it to a message-only window there.
+// sink copies each event and posts it to a message-only window there. It
+// aggregates the free-threaded marshaler, so the scan threads call it
+// directly instead of waiting on the UI thread for every finding.
 class EngineEventSink : public IDispatch, private WindowImpl {
 public:
     explicit EngineEventSink(EngineEventReceiver* receiver);
@@ -55,5 +57,6 @@ private:
     ~EngineEventSink();
 
     volatile LONG references_ = 1;
+    IUnknown* marshaler_ = nullptr;
     EngineEventReceiver* volatile receiver_;
 };

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 #include "app/HtmlPage.h"
+#include "app/EngineEventSink.h"
 #include "app/HtmlView.h"
 #include "common/com/ComPtr.h"
 
@@ -187,5 +188,64 @@ TEST_CASE("worker events reach the UI thread inside a message box with their par
         CHECK_FALSE(page.PostEvent(L"late", &v));
         CHECK(object.references == 1);
     }
+    CoUninitialize();
+}
+
+namespace {
+
+struct EventLog : EngineEventReceiver {
+    std::vector<EngineEvent> events;
+    void OnEngineEvent(const EngineEvent& event) override { events.push_back(event); }
+};
+
+struct ScanThreadCall {
+    IStream* stream;
+    HRESULT result = E_FAIL;
+};
+
+// Raises OnFinish(8) the way the engine's scan threads do: from the
+// multithreaded apartment, through the interface it was handed.
+DWORD WINAPI RaiseFinish(void* context) {
+    auto* call = static_cast<ScanThreadCall*>(context);
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    IDispatch* sink = nullptr;
+    if (SUCCEEDED(CoGetInterfaceAndReleaseStream(call->stream, IID_IDispatch, reinterpret_cast<void**>(&sink)))) {
+        VARIANT unionBit;
+        unionBit.vt = VT_I4;
+        unionBit.lVal = 8;
+        DISPPARAMS params = {&unionBit, nullptr, 1, 0};
+        call->result = sink->Invoke(2, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
+        sink->Release();
+    }
+    CoUninitialize();
+    return 0;
+}
+
+}  // namespace
+
+TEST_CASE("engine events: a scan thread's call returns while the UI thread is busy; the event arrives when it pumps") {
+    CoInitialize(nullptr);
+    EventLog log;
+    EngineEventSink* sink = new EngineEventSink(&log);
+    REQUIRE(sink->Create());
+    ScanThreadCall call{nullptr};
+    REQUIRE(SUCCEEDED(CoMarshalInterThreadInterfaceInStream(IID_IDispatch, static_cast<IDispatch*>(sink), &call.stream)));
+    HANDLE thread = CreateThread(nullptr, 0, RaiseFinish, &call, 0, nullptr);
+    // Not pumping here: a call that needed the UI thread would still wait.
+    bool returned = WaitForSingleObject(thread, 5000) == WAIT_OBJECT_0;
+    CHECK(returned);
+    while (MsgWaitForMultipleObjects(1, &thread, FALSE, 10000, QS_ALLINPUT) == WAIT_OBJECT_0 + 1) {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    }
+    CloseHandle(thread);
+    CHECK(call.result == S_OK);
+    MSG msg;
+    while (log.events.empty() && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    REQUIRE(log.events.size() == 1);
+    CHECK(log.events[0].id == 2);
+    CHECK(log.events[0].unionBit == 8);
+    sink->Detach();
+    sink->Release();
     CoUninitialize();
 }
