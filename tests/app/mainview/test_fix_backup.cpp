@@ -152,6 +152,10 @@ TEST_CASE("with AutoBackupSwitch on a fix makes one backup before it starts; off
 
                 ICrawler* engine = view.Engine();
                 REQUIRE(engine);
+                // The folders are the prefix's shared settings: given back below.
+                BSTR oldBackups = nullptr, oldUndo = nullptr;
+                engine->get_BackupDirectory(&oldBackups);
+                engine->get_UndoDirectory(&oldUndo);
                 BSTR folder = Text(backups.Path());
                 engine->put_BackupDirectory(folder);
                 SysFreeString(folder);
@@ -181,8 +185,21 @@ TEST_CASE("with AutoBackupSwitch on a fix makes one backup before it starts; off
                 CHECK(ui.boxes.size() == (fixes ? 0u : 1u));
                 if (!fixes) CHECK(view.shown.back() == L"scanResults.htm#");
                 CHECK(!IsOperationRunning());
+                // The category holds the prefix's own findings too: put them back.
+                if (fixes) {
+                    long sessions = 0;
+                    CHECK(SUCCEEDED(engine->GetUndoFilesCount(&sessions)));
+                    CHECK(sessions == 1);
+                    CHECK(SUCCEEDED(engine->ReadUndoFile(0)));
+                    CHECK(SUCCEEDED(engine->UndoAll()));
+                    CHECK(SUCCEEDED(engine->FinalizeUndoSession()));
+                }
                 engine->put_AutoBackupSwitch(0);
                 engine->put_BackupRetentionSwitch(1);
+                engine->put_BackupDirectory(oldBackups);
+                engine->put_UndoDirectory(oldUndo);
+                SysFreeString(oldBackups);
+                SysFreeString(oldUndo);
                 DestroyWindow(view.events);
             }
             SetPageNavigator(nullptr);

@@ -165,7 +165,8 @@ TEST_CASE("a scheduled start runs hidden with a tray icon that survives a shell 
     SendMessageW(frame, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
     CHECK(TrayIconShown(frame));
 
-    CHECK(program.WaitExit(20000) == 0);
+    // A whole backup run, with a background page that waits for its document.
+    CHECK(program.WaitExit(120000) == 0);
     CHECK(program.CacheFolders().empty());
 
     // Opened from the tray, the frame stays.
