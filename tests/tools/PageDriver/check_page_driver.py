@@ -7,6 +7,7 @@ server (update_server.py runs this) and checks the lines that matter.
 import os
 import subprocess
 import sys
+import time
 
 # The driver's version resource says 2.1.0.0.
 EXPECTED = [
@@ -46,8 +47,17 @@ def main():
     port = os.environ["ORVANE_UPDATE_PORT"]
     key = "HKCU\\Software\\QUARN\\Orvane"
     quiet = dict(stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    subprocess.check_call([wine, "reg", "add", key, "/v", "SiteBase", "/d", "http://127.0.0.1:" + port, "/f"],
-                          **quiet)
+    # reg.exe now and then fails while other tests start and stop programs in
+    # the prefix: try again before giving up.
+    for attempt in range(5):
+        added = subprocess.run([wine, "reg", "add", key, "/v", "SiteBase", "/d", "http://127.0.0.1:" + port, "/f"],
+                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        if added.returncode == 0:
+            break
+        print("reg add failed (%d): %s" % (added.returncode, added.stdout.decode("utf-8", "replace").strip()))
+        time.sleep(1)
+    else:
+        sys.exit(1)
     try:
         run = subprocess.run([wine, driver, "/engine", windows(engine), windows(events)], stdout=subprocess.PIPE,
                              timeout=240)
