@@ -22,6 +22,11 @@ public:
     tstring ViewScript(const tstring& id) const;
     // The category menu: one link per non-empty group, a line break after the fourth.
     tstring MenuScript() const;
+    // Adds the row of record n to the undo or ignore list, opening its group
+    // first; checked rows start selected, and an empty value shows as
+    // emptyValue. False for a record of no category.
+    bool AddListRow(long n, int32_t errorId, const tstring& itemText, const tstring& valueText, bool checked,
+                    const wchar_t* emptyValue);
 
     tstring html[Groups];
     tstring caption[Groups];

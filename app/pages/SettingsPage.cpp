@@ -44,27 +44,6 @@ tstring Checked(const wchar_t* id, bool checked) {
     return tstring(L"document.getElementById('") + id + L"').checked = " + (checked ? L"true; " : L"false; ");
 }
 
-tstring IgnoreRow(long n, const tstring& problem, const tstring& item, const tstring& detail, const tstring& value) {
-    tstring id = FormatText(L"%ld", n);
-    tstring row = L"<TABLE class=elem id=chk_" + id + L"_table tabIndex=-1 width=\\\"100%\\\" border=0 m_chkID=\\\"chk_" + id;
-    row += L"\\\">\\n<TBODY>\\n<TR>\\n<TD vAlign=top width=5>\\n<TABLE class=QNCHECKBOX onkeypress=OnKeyPressHandler() id=chk_" + id;
-    row += L"_parent style=\\\"CURSOR: hand\\\" onclick=OnCBClick() tabIndex=-1 cellSpacing=0 cellPadding=2 border=0 "
-           L"ONCLICKEVENT=\\\"undefined\\\">\\n<TBODY>\\n<TR validn=\\\"middle\\\">\\n<TD align=right><IMG hspace=0 "
-           L"src=\\\"check_empty.gif\\\" border=0></TD>\\n<TD align=left><INPUT id=chk_" + id;
-    row += L" style=\\\"DISPLAY: none\\\" onpropertychange=Counter() tabIndex=-1 type=checkbox></TD></TR></TBODY></TABLE>"
-           L"</TD>\\n<TD align=left valign=top>\\n<DIV style=\\\"OVERFLOW: hidden; WORD-BREAK: break-all; TEXT-OVERFLOW: "
-           L"ellipsis; WORD-WRAP: break-word\\\">" + problem + L": ";
-    row += L"<a title='Learn more online' href=\\'#\\' onclick=\\'window.external.OnHTMLEvent(document, \\\"WebInfo\\\", "
-           L"\\\"\\\"," + id + L")\\'>" + item + L"</a>";
-    row += L"</DIV>\\n<DIV class=details id=text style=\\\"OVERFLOW-X: hidden; height: 10px; WORD-BREAK: break-all; "
-           L"TEXT-OVERFLOW: ellipsis; WORD-WRAP: break-word\\\">";
-    if (!detail.empty())
-        row += L"<BR>&nbsp;" + detail + L": " + value;
-    row += L"</DIV></TD>\\n<TD class=\\\"details\\\" width=1></TD>\\n<TD class=\\\"details\\\" width=1></TD></TR></TBODY>"
-           L"</TABLE>\\n";
-    return row;
-}
-
 tstring TrimmedFolder(const tstring& folder) {
     tstring result = folder;
     while (result.size() > 1 && (result.back() == L'\\' || result.back() == L'/'))
@@ -225,18 +204,7 @@ void SettingsPage::RenderIgnoreList() {
         tstring itemText = TakeBstr(item), valueText = TakeBstr(reason);
         if (valueText.empty() && LOWORD(errorId) != 100)
             valueText = L"[empty value]";
-        int32_t kind = HIWORD(errorId);
-        int32_t bit = FixerTypeToUnion(kind);
-        int32_t group = UnionToGroup(bit);
-        if (group < 0 || group >= GroupTable::Groups)
-            continue;
-        if (table.html[group].empty())
-            table.OpenGroup(group, EscapeScriptString(CategoryText(bit, false)));
-        table.html[group] += IgnoreRow(i, EscapeScriptString(ErrorIdText(kind)),
-                                       RecordHtmlText(itemText),
-                                       EscapeScriptString(ReasonText(LOWORD(errorId))),
-                                       RecordHtmlText(valueText));
-        ++table.count[group];
+        table.AddListRow(i, errorId, itemText, valueText, false, L"");
     }
     Script(table.ViewScript(L"view"));
     Pump();
