@@ -15,16 +15,6 @@ function rowNumber(id) {
     return m ? parseInt(m[1], 10) : -1;
 }
 
-function ancestorOfClass(element, className) {
-    while (element && element.nodeType == 1) {
-        if (element.className == className) {
-            return element;
-        }
-        element = element.parentNode;
-    }
-    return null;
-}
-
 function rowBoxes() {
     var inputs = byId('view').getElementsByTagName('INPUT');
     var boxes = [];
@@ -65,13 +55,6 @@ function toggleCheckTable(table) {
     }
 }
 
-function OnCBClick() {
-    var table = ancestorOfClass(eventSource(), 'QNCHECKBOX');
-    if (table) {
-        toggleCheckTable(table);
-    }
-}
-
 function OnKeyPressHandler() {
     var e = window.event;
     var key = e ? e.keyCode || e.which : 0;
@@ -79,18 +62,6 @@ function OnKeyPressHandler() {
     if ((key == 13 || key == 32) && table) {
         toggleCheckTable(table);
     }
-}
-
-function rowsOfGroup(caption) {
-    var rows = [];
-    var node = caption ? caption.nextSibling : null;
-    while (node && !(node.nodeType == 1 && node.className == 'groupCaption')) {
-        if (node.nodeType == 1 && node.className == 'elem') {
-            rows[rows.length] = node;
-        }
-        node = node.nextSibling;
-    }
-    return rows;
 }
 
 function CheckGroup(caption, check, counterId) {
@@ -103,14 +74,6 @@ function CheckGroup(caption, check, counterId) {
         }
     }
     Counter();
-    return false;
-}
-
-function GoToGroup(caption) {
-    var group = byId('group_' + caption);
-    if (group) {
-        group.scrollIntoView(true);
-    }
     return false;
 }
 
@@ -180,15 +143,6 @@ function deleteClicked() {
 function sendClicked(name, param) {
     extEvent(name, '', param);
     return false;
-}
-
-function runningOn() {
-    var m = /Windows NT ([0-9]+\.[0-9]+)/.exec(navigator.userAgent);
-    var names = { '5.0': 'Windows 2000', '5.1': 'Windows XP', '5.2': 'Windows Server 2003', '6.0': 'Windows Vista', '6.1': 'Windows 7' };
-    if (!m) {
-        return '';
-    }
-    return names[m[1]] ? names[m[1]] : 'Windows NT ' + m[1];
 }
 
 function pageLoaded() {

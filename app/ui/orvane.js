@@ -129,3 +129,54 @@ function queryUnions() {
     var mask = queryNumber(queryValue('unions'), 0) & 255;
     return mask ? mask : Union_Default;
 }
+
+// The record lists of the results, undo and ignore-list pages share these.
+
+// The nearest element from element upwards whose class is className.
+function ancestorOfClass(element, className) {
+    while (element && element.nodeType == 1) {
+        if (element.className == className) {
+            return element;
+        }
+        element = element.parentNode;
+    }
+    return null;
+}
+
+function OnCBClick() {
+    var table = ancestorOfClass(eventSource(), 'QNCHECKBOX');
+    if (table) {
+        toggleCheckTable(table);
+    }
+}
+
+// The rows of the group whose caption block is caption.
+function rowsOfGroup(caption) {
+    var rows = [];
+    var node = caption ? caption.nextSibling : null;
+    while (node && !(node.nodeType == 1 && node.className == 'groupCaption')) {
+        if (node.nodeType == 1 && node.className == 'elem') {
+            rows[rows.length] = node;
+        }
+        node = node.nextSibling;
+    }
+    return rows;
+}
+
+function GoToGroup(caption) {
+    var group = byId('group_' + caption);
+    if (group) {
+        group.scrollIntoView(true);
+    }
+    return false;
+}
+
+// The system the report was made on, as the report's header names it.
+function runningOn() {
+    var m = /Windows NT ([0-9]+\.[0-9]+)/.exec(navigator.userAgent);
+    var names = { '5.0': 'Windows 2000', '5.1': 'Windows XP', '5.2': 'Windows Server 2003', '6.0': 'Windows Vista', '6.1': 'Windows 7' };
+    if (!m) {
+        return '';
+    }
+    return names[m[1]] ? names[m[1]] : 'Windows NT ' + m[1];
+}

@@ -85,17 +85,6 @@ function runClickEvent(element) {
     }
 }
 
-// The nearest element from element upwards whose class is className.
-function ancestorOfClass(element, className) {
-    while (element && element.nodeType == 1) {
-        if (element.className == className) {
-            return element;
-        }
-        element = element.parentNode;
-    }
-    return null;
-}
-
 // Brings the counters and the row's picture in line with its check box.
 function syncRow(n) {
     var box = byId('chk_' + n);
@@ -133,13 +122,6 @@ function toggleCheckTable(table) {
     }
     box.checked = !box.checked;
     runClickEvent(table);
-}
-
-function OnCBClick() {
-    var table = ancestorOfClass(eventSource(), 'QNCHECKBOX');
-    if (table) {
-        toggleCheckTable(table);
-    }
 }
 
 // IE tells a box's new state by onpropertychange.
@@ -211,19 +193,6 @@ function groupOfRow(row) {
         node = node.previousSibling;
     }
     return node;
-}
-
-// The rows of the group whose caption block is caption.
-function rowsOfGroup(caption) {
-    var rows = [];
-    var node = caption ? caption.nextSibling : null;
-    while (node && !(node.nodeType == 1 && node.className == 'groupCaption')) {
-        if (node.nodeType == 1 && node.className == 'elem') {
-            rows[rows.length] = node;
-        }
-        node = node.nextSibling;
-    }
-    return rows;
 }
 
 // Takes a row out of the list and out of its group's counter; a group left
@@ -304,24 +273,6 @@ function CheckGroup(caption, check, counterId) {
         }
     }
     return false;
-}
-
-function GoToGroup(caption) {
-    var group = byId('group_' + caption);
-    if (group) {
-        group.scrollIntoView(true);
-    }
-    return false;
-}
-
-// The system the report was made on, as the report's header names it.
-function runningOn() {
-    var m = /Windows NT ([0-9]+\.[0-9]+)/.exec(navigator.userAgent);
-    var names = { '5.0': 'Windows 2000', '5.1': 'Windows XP', '5.2': 'Windows Server 2003', '6.0': 'Windows Vista', '6.1': 'Windows 7' };
-    if (!m) {
-        return '';
-    }
-    return names[m[1]] ? names[m[1]] : 'Windows NT ' + m[1];
 }
 
 function fixClicked() {

@@ -94,16 +94,6 @@ function rowNumber(id) {
     return m ? parseInt(m[1], 10) : -1;
 }
 
-function ancestorOfClass(element, className) {
-    while (element && element.nodeType == 1) {
-        if (element.className == className) {
-            return element;
-        }
-        element = element.parentNode;
-    }
-    return null;
-}
-
 // Brings the counters and the row's picture in line with its check box.
 function syncRow(n) {
     var box = byId('chk_' + n);
@@ -141,13 +131,6 @@ function toggleCheckTable(table) {
     }
 }
 
-function OnCBClick() {
-    var table = ancestorOfClass(eventSource(), 'QNCHECKBOX');
-    if (table) {
-        toggleCheckTable(table);
-    }
-}
-
 // IE tells a box's new state by onpropertychange; clicks count it elsewhere.
 function Counter() {
     var e = window.event;
@@ -169,18 +152,6 @@ function OnKeyPressHandler() {
     }
 }
 
-function rowsOfGroup(caption) {
-    var rows = [];
-    var node = caption ? caption.nextSibling : null;
-    while (node && !(node.nodeType == 1 && node.className == 'groupCaption')) {
-        if (node.nodeType == 1 && node.className == 'elem') {
-            rows[rows.length] = node;
-        }
-        node = node.nextSibling;
-    }
-    return rows;
-}
-
 function CheckGroup(caption, check, counterId) {
     var rows = rowsOfGroup(byId('group_' + caption));
     var i;
@@ -193,23 +164,6 @@ function CheckGroup(caption, check, counterId) {
         }
     }
     return false;
-}
-
-function GoToGroup(caption) {
-    var group = byId('group_' + caption);
-    if (group) {
-        group.scrollIntoView(true);
-    }
-    return false;
-}
-
-function runningOn() {
-    var m = /Windows NT ([0-9]+\.[0-9]+)/.exec(navigator.userAgent);
-    var names = { '5.0': 'Windows 2000', '5.1': 'Windows XP', '5.2': 'Windows Server 2003', '6.0': 'Windows Vista', '6.1': 'Windows 7' };
-    if (!m) {
-        return '';
-    }
-    return names[m[1]] ? names[m[1]] : 'Windows NT ' + m[1];
 }
 
 function undoClicked() {
