@@ -1,5 +1,6 @@
 #include <windows.h>
 #include <commctrl.h>
+#include <sddl.h>
 #include "doctest/doctest.h"
 #include "diskexplorer/ExplorerResources.h"
 #include "diskexplorer/FolderFigures.h"
@@ -288,12 +289,17 @@ TEST_CASE("rescans while scanning, and a table too large for the model") {
 
 TEST_CASE("settings that cannot be written do not end the program") {
     BoxAnswerer boxes;
-    RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Quarn");
-    HKEY quarn = nullptr;
-    // A non-volatile key cannot be made under a volatile one.
-    REQUIRE(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Quarn", 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS,
-                            nullptr, &quarn, nullptr) == ERROR_SUCCESS);
-    RegCloseKey(quarn);
+    // Only the program's own key is made read-only: the maker's key above it
+    // holds other programs' settings.
+    RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsKey);
+    HKEY key = nullptr;
+    REQUIRE(RegCreateKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) ==
+            ERROR_SUCCESS);
+    PSECURITY_DESCRIPTOR readOnly = nullptr;
+    REQUIRE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;KR;;;WD)", SDDL_REVISION_1, &readOnly,
+                                                                 nullptr));
+    CHECK(RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, readOnly) == ERROR_SUCCESS);
+    LocalFree(readOnly);
     {
         FrameHarness h(false);
         REQUIRE(h.Open());
@@ -302,7 +308,8 @@ TEST_CASE("settings that cannot be written do not end the program") {
         CHECK(h.frame->IsWindow());
         CHECK(StoredSetting(L"View") == 0);
     }
-    RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Quarn");
+    RegDeleteKeyW(key, L"");
+    RegCloseKey(key);
     CHECK(boxes.Boxes().empty());
 }
 
