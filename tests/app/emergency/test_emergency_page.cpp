@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 #include "FileBytes.h"
+#include "PageTestSupport.h"
+#include "PlantedFaults.h"
 #include "RecordingScriptSink.h"
 #include "RecordingUiServices.h"
 #include "TempFolder.h"
@@ -31,17 +33,6 @@ tstring Windows(const char* unixPath) {
     return path;
 }
 
-ComPtr<ICrawler> LoadEngine() {
-    HMODULE dll = LoadLibraryW(Windows(ORVANE_ENGINE_DLL).c_str());
-    using GetClassObject = HRESULT(WINAPI*)(REFCLSID, REFIID, void**);
-    auto get = reinterpret_cast<GetClassObject>(GetProcAddress(dll, "DllGetClassObject"));
-    ComPtr<IClassFactory> factory;
-    ComPtr<ICrawler> engine;
-    if (get && SUCCEEDED(get(CLSID_CCrawler, IID_IClassFactory, factory.ReceiveVoid())))
-        factory->CreateInstance(nullptr, IID_ICrawler, engine.ReceiveVoid());
-    return engine;
-}
-
 // Posted events reach the page as the view would hand them over.
 EmergencyDiskPage* g_page = nullptr;
 std::vector<bool> g_finishes;  // one per "BuilderFinish": whether it had a parameter
@@ -55,14 +46,6 @@ LRESULT CALLBACK EventWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
         SysFreeString(element);
     });
     return 0;
-}
-
-HWND EventWindow() {
-    WNDCLASSW wc = {};
-    wc.lpfnWndProc = EventWindowProc;
-    wc.lpszClassName = L"EmergencyPageTestEvents";
-    RegisterClassW(&wc);
-    return CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
 }
 
 // Delivers posted events until the build's end has arrived (a minute at most,
@@ -141,7 +124,7 @@ struct Fixture {
     MaintenancePages pages;
     EmergencyDiskPage& page = pages.Emergency();
     ComPtr<ICrawler> engine = LoadEngine();
-    HWND events = EventWindow();
+    HWND events = EventWindow(L"EmergencyPageTestEvents", EventWindowProc);
 
     Fixture() {
         CreateFolderTree(tstring(kBuilder) + L"\\plugin");

@@ -11,8 +11,8 @@
 #include <cstdio>
 #include <fstream>
 #include <string>
+#include "PageTestSupport.h"
 #include "RecordingScriptSink.h"
-#include "TestSink.h"
 #include "app/pages/ScanResultsPage.h"
 #include "common/com/ComPtr.h"
 
@@ -70,34 +70,6 @@ void AddNeutralLocaleEntry() {
                         size);
 }
 
-void Pump(DWORD ms) {
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, ms, QS_ALLINPUT);
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-}
-
-// Scans the shared components and waits for their finish (bounded).
-bool Scan(ICrawler* engine) {
-    TestSink* sink = new TestSink();
-    ComPtr<IConnectionPointContainer> container;
-    ComPtr<IConnectionPoint> point;
-    DWORD cookie = 0;
-    engine->QueryInterface(IID_IConnectionPointContainer, container.ReceiveVoid());
-    if (!container || FAILED(container->FindConnectionPoint(DIID__ICrawlerEvents, point.Receive())) ||
-        FAILED(point->Advise(sink, &cookie)))
-        return false;
-    engine->Scan(4);
-    bool finished = false;
-    // Each finding's event crosses into this apartment: allow minutes.
-    for (DWORD start = GetTickCount(); !finished && GetTickCount() - start < 600000;) {
-        Pump(50);
-        for (const auto& call : sink->Calls()) finished = finished || call.id == 2;
-    }
-    point->Unadvise(cookie);
-    sink->Release();
-    return finished;
-}
-
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -113,7 +85,8 @@ int wmain(int argc, wchar_t** argv) {
     {
         ComPtr<ICrawler> engine = CreateEngine();
         long found = 0;
-        if (engine && Scan(engine.Get()) && SUCCEEDED(engine->get_Count(&found))) {
+        // Each finding's event crosses into this apartment: allow minutes.
+        if (engine && ScanToFinish(engine.Get(), 4, 600000, true) && SUCCEEDED(engine->get_Count(&found))) {
             TimingSink sink;
             ScanResultsPage page;
             page.AttachControl(nullptr, 0, nullptr, &sink);

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 #include "EngineTestSupport.h"
+#include "PageTestSupport.h"
+#include "PlantedFaults.h"
 #include "RecordingHiveOps.h"
 #include "RecordingScriptSink.h"
 #include "RecordingUiServices.h"
@@ -18,8 +20,7 @@
 namespace {
 
 const UINT kEventMessage = WM_APP + 9;
-const wchar_t kSharedDlls[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDlls";
-const wchar_t* const kFaults[] = {L"C:\\gone\\fix backup one.dll", L"C:\\gone\\fix backup two.dll"};
+const std::vector<std::wstring> kFaults = {L"C:\\gone\\fix backup one.dll", L"C:\\gone\\fix backup two.dll"};
 
 size_t BackupFiles(const TempFolder& folder) {
     std::vector<tstring> files = folder.Files();
@@ -65,14 +66,6 @@ LRESULT CALLBACK EventWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
     return 0;
 }
 
-HWND EventWindow() {
-    WNDCLASSW wc = {};
-    wc.lpfnWndProc = EventWindowProc;
-    wc.lpszClassName = L"FixBackupTestEvents";
-    RegisterClassW(&wc);
-    return CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
-}
-
 int Dispatch(MainView& view, const wchar_t* name, VARIANT* param) {
     BSTR event = SysAllocString(name);
     BSTR element = SysAllocString(L"");
@@ -94,16 +87,6 @@ void PumpUntil(const std::function<bool()>& done, int seconds) {
         while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
     }
-}
-
-void PlantFaults() {
-    HKEY key = nullptr;
-    REQUIRE(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSharedDlls, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) ==
-            ERROR_SUCCESS);
-    DWORD one = 1;
-    for (const wchar_t* name : kFaults)
-        RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof(one));
-    RegCloseKey(key);
 }
 
 BSTR Text(const tstring& text) { return SysAllocString(text.c_str()); }
@@ -131,14 +114,14 @@ TEST_CASE("with AutoBackupSwitch on a fix makes one backup before it starts; off
             CAPTURE(run.backupFails);
             if (run.backupFails) hives.FailOn(L"Save", 1);
             SetIEVersion(BrowserVersion{run.browser, 0});
-            PlantFaults();
+            PlantSharedDlls(kFaults);
             TempFolder backups(L"fixbackups"), undo(L"fixundo");
             MaintenancePages pages;
             SetPageNavigator(&pages);
             {
                 TestView view(backups);
                 g_view = &view;
-                view.events = EventWindow();
+                view.events = EventWindow(L"FixBackupTestEvents", EventWindowProc);
                 BSTR again = SysAllocString(L"Scan_Again");
                 CHECK(view.OnHTMLEvent(nullptr, again, nullptr, nullptr) == 0);
                 SysFreeString(again);
@@ -207,5 +190,5 @@ TEST_CASE("with AutoBackupSwitch on a fix makes one backup before it starts; off
         SetIEVersion(BrowserVersion{});
     }
     CoUninitialize();
-    for (const wchar_t* name : kFaults) RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kSharedDlls, name);
+    RemoveSharedDlls(kFaults);
 }

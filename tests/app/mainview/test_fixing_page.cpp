@@ -7,35 +7,15 @@
 #include "RecordingScriptSink.h"
 #include "RecordingUiServices.h"
 #include "EngineTestSupport.h"
-#include "TestSink.h"
+#include "PageTestSupport.h"
+#include "PlantedFaults.h"
 #include "app/pages/FixingPage.h"
 #include "common/com/ComPtr.h"
 #include "common/errors/ErrorBase.h"
 
 namespace {
 
-const wchar_t kSharedDlls[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDlls";
 const UINT kEventMessage = WM_APP + 7;
-
-bool Scan(ICrawler* engine, long mask) {
-    TestSink* sink = new TestSink();
-    ComPtr<IConnectionPointContainer> container;
-    ComPtr<IConnectionPoint> point;
-    DWORD cookie = 0;
-    engine->QueryInterface(IID_IConnectionPointContainer, container.ReceiveVoid());
-    if (!container || FAILED(container->FindConnectionPoint(DIID__ICrawlerEvents, point.Receive())) ||
-        FAILED(point->Advise(sink, &cookie)))
-        return false;
-    engine->Scan(mask);
-    bool finished = false;
-    for (int i = 0; i < 1200 && !finished; ++i) {
-        Sleep(50);
-        for (const auto& call : sink->Calls()) finished = finished || call.id == 2;
-    }
-    point->Unadvise(cookie);
-    sink->Release();
-    return finished;
-}
 
 // FixIDs of the planted findings and an excluded text naming every other one.
 std::vector<long> Planted(ICrawler* engine, const std::vector<std::wstring>& names, std::wstring& others) {
@@ -72,14 +52,6 @@ LRESULT CALLBACK EventWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
         SysFreeString(element);
     });
     return 0;
-}
-
-HWND EventWindow() {
-    WNDCLASSW wc = {};
-    wc.lpfnWndProc = EventWindowProc;
-    wc.lpszClassName = L"FixingPageTestEvents";
-    RegisterClassW(&wc);
-    return CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
 }
 
 std::vector<std::wstring> Deliver() {
@@ -119,13 +91,7 @@ TEST_CASE("excluded texts and failure rows") {
 TEST_CASE("the worker fixes the planted findings but the excluded one") {
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     std::vector<std::wstring> names = {L"C:\\gone\\one.dll", L"C:\\gone\\two.dll", L"C:\\gone\\it's kept.dll"};
-    HKEY key = nullptr;
-    REQUIRE(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSharedDlls, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) ==
-            ERROR_SUCCESS);
-    DWORD one = 1;
-    for (const auto& name : names)
-        RegSetValueExW(key, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof(one));
-    RegCloseKey(key);
+    PlantSharedDlls(names);
     {
         // The worker reaches the engine through the interface table, which
         // marshals it by the registered type library.
@@ -133,7 +99,7 @@ TEST_CASE("the worker fixes the planted findings but the excluded one") {
         ComPtr<ICrawler> engine;
         CoCreateInstance(CLSID_CCrawler, nullptr, CLSCTX_INPROC_SERVER, IID_ICrawler, engine.ReceiveVoid());
         REQUIRE(engine);
-        REQUIRE(Scan(engine.Get(), 4));
+        REQUIRE(ScanToFinish(engine.Get(), 4));
         std::wstring excluded;
         std::vector<long> ids = Planted(engine.Get(), names, excluded);
         REQUIRE(ids[0] != 0);
@@ -142,7 +108,7 @@ TEST_CASE("the worker fixes the planted findings but the excluded one") {
 
         RecordingUiServices ui;
         RecordingScriptSink sink;
-        HWND window = EventWindow();
+        HWND window = EventWindow(L"FixingPageTestEvents", EventWindowProc);
         FixingPage page;
         g_page = &page;
         page.AttachControl(nullptr, kEventMessage, window, &sink);

@@ -10,6 +10,8 @@
 #include <thread>
 #include <vector>
 #include "EngineTestSupport.h"
+#include "PageTestSupport.h"
+#include "PlantedFaults.h"
 #include "RecordingScriptSink.h"
 #include "RecordingUiServices.h"
 #include "app/BrowserVersion.h"
@@ -24,7 +26,6 @@
 namespace {
 
 const UINT kEventMessage = WM_APP + 9;
-const wchar_t kSharedDlls[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDlls";
 
 // Records the thread every script runs on.
 class ThreadRecordingSink : public RecordingScriptSink {
@@ -114,14 +115,6 @@ LRESULT CALLBACK EventWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
     return 0;
 }
 
-HWND EventWindow() {
-    WNDCLASSW wc = {};
-    wc.lpfnWndProc = EventWindowProc;
-    wc.lpszClassName = L"MainViewTestEvents";
-    RegisterClassW(&wc);
-    return CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
-}
-
 int Dispatch(TestView& view, IDispatch* document, const wchar_t* name, const wchar_t* element, VARIANT* param) {
     BSTR event = SysAllocString(name);
     BSTR from = SysAllocString(element);
@@ -163,13 +156,7 @@ void Pump() {
 TEST_CASE("a custom scan shows each planted fault once, escaped, and ends its lock once") {
     const std::wstring plain = L"C:\\gone\\main view.dll";
     const std::wstring hostile = L"C:\\gone\\it's \"q\" </script>&quot;\r\n\x2028%s.dll";
-    HKEY key = nullptr;
-    REQUIRE(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSharedDlls, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) ==
-            ERROR_SUCCESS);
-    DWORD one = 1;
-    for (const auto& name : {plain, hostile})
-        RegSetValueExW(key, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof(one));
-    RegCloseKey(key);
+    PlantSharedDlls({plain, hostile});
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     {
         RegisteredEngine registered;
@@ -183,7 +170,7 @@ TEST_CASE("a custom scan shows each planted fault once, escaped, and ends its lo
             {
                 TestView view;
                 g_view = &view;
-                view.events = EventWindow();
+                view.events = EventWindow(L"MainViewTestEvents", EventWindowProc);
                 IDispatch* document = reinterpret_cast<IDispatch*>(&view);
                 CHECK(Dispatch(view, nullptr, L"Scan_Again", L"", nullptr) == 0);
                 VARIANT mask;
@@ -284,7 +271,7 @@ TEST_CASE("a custom scan shows each planted fault once, escaped, and ends its lo
         SetIEVersion(BrowserVersion{});
     }
     CoUninitialize();
-    for (const auto& name : {plain, hostile}) RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kSharedDlls, name.c_str());
+    RemoveSharedDlls({plain, hostile});
 }
 
 TEST_CASE("the category selection opens with the last categories and returns the box's state only") {
@@ -569,7 +556,7 @@ TEST_CASE("scan to fix: hostile names stay text, read-only keys fail into rows, 
         {
             TestView view;
             g_view = &view;
-            view.events = EventWindow();
+            view.events = EventWindow(L"MainViewTestEvents", EventWindowProc);
             IDispatch* document = reinterpret_cast<IDispatch*>(&view);
             CHECK(Dispatch(view, nullptr, L"Scan_Again", L"", nullptr) == 0);
             VARIANT mask;

@@ -2,9 +2,11 @@
 #include <windows.h>
 #include <oleauto.h>
 #include <string>
+#include <vector>
+#include "PageTestSupport.h"
+#include "PlantedFaults.h"
 #include "RecordingScriptSink.h"
 #include "RecordingUiServices.h"
-#include "TestSink.h"
 #include "app/GroupTable.h"
 #include "app/pages/ScanReport.h"
 #include "app/pages/BackgroundOperPage.h"
@@ -15,45 +17,12 @@
 namespace {
 
 // Names an installed program may leave in the registry, all to be shown as text.
-const wchar_t* const kHostile[] = {
+const std::vector<std::wstring> kHostile = {
     L"C:\\missing\\it's \"q\" <b>.dll",
     L"C:\\missing\\</script>&quot;&#39;.dll",
     L"C:\\missing\\line\r\nbreak\x2028\x2029.dll",
     L"C:\\missing\\%s%n.dll",
 };
-const wchar_t kSharedDlls[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDlls";
-
-ComPtr<ICrawler> LoadEngine() {
-    std::string path = "Z:" + std::string(ORVANE_ENGINE_DLL);
-    HMODULE dll = LoadLibraryA(path.c_str());
-    using GetClassObject = HRESULT(WINAPI*)(REFCLSID, REFIID, void**);
-    auto get = reinterpret_cast<GetClassObject>(GetProcAddress(dll, "DllGetClassObject"));
-    ComPtr<IClassFactory> factory;
-    ComPtr<ICrawler> engine;
-    if (get && SUCCEEDED(get(CLSID_CCrawler, IID_IClassFactory, factory.ReceiveVoid())))
-        factory->CreateInstance(nullptr, IID_ICrawler, engine.ReceiveVoid());
-    return engine;
-}
-
-bool ScanShared(ICrawler* engine) {
-    TestSink* sink = new TestSink();
-    ComPtr<IConnectionPointContainer> container;
-    ComPtr<IConnectionPoint> point;
-    DWORD cookie = 0;
-    engine->QueryInterface(IID_IConnectionPointContainer, container.ReceiveVoid());
-    if (!container || FAILED(container->FindConnectionPoint(DIID__ICrawlerEvents, point.Receive())) ||
-        FAILED(point->Advise(sink, &cookie)))
-        return false;
-    engine->Scan(4);
-    bool finished = false;
-    for (int i = 0; i < 1200 && !finished; ++i) {
-        Sleep(50);
-        for (const auto& call : sink->Calls()) finished = finished || call.id == 2;
-    }
-    point->Unadvise(cookie);
-    sink->Release();
-    return finished;
-}
 
 void Fire(ScanResultsPage& page, const wchar_t* name, long number) {
     BSTR event = SysAllocString(name);
@@ -100,16 +69,11 @@ TEST_CASE("rows escape the texts of one finding exactly") {
 
 TEST_CASE("findings of the real engine become rows, reports and ignores") {
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    HKEY key = nullptr;
-    REQUIRE(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSharedDlls, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) ==
-            ERROR_SUCCESS);
-    DWORD one = 1;
-    for (const wchar_t* name : kHostile)
-        RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof(one));
+    PlantSharedDlls(kHostile);
     {
         ComPtr<ICrawler> engine = LoadEngine();
         REQUIRE(engine);
-        REQUIRE(ScanShared(engine.Get()));
+        REQUIRE(ScanToFinish(engine.Get(), 4));
         long found = CountOf(engine.Get());
         REQUIRE(found >= 4);
 
@@ -179,8 +143,7 @@ TEST_CASE("findings of the real engine become rows, reports and ignores") {
         CloseHandle(h);
         DeleteFileW(file.c_str());
     }
-    for (const wchar_t* name : kHostile) RegDeleteValueW(key, name);
-    RegCloseKey(key);
+    RemoveSharedDlls(kHostile);
     CoUninitialize();
 }
 

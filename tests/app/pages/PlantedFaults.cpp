@@ -3,6 +3,7 @@
 #include <oleauto.h>
 
 const wchar_t kCplsKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Control Panel\\Cpls";
+const wchar_t kSharedDlls[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDlls";
 
 ComPtr<ICrawler> LoadEngine() {
     std::string path = "Z:" + std::string(ORVANE_ENGINE_DLL);
@@ -68,4 +69,19 @@ std::vector<long> FindCplFaults(ICrawler* engine, const std::vector<std::wstring
     }
     engine->Stop();
     return ids;
+}
+
+void PlantSharedDlls(const std::vector<std::wstring>& names) {
+    HKEY key = nullptr;
+    REQUIRE(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSharedDlls, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) ==
+            ERROR_SUCCESS);
+    DWORD one = 1;
+    for (const auto& name : names)
+        RegSetValueExW(key, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof(one));
+    RegCloseKey(key);
+}
+
+void RemoveSharedDlls(const std::vector<std::wstring>& names) {
+    for (const auto& name : names)
+        RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kSharedDlls, name.c_str());
 }

@@ -2,8 +2,11 @@
 #include <windows.h>
 #include <oleauto.h>
 #include "FileBytes.h"
+#include "PageTestSupport.h"
+#include "PlantedFaults.h"
 #include "RecordingScriptSink.h"
 #include "RecordingUiServices.h"
+#include "SchedulerTestSupport.h"
 #include "app/ScriptText.h"
 #include "app/pages/MaintenancePages.h"
 #include "app/pages/SchedulerPage.h"
@@ -15,24 +18,6 @@
 #include "common/system/Security.h"
 
 namespace {
-
-struct ComApartment {
-    ComApartment() { CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
-    ~ComApartment() { CoUninitialize(); }
-};
-
-// The real engine, straight from its DLL's class object.
-ComPtr<ICrawler> LoadEngine() {
-    std::string path = "Z:" + std::string(ORVANE_ENGINE_DLL);
-    HMODULE dll = LoadLibraryA(path.c_str());
-    using GetClassObject = HRESULT(WINAPI*)(REFCLSID, REFIID, void**);
-    auto get = reinterpret_cast<GetClassObject>(GetProcAddress(dll, "DllGetClassObject"));
-    ComPtr<IClassFactory> factory;
-    ComPtr<ICrawler> engine;
-    if (get && SUCCEEDED(get(CLSID_CCrawler, IID_IClassFactory, factory.ReceiveVoid())))
-        factory->CreateInstance(nullptr, IID_ICrawler, engine.ReceiveVoid());
-    return engine;
-}
 
 struct Bstr {
     explicit Bstr(const wchar_t* text) : value(SysAllocString(text)) {}
@@ -58,45 +43,6 @@ struct ShownPage {
     std::shared_ptr<FakeElement> apply;
     SchedulerPage page;
 };
-
-VARIANT Text(const wchar_t* text) {
-    VARIANT v;
-    v.vt = VT_BSTR;
-    v.bstrVal = SysAllocString(text);
-    return v;
-}
-
-VARIANT Bool(bool value) {
-    VARIANT v;
-    v.vt = VT_BOOL;
-    v.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
-    return v;
-}
-
-VARIANT Number(int value) {
-    VARIANT v;
-    v.vt = VT_I4;
-    v.lVal = value;
-    return v;
-}
-
-bool StartScheduleService() {
-    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
-    SC_HANDLE service = OpenServiceW(manager, L"Schedule", SERVICE_QUERY_STATUS | SERVICE_START);
-    SERVICE_STATUS status = {};
-    StartServiceW(service, 0, nullptr);
-    for (int i = 0; i < 100 && QueryServiceStatus(service, &status) && status.dwCurrentState != SERVICE_RUNNING; ++i)
-        Sleep(100);
-    CloseServiceHandle(service);
-    CloseServiceHandle(manager);
-    return status.dwCurrentState == SERVICE_RUNNING;
-}
-
-tstring TasksFile(const tstring& name) {
-    tstring folder;
-    ExpandEnvironment(folder, L"%WINDIR%\\Tasks\\");
-    return folder + name + L".job";
-}
 
 }  // namespace
 
@@ -235,7 +181,7 @@ TEST_CASE("jobs through the page: creation, snapshot and No, old settings, and n
     RecordingUiServices ui;
     // Another account's job under the name this user's backup would take,
     // and a broken file: both stay as they are whatever the page does.
-    REQUIRE(StartScheduleService());
+    REQUIRE(EnsureScheduleServiceRuns());
     {
         JobScheduler other;
         ScheduledJob planted(L"S-1-5-21-1111-2222-3333-1001 backup");
@@ -251,7 +197,7 @@ TEST_CASE("jobs through the page: creation, snapshot and No, old settings, and n
     std::string plantedBytes = ReadAll(TasksFile(plantedName));
 
     SUBCASE("made jobs, a snapshot, changes and No: the job files are back as they were") {
-        REQUIRE(StartScheduleService());
+        REQUIRE(EnsureScheduleServiceRuns());
         ShownPage shown;
         shown.Send(L"RSchedulerEnableBackup", L"", Bool(true));
         CHECK(shown.sink.scripts.back().text == L"RefreshBackup();");
@@ -283,7 +229,7 @@ TEST_CASE("jobs through the page: creation, snapshot and No, old settings, and n
     }
 
     SUBCASE("settings of an older version are taken over and deleted") {
-        REQUIRE(StartScheduleService());
+        REQUIRE(EnsureScheduleServiceRuns());
         HKEY key = nullptr;
         REQUIRE(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\QUARN\\Orvane", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
                                 &key, nullptr) == ERROR_SUCCESS);

@@ -4,6 +4,8 @@
 #include <shlobj.h>
 #include <string>
 #include <vector>
+#include "FileBytes.h"
+#include "PageTestSupport.h"
 #include "PlantedFaults.h"
 #include "RecordingScriptSink.h"
 #include "RecordingUiServices.h"
@@ -65,43 +67,6 @@ struct ShownPage {
     std::shared_ptr<FakeElement> apply;
     SettingsPage page;
 };
-
-VARIANT Text(const wchar_t* text) {
-    VARIANT v;
-    v.vt = VT_BSTR;
-    v.bstrVal = SysAllocString(text);
-    return v;
-}
-
-VARIANT Number(int value) {
-    VARIANT v;
-    v.vt = VT_I4;
-    v.lVal = value;
-    return v;
-}
-
-std::wstring ClipboardText() {
-    std::wstring text;
-    if (!OpenClipboard(nullptr)) return text;
-    HANDLE data = GetClipboardData(CF_UNICODETEXT);
-    if (const wchar_t* p = data ? static_cast<const wchar_t*>(GlobalLock(data)) : nullptr) {
-        text = p;
-        GlobalUnlock(data);
-    }
-    CloseClipboard();
-    return text;
-}
-
-std::string FileBytes(const std::wstring& path) {
-    std::string bytes;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    char buffer[4096];
-    DWORD read = 0;
-    while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read)
-        bytes.append(buffer, read);
-    CloseHandle(file);
-    return bytes;
-}
 
 std::wstring BackupDirectory(ICrawler* engine) {
     BSTR text = nullptr;
@@ -292,7 +257,7 @@ TEST_CASE("hostile record texts and folders reach both modes' scripts escaped; r
         CHECK(report.find(names[0]) != std::wstring::npos);
         ui.file = std::wstring(temp) + L"ignore-report.txt";
         shown.Send(L"SaveReport", Text(L"Windows 7"));
-        CHECK(FileBytes(ui.file) == std::string(reinterpret_cast<const char*>(report.data()), report.size() * 2));
+        CHECK(ReadAll(ui.file) == std::string(reinterpret_cast<const char*>(report.data()), report.size() * 2));
         DeleteFileW(ui.file.c_str());
         // Numbers outside the list mark nothing: only record 2 goes.
         shown.Send(L"DeleteSelected", Text(L"0 -3 99 2"));

@@ -5,9 +5,11 @@
 #include <algorithm>
 #include <string>
 #include <vector>
+#include "PageTestSupport.h"
 #include "PlantedFaults.h"
 #include "RecordingScriptSink.h"
 #include "RecordingUiServices.h"
+#include "RegExport.h"
 #include "app/OperationLock.h"
 #include "app/pages/UndoPage.h"
 
@@ -127,41 +129,11 @@ struct SavingUi : RecordingUiServices {
     std::wstring file;
 };
 
-std::wstring ClipboardText() {
-    std::wstring text;
-    if (!OpenClipboard(nullptr)) return text;
-    HANDLE data = GetClipboardData(CF_UNICODETEXT);
-    if (const wchar_t* p = data ? static_cast<const wchar_t*>(GlobalLock(data)) : nullptr) {
-        text = p;
-        GlobalUnlock(data);
-    }
-    CloseClipboard();
-    return text;
-}
-
-std::string FileBytes(const std::wstring& path) {
-    std::string bytes;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    char buffer[4096];
-    DWORD read = 0;
-    while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read)
-        bytes.append(buffer, read);
-    CloseHandle(file);
-    return bytes;
-}
-
 // The key as Wine's reg.exe exports it (UTF-16 with BOM).
 std::string RegExport(const std::wstring& file) {
-    DeleteFileW(file.c_str());
-    std::wstring command = L"reg.exe export \"HKLM\\" + std::wstring(kCplsKey) + L"\" \"" + file + L"\" /y";
-    STARTUPINFOW startup = {sizeof(startup)};
-    PROCESS_INFORMATION process = {};
-    REQUIRE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
-                           &process));
-    WaitForSingleObject(process.hProcess, 60000);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return FileBytes(file);
+    std::string bytes = RegExportTo(L"HKLM\\" + tstring(kCplsKey), file, "reg.exe did not start");
+    REQUIRE(bytes != "reg.exe did not start");
+    return bytes;
 }
 
 struct Shown {
@@ -184,20 +156,6 @@ struct Shown {
     RecordingScriptSink sink;
     UndoPage page;
 };
-
-VARIANT Text(const wchar_t* text) {
-    VARIANT v;
-    v.vt = VT_BSTR;
-    v.bstrVal = SysAllocString(text);
-    return v;
-}
-
-VARIANT Number(int value) {
-    VARIANT v;
-    v.vt = VT_I4;
-    v.lVal = value;
-    return v;
-}
 
 }  // namespace
 
@@ -258,7 +216,7 @@ TEST_CASE("undo page: a fix session is listed, shown, undone one fix and then th
     CHECK(report.find(kFaults[0]) != std::wstring::npos);
     ui.file = folder + L"report.txt";
     shown.Send(L"SaveReport", Text(L"Windows 7"));
-    CHECK(FileBytes(ui.file) == std::string(reinterpret_cast<const char*>(report.data()), report.size() * 2));
+    CHECK(ReadAll(ui.file) == std::string(reinterpret_cast<const char*>(report.data()), report.size() * 2));
 
     // Every row unchecked but the second: exactly that fix comes back, and
     // the export differs from the fixed one by that value only.

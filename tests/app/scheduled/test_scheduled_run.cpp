@@ -7,6 +7,7 @@
 #include <vector>
 #include "EngineTestSupport.h"
 #include "MailTestSupport.h"
+#include "PlantedFaults.h"
 #include "RecordingHiveOps.h"
 #include "RecordingRestart.h"
 #include "RecordingScriptSink.h"
@@ -23,7 +24,6 @@
 
 namespace {
 
-const wchar_t kSharedDlls[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDlls";
 const wchar_t kRunOnce[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
 const char kMailServer[] = "127.0.0.3";
 
@@ -222,13 +222,7 @@ std::wstring Today() {
 TEST_CASE("scheduled scan and fix: a stopped scan fixes nothing, then backup, scan and one fix session, then a clean "
           "registry") {
     const std::vector<std::wstring> planted = {L"C:\\gone\\scheduled one.dll", L"C:\\gone\\scheduled two.dll"};
-    HKEY key = nullptr;
-    REQUIRE(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSharedDlls, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) ==
-            ERROR_SUCCESS);
-    DWORD one = 1;
-    for (const auto& name : planted)
-        RegSetValueExW(key, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof(one));
-    RegCloseKey(key);
+    PlantSharedDlls(planted);
 
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     {
