@@ -74,6 +74,18 @@ bool IsBusy(HRESULT hr) {
 const int kBusyAttempts = 10;
 const DWORD kBusyPause = 100;
 
+HRESULT DeleteWorkItem(ITaskScheduler* scheduler, const tstring& name) {
+    HRESULT hr = E_FAIL;
+    for (int attempt = 0; attempt < kBusyAttempts; ++attempt) {
+        if (attempt)
+            Sleep(kBusyPause);
+        hr = scheduler->Delete(name.c_str());
+        if (!IsBusy(hr))
+            break;
+    }
+    return hr;
+}
+
 }  // namespace
 
 HRESULT ActivateWorkItem(ITaskScheduler* scheduler, const tstring& name, ComPtr<ITask>& task) {
@@ -197,7 +209,7 @@ void JobScheduler::Delete(const tstring& name) {
     if (!scheduler_ && !AttachService())
         throw HRError(HRESULT_FROM_WIN32(ERROR_SERVICE_NOT_ACTIVE));
     HRCheck ck(_T("Delete scheduled task"));
-    ck = scheduler_->Delete(name.c_str());
+    ck = DeleteWorkItem(scheduler_.Get(), name);
 }
 
 JobScheduler::NameHolder JobScheduler::HolderOf(const tstring& name, const tstring& key) {
@@ -251,12 +263,7 @@ std::vector<tstring> JobScheduler::DeleteJobsWithKeys(const std::vector<tstring>
     });
     std::vector<tstring> deleted;
     for (const tstring& name : names) {
-        HRESULT hr = E_FAIL;
-        for (int attempt = 0; attempt < kBusyAttempts && FAILED(hr); ++attempt) {
-            if (attempt)
-                Sleep(kBusyPause);
-            hr = scheduler_->Delete(name.c_str());
-        }
+        HRESULT hr = DeleteWorkItem(scheduler_.Get(), name);
         if (SUCCEEDED(hr))
             deleted.push_back(name);
         else
