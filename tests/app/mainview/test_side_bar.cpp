@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 #include "FakeCrawler.h"
+#include "PageTestSupport.h"
 #include "RecordingScriptSink.h"
 #include "RecordingUiServices.h"
 #include "TempFolder.h"
@@ -22,20 +23,6 @@
 namespace {
 
 const wchar_t kRunOnce[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
-
-// The view with its HTML view replaced by a list of the pages it shows.
-class ListingView : public MainView {
-public:
-    RecordingScriptSink sink;
-    std::vector<std::wstring> shown;
-
-protected:
-    bool DisplayPage(HtmlPage* page, const wchar_t* query) override {
-        page->AttachControl(nullptr, 0, nullptr, &sink);
-        shown.push_back(std::wstring(page->PageName()) + L"#" + query);
-        return true;
-    }
-};
 
 int Dispatch(MainView& view, const wchar_t* name, const wchar_t* text) {
     BSTR event = SysAllocString(name);

@@ -2,6 +2,9 @@
 #include <windows.h>
 #include <oleauto.h>
 #include <string>
+#include <vector>
+#include "RecordingScriptSink.h"
+#include "app/MainView.h"
 #include "engine/engine.h"
 
 // Event parameters as the page script passes them; the receiver clears them.
@@ -26,6 +29,16 @@ inline VARIANT Bool(bool value) {
     return v;
 }
 
+// Hands the page an event as its script raises it; param is cleared after.
+inline int SendEvent(HtmlEventHandler& page, const wchar_t* name, const wchar_t* element, VARIANT param) {
+    BSTR n = SysAllocString(name), e = SysAllocString(element);
+    int result = page.OnHTMLEvent(nullptr, n, e, &param);
+    SysFreeString(n);
+    SysFreeString(e);
+    VariantClear(&param);
+    return result;
+}
+
 inline std::wstring ClipboardText() {
     std::wstring text;
     if (!OpenClipboard(nullptr)) return text;
@@ -47,6 +60,21 @@ inline HWND EventWindow(const wchar_t* className, WNDPROC procedure) {
     RegisterClassW(&wc);
     return CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
 }
+
+// The view with its HTML view replaced by the recording sink and a list of
+// the pages it shows.
+class ListingView : public MainView {
+public:
+    RecordingScriptSink sink;
+    std::vector<std::wstring> shown;
+
+protected:
+    bool DisplayPage(HtmlPage* page, const wchar_t* query) override {
+        page->AttachControl(nullptr, 0, nullptr, &sink);
+        shown.push_back(std::wstring(page->PageName()) + L"#" + query);
+        return true;
+    }
+};
 
 // Scans the categories of mask and waits (up to limitMs) for the engine's
 // finish event. With pump the wait dispatches messages, which an engine in

@@ -33,10 +33,7 @@ struct ShownPage {
         page.AttachControl(nullptr, 0, nullptr, &sink);
     }
     int Send(const wchar_t* name, const wchar_t* element, VARIANT param) {
-        Bstr n(name), e(element);
-        int result = page.OnHTMLEvent(nullptr, n.value, e.value, &param);
-        VariantClear(&param);
-        return result;
+        return SendEvent(page, name, element, param);
     }
     bool ApplyEnabled() const { return !apply->attributes.count(L"DISABLED"); }
     RecordingScriptSink sink;

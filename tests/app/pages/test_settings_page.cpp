@@ -50,13 +50,7 @@ struct ShownPage {
         page.AttachControl(nullptr, 0, nullptr, &sink);
         page.SetEngine(engine);
     }
-    void Send(const wchar_t* name, VARIANT param) {
-        BSTR n = SysAllocString(name), e = SysAllocString(L"");
-        page.OnHTMLEvent(nullptr, n, e, &param);
-        SysFreeString(n);
-        SysFreeString(e);
-        VariantClear(&param);
-    }
+    void Send(const wchar_t* name, VARIANT param) { SendEvent(page, name, L"", param); }
     bool ApplyEnabled() const { return !apply->attributes.count(L"DISABLED"); }
     bool Ran(const std::wstring& text) const {
         for (const auto& s : sink.scripts)

@@ -141,13 +141,7 @@ struct Shown {
         page.AttachControl(nullptr, 0, nullptr, &sink);
         page.Refresh(engine);
     }
-    void Send(const wchar_t* name, VARIANT param) {
-        BSTR n = SysAllocString(name), e = SysAllocString(L"");
-        page.OnHTMLEvent(nullptr, n, e, &param);
-        SysFreeString(n);
-        SysFreeString(e);
-        VariantClear(&param);
-    }
+    void Send(const wchar_t* name, VARIANT param) { SendEvent(page, name, L"", param); }
     bool Ran(const std::wstring& part) const {
         for (const auto& s : sink.scripts)
             if (s.text.find(part) != std::wstring::npos) return true;

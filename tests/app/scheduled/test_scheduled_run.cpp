@@ -7,6 +7,7 @@
 #include <vector>
 #include "EngineTestSupport.h"
 #include "MailTestSupport.h"
+#include "PageTestSupport.h"
 #include "PlantedFaults.h"
 #include "RecordingHiveOps.h"
 #include "RecordingRestart.h"
@@ -27,20 +28,6 @@ namespace {
 const wchar_t kRunOnce[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
 const char kMailServer[] = "127.0.0.3";
 
-// The view with its HTML view replaced by the recording sink.
-class TestView : public MainView {
-public:
-    RecordingScriptSink sink;
-    std::vector<std::wstring> shown;
-
-protected:
-    bool DisplayPage(HtmlPage* page, const wchar_t* query) override {
-        page->AttachControl(nullptr, 0, nullptr, &sink);
-        shown.push_back(std::wstring(page->PageName()) + L"#" + query);
-        return true;
-    }
-};
-
 // What the program looks like from outside while a run goes on, taken by a
 // timer that the run's own message pumping fires.
 struct Sample {
@@ -49,7 +36,7 @@ struct Sample {
 };
 
 struct Observer {
-    TestView* view = nullptr;
+    ListingView* view = nullptr;
     const TempFolder* backups = nullptr;
     std::vector<Sample> samples;
     // Clicks the side bar and the start page's scan once while the scan runs.
@@ -81,7 +68,7 @@ void CALLBACK Observe(HWND, UINT, UINT_PTR, DWORD) {
 }
 
 // One scheduled run as the frame's timer makes it, observed throughout.
-void RunObserved(TestView& view, int operation, bool waits = true) {
+void RunObserved(ListingView& view, int operation, bool waits = true) {
     g_observer.samples.clear();
     REQUIRE(TryBeginOperation());
     UINT_PTR timer = SetTimer(nullptr, 0, 20, Observe);
@@ -243,7 +230,7 @@ TEST_CASE("scheduled scan and fix: a stopped scan fixes nothing, then backup, sc
         int mails = 0;
         {
             // Without a registered engine the scan cannot start: still a report.
-            TestView view;
+            ListingView view;
             g_observer.view = &view;
             g_observer.backups = &backups;
             RunObserved(view, 3, false);
@@ -257,7 +244,7 @@ TEST_CASE("scheduled scan and fix: a stopped scan fixes nothing, then backup, sc
         ComPtr<ICrawler> undo = NewEngine();
         size_t undoFiles = UndoFiles(undo).size();
         {
-            TestView view;
+            ListingView view;
             g_observer.view = &view;
             g_observer.backups = &backups;
             BSTR again = SysAllocString(L"Scan_Again");
@@ -370,7 +357,7 @@ TEST_CASE("scheduled backups and compaction show their own background page and n
         MaintenancePages pages;
         SetPageNavigator(&pages);
         {
-            TestView view;
+            ListingView view;
             g_observer.view = &view;
             g_observer.backups = &backups;
             {
