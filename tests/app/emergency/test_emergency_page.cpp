@@ -61,15 +61,7 @@ bool AwaitFinish() {
 }
 
 int Fire(EmergencyDiskPage& page, const wchar_t* name, const tstring& text) {
-    VARIANT param;
-    VariantInit(&param);
-    param.vt = VT_BSTR;
-    param.bstrVal = SysAllocString(text.c_str());
-    BSTR event = SysAllocString(name);
-    int result = page.OnHTMLEvent(nullptr, event, nullptr, &param);
-    SysFreeString(event);
-    VariantClear(&param);
-    return result;
+    return SendEvent(page, name, nullptr, Text(text.c_str()));
 }
 
 std::vector<std::wstring> Texts(const RecordingScriptSink& sink) {

@@ -24,17 +24,7 @@ const std::vector<std::wstring> kHostile = {
     L"C:\\missing\\%s%n.dll",
 };
 
-void Fire(ScanResultsPage& page, const wchar_t* name, long number) {
-    BSTR event = SysAllocString(name);
-    BSTR element = SysAllocString(L"");
-    VARIANT param;
-    VariantInit(&param);
-    param.vt = VT_I4;
-    param.lVal = number;
-    page.OnHTMLEvent(nullptr, event, element, &param);
-    SysFreeString(event);
-    SysFreeString(element);
-}
+void Fire(ScanResultsPage& page, const wchar_t* name, long number) { SendEvent(page, name, L"", Number(number)); }
 
 long CountOf(ICrawler* engine) {
     long n = 0;

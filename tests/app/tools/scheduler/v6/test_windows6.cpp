@@ -5,8 +5,8 @@
 
 namespace {
 
-// A Task Scheduler 2.0 task under the name, as Windows 6 shows every 1.0 job.
-bool PlantTaskV2(const tstring& name, bool enabled) {
+// The root folder of Task Scheduler 2.0, or null.
+ComPtr<ITaskFolder> RootFolderV2() {
     ComPtr<ITaskService> service;
     ComPtr<ITaskFolder> root;
     VARIANT none;
@@ -14,10 +14,18 @@ bool PlantTaskV2(const tstring& name, bool enabled) {
     if (FAILED(CoCreateInstance(CLSID_TaskScheduler, nullptr, CLSCTX_INPROC_SERVER, IID_ITaskService,
                                 service.ReceiveVoid())) ||
         FAILED(service->Connect(none, none, none, none)))
-        return false;
+        return root;
     BSTR path = SysAllocString(L"\\");
     service->GetFolder(path, root.Receive());
     SysFreeString(path);
+    return root;
+}
+
+// A Task Scheduler 2.0 task under the name, as Windows 6 shows every 1.0 job.
+bool PlantTaskV2(const tstring& name, bool enabled) {
+    ComPtr<ITaskFolder> root = RootFolderV2();
+    VARIANT none;
+    VariantInit(&none);
     tstring xml = FormatText(
         L"<?xml version=\"1.0\"?><Task xmlns=\"http://schemas.microsoft.com/windows/2004/02/mit/task\">"
         L"<Settings><Enabled>%s</Enabled></Settings><Actions><Exec><Command>C:\\x.exe</Command></Exec></Actions>"
@@ -35,17 +43,7 @@ bool PlantTaskV2(const tstring& name, bool enabled) {
 }
 
 void RemoveTaskV2(const tstring& name) {
-    ComPtr<ITaskService> service;
-    ComPtr<ITaskFolder> root;
-    VARIANT none;
-    VariantInit(&none);
-    if (FAILED(CoCreateInstance(CLSID_TaskScheduler, nullptr, CLSCTX_INPROC_SERVER, IID_ITaskService,
-                                service.ReceiveVoid())) ||
-        FAILED(service->Connect(none, none, none, none)))
-        return;
-    BSTR path = SysAllocString(L"\\");
-    service->GetFolder(path, root.Receive());
-    SysFreeString(path);
+    ComPtr<ITaskFolder> root = RootFolderV2();
     BSTR taskName = SysAllocString(name.c_str());
     if (root)
         root->DeleteTask(taskName, 0);
