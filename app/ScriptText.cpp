@@ -1,15 +1,18 @@
 #include "app/ScriptText.h"
 
-tstring EscapeScriptString(const tstring& text) {
-    // One pass: results lists escape every record text of a scan.
+namespace {
+
+// One pass for both literal kinds: results lists escape every record text of
+// a scan. They differ only in what stands for the angle brackets.
+tstring EscapeLiteral(const tstring& text, const wchar_t* lessThan, const wchar_t* greaterThan) {
     tstring result;
     result.reserve(text.size() + text.size() / 8);
     for (wchar_t c : text) {
         switch (c) {
         case L'\\': result += L"\\\\"; break;
         case L'"': result += L"\\\""; break;
-        case L'<': result += L"&lt;"; break;
-        case L'>': result += L"&gt;"; break;
+        case L'<': result += lessThan; break;
+        case L'>': result += greaterThan; break;
         case L'\'': result += L"\\'"; break;
         case L'\r': result += L"\\r"; break;
         case L'\n': result += L"\\n"; break;
@@ -20,6 +23,10 @@ tstring EscapeScriptString(const tstring& text) {
     }
     return result;
 }
+
+}  // namespace
+
+tstring EscapeScriptString(const tstring& text) { return EscapeLiteral(text, L"&lt;", L"&gt;"); }
 
 tstring ShowLineBreaks(const tstring& text) {
     tstring result = text;
@@ -34,25 +41,7 @@ tstring RecordHtmlText(const tstring& text) {
     return EscapeScriptString(result);
 }
 
-tstring HtmlScriptLiteral(const tstring& html) {
-    tstring out;
-    out.reserve(html.size() + 16);
-    for (wchar_t c : html) {
-        switch (c) {
-        case L'\\': out += L"\\\\"; break;
-        case L'"': out += L"\\\""; break;
-        case L'\'': out += L"\\'"; break;
-        case L'\r': out += L"\\r"; break;
-        case L'\n': out += L"\\n"; break;
-        case L'<': out += L"\\x3C"; break;
-        case L'>': out += L"\\x3E"; break;
-        case 0x2028: out += L"\\u2028"; break;
-        case 0x2029: out += L"\\u2029"; break;
-        default: out += c;
-        }
-    }
-    return out;
-}
+tstring HtmlScriptLiteral(const tstring& html) { return EscapeLiteral(html, L"\\x3C", L"\\x3E"); }
 
 tstring HtmlEncode(const tstring& text) {
     tstring out;
