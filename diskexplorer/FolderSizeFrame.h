@@ -4,6 +4,7 @@
 #include <atomic>
 #include <memory>
 #include "common/system/HandleHolder.h"
+#include "common/ui/CommandBar.h"
 #include "common/ui/Dialog.h"
 #include "common/ui/MessageLoop.h"
 #include "common/ui/SplitterWindow.h"
@@ -47,6 +48,8 @@ public:
     HWND NavigationBar() const { return toolbar_; }
     // Menu 128, shown through the command bar (the window itself has no menu).
     HMENU Menu() const { return menu_; }
+    CommandBar& Commands() { return commandBar_; }
+    HWND StatusBar() const { return status_; }
     HWND DriveBar() const { return driveBar_; }
     const tstring& DriveText() const { return driveText_; }
     bool DetailsView() const { return details_; }
@@ -71,8 +74,9 @@ private:
     LRESULT OnCreate();
     void CreateBars();
     void CreateDriveBar();
-    void CreateCommandBar();
-    void ShowCommandMenu(int button);
+    HIMAGELIST LoadToolbarImages(UINT strip);
+    void AddBand(HWND child, UINT style, int minWidth, int height, int extra, const wchar_t* title = nullptr);
+    void OnMenuSelect(WORD item, WORD flags, HMENU menu);
     void OnCommand(WORD id);
     LRESULT OnNotify(NMHDR* header);
     void OnScanDone(WPARAM record, LPARAM open);
@@ -101,6 +105,8 @@ private:
     // Set by the worker just before it posts its end: a message of a worker
     // that has since been replaced finds it cleared.
     std::atomic<bool> finished_{false};
+    // While StopScan waits: no scan starts and no scan's end is shown.
+    bool stopping_ = false;
     HandleHolder worker_;
     tstring driveText_;
     tstring pendingPath_;
@@ -111,15 +117,18 @@ private:
     int sortKey_ = 0;
     DriveList drives_;
     tstring readyText_;
+    // What pane 0 shows outside menus (a menu's help replaces it meanwhile).
+    tstring statusText_;
     tstring lastBalloon_;
 
     HACCEL accelerators_ = nullptr;
     HMENU menu_ = nullptr;
-    HWND commandBar_ = nullptr;
+    CommandBar commandBar_;
     HWND rebar_ = nullptr;
     HWND toolbar_ = nullptr;
     HWND driveBar_ = nullptr;
     HIMAGELIST toolbarImages_ = nullptr;
+    HIMAGELIST toolbarHotImages_ = nullptr;
     HIMAGELIST driveImages_ = nullptr;
     Dialog addressBar_;
     HWND combo_ = nullptr;

@@ -85,7 +85,7 @@ def toolbar(variant):
                   lambda: x % 8 < 6 and y % 8 < 6 and 2 <= x <= 21 and 2 <= y <= 21,  # tiles
                   lambda: y % 5 < 3 and 3 <= x <= 20 and 3 <= y <= 20]        # details
         if shapes[image]():
-            return (40, 90, 170) if variant == 0 else (90, 90, 90)
+            return (40, 90, 170) if variant == 0 else (20, 140, 240)  # at rest, under the mouse
         return MAGENTA
     return pixel
 

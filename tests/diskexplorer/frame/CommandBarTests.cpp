@@ -1,0 +1,163 @@
+#include <windows.h>
+#include <commctrl.h>
+#include <cstdio>
+#include "doctest/doctest.h"
+#include "diskexplorer/ExplorerResources.h"
+#include "tests/diskexplorer/frame/FrameHarness.h"
+
+namespace {
+
+// The popup menu window this process shows, when it shows `menu`.
+HWND PopupOf(HMENU menu) {
+    for (HWND popup = nullptr; (popup = FindWindowExW(nullptr, popup, L"#32768", nullptr));) {
+        DWORD process = 0;
+        GetWindowThreadProcessId(popup, &process);
+        if (process == GetCurrentProcessId() && IsWindowVisible(popup) &&
+            reinterpret_cast<HMENU>(SendMessageW(popup, MN_GETHMENU, 0, 0)) == menu)
+            return popup;
+    }
+    return nullptr;
+}
+
+template <class Condition>
+bool WaitFor(Condition condition) {
+    for (int i = 0; i < 1000 && !condition(); ++i)
+        Sleep(10);
+    return condition();
+}
+
+// The screen under `area` as a 24-bit BMP file.
+void SaveScreen(RECT area, const char* path) {
+    int width = area.right - area.left, height = area.bottom - area.top;
+    HDC screen = GetDC(nullptr), copy = CreateCompatibleDC(screen);
+    BITMAPINFOHEADER header{sizeof header, width, height, 1, 24, BI_RGB};
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(screen, reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = SelectObject(copy, bitmap);
+    BitBlt(copy, 0, 0, width, height, screen, area.left, area.top, SRCCOPY);
+    DWORD size = ((width * 3 + 3) & ~3) * height, offset = sizeof(BITMAPFILEHEADER) + sizeof header;
+    BITMAPFILEHEADER file{0x4D42, offset + size, 0, 0, offset};
+    if (FILE* out = fopen(path, "wb")) {
+        fwrite(&file, sizeof file, 1, out);
+        fwrite(&header, sizeof header, 1, out);
+        fwrite(bits, size, 1, out);
+        fclose(out);
+    }
+    SelectObject(copy, old);
+    DeleteObject(bitmap);
+    DeleteDC(copy);
+    ReleaseDC(nullptr, screen);
+}
+
+}  // namespace
+
+TEST_CASE("the command bar opens menu 128 from the keyboard, moves between popups and explains commands") {
+    BoxAnswerer boxes;
+    FrameHarness h;
+    REQUIRE(h.Open());
+    CommandBar& bar = h.frame->Commands();
+    HMENU menu = h.frame->Menu();
+    HWND list = h.frame->List(), status = h.frame->StatusBar();
+    BOOL cues = FALSE;
+    SystemParametersInfoW(SPI_GETKEYBOARDCUES, 0, &cues, 0);
+    CHECK(bar.ShowsAccessKeys() == (cues != FALSE));
+    PostMessageW(list, WM_SYSKEYDOWN, VK_F10, 0);
+    PumpFor(50);
+    CHECK(bar.KeyboardItem() == 0);
+    PostMessageW(list, WM_SYSKEYDOWN, VK_F10, 0);
+    PumpFor(50);
+    CHECK(bar.KeyboardItem() == -1);
+    PostMessageW(list, WM_SYSKEYDOWN, VK_MENU, 1 << 29);
+    PostMessageW(list, WM_SYSKEYUP, VK_MENU, 0xE0000001);
+    PumpFor(50);
+    CHECK(bar.KeyboardItem() == 0);
+    CHECK(bar.ShowsAccessKeys());
+
+    // A user at the keyboard: File (from Down), Right to View, Right to Help,
+    // Left to View, Escape; then Alt+H and Escape.
+    std::vector<int> shown;
+    tstring help;
+    std::atomic<bool> done{false};
+    std::thread user([&] {
+        auto step = [&](int index, UINT message, WPARAM key, LPARAM flags) {
+            HWND popup = nullptr;
+            if (!WaitFor([&] { return (popup = PopupOf(GetSubMenu(menu, index))) != nullptr; }))
+                return;
+            shown.push_back(index);
+            if (shown.size() == 2) {  // View, its first item selected: its help, and a picture
+                WaitFor([&] { return Window(status).Text() != L"Ready"; });
+                help = Window(status).Text();
+                Sleep(300);  // for the picture only: the popup's drawing
+                RECT frame = h.frame->WindowRect(), open{};
+                GetWindowRect(popup, &open);
+                UnionRect(&frame, &frame, &open);
+                SaveScreen(frame, "drossel-menu.bmp");
+            }
+            PostMessageW(popup, message, key, flags);
+        };
+        step(0, WM_KEYDOWN, VK_RIGHT, 0);
+        step(1, WM_KEYDOWN, VK_RIGHT, 0);
+        step(2, WM_KEYDOWN, VK_LEFT, 0);
+        step(1, WM_KEYDOWN, VK_ESCAPE, 0);
+        WaitFor([&] { return !PopupOf(GetSubMenu(menu, 1)); });
+        PostMessageW(list, WM_SYSCHAR, 'h', 1 << 29);
+        step(2, WM_KEYDOWN, VK_ESCAPE, 0);
+        done = true;
+    });
+    PostMessageW(list, WM_KEYDOWN, VK_DOWN, 0);
+    CHECK(PumpUntil([&] { return done.load(); }));
+    user.join();
+    CHECK(shown == std::vector<int>{0, 1, 2, 1, 2});
+    CHECK(help == L"Display the folders as tiles");
+    PumpFor(50);
+    CHECK(Window(status).Text() == L"Ready");
+    CHECK(bar.KeyboardItem() == 2);  // Escape leaves the bar on its button
+    PostMessageW(list, WM_KEYDOWN, VK_ESCAPE, 0);
+    PumpFor(50);
+    CHECK(bar.KeyboardItem() == -1);
+    CHECK(bar.ShowsAccessKeys() == (cues != FALSE));
+
+    h.frame->Send(WM_MENUSELECT, MAKEWPARAM(ID_REFRESH, MF_GRAYED), reinterpret_cast<LPARAM>(menu));
+    CHECK(Window(status).Text() == L"Scan the drive again");
+    h.frame->Send(WM_MENUSELECT, MAKEWPARAM(SC_CLOSE, MF_SYSMENU), reinterpret_cast<LPARAM>(GetSystemMenu(*h.frame, FALSE)));
+    CHECK(Window(status).Text() == L"Close the active window");
+    h.frame->Send(WM_MENUSELECT, MAKEWPARAM(0, 0xFFFF), 0);
+    CHECK(Window(status).Text() == L"Ready");
+    CHECK(boxes.Boxes().empty());
+}
+
+TEST_CASE("greyed accelerators send nothing, and a stop keeps the window painting") {
+    BoxAnswerer boxes;
+    FrameHarness h;
+    REQUIRE(h.Open());
+    HWND list = h.frame->List();
+    uint64_t opens = h.source.Opens();
+    PostMessageW(list, WM_KEYDOWN, VK_F5, 0);  // Refresh, enabled
+    CHECK(PumpUntil([&] { return h.source.Opens() > opens; }));
+    REQUIRE(h.WaitReady());
+
+    h.source.SetRecordDelay(200);
+    h.Command(ID_DRIVE_FIRST + 1);
+    REQUIRE(PumpUntil([&] { return h.source.Opens() > opens + 1; }));
+    opens = h.source.Opens();
+    PostMessageW(list, WM_KEYDOWN, VK_F5, 0);  // greyed while the scan runs
+    PumpFor(100);
+    CHECK(h.source.Opens() == opens);
+    REQUIRE(h.frame->IsScanning());
+
+    // While StopScan waits, another thread spoils the list and waits for it to be painted.
+    std::atomic<bool> stopping{false}, painted{false};
+    std::thread painter([&] {
+        WaitFor([&] { return stopping.load(); });
+        RedrawWindow(list, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE);
+        painted = WaitFor([&] { return !GetUpdateRect(list, nullptr, FALSE); }) && stopping;
+        h.source.SetRecordDelay(0);
+    });
+    stopping = true;
+    h.frame->StopScan();
+    stopping = false;
+    painter.join();
+    CHECK(painted);
+    CHECK_FALSE(h.frame->IsScanning());
+    CHECK(boxes.Boxes().empty());
+}
