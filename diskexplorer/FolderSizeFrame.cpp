@@ -1,3 +1,5 @@
+// The frame itself: its creation, commands, notifications, keys and menu
+// help. Scanning, navigation and the bars have files of their own.
 #include "diskexplorer/FolderSizeFrame.h"
 #include "diskexplorer/ExplorerResources.h"
 #include "diskexplorer/ExplorerSettings.h"
@@ -66,8 +68,6 @@ HWND FolderSizeFrame::CreateFrame(MessageLoop* loop) {
 bool FolderSizeFrame::IsScanning() const {
     return worker_.IsValid() && WaitForSingleObject(worker_, 0) == WAIT_TIMEOUT;
 }
-
-// ---- creation --------------------------------------------------------------
 
 LRESULT FolderSizeFrame::OnCreate() {
     menu_ = LoadMenuW(ResourceModule(), MAKEINTRESOURCEW(IDR_MAINFRAME));
@@ -293,6 +293,10 @@ LRESULT FolderSizeFrame::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_CONTEXTMENU:
         OnContextMenu(lParam);
         return 0;
+    case WM_ACTIVATE:
+        if (LOWORD(wParam) == WA_INACTIVE)
+            commandBar_.LeaveKeyboardMode();
+        break;
     case WM_MENUSELECT:
         OnMenuSelect(LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HMENU>(lParam));
         return 0;

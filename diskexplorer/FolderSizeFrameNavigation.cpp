@@ -2,7 +2,7 @@
 // drop-downs, the address field and the list's context menu.
 #include <windowsx.h>
 #include <algorithm>
-#include <ctime>
+#include "common/system/TimeText.h"
 #include "diskexplorer/ExplorerResources.h"
 #include "diskexplorer/ExplorerSettings.h"
 #include "diskexplorer/FolderFigures.h"
@@ -119,24 +119,11 @@ void FolderSizeFrame::OnSelectionInfo(int64_t record) {
     FILETIME written, local;
     SYSTEMTIME time;
     if (folder.IsValid() && GetFileTime(folder, nullptr, nullptr, &written) && FileTimeToLocalFileTime(&written, &local) &&
-        FileTimeToSystemTime(&local, &time)) {
-        tm parts{};
-        parts.tm_year = time.wYear - 1900;
-        parts.tm_mon = time.wMonth - 1;
-        parts.tm_mday = time.wDay;
-        parts.tm_hour = time.wHour;
-        parts.tm_min = time.wMinute;
-        parts.tm_sec = time.wSecond;
-        parts.tm_isdst = -1;
-        wchar_t text[128] = L"";
-        wcsftime(text, 128, L"%c", &parts);
-        when = text;
-    }
+        FileTimeToSystemTime(&local, &time))
+        when = TimeText(time);
     panel_.Folder().SetLinkText(FormatText(L"<A ID=\"%d\">%s</A>\r\n\r\nDate Modified:\r\n%s", int(record),
                                            TrimBackslashes(path).c_str(), when.c_str()));
 }
-
-// ---- navigation ------------------------------------------------------------------
 
 int64_t FolderSizeFrame::EnterFolder(int item) {
     int64_t record = list_.Parameter(item);

@@ -60,14 +60,16 @@ void FolderSizeFrame::StopScan() {
         // The cancel flag stays set until the worker has ended. Meanwhile the
         // window answers sent messages (the worker's progress among them) and
         // repaints; posted messages and input wait in the queue until the stop
-        // is over, so nothing starts a scan or ends the window under this wait.
+        // is over, so that nothing starts a scan or ends the window under it.
         stopping_ = true;
         cancel_ = true;
         HANDLE worker = worker_;
-        while (MsgWaitForMultipleObjects(1, &worker, FALSE, INFINITE, QS_SENDMESSAGE | QS_PAINT) != WAIT_OBJECT_0) {
+        while (MsgWaitForMultipleObjects(1, &worker, FALSE, INFINITE, QS_ALLINPUT) != WAIT_OBJECT_0) {
             MSG message;
             while (PeekMessageW(&message, nullptr, WM_PAINT, WM_PAINT, PM_REMOVE))
                 DispatchMessageW(&message);
+            // What else came stays queued for later, no longer new to the wait.
+            GetQueueStatus(QS_ALLINPUT);
         }
         cancel_ = false;
         stopping_ = false;

@@ -173,6 +173,7 @@ void CommandBar::EnterKeyboardMode(int index) {
 
 void CommandBar::LeaveKeyboardMode() {
     keyboard_ = -1;
+    altAlone_ = false;
     Send(TB_SETHOTITEM, static_cast<WPARAM>(-1));
     ShowAccessKeys(false);
 }

@@ -48,6 +48,8 @@ public:
     // The button shown hot in keyboard mode, or -1 outside keyboard mode.
     int KeyboardItem() const { return keyboard_; }
     bool ShowsAccessKeys() const { return cuesShown_; }
+    // Ends keyboard mode (when the owner is deactivated, for one).
+    void LeaveKeyboardMode();
 
 protected:
     LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
@@ -57,7 +59,6 @@ private:
     bool OnMenuInput(const MSG& message);
     void SwitchTo(int index, bool keyboard);
     void EnterKeyboardMode(int index);
-    void LeaveKeyboardMode();
     void ShowAccessKeys(bool show);
     int FindAccessKey(TCHAR key) const;
     int Count() const { return static_cast<int>(titles_.size()); }
