@@ -181,60 +181,21 @@ void CommandBar::LeaveKeyboardMode() {
 bool CommandBar::PreTranslateMessage(MSG& message) {
     if (!IsWindow() || open_ >= 0 || Count() == 0 || (message.hwnd != owner_ && !IsChild(owner_, message.hwnd)))
         return false;
-    bool shift = GetKeyState(VK_SHIFT) < 0;
     switch (message.message) {
     case WM_SYSKEYDOWN:
-        if (message.wParam == VK_MENU) {
-            if (!(message.lParam & (1 << 30))) {
-                altAlone_ = true;
-                ShowAccessKeys(true);
-            }
-            return false;
-        }
-        altAlone_ = false;
-        if (message.wParam == VK_F10 && !shift) {
-            keyboard_ >= 0 ? LeaveKeyboardMode() : EnterKeyboardMode(0);
-            return true;
-        }
-        if (keyboard_ >= 0)
-            LeaveKeyboardMode();
-        return false;
+        return OnSystemKey(message, true);
     case WM_SYSKEYUP:
-        if (message.wParam == VK_MENU && altAlone_) {
-            altAlone_ = false;
-            keyboard_ >= 0 ? LeaveKeyboardMode() : EnterKeyboardMode(0);
-            return true;
-        }
-        if (message.wParam == VK_MENU && keyboard_ < 0)
-            ShowAccessKeys(false);
-        // The system would open the window menu on the release of F10.
-        return message.wParam == VK_F10 && !shift;
-    case WM_SYSCHAR: {
-        int index = FindAccessKey(static_cast<TCHAR>(message.wParam));
-        if (index < 0)
-            return false;
-        OpenPopup(index, true);
-        return true;
-    }
+        return OnSystemKey(message, false);
+    case WM_SYSCHAR:
+        return OpenByAccessKey(static_cast<TCHAR>(message.wParam));
     case WM_KEYDOWN:
         altAlone_ = false;
-        if (keyboard_ < 0)
-            return false;
-        switch (message.wParam) {
-        case VK_LEFT: EnterKeyboardMode(Wrap(keyboard_ - 1)); return true;
-        case VK_RIGHT: EnterKeyboardMode(Wrap(keyboard_ + 1)); return true;
-        case VK_UP:
-        case VK_DOWN:
-        case VK_RETURN: OpenPopup(keyboard_, true); return true;
-        case VK_ESCAPE: LeaveKeyboardMode(); return true;
-        default: return false;  // a letter comes back as WM_CHAR
-        }
+        return keyboard_ >= 0 && OnKeyboardModeKey(message.wParam);
     case WM_CHAR:
         if (keyboard_ < 0)
             return false;
-        if (int index = FindAccessKey(static_cast<TCHAR>(message.wParam)); index >= 0)
-            OpenPopup(index, true);
-        return true;
+        OpenByAccessKey(static_cast<TCHAR>(message.wParam));
+        return true;  // in keyboard mode every character is the menu's
     case WM_LBUTTONDOWN:
     case WM_RBUTTONDOWN:
     case WM_MBUTTONDOWN:
@@ -248,6 +209,53 @@ bool CommandBar::PreTranslateMessage(MSG& message) {
     }
 }
 
+// Alt or F10 pressed and released alone switches keyboard mode; Alt with
+// another key is that key's (an accelerator, say).
+bool CommandBar::OnSystemKey(const MSG& message, bool down) {
+    bool f10 = message.wParam == VK_F10 && GetKeyState(VK_SHIFT) >= 0;
+    if (message.wParam == VK_MENU) {
+        if (down && !(message.lParam & (1 << 30))) {
+            altAlone_ = true;
+            ShowAccessKeys(true);
+        } else if (!down && altAlone_) {
+            keyboard_ >= 0 ? LeaveKeyboardMode() : EnterKeyboardMode(0);
+            return true;
+        } else if (!down && keyboard_ < 0) {
+            ShowAccessKeys(false);
+        }
+        return false;
+    }
+    if (!down)
+        return f10;  // the system would open the window menu on the release of F10
+    altAlone_ = false;
+    if (f10) {
+        keyboard_ >= 0 ? LeaveKeyboardMode() : EnterKeyboardMode(0);
+        return true;
+    }
+    if (keyboard_ >= 0)
+        LeaveKeyboardMode();
+    return false;
+}
+
+bool CommandBar::OnKeyboardModeKey(WPARAM key) {
+    switch (key) {
+    case VK_LEFT: EnterKeyboardMode(Wrap(keyboard_ - 1)); return true;
+    case VK_RIGHT: EnterKeyboardMode(Wrap(keyboard_ + 1)); return true;
+    case VK_UP:
+    case VK_DOWN:
+    case VK_RETURN: OpenPopup(keyboard_, true); return true;
+    case VK_ESCAPE: LeaveKeyboardMode(); return true;
+    default: return false;  // a letter comes back as WM_CHAR
+    }
+}
+
+bool CommandBar::OpenByAccessKey(TCHAR key) {
+    int index = FindAccessKey(key);
+    if (index >= 0)
+        OpenPopup(index, true);
+    return index >= 0;
+}
+
 // ---- popups ----------------------------------------------------------------------
 
 void CommandBar::OpenPopup(int index, bool keyboard) {
@@ -257,36 +265,10 @@ void CommandBar::OpenPopup(int index, bool keyboard) {
     altAlone_ = false;
     int last = index;
     escaped_ = false;
-    while (index >= 0) {
-        HMENU popup = GetSubMenu(menu_, index);
-        if (!popup || !Send(TB_ISBUTTONENABLED, kFirstButton + index))
-            break;
+    // Each round shows one popup; a move to another one ends it and names the next.
+    while (index >= 0 && GetSubMenu(menu_, index) && Send(TB_ISBUTTONENABLED, kFirstButton + index)) {
         last = index;
-        RECT button{};
-        Send(TB_GETITEMRECT, index, reinterpret_cast<LPARAM>(&button));
-        MapWindowPoints(Handle(), nullptr, reinterpret_cast<POINT*>(&button), 2);
-        open_ = index;
-        openMenu_ = selectedMenu_ = popup;
-        selectedIsPopup_ = false;
-        next_ = -1;
-        escaped_ = false;
-        Send(TB_SETHOTITEM, static_cast<WPARAM>(-1));
-        Send(TB_PRESSBUTTON, kFirstButton + index, TRUE);
-        // A popup opened from the keyboard starts with its first item selected, as the menu bar's do.
-        if (keyboard)
-            Post(WM_KEYDOWN, VK_DOWN, 0);
-        tracking = this;
-        hook_ = SetWindowsHookEx(WH_MSGFILTER, &CommandBar::MenuHook, nullptr, GetCurrentThreadId());
-        TPMPARAMS place{sizeof place, button};
-        UINT command = TrackPopupMenuEx(popup, TPM_LEFTALIGN | TPM_TOPALIGN | TPM_VERTICAL | TPM_LEFTBUTTON | TPM_RETURNCMD,
-                                        button.left, button.bottom, Handle(), &place);
-        if (hook_)
-            UnhookWindowsHookEx(hook_);
-        hook_ = nullptr;
-        tracking = nullptr;
-        Send(TB_PRESSBUTTON, kFirstButton + index, FALSE);
-        open_ = -1;
-        if (command) {
+        if (UINT command = TrackPopup(index, keyboard)) {
             escaped_ = false;
             ::PostMessage(owner_, WM_COMMAND, command, 0);
             break;
@@ -299,6 +281,34 @@ void CommandBar::OpenPopup(int index, bool keyboard) {
         EnterKeyboardMode(last);
     else
         LeaveKeyboardMode();
+}
+
+UINT CommandBar::TrackPopup(int index, bool keyboard) {
+    RECT button{};
+    Send(TB_GETITEMRECT, index, reinterpret_cast<LPARAM>(&button));
+    MapWindowPoints(Handle(), nullptr, reinterpret_cast<POINT*>(&button), 2);
+    open_ = index;
+    openMenu_ = selectedMenu_ = GetSubMenu(menu_, index);
+    selectedIsPopup_ = false;
+    next_ = -1;
+    escaped_ = false;
+    Send(TB_SETHOTITEM, static_cast<WPARAM>(-1));
+    Send(TB_PRESSBUTTON, kFirstButton + index, TRUE);
+    // A popup opened from the keyboard starts with its first item selected, as the menu bar's do.
+    if (keyboard)
+        Post(WM_KEYDOWN, VK_DOWN, 0);
+    tracking = this;
+    hook_ = SetWindowsHookEx(WH_MSGFILTER, &CommandBar::MenuHook, nullptr, GetCurrentThreadId());
+    TPMPARAMS place{sizeof place, button};
+    UINT command = TrackPopupMenuEx(openMenu_, TPM_LEFTALIGN | TPM_TOPALIGN | TPM_VERTICAL | TPM_LEFTBUTTON | TPM_RETURNCMD,
+                                    button.left, button.bottom, Handle(), &place);
+    if (hook_)
+        UnhookWindowsHookEx(hook_);
+    hook_ = nullptr;
+    tracking = nullptr;
+    Send(TB_PRESSBUTTON, kFirstButton + index, FALSE);
+    open_ = -1;
+    return command;
 }
 
 void CommandBar::SwitchTo(int index, bool keyboard) {

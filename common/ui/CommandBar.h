@@ -20,7 +20,7 @@
 // The popups' owner is the bar: commands go to the owner window as WM_COMMAND
 // with lParam 0, and WM_INITMENUPOPUP and WM_MENUSELECT are passed on to it.
 // The owner offers the bar every message first (PreTranslateMessage) and
-// translates its accelerators through TranslateAccelerator below.
+// translates its accelerators through TranslateAccelerators below.
 class CommandBar : public WindowImpl, public MessageFilter {
 public:
     CommandBar() = default;
@@ -43,8 +43,6 @@ public:
     // Opens popup `index` (keyboard: with its first item selected) and runs
     // the menu until it closes; returns at once when a popup is already open.
     void OpenPopup(int index, bool keyboard);
-    // The popup open now, or -1.
-    int OpenIndex() const { return open_; }
     // The button shown hot in keyboard mode, or -1 outside keyboard mode.
     int KeyboardItem() const { return keyboard_; }
     bool ShowsAccessKeys() const { return cuesShown_; }
@@ -55,8 +53,12 @@ protected:
     LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 
 private:
+    bool OnSystemKey(const MSG& message, bool down);
+    bool OnKeyboardModeKey(WPARAM key);
+    bool OpenByAccessKey(TCHAR key);
     static LRESULT CALLBACK MenuHook(int code, WPARAM wParam, LPARAM lParam);
     bool OnMenuInput(const MSG& message);
+    UINT TrackPopup(int index, bool keyboard);
     void SwitchTo(int index, bool keyboard);
     void EnterKeyboardMode(int index);
     void ShowAccessKeys(bool show);
