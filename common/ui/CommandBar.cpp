@@ -137,7 +137,7 @@ bool CommandBar::TranslateAccelerators(HWND target, HACCEL table, MSG& message) 
     if (message.message == WM_KEYDOWN || message.message == WM_SYSKEYDOWN) {
         BYTE modifiers = static_cast<BYTE>((GetKeyState(VK_CONTROL) < 0 ? FCONTROL : 0) |
                                            (GetKeyState(VK_SHIFT) < 0 ? FSHIFT : 0) |
-                                           ((message.lParam & (1 << 29)) ? FALT : 0));
+                                           ((GetKeyState(VK_MENU) < 0 || (message.lParam & (1 << 29))) ? FALT : 0));
         std::vector<ACCEL> entries(CopyAcceleratorTable(table, nullptr, 0));
         CopyAcceleratorTable(table, entries.data(), static_cast<int>(entries.size()));
         for (const ACCEL& entry : entries)
