@@ -18,10 +18,13 @@
 // The registered activation message ("QUARN_Drossel_Activate_...").
 extern const UINT g_activateMessage;
 
-// The explorer's one top-level window: drive toolbar, navigation, address
-// bar, side panel, folder list and status bar. It scans a volume on one
-// worker thread and shows the folder-size model once the worker has ended;
-// nothing on the UI thread reads the model while a worker runs.
+// The explorer's one top-level window: command bar, drive toolbar,
+// navigation, address bar, side panel, folder list and status bar. It scans
+// a volume on one worker thread and shows the folder-size model once the
+// worker has ended; nothing on the UI thread reads the model while a worker
+// runs. Its code lies in four files: this one's (creation, commands, keys),
+// FolderSizeFrameScan.cpp, FolderSizeFrameNavigation.cpp and
+// FolderSizeFrameBars.cpp.
 class FolderSizeFrame : public WindowImpl, private MessageFilter, private IdleHandler, private ScanListener {
 public:
     FolderSizeFrame();

@@ -161,7 +161,10 @@ void CommandBar::ShowAccessKeys(bool show) {
     if (show == cuesShown_ && IsWindow())
         return;
     cuesShown_ = show;
+    // The toolbar draws by its text flags in some versions and by its window's
+    // keyboard-cue state in others: both are set.
     Send(TB_SETDRAWTEXTFLAGS, DT_HIDEPREFIX, show ? 0 : DT_HIDEPREFIX);
+    Send(WM_UPDATEUISTATE, MAKEWPARAM(show ? UIS_CLEAR : UIS_SET, UISF_HIDEACCEL));
     Invalidate();
 }
 
