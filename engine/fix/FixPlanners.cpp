@@ -28,12 +28,22 @@ void PushKeyDelete(FixEntry& entry, const RegKey& key, int32_t onlyWithoutSubkey
     entry.Push(std::unique_ptr<FixAction>(new DeleteKeyAction(key.FullPath(), onlyWithoutSubkeys)));
 }
 
+// The levels between the key and the root of its registry view: the hive's
+// root, or the "Wow6432Node" key that holds the 32-bit view (0 for that key).
+int LevelsBelowView(const RegKey& key) {
+    int levels = 0;
+    for (RegKey level = key; !level.IsRoot() && !RegKey::IsWow64ViewName(level.Name()); level = level.Ancestor(0))
+        ++levels;
+    return levels;
+}
+
 // Keys that a planner derives from the finding's key (its ancestors, its
 // parent's subkeys) are deleted with their contents only when they lie at
-// least two levels below the root: a finding reported one level higher than
-// its planner expects must not cost a whole HKCR\CLSID or HKCR\TypeLib.
+// least two levels below the root of their view: a finding reported one level
+// higher than its planner expects must not cost a whole HKCR\CLSID or
+// HKCR\TypeLib, nor the 32-bit view or its HKCR\Wow6432Node\CLSID.
 void PushDerivedDelete(FixEntry& entry, const RegKey& key, int32_t onlyWithoutSubkeys) {
-    if (!onlyWithoutSubkeys && key.AncestorCount() < 2)
+    if (!onlyWithoutSubkeys && LevelsBelowView(key) < 2)
         return;
     PushKeyDelete(entry, key, onlyWithoutSubkeys);
 }

@@ -1,4 +1,5 @@
 #include "engine/registry/NativeRegistry.h"
+#include <algorithm>
 #include <sddl.h>
 #include <atomic>
 #include <cstring>
@@ -453,6 +454,12 @@ NTSTATUS NTAPI ZwSetValueKey(HANDLE key, PUNICODE_STRING name, ULONG titleIndex,
     return Bound<decltype(&ZwSetValueKey)>(slot, L"nsNT::ZwSetValueKey")(key, name, titleIndex, type, data, size);
 }
 
+NTSTATUS NTAPI ZwQueryKey(HANDLE key, ULONG informationClass, PVOID information, ULONG length, PULONG resultLength) {
+    static std::atomic<void*> slot;
+    return Bound<decltype(&ZwQueryKey)>(slot, L"nsNT::ZwQueryKey")(key, informationClass, information, length,
+                                                                  resultLength);
+}
+
 }  // namespace nsNT
 
 // NativeRegistry --------------------------------------------------------------
@@ -477,6 +484,20 @@ void* NativeRegistry::Bind(const wchar_t* wrapperName) {
         throw Win32Error(ERROR_PROC_NOT_FOUND);
     binder.functions[function] = address;
     return address;
+}
+
+LONG NativeRegistry::KeyObjectName(HANDLE key, tstring& name) {
+    const ULONG kKeyNameInformation = 3;
+    // A ULONG byte count, then the name's units.
+    std::vector<ULONG> buffer(2048);
+    ULONG size = 0;
+    NTSTATUS status = nsNT::ZwQueryKey(key, kKeyNameInformation, buffer.data(),
+                                       ULONG(buffer.size() * sizeof(ULONG)), &size);
+    if (status < 0)
+        return LONG(nsNT::RtlNtStatusToDosError(status));
+    size_t units = std::min<size_t>(buffer[0], (buffer.size() - 1) * sizeof(ULONG)) / sizeof(wchar_t);
+    name.assign(reinterpret_cast<const wchar_t*>(buffer.data() + 1), units);
+    return ERROR_SUCCESS;
 }
 
 tstring NativeRegistry::ToNativePath(const tstring& path) {

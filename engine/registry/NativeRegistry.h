@@ -52,6 +52,7 @@ NTSTATUS NTAPI ZwClose(HANDLE handle);
 NTSTATUS NTAPI ZwQueryValueKey(HANDLE key, PUNICODE_STRING name, ULONG informationClass, PVOID information,
                                ULONG length, PULONG resultLength);
 NTSTATUS NTAPI ZwDeleteValueKey(HANDLE key, PUNICODE_STRING name);
+NTSTATUS NTAPI ZwQueryKey(HANDLE key, ULONG informationClass, PVOID information, ULONG length, PULONG resultLength);
 NTSTATUS NTAPI ZwSetValueKey(HANDLE key, PUNICODE_STRING name, ULONG titleIndex, ULONG type, PVOID data,
                              ULONG size);
 }  // namespace nsNT
@@ -101,6 +102,10 @@ public:
     static LONG RestoreTree(const tstring& markedPath, Archive& archive);
     // The same for a nested record, created below the parent handle.
     static LONG RestoreSubKeys(HANDLE parent, Archive& archive);
+
+    // The registry's own name of the key behind the handle ("\REGISTRY\..."):
+    // where a key reached through a link really lies.
+    static LONG KeyObjectName(HANDLE key, tstring& name);
 };
 
 // The part after the last "\" (the whole text when there is none).

@@ -1,4 +1,5 @@
 #include "engine/registry/PathPattern.h"
+#include <algorithm>
 #include <stdexcept>
 #include "engine/registry/RegKey.h"
 
@@ -87,6 +88,14 @@ void PathPattern::ParseValue(const tstring& text)
         throw std::out_of_range("invalid string position");
     value_[0] = PatternElement(text.substr(first + 1, second - first - 1), text[first] == L'@');
     value_[1] = PatternElement(text.substr(second + 1), text[second] == L'@');
+}
+
+PathPattern PathPattern::WithLiteralLevel(size_t index, const tstring& name) const
+{
+    PathPattern copy(*this);
+    copy.keys_.insert(copy.keys_.begin() + std::ptrdiff_t(std::min(index, copy.keys_.size())),
+                      PatternElement(name, false));
+    return copy;
 }
 
 HKEY PathPattern::RootKey() const

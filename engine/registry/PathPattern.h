@@ -54,6 +54,9 @@ public:
     void ParseKey(const tstring& text);
     void ParseValue(const tstring& text);
 
+    // A copy with the literal level `name` put before the key element at index.
+    PathPattern WithLiteralLevel(size_t index, const tstring& name) const;
+
     // The predefined key named by a literal first level, or nullptr.
     HKEY RootKey() const;
 

@@ -37,6 +37,14 @@ private:
     wchar_t buffer_[256];
 };
 
+// The 32-bit registry view is never an entry of the key it lies in (a ProgID
+// of HKCR, an uninstall entry, a class ...): judged as one, its fix would take
+// every 32-bit registration with it. Rules reach the view only by naming it
+// as a literal level.
+bool Selects(const PatternElement& element, const tstring& name) {
+    return !RegKey::IsWow64ViewName(name) && element.Match(name);
+}
+
 bool Stopped(const ScanRule& rule) { return rule.Group() && rule.Group()->StopRequested(); }
 
 // The checks between subkeys: a stop ends the walk, a pause holds it.
@@ -101,13 +109,13 @@ bool PathWalker::WalkExpressionLevel(const RegKey& key, const PatternElement& el
     tstring name;
     for (SubKeyNames names(key); names.Next(name);) {
         if (!MayGoOn(rule)) return false;
-        if (element.Match(name)) ++count;
+        if (Selects(element, name)) ++count;
     }
     double unit = count > 1 ? share / count : share;
     int walked = 0;
     for (SubKeyNames names(key); names.Next(name);) {
         if (!MayGoOn(rule)) return false;
-        if (!element.Match(name)) continue;
+        if (!Selects(element, name)) continue;
         // A child that cannot be opened for reading has nothing to walk; its
         // share of the progress is done all the same.
         RegKey child;

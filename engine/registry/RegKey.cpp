@@ -191,6 +191,21 @@ tstring RegKey::FullPath() const {
     return path + name_;
 }
 
+const wchar_t* const RegKey::Wow64ViewName = L"Wow6432Node";
+
+bool RegKey::IsWow64ViewName(const tstring& name) {
+    return CompareStringOrdinal(name.c_str(), int(name.size()), Wow64ViewName, -1, TRUE) == CSTR_EQUAL;
+}
+
+bool RegKey::InWow64View() const {
+    if (IsWow64ViewName(name_))
+        return true;
+    for (const RegKey& ancestor : ancestors_)
+        if (IsWow64ViewName(ancestor.name_))
+            return true;
+    return false;
+}
+
 RegValue RegKey::Value(const tstring& name) const {
     return RegValue(*this, name);
 }

@@ -43,6 +43,14 @@ public:
     bool IsEmpty() const { return handle_ == nullptr; }
     tstring FullPath() const;
 
+    // The key under which 64-bit Windows keeps the registry of 32-bit programs
+    // (below HKCR, HKLM\Software and the Classes keys). To a 64-bit program it
+    // is an ordinary subkey; it is never an entry of the key it lies in.
+    static const wchar_t* const Wow64ViewName;
+    static bool IsWow64ViewName(const tstring& name);
+    // True when the key lies in the 32-bit view: it or an ancestor is such a key.
+    bool InWow64View() const;
+
     RegValue Value(const tstring& name) const;
     // Every value of the key, not read yet. Names holding a NUL character are
     // left out: the Win32 functions would address a different value by them.

@@ -1,5 +1,10 @@
 #include "engine/scan/Categories.h"
+#include <stdexcept>
 #include "common/system/PlatformInfo.h"
+#include "common/errors/ErrorBase.h"
+#include "engine/registry/NativeRegistry.h"
+#include "engine/registry/RegKey.h"
+#include "engine/scan/PathChecks.h"
 
 namespace {
 
@@ -22,7 +27,40 @@ bool NtPlatform() {
     return nt;
 }
 
+bool IsLiteral(const PathPattern& pattern, size_t index, const wchar_t* name) {
+    if (index >= pattern.KeyCount() || !pattern.KeyElement(index).IsLiteral()) return false;
+    tstring text = pattern.KeyElement(index).Text();
+    return CompareStringOrdinal(text.c_str(), int(text.size()), name, -1, TRUE) == CSTR_EQUAL;
+}
+
 }  // namespace
+
+ScanRule Wow64ViewRule(const ScanRule& native) {
+    const PathPattern& pattern = native.Pattern();
+    size_t level = 0;
+    if (pattern.RootKey() == HKEY_CLASSES_ROOT)
+        level = 1;
+    else if (pattern.RootKey() == HKEY_LOCAL_MACHINE && IsLiteral(pattern, 1, L"SOFTWARE"))
+        level = 2;
+    else
+        throw std::invalid_argument("the rule's area has no 32-bit view");
+    return ScanRule(native.Group(), pattern.WithLiteralLevel(level, RegKey::Wow64ViewName));
+}
+
+bool IsSharedWow64View(const ScanRule& wow64) {
+    const PathPattern& pattern = wow64.Pattern();
+    RegKey key(pattern.RootKey());
+    try {
+        for (size_t level = 1; level < pattern.KeyCount() && pattern.KeyElement(level).IsLiteral(); ++level)
+            key = RegKey::OpenChild(key, pattern.KeyElement(level).Text());
+    } catch (const ErrorBase&) {
+        return false;  // nothing there that could be walked twice
+    }
+    tstring name;
+    if (key.IsRoot() || NativeRegistry::KeyObjectName(key.Handle(), name) != ERROR_SUCCESS)
+        return false;
+    return UpperText(name + L"\\").find(L"\\" + UpperText(RegKey::Wow64ViewName) + L"\\") == tstring::npos;
+}
 
 ScanRule ServicesRule(ScanGroup* group) {
     return ScanRule(group, L"#HKLM#SYSTEM#CurrentControlSet#Services@{.*}", L"#@MAGIC_PATTERN");

@@ -21,6 +21,17 @@ enum CategoryBit : uint32_t {
 // rule kind. A rule registers its sub-task with the group when it is built.
 // The kinds with a root take "HKLM" or "HKCU" and then walk only that root.
 
+// The same area as 32-bit programs see it on 64-bit Windows: the rule's key
+// pattern with the "Wow6432Node" level below HKCR or HKLM\SOFTWARE, built for
+// the same group. Raises std::invalid_argument for a rule of any other area
+// (HKCU\Software and HKLM\SYSTEM have one view only). On a system without
+// the 32-bit view the literal level is missing and the walk yields nothing.
+ScanRule Wow64ViewRule(const ScanRule& native);
+// True when the literal levels of such a rule lead through a link to a key
+// outside the 32-bit view: an area both views share (Wine links them), which
+// the native rule walks already.
+bool IsSharedWow64View(const ScanRule& wow64);
+
 // COM registrations.
 ScanRule ServicesRule(ScanGroup* group);
 ScanRule ClsidRule(ScanGroup* group);

@@ -93,12 +93,11 @@ bool ClsidChecker::ResolveClsidServer(const RegKey& classKey, CheckResult& resul
             apply(TryRedirection(classKey, redirection, result, depth));
 
     if (resolved || !sawKey) {
-        if (!clsidCache_ || !clsidCache_->Contains(name))
+        if (FirstMeeting(classKey, name))
             RunSideChecks(classKey);
         resolved = true;
     }
-    if (clsidCache_)
-        clsidCache_->Set(name, resolved);
+    StoreVerdict(classKey, name, resolved);
     if (!resolved)
         MarkSuspiciousProgIds(classKey);
     return resolved;
@@ -218,6 +217,37 @@ bool ClsidChecker::CheckScriptlet(const RegKey& classKey, const tstring& module,
     return false;
 }
 
+bool ClsidChecker::FirstMeeting(const RegKey& classKey, const tstring& name) {
+    // The same class registered for 32-bit programs is a registration of its
+    // own, with references and an icon of its own.
+    if (classKey.InWow64View())
+        return wow64Met_.insert(name).second;
+    return !clsidCache_ || !clsidCache_->Contains(name);
+}
+
+void ClsidChecker::StoreVerdict(const RegKey& classKey, const tstring& name, bool resolved) {
+    if (!clsidCache_)
+        return;
+    // The verdict's readers ask whether the class serves the programs that
+    // name it, and 32-bit and 64-bit programs share most naming keys: a class
+    // that resolves in either view is good. The native view is walked first.
+    if (classKey.InWow64View() && !resolved)
+        resolved = clsidCache_->Lookup(name).value_or(false);
+    clsidCache_->Set(name, resolved);
+}
+
+// A 32-bit class names ProgIDs and type libraries as 32-bit programs see
+// them: in the keys both views share, or in its own view where Windows keeps
+// them apart.
+bool ClsidChecker::ReferenceExists(const RegKey& classKey, const tstring& prefix, const tstring& reference) {
+    if (KeyPathExists(prefix + reference))
+        return true;
+    const tstring classes = L"HKCR\\";
+    if (!classKey.InWow64View() || prefix.compare(0, classes.size(), classes) != 0)
+        return false;
+    return KeyPathExists(classes + RegKey::Wow64ViewName + L"\\" + prefix.substr(classes.size()) + reference);
+}
+
 void ClsidChecker::RunSideChecks(const RegKey& classKey) {
     // A side finding is the class's own business: a failure while reading one
     // of these keys must not cost the class its verdict.
@@ -248,7 +278,7 @@ void ClsidChecker::CheckReference(const RegKey& classKey, const tstring& subkey,
     RegValue value(named, tstring());
     tstring reference = ValueTextOrEmpty(named);
     // An empty reference names nothing that could be missing.
-    if (reference.empty() || KeyPathExists(prefix + reference))
+    if (reference.empty() || ReferenceExists(classKey, prefix, reference))
         return;
     FillFinding(result, uint32_t(ClassError(reason)), classKey.Name() + L"\\" + subkey, reference, value);
     Report(value, result);

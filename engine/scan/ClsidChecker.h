@@ -1,4 +1,5 @@
 #pragma once
+#include <set>
 #include "engine/registry/NamedCache.h"
 #include "engine/registry/RegKey.h"
 #include "engine/registry/RegValue.h"
@@ -13,7 +14,9 @@ class ScanGroup;
 // "Invalid_CLSID_Cache" and the ProgIDs of broken classes in
 // "Suspicious_ProgID_Cache". Once per class it also checks the keys the class
 // names (ProgID, VersionIndependentProgID, TypeLib) and its DefaultIcon, and
-// reports those side findings itself.
+// reports those side findings itself. The classes 32-bit programs see (below
+// HKCR\Wow6432Node\CLSID) are judged in their own view; a class that resolves
+// in either view has a good verdict.
 class ClsidChecker : public EntryTest {
 public:
     // A redirection chain deeper than this is taken as sound (a cycle ends here).
@@ -45,6 +48,9 @@ private:
     Step TryServer(const RegKey& classKey, const wchar_t* subkey, bool local, CheckResult& result);
     Step TryRedirection(const RegKey& classKey, const wchar_t* subkey, CheckResult& result, int depth);
     bool CheckScriptlet(const RegKey& classKey, const tstring& module, CheckResult& result);
+    bool FirstMeeting(const RegKey& classKey, const tstring& name);
+    void StoreVerdict(const RegKey& classKey, const tstring& name, bool resolved);
+    bool ReferenceExists(const RegKey& classKey, const tstring& prefix, const tstring& reference);
     void RunSideChecks(const RegKey& classKey);
     void MarkSuspiciousProgIds(const RegKey& classKey);
     bool ScriptLocationExists(const tstring& url, RegValue& value, CheckResult& result);
@@ -55,4 +61,7 @@ private:
     ScanGroup* reportSink_ = nullptr;
     NamedCache* suspiciousProgIdCache_ = nullptr;
     AppIdTest appIdTest_;
+    // The 32-bit classes whose side checks ran; those of the native view are
+    // the ones the class cache holds.
+    std::set<tstring> wow64Met_;
 };

@@ -48,28 +48,41 @@ void ReleaseNotReady(const std::vector<tstring>& names) {
 }  // namespace
 
 void CategoryRun::Add(ScanRule rule, TestFactory makeTest, std::vector<tstring> produces) {
-    steps_.push_back(Step{std::move(rule), std::move(makeTest), std::move(produces), nullptr});
+    Step step{{}, std::move(makeTest), std::move(produces), nullptr};
+    step.rules.push_back(std::move(rule));
+    steps_.push_back(std::move(step));
+}
+
+void CategoryRun::AddWithWow64View(ScanRule rule, TestFactory makeTest, std::vector<tstring> produces) {
+    ScanRule wow64 = Wow64ViewRule(rule);
+    Add(std::move(rule), std::move(makeTest), std::move(produces));
+    if (!IsSharedWow64View(wow64))
+        steps_.back().rules.push_back(std::move(wow64));
 }
 
 void CategoryRun::RunStep(Step& step) {
     bool completed = false;
+    ScanRule& first = step.rules.front();
     try {
         step.test = step.makeTest();
-        PathWalker walker(step.rule, step.test.get());
-        step.test->Begin(step.rule);
-        walker.Run(step.rule);
+        step.test->Begin(first);
+        for (ScanRule& rule : step.rules) {
+            if (group_.StopRequested()) break;
+            PathWalker walker(rule, step.test.get());
+            walker.Run(rule);
+        }
         // A producer whose walk was cut short must not mark its cache ready:
         // a consumer would take every entry it did not reach for a broken one.
         if (!group_.StopRequested()) {
-            step.test->End(step.rule);
+            step.test->End(first);
             completed = true;
         }
     } catch (const ErrorBase& e) {
-        LogRuleFailure(group_, step.rule, e.Message());
+        LogRuleFailure(group_, first, e.Message());
     } catch (const std::exception& e) {
-        LogRuleFailure(group_, step.rule, tstring::FromNarrow(e.what()));
+        LogRuleFailure(group_, first, tstring::FromNarrow(e.what()));
     } catch (...) {
-        LogRuleFailure(group_, step.rule, L"unknown exception");
+        LogRuleFailure(group_, first, L"unknown exception");
     }
     if (!completed) ReleaseNotReady(step.produces);
 }
@@ -89,71 +102,77 @@ DWORD CategoryRun::Run() {
     return code;
 }
 
+// On 64-bit Windows the areas that 32-bit programs see redirected (below
+// HKCR and HKLM\SOFTWARE) are walked in both views. Each area named here with
+// Add alone has one view only: services (HKLM\SYSTEM), everything of HKCU,
+// and the keys both views share: type libraries, fonts and the file types of
+// HKCR (file associations, context menu handlers), which the shell reads from
+// the native view.
 DWORD ComGroupProc(ScanGroup& group) {
     CategoryRun run(group);
     run.Add(ServicesRule(&group), NewTest<ServiceImageTest>(), {CacheTable::ServiceCache});
     // Side findings of the class checker (references, icons) go straight to the group.
-    run.Add(ClsidRule(&group), NewTest<ClsidChecker>(&group),
+    run.AddWithWow64View(ClsidRule(&group), NewTest<ClsidChecker>(&group),
             {CacheTable::InvalidClsidCache, CacheTable::SuspiciousProgIdCache, CacheTable::AppIdCache});
-    run.Add(ProgIdRule(&group), NewTest<ProgIdChecker>(), {CacheTable::ProgIdCache, CacheTable::InvalidProgIdCache});
+    run.AddWithWow64View(ProgIdRule(&group), NewTest<ProgIdChecker>(), {CacheTable::ProgIdCache, CacheTable::InvalidProgIdCache});
     run.Add(TypeLibRule(&group), NewTest<TypeLibFileTest>(), {CacheTable::TypeLibCache});
     // Built when its rule comes, after the class and type library rules of
     // this thread have filled the caches it waits for.
-    run.Add(InterfaceRule(&group), NewTest<InterfaceTest>());
+    run.AddWithWow64View(InterfaceRule(&group), NewTest<InterfaceTest>());
     return run.Run();
 }
 
 DWORD BrowserGroupProc(ScanGroup& group) {
     CategoryRun run(group);
-    run.Add(BrowserExtensionRule(&group, L"HKLM"), NewTest<BrowserExtensionTest>());
+    run.AddWithWow64View(BrowserExtensionRule(&group, L"HKLM"), NewTest<BrowserExtensionTest>());
     run.Add(BrowserExtensionRule(&group, L"HKCU"), NewTest<BrowserExtensionTest>());
     TestFactory menuTest = SharedTest<ResourceUrlTest>();
-    run.Add(BrowserMenuExtensionRule(&group, L"HKLM"), menuTest);
+    run.AddWithWow64View(BrowserMenuExtensionRule(&group, L"HKLM"), menuTest);
     run.Add(BrowserMenuExtensionRule(&group, L"HKCU"), menuTest);
     run.Add(ContextMenuHandlerRule(&group),
             NewTest<ClsidNameTest>(ClsidNameTest::DataOrKeyName, uint16_t(ProblemShellContextMenu)));
-    run.Add(BrowserToolbarRule(&group, L"HKLM"),
+    run.AddWithWow64View(BrowserToolbarRule(&group, L"HKLM"),
             NewTest<ClsidNameTest>(ClsidNameTest::ValueName, uint16_t(ProblemBrowserToolbar)));
-    run.Add(BrowserBarRule(&group, L"HKLM"),
+    run.AddWithWow64View(BrowserBarRule(&group, L"HKLM"),
             NewTest<ClsidNameTest>(ClsidNameTest::KeyName, uint16_t(ProblemBrowserBar)));
     run.Add(BrowserBarRule(&group, L"HKCU"),
             NewTest<ClsidNameTest>(ClsidNameTest::KeyName, uint16_t(ProblemBrowserBar)));
-    run.Add(BrowserHelperObjectRule(&group),
+    run.AddWithWow64View(BrowserHelperObjectRule(&group),
             NewTest<ClsidNameTest>(ClsidNameTest::KeyName, uint16_t(ProblemBrowserExtension)));
-    run.Add(ShellExecuteHookRule(&group),
+    run.AddWithWow64View(ShellExecuteHookRule(&group),
             NewTest<ClsidNameTest>(ClsidNameTest::ValueName, uint16_t(ProblemExplorerExtension)));
     return run.Run();
 }
 
 DWORD SharedComponentsGroupProc(ScanGroup& group) {
     CategoryRun run(group);
-    run.Add(HelpFileRule(&group), NewTest<HelpFileTest>());
+    run.AddWithWow64View(HelpFileRule(&group), NewTest<HelpFileTest>());
     run.Add(FontRule(&group), NewTest<FontFileTest>());
-    run.Add(SharedToolRule(&group), NewTest<FilePathTest>());
-    run.Add(SharedDllRule(&group), NewTest<SharedFileTest>());
+    run.AddWithWow64View(SharedToolRule(&group), NewTest<FilePathTest>());
+    run.AddWithWow64View(SharedDllRule(&group), NewTest<SharedFileTest>());
     return run.Run();
 }
 
 DWORD ControlPanelGroupProc(ScanGroup& group) {
     CategoryRun run(group);
-    run.Add(ControlPanelAppletRule(&group, L"HKLM"), NewTest<ModulePathTest>());
+    run.AddWithWow64View(ControlPanelAppletRule(&group, L"HKLM"), NewTest<ModulePathTest>());
     run.Add(ControlPanelAppletRule(&group, L"HKCU"), NewTest<ModulePathTest>());
-    run.Add(UninstallRule(&group), NewTest<UninstallCommandTest>());
-    run.Add(ReinstallRule(&group), NewTest<ReinstallStringTest>());
+    run.AddWithWow64View(UninstallRule(&group), NewTest<UninstallCommandTest>());
+    run.AddWithWow64View(ReinstallRule(&group), NewTest<ReinstallStringTest>());
     return run.Run();
 }
 
 DWORD OfficeGroupProc(ScanGroup& group) {
     CategoryRun run(group);
     TestFactory addinTest = SharedTest<OfficeProgIdTest>();
-    run.Add(OfficeAddinRule(&group, L"HKLM"), addinTest);
+    run.AddWithWow64View(OfficeAddinRule(&group, L"HKLM"), addinTest);
     run.Add(OfficeAddinRule(&group, L"HKCU"), addinTest);
     return run.Run();
 }
 
 DWORD MruGroupProc(ScanGroup& group) {
     CategoryRun run(group);
-    run.Add(AppPathRule(&group), NewTest<ProgramFileTest>());
+    run.AddWithWow64View(AppPathRule(&group), NewTest<ProgramFileTest>());
     run.Add(OpenSaveMruRule(&group), NewTest<KeyValuePathTest>());
     return run.Run();
 }

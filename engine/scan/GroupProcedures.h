@@ -29,6 +29,10 @@ public:
 
     // produces: the names of the caches the rule's test fills and marks ready.
     void Add(ScanRule rule, TestFactory makeTest, std::vector<tstring> produces = {});
+    // The rule, then the same area in the 32-bit view (Wow64ViewRule), walked
+    // by one test object between one Begin and one End: the caches it fills
+    // hold the verdicts of both views when it marks them ready.
+    void AddWithWow64View(ScanRule rule, TestFactory makeTest, std::vector<tstring> produces = {});
 
     // Runs the rules in order, reports the group's end once and returns the
     // thread's exit code: ExitStopped when the stop flag was found set after
@@ -37,7 +41,7 @@ public:
 
 private:
     struct Step {
-        ScanRule rule;
+        std::vector<ScanRule> rules;
         TestFactory makeTest;
         std::vector<tstring> produces;
         std::shared_ptr<EntryTest> test;

@@ -23,10 +23,13 @@ bool SubkeyDefault(const RegKey& key, const tstring& name, tstring& path, tstrin
     }
 }
 
-// The in-process server of a class, upper-cased; empty when it has none.
-tstring InprocServer(const tstring& clsid) {
+// The in-process server of a class, upper-cased; empty when it has none. An
+// interface of the 32-bit view is marshalled by the 32-bit class.
+tstring InprocServer(const tstring& clsid, bool wow64View) {
+    tstring classes = L"HKCR\\CLSID\\";
+    if (wow64View) classes = L"HKCR\\" + tstring(RegKey::Wow64ViewName) + L"\\CLSID\\";
     try {
-        RegKey server = RegKey::OpenPath(L"HKCR\\CLSID\\" + clsid + L"\\InprocServer32");
+        RegKey server = RegKey::OpenPath(classes + clsid + L"\\InprocServer32");
         RegValue value(server, tstring());
         return value.Query() ? UpperText(TrimBlanks(value.DataText())) : tstring();
     } catch (const ErrorBase& e) {
@@ -79,7 +82,7 @@ bool InterfaceTest::Test(const tstring&, RegValue& value, CheckResult& result) {
                 finding = int32_t(MakeErrorID(ProblemInterface, ReasonInvalidClsid));
                 reason = data;
                 keyPath = path;
-            } else if (typeLibBad && InprocServer(data) != L"OLEAUT32.DLL") {
+            } else if (typeLibBad && InprocServer(data, key.InWow64View()) != L"OLEAUT32.DLL") {
                 // Marshalled by a proxy of its own: the type library is not needed.
                 finding = 0;
             }

@@ -10,13 +10,17 @@ class NamedCache;
 // is judged by its existence under HKCR, unless the checker marked it
 // invalid ("Invalid_ProgID_Cache"). Item: the Office application, the
 // "Addins" level and the ProgID joined by backslashes; Reason: the ProgID;
-// ValueName empty.
+// ValueName empty. An add-in of 32-bit Office (below the 32-bit view) may name
+// a ProgID of either view: it is good when it is good in one of them.
 class OfficeProgIdTest : public EntryTest {
 public:
     OfficeProgIdTest();
     bool Test(const tstring& text, RegValue& value, CheckResult& result) override;
 
 private:
+    // Verdict by the caches, then by existence, of one ProgID key name.
+    bool Judge(const tstring& cacheKey, const tstring& hkcrPath) const;
+
     NamedCache* cache_ = nullptr;
     NamedCache* invalid_ = nullptr;
 };

@@ -41,8 +41,7 @@ bool ProgIdChecker::CheckProgId(const RegKey& progId, CheckResult& result, int d
     result.ErrorID = 0;
     if (depth > MaxCurVerDepth)
         return true;
-    tstring name = progId.Name();
-    if (invalidProgIdCache_ && invalidProgIdCache_->Contains(name))
+    if (invalidProgIdCache_ && invalidProgIdCache_->Contains(CacheKey(progId)))
         return true;
     RegKey clsid = OpenChildOrEmpty(progId, L"CLSID");
     if (!clsid.IsEmpty())
@@ -60,7 +59,7 @@ bool ProgIdChecker::CheckClass(const RegKey& progId, const RegKey& clsid, CheckR
     // A class whose key exists but that has no verdict was not walked: not judged.
     if (verdict.value_or(false) || (!verdict && ClassKeyExists(text))) {
         if (progIdCache_)
-            progIdCache_->Set(name, true);
+            progIdCache_->Set(CacheKey(progId), true);
         return true;
     }
     result.Item = name;
@@ -68,7 +67,7 @@ bool ProgIdChecker::CheckClass(const RegKey& progId, const RegKey& clsid, CheckR
     result.KeyPath = progId.FullPath();
     result.ValueName.clear();
     result.ErrorID = verdict ? kClassBroken : kClassMissing;
-    MarkInvalid(name, depth);
+    MarkInvalid(progId, depth);
     return false;
 }
 
@@ -90,7 +89,7 @@ bool ProgIdChecker::CheckCurVer(const RegKey& progId, const RegKey& curVer, Chec
         // the code and reason of the level that broke.
         result.Item = progId.Name();
         result.KeyPath = progId.FullPath();
-        MarkInvalid(progId.Name(), depth);
+        MarkInvalid(progId, depth);
         return false;
     }
     if (!missing)
@@ -102,13 +101,19 @@ bool ProgIdChecker::CheckCurVer(const RegKey& progId, const RegKey& curVer, Chec
     result.Reason = text;
     result.KeyPath = progId.FullPath();
     result.ValueName.clear();
-    MarkInvalid(progId.Name(), depth);
+    MarkInvalid(progId, depth);
     return false;
 }
 
-void ProgIdChecker::MarkInvalid(const tstring& name, int depth) {
+void ProgIdChecker::MarkInvalid(const RegKey& progId, int depth) {
     // Only the ProgID the walk visited is marked; one reached through another's
     // CurVer is judged (and marked) on its own visit.
     if (depth == 0 && invalidProgIdCache_)
-        invalidProgIdCache_->Set(name, true);
+        invalidProgIdCache_->Set(CacheKey(progId), true);
+}
+
+tstring ProgIdChecker::CacheKey(const tstring& name, bool wow64View) {
+    if (!wow64View)
+        return name;
+    return tstring(RegKey::Wow64ViewName) + L"\\" + name;
 }

@@ -9,7 +9,8 @@
 // "Invalid_CLSID_Cache"). A ProgID without a CLSID subkey is judged through its
 // current-version ProgID. Produces "ProgID_Cache" (sound ProgIDs) and
 // "Invalid_ProgID_Cache" (ProgIDs found broken), keyed by the names as the
-// registry gives them.
+// registry gives them; those of the 32-bit view by their path below HKCR
+// ("Wow6432Node\name"), so that no verdict crosses views.
 class ProgIdChecker : public EntryTest {
 public:
     // A CurVer chain is followed over at most this many links.
@@ -23,10 +24,14 @@ public:
     // depth: the number of CurVer links already followed.
     virtual bool CheckProgId(const RegKey& progId, CheckResult& result, int depth);
 
+    // The name under which the verdicts of a ProgID key of that name are kept.
+    static tstring CacheKey(const tstring& name, bool wow64View);
+    static tstring CacheKey(const RegKey& progId) { return CacheKey(progId.Name(), progId.InWow64View()); }
+
 private:
     bool CheckClass(const RegKey& progId, const RegKey& clsid, CheckResult& result, int depth);
     bool CheckCurVer(const RegKey& progId, const RegKey& curVer, CheckResult& result, int depth);
-    void MarkInvalid(const tstring& name, int depth);
+    void MarkInvalid(const RegKey& progId, int depth);
 
     NamedCache* clsidCache_ = nullptr;
     NamedCache* progIdCache_ = nullptr;

@@ -298,4 +298,10 @@ TEST_CASE("planner: keys derived from a finding too close to the root are never 
     CHECK(handler.Action(0).KeyPath() == L"HKCU\\Software\\OrvaneTest");
     CHECK(handler.Action(1).KeyPath() == L"HKCU\\Software");
     CHECK(static_cast<const DeleteKeyAction&>(handler.Action(1)).OnlyWithoutSubkeys() == 1);
+
+    // The 32-bit view's root taken for a ProgID: its CLSID key holds every
+    // 32-bit class and must not be planned for deletion either.
+    FixEntry view;
+    CHECK(PlanOnly(Finding(ProblemProgId, ReasonClsidNotFound, L"HKCR\\Wow6432Node\\CLSID", L""), view) > 0);
+    CHECK(view.ActionCount() == 0);
 }
