@@ -782,6 +782,37 @@ TEST_CASE("engine through COM: planted faults of every category are found once, 
     plant(HKEY_CURRENT_USER, office + L"Outlook\\Addins\\" + tag + L".Good");
     expected.push_back({16, L"Word\\Addins\\" + tag + L".NoSuchAddin", 0x01370072, addin.Path(), L""});
 
+    // The 32-bit view: a class, ProgIDs, an uninstall entry and an add-in of
+    // 32-bit programs, read below Wow6432Node. The twins: a 32-bit class whose
+    // module a 32-bit program finds in the system folder (SysWOW64 for it),
+    // ProgIDs of either view naming it, and an add-in naming such a ProgID.
+    const std::wstring wow = L"SOFTWARE\\Wow6432Node\\";
+    wchar_t folder[MAX_PATH] = {};
+    REQUIRE(GetSystemWow64DirectoryW(folder, MAX_PATH) > 0);
+    const std::wstring wowModule = std::wstring(folder) + L"\\" + tag + L"wow.dll";
+    REQUIRE(GetSystemDirectoryW(folder, MAX_PATH) > 0);
+    HANDLE wowFile = CreateFileW(wowModule.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    REQUIRE(wowFile != INVALID_HANDLE_VALUE);
+    CloseHandle(wowFile);
+    const std::wstring wowBroken = NewGuid(guids), wowSound = NewGuid(guids);
+    PlantedClass& wowClass = plantClass(L"Wow6432Node\\CLSID\\" + wowBroken);
+    wowClass.Set(L"InprocServer32", L"", missing(L"wow.dll"));
+    wowClass.AddVariety();
+    plantClass(L"Wow6432Node\\CLSID\\" + wowSound)
+        .Set(L"InprocServer32", L"", std::wstring(folder) + L"\\" + tag + L"wow.dll");
+    expected.push_back({1, wowBroken, 0x012E006E, wowClass.Hkcr() + L"\\InprocServer32", L""});
+    PlantedClass& wowProgId = plantClass(L"Wow6432Node\\" + tag + L".WowLost");
+    wowProgId.Set(L"CLSID", L"", NewGuid(guids));
+    expected.push_back({1, tag + L".WowLost", 0x012F0066, wowProgId.Hkcr(), L""});
+    plantClass(L"Wow6432Node\\" + tag + L".WowGood").Set(L"CLSID", L"", wowSound);
+    plantClass(tag + L".NativeOfWow").Set(L"CLSID", L"", wowSound);
+    Planted& wowApp = plant(HKEY_LOCAL_MACHINE, wow + L"Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + tag + L"wow");
+    wowApp.Set(L"", L"UninstallString", L"\"" + missing(L"uninst32.exe") + L"\"");
+    expected.push_back({8, tag + L"wow", 0x01450068, wowApp.Path(), L"UninstallString"});
+    Planted& wowAddin = plant(HKEY_LOCAL_MACHINE, wow + L"Microsoft\\Office\\Word\\Addins\\" + tag + L".WowAddin");
+    plant(HKEY_LOCAL_MACHINE, wow + L"Microsoft\\Office\\Word\\Addins\\" + tag + L".WowGood");
+    expected.push_back({16, L"Word\\Addins\\" + tag + L".WowAddin", 0x01370072, wowAddin.Path(), L""});
+
     // Application paths and the dialog history.
     Planted& appPath = plant(HKEY_LOCAL_MACHINE, kVersion + L"\\App Paths\\" + tag + L".exe");
     appPath.Set(L"", L"", missing(L"app.exe"));
@@ -1065,6 +1096,7 @@ TEST_CASE("engine through COM: planted faults of every category are found once, 
     CHECK(nul.Read() == nulBefore);
 
     DeleteFileW(present.c_str());
+    DeleteFileW(wowModule.c_str());
     values.clear();
     trees.clear();
     RemoveFolder(undoFolder);
