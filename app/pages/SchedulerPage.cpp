@@ -243,13 +243,22 @@ void SchedulerPage::FillFields() {
     SetModified(modified_);
 }
 
+namespace {
+
+void LogCopyFailure(const wchar_t* what, const tstring& file) {
+    Log::Instance().Print(LogError, L"[error] Scheduled job file %s not %s: error %lu", file.c_str(), what,
+                          GetLastError());
+}
+
+}  // namespace
+
 void SchedulerPage::TakeSnapshot() {
     for (JobKind kind : kPageOrder) {
         tstring copy = SnapshotPath(kind);
         DeleteFileW(copy.c_str());
         tstring file = Job(kind).JobFilePath();
-        if (!file.empty())
-            CopyFileW(file.c_str(), copy.c_str(), FALSE);
+        if (!file.empty() && !CopyJobFile(file, copy))
+            LogCopyFailure(L"taken", file);
         if (windows6_)
             savedEnabled_[kind - 1] = Job(kind).IsEnabled();
     }
@@ -259,8 +268,11 @@ void SchedulerPage::RestoreSnapshot() {
     for (JobKind kind : kPageOrder) {
         tstring file = Job(kind).JobFilePath();
         tstring copy = SnapshotPath(kind);
-        if (!file.empty() && GetFileAttributesW(copy.c_str()) != INVALID_FILE_ATTRIBUTES)
-            CopyFileW(copy.c_str(), file.c_str(), FALSE);
+        // Saving the changed job made the service read the file, which it
+        // holds meanwhile: the copy waits for it rather than leave the change.
+        if (!file.empty() && GetFileAttributesW(copy.c_str()) != INVALID_FILE_ATTRIBUTES &&
+            !CopyJobFile(copy, file))
+            LogCopyFailure(L"restored", file);
         if (windows6_) {
             try {
                 Job(kind).SetEnabled(savedEnabled_[kind - 1]);

@@ -103,6 +103,20 @@ HRESULT ActivateWorkItem(ITaskScheduler* scheduler, const tstring& name, ComPtr<
     return hr;
 }
 
+bool CopyJobFile(const tstring& from, const tstring& to) {
+    for (int attempt = 0;; ++attempt) {
+        if (attempt)
+            Sleep(kBusyPause);
+        if (CopyFileW(from.c_str(), to.c_str(), FALSE))
+            return true;
+        DWORD error = GetLastError();
+        if (attempt + 1 >= kBusyAttempts || !IsBusy(HRESULT_FROM_WIN32(error))) {
+            SetLastError(error);
+            return false;
+        }
+    }
+}
+
 bool TaskHoldsKey(ITask* task, const tstring& key) {
     WORD count = 0;
     BYTE* data = nullptr;

@@ -72,5 +72,8 @@ tstring WorkItemName(const tstring& enumerated);
 // Activates a work item by name; the name as enumerated is tried without its
 // ".job" too, since not every Task Scheduler takes it with one.
 HRESULT ActivateWorkItem(ITaskScheduler* scheduler, const tstring& name, ComPtr<ITask>& task);
+// Copies a job file (or a copy of one back over it), tried again while the
+// service holds the file. False, with the last error set, when it failed.
+bool CopyJobFile(const tstring& from, const tstring& to);
 // Whether the task's work-item data holds the key.
 bool TaskHoldsKey(ITask* task, const tstring& key);
