@@ -1,6 +1,7 @@
 #include <doctest/doctest.h>
 #include <windows.h>
 #include <oleauto.h>
+#include <thread>
 #include "FileBytes.h"
 #include "PageTestSupport.h"
 #include "PlantedFaults.h"
@@ -217,8 +218,18 @@ TEST_CASE("jobs through the page: creation, snapshot and No, old settings, and n
         CHECK(shown.page.IsModified());
         CHECK(shown.ApplyEnabled());
 
+        // Saving the change made the Task Scheduler service read the file,
+        // which it holds meanwhile sharing only reads: the copy back waits.
+        HANDLE held = CreateFileW(backup.JobFilePath().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
+        REQUIRE(held != INVALID_HANDLE_VALUE);
+        std::thread service([held] {
+            Sleep(100);
+            CloseHandle(held);
+        });
         ui.boxAnswer = IDNO;
         CHECK(shown.page.AskSaveChanges(nullptr) == IDNO);
+        service.join();
         CHECK(ReadAll(backup.JobFilePath()) == backupBytes);
         CHECK_FALSE(shown.page.IsModified());
         shown.page.ReloadTasks();
