@@ -50,15 +50,15 @@ ScanRule Wow64ViewRule(const ScanRule& native) {
 bool IsSharedWow64View(const ScanRule& wow64) {
     const PathPattern& pattern = wow64.Pattern();
     RegKey key(pattern.RootKey());
+    tstring name;
     try {
         for (size_t level = 1; level < pattern.KeyCount() && pattern.KeyElement(level).IsLiteral(); ++level)
             key = RegKey::OpenChild(key, pattern.KeyElement(level).Text());
+        if (key.IsRoot() || NativeRegistry::KeyObjectName(key.Handle(), name) != ERROR_SUCCESS)
+            return false;
     } catch (const ErrorBase&) {
-        return false;  // nothing there that could be walked twice
+        return false;  // nothing there that could be walked twice, or no way to tell
     }
-    tstring name;
-    if (key.IsRoot() || NativeRegistry::KeyObjectName(key.Handle(), name) != ERROR_SUCCESS)
-        return false;
     return UpperText(name + L"\\").find(L"\\" + UpperText(RegKey::Wow64ViewName) + L"\\") == tstring::npos;
 }
 

@@ -113,8 +113,9 @@ DWORD ComGroupProc(ScanGroup& group) {
     run.Add(ServicesRule(&group), NewTest<ServiceImageTest>(), {CacheTable::ServiceCache});
     // Side findings of the class checker (references, icons) go straight to the group.
     run.AddWithWow64View(ClsidRule(&group), NewTest<ClsidChecker>(&group),
-            {CacheTable::InvalidClsidCache, CacheTable::SuspiciousProgIdCache, CacheTable::AppIdCache});
-    run.AddWithWow64View(ProgIdRule(&group), NewTest<ProgIdChecker>(), {CacheTable::ProgIdCache, CacheTable::InvalidProgIdCache});
+                         {CacheTable::InvalidClsidCache, CacheTable::SuspiciousProgIdCache, CacheTable::AppIdCache});
+    run.AddWithWow64View(ProgIdRule(&group), NewTest<ProgIdChecker>(),
+                         {CacheTable::ProgIdCache, CacheTable::InvalidProgIdCache});
     run.Add(TypeLibRule(&group), NewTest<TypeLibFileTest>(), {CacheTable::TypeLibCache});
     // Built when its rule comes, after the class and type library rules of
     // this thread have filled the caches it waits for.
@@ -132,15 +133,15 @@ DWORD BrowserGroupProc(ScanGroup& group) {
     run.Add(ContextMenuHandlerRule(&group),
             NewTest<ClsidNameTest>(ClsidNameTest::DataOrKeyName, uint16_t(ProblemShellContextMenu)));
     run.AddWithWow64View(BrowserToolbarRule(&group, L"HKLM"),
-            NewTest<ClsidNameTest>(ClsidNameTest::ValueName, uint16_t(ProblemBrowserToolbar)));
+                         NewTest<ClsidNameTest>(ClsidNameTest::ValueName, uint16_t(ProblemBrowserToolbar)));
     run.AddWithWow64View(BrowserBarRule(&group, L"HKLM"),
-            NewTest<ClsidNameTest>(ClsidNameTest::KeyName, uint16_t(ProblemBrowserBar)));
+                         NewTest<ClsidNameTest>(ClsidNameTest::KeyName, uint16_t(ProblemBrowserBar)));
     run.Add(BrowserBarRule(&group, L"HKCU"),
             NewTest<ClsidNameTest>(ClsidNameTest::KeyName, uint16_t(ProblemBrowserBar)));
     run.AddWithWow64View(BrowserHelperObjectRule(&group),
-            NewTest<ClsidNameTest>(ClsidNameTest::KeyName, uint16_t(ProblemBrowserExtension)));
+                         NewTest<ClsidNameTest>(ClsidNameTest::KeyName, uint16_t(ProblemBrowserExtension)));
     run.AddWithWow64View(ShellExecuteHookRule(&group),
-            NewTest<ClsidNameTest>(ClsidNameTest::ValueName, uint16_t(ProblemExplorerExtension)));
+                         NewTest<ClsidNameTest>(ClsidNameTest::ValueName, uint16_t(ProblemExplorerExtension)));
     return run.Run();
 }
 

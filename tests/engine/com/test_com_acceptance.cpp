@@ -785,7 +785,8 @@ TEST_CASE("engine through COM: planted faults of every category are found once, 
     // The 32-bit view: a class, ProgIDs, an uninstall entry and an add-in of
     // 32-bit programs, read below Wow6432Node. The twins: a 32-bit class whose
     // module a 32-bit program finds in the system folder (SysWOW64 for it),
-    // ProgIDs of either view naming it, and an add-in naming such a ProgID.
+    // ProgIDs of either view naming a class of the other, and an add-in naming
+    // a 32-bit ProgID.
     const std::wstring wow = L"SOFTWARE\\Wow6432Node\\";
     wchar_t folder[MAX_PATH] = {};
     REQUIRE(GetSystemWow64DirectoryW(folder, MAX_PATH) > 0);
@@ -806,9 +807,10 @@ TEST_CASE("engine through COM: planted faults of every category are found once, 
     expected.push_back({1, tag + L".WowLost", 0x012F0066, wowProgId.Hkcr(), L""});
     plantClass(L"Wow6432Node\\" + tag + L".WowGood").Set(L"CLSID", L"", wowSound);
     plantClass(tag + L".NativeOfWow").Set(L"CLSID", L"", wowSound);
-    Planted& wowApp = plant(HKEY_LOCAL_MACHINE, wow + L"Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + tag + L"wow");
+    plantClass(L"Wow6432Node\\" + tag + L".WowOfNative").Set(L"CLSID", L"", soundClass);
+    Planted& wowApp = plant(HKEY_LOCAL_MACHINE, wow + L"Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + tag + L"w");
     wowApp.Set(L"", L"UninstallString", L"\"" + missing(L"uninst32.exe") + L"\"");
-    expected.push_back({8, tag + L"wow", 0x01450068, wowApp.Path(), L"UninstallString"});
+    expected.push_back({8, tag + L"w", 0x01450068, wowApp.Path(), L"UninstallString"});
     Planted& wowAddin = plant(HKEY_LOCAL_MACHINE, wow + L"Microsoft\\Office\\Word\\Addins\\" + tag + L".WowAddin");
     plant(HKEY_LOCAL_MACHINE, wow + L"Microsoft\\Office\\Word\\Addins\\" + tag + L".WowGood");
     expected.push_back({16, L"Word\\Addins\\" + tag + L".WowAddin", 0x01370072, wowAddin.Path(), L""});
