@@ -68,16 +68,33 @@ tstring Wow64Folder() {
     return n && n <= MAX_PATH ? tstring(buffer) : tstring();
 }
 
+// The folder through which 32-bit programs name the native system folder;
+// a 64-bit program has no such folder.
+tstring SysnativeFolder() {
+    wchar_t buffer[MAX_PATH + 1] = {};
+    UINT n = GetSystemWindowsDirectoryW(buffer, MAX_PATH + 1);
+    return n && n <= MAX_PATH ? tstring(buffer) + L"\\Sysnative" : tstring();
+}
+
 // A 64-bit process sees no file-system redirection, but 32-bit programs
-// register files they saw in the system folder that really lie in the
-// 32-bit one: search there too.
+// register files they saw in the system folder that really lie in the 32-bit
+// one, and name native system files through "Sysnative". The path the file
+// really has for a 64-bit program, or empty when the path names neither.
+tstring Wow64Counterpart(const tstring& text) {
+    tstring system = SystemFolder(), wow = Wow64Folder(), sysnative = SysnativeFolder();
+    if (system.empty() || wow.empty()) return tstring();
+    if (StartsWithNoCase(text, (system + L"\\").c_str())) return wow + text.substr(system.size());
+    if (!sysnative.empty() && StartsWithNoCase(text, (sysnative + L"\\").c_str()))
+        return system + text.substr(sysnative.size());
+    return tstring();
+}
+
 bool SearchedInWow64Folder(const tstring& text, const wchar_t* extension) {
     tstring wow = Wow64Folder();
     if (wow.empty()) return false;
     if (PathIsRelativeW(text.c_str())) return Searched(wow.c_str(), text, extension);
-    tstring system = SystemFolder();
-    if (system.empty() || !StartsWithNoCase(text, (system + L"\\").c_str())) return false;
-    return Searched(nullptr, wow + text.substr(system.size()), extension);
+    tstring counterpart = Wow64Counterpart(text);
+    return !counterpart.empty() && Searched(nullptr, counterpart, extension);
 }
 
 // The search past the file-system redirection. switchWorked tells whether
@@ -267,11 +284,8 @@ bool PathExistsForCheck(const tstring& path, CheckResult& result, bool folderCou
     if (IsSkippedDrive(text)) return true;
     if (ExistsAt(text, folderCounts)) return true;
 #ifdef _WIN64
-    // What a 32-bit program registered as a system-folder file lies in the
-    // 32-bit system folder.
-    tstring system = SystemFolder(), wow = Wow64Folder();
-    if (!system.empty() && !wow.empty() && StartsWithNoCase(text, (system + L"\\").c_str()))
-        return ExistsAt(wow + text.substr(system.size()), folderCounts);
+    tstring counterpart = Wow64Counterpart(text);
+    if (!counterpart.empty()) return ExistsAt(counterpart, folderCounts);
 #endif
     return false;
 }

@@ -20,7 +20,8 @@ void ForgetDriveTypes();
 // True when the file exists (result.ErrorID is set to 0, nothing else). The
 // text may carry blanks around it, enclosing quotes and %NAME% references. A
 // bare name without a folder is missing; so is a folder, unless folderCounts.
-// On 64-bit Windows a system-folder file may lie in the 32-bit system folder.
+// On 64-bit Windows a system-folder file may lie in the 32-bit system folder,
+// and a file in "Sysnative" (as 32-bit programs name it) in the system folder.
 bool PathExistsForCheck(const tstring& path, CheckResult& result, bool folderCounts = false);
 
 // The module (default extension ".dll") or program (".exe") that the text

@@ -811,6 +811,10 @@ TEST_CASE("engine through COM: planted faults of every category are found once, 
     Planted& wowApp = plant(HKEY_LOCAL_MACHINE, wow + L"Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + tag + L"w");
     wowApp.Set(L"", L"UninstallString", L"\"" + missing(L"uninst32.exe") + L"\"");
     expected.push_back({8, tag + L"w", 0x01450068, wowApp.Path(), L"UninstallString"});
+    // How a 32-bit program names the native system folder ("system32" is 8 letters).
+    const std::wstring sysnative = std::wstring(folder, wcslen(folder) - 8) + L"Sysnative\\";
+    plant(HKEY_LOCAL_MACHINE, wow + L"Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + tag + L"w2")
+        .Set(L"", L"UninstallString", sysnative + L"notepad.exe");
     Planted& wowAddin = plant(HKEY_LOCAL_MACHINE, wow + L"Microsoft\\Office\\Word\\Addins\\" + tag + L".WowAddin");
     plant(HKEY_LOCAL_MACHINE, wow + L"Microsoft\\Office\\Word\\Addins\\" + tag + L".WowGood");
     expected.push_back({16, L"Word\\Addins\\" + tag + L".WowAddin", 0x01370072, wowAddin.Path(), L""});
