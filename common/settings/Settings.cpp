@@ -15,6 +15,9 @@ std::atomic<int32_t> g_skipScanDrives{0};
 // have yet.
 std::atomic<bool> g_skipScanDrivesChanged{false};
 std::atomic<bool> g_useSettingsFile{true};
+// Set once an object built with load true exists: from then on the mask is
+// the one that object read (or the default, when it does not use the file).
+std::atomic<bool> g_settingsBuilt{false};
 
 const int32_t kDefaultSkipScanDrives = 6;
 const int32_t kNotFound = int32_t(0x80070002);
@@ -111,6 +114,8 @@ void EnsureFolder(const tstring& path) {
 }  // namespace
 
 Settings::Settings(bool load, const tstring& filePath) : filePath_(filePath) {
+    if (load)
+        g_settingsBuilt = true;
     if (load && GetUseSettingsFile()) {
         g_skipScanDrives = 0;
         Load();
@@ -349,13 +354,24 @@ tstring Settings::BackupFolder() { return DefaultedFolder(BackupText, _T("Backup
 tstring Settings::GetUndoDirectory() const { return GetText(UndoText); }
 tstring Settings::GetBackupDirectory() const { return GetText(BackupText); }
 
+// The mask is read from the file with the rest of the settings; a caller that
+// reaches it before any settings object exists (a script host that asks for it
+// first, a scan started at once) must not see a default that the later load
+// would replace, nor have its own value replaced by that load.
+void Settings::EnsureSettingsBuilt() {
+    if (!g_settingsBuilt)
+        GetSettings();
+}
+
 int32_t Settings::GetSkipScanDrives() {
+    EnsureSettingsBuilt();
     int32_t unset = 0;
     g_skipScanDrives.compare_exchange_strong(unset, kDefaultSkipScanDrives);
     return g_skipScanDrives;
 }
 
 void Settings::SetSkipScanDrives(int32_t value) {
+    EnsureSettingsBuilt();
     g_skipScanDrives = value;
     g_skipScanDrivesChanged = true;
 }

@@ -77,7 +77,8 @@ public:
     tstring GetBackupDirectory() const;
 
     // The process-wide mask of drive classes the scan skips; 0 (unset) reads
-    // as 6, and the 6 is stored.
+    // as 6, and the 6 is stored. Both build the process's settings object
+    // first unless an object built with load true exists already.
     static int32_t GetSkipScanDrives();
     static void SetSkipScanDrives(int32_t value);
     // Whether objects built with load true use the file at all.
@@ -98,6 +99,7 @@ public:
     static void WriteFile(const tstring& path, const Values& values);
 
 private:
+    static void EnsureSettingsBuilt();
     bool GetFlag(Flag flag) const;
     void SetFlag(Flag flag, bool value);
     tstring GetText(Text text) const;

@@ -12,8 +12,9 @@ if(TARGET OrvaneEngine)
     SOURCES ${ENGINE_COM_TEST_SOURCES} ${ORVANE_ROOT}/engine/com/CqnRegRecord.cpp
     RESOURCES ${ENGINE_TEST_RC}
     LIBS engine_idl comlayer common)
-  add_dependencies(test_engine_com OrvaneEngine engine_idl_files)
+  add_dependencies(test_engine_com OrvaneEngine engine_idl_files ScanRun)
   target_compile_definitions(test_engine_com PRIVATE
-    "ORVANE_ENGINE_DLL=\"$<TARGET_FILE:OrvaneEngine>\"")
+    "ORVANE_ENGINE_DLL=\"$<TARGET_FILE:OrvaneEngine>\""
+    "ORVANE_SCANRUN_EXE=\"$<TARGET_FILE:ScanRun>\"")
   set_tests_properties(test_engine_com PROPERTIES RESOURCE_LOCK com_registration)
 endif()

@@ -1,5 +1,6 @@
 #pragma once
 #include <windows.h>
+#include <string>
 
 // CreateProcessW for tests: under load wine now and then refuses to start a
 // process for a moment, which must not fail a test that only needs a helper
@@ -21,4 +22,38 @@ inline BOOL CreateProcessRetrying(LPCWSTR application, LPWSTR commandLine, LPSEC
         }
         Sleep(200);
     }
+}
+
+// Runs a command line with its standard output captured; the exit code in exitCode.
+inline std::string RunCaptured(const std::wstring& commandLine, DWORD* exitCode = nullptr) {
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    std::string output;
+    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0))
+        return output;
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = writeEnd;
+    startup.hStdError = writeEnd;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    PROCESS_INFORMATION process = {};
+    std::wstring line = commandLine;
+    BOOL started = CreateProcessRetrying(nullptr, &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
+                                  &startup, &process);
+    CloseHandle(writeEnd);
+    if (started) {
+        char chunk[4096];
+        DWORD read = 0;
+        while (ReadFile(readEnd, chunk, sizeof chunk, &read, nullptr) && read)
+            output.append(chunk, read);
+        WaitForSingleObject(process.hProcess, 60000);
+        if (exitCode)
+            GetExitCodeProcess(process.hProcess, exitCode);
+        CloseHandle(process.hProcess);
+        CloseHandle(process.hThread);
+    }
+    CloseHandle(readEnd);
+    return output;
 }
