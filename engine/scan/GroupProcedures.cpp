@@ -5,6 +5,7 @@
 #include "common/records/CheckResultCode.h"
 #include "engine/registry/CacheTable.h"
 #include "engine/registry/PathWalker.h"
+#include "engine/registry/RegistryCallCounter.h"
 #include "engine/scan/BrowserExtensionTest.h"
 #include "engine/scan/CachedClsidTest.h"
 #include "engine/scan/Categories.h"
@@ -26,11 +27,15 @@
 
 namespace {
 
-void LogRuleFailure(ScanGroup& group, const ScanRule& rule, const tstring& text) {
+tstring PatternText(const ScanRule& rule) {
     tstring pattern;
     for (const PatternElement& e : rule.Pattern().KeyElements()) pattern += (e.IsLiteral() ? L"#" : L"@") + e.Text();
+    return pattern;
+}
+
+void LogRuleFailure(ScanGroup& group, const ScanRule& rule, const tstring& text) {
     Log::Instance().Print(LogError, L"[error] Scan group %u, rule %s: %s", unsigned(group.GroupBit()),
-                          pattern.c_str(), text.c_str());
+                          PatternText(rule).c_str(), text.c_str());
 }
 
 // Consumers of a cache whose producer failed must neither wait for it nor
@@ -63,6 +68,7 @@ void CategoryRun::AddWithWow64View(ScanRule rule, TestFactory makeTest, std::vec
 void CategoryRun::RunStep(Step& step) {
     bool completed = false;
     ScanRule& first = step.rules.front();
+    RegistryCallCounter::Label(group_.GroupBit(), PatternText(first));
     try {
         step.test = step.makeTest();
         step.test->Begin(first);

@@ -2,6 +2,7 @@
 #include <vector>
 #include "common/system/PlatformInfo.h"
 #include "common/records/CheckResultCode.h"
+#include "engine/registry/RegistryCallCounter.h"
 #include "engine/scan/ScanGroup.h"
 #include "engine/scan/ScanHelpers.h"
 
@@ -117,6 +118,7 @@ DWORD NullNamesGroupProc(ScanGroup& group) {
     progress.group = &group;
     progress.subtaskId = group.RegisterSubtask();
 
+    RegistryCallCounter::Label(group.GroupBit(), L"(counting the keys four levels down)");
     int32_t total = CountSubkeys(HKEY_LOCAL_MACHINE, 0) + CountSubkeys(HKEY_CURRENT_USER, 0);
     // Hives without keys four levels down send no progress at all.
     progress.increment = total > 0 ? 100.0 / total : 0.0;
@@ -129,6 +131,7 @@ DWORD NullNamesGroupProc(ScanGroup& group) {
     if (GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&version)) && version.dwMajorVersion >= 6)
         wow64View = IsWow64();
 
+    RegistryCallCounter::Label(group.GroupBit(), L"(whole-hive walk)");
     WalkHive(HKEY_LOCAL_MACHINE, L"HKLM", group, progress, 0, wow64View);
     if (group.StopRequested()) {
         group.ReportFinish();

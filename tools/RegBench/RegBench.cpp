@@ -1,6 +1,7 @@
 // RegBench: the baseline and the load of the scan benchmark.
 //   RegBench enum          times one plain enumeration of every key and value
-//                          of HKLM and HKCU (names and data read once)
+//                          of HKLM and HKCU (names and data read once) and
+//                          counts its registry calls by kind
 //   RegBench plant N       writes N class registrations under HKLM\Software\Classes (Wine does
 //                          not merge HKCU\Software\Classes into HKCR),
 //                          each with an InprocServer32 naming an existing DLL
@@ -14,17 +15,20 @@ namespace {
 
 struct Counts {
     unsigned long long keys = 0, values = 0;
+    unsigned long long opens = 0, closes = 0, keyEnums = 0, valueEnums = 0;
 };
 
 void Walk(HKEY key, Counts& counts, std::vector<wchar_t>& name, std::vector<BYTE>& data) {
     for (DWORD i = 0;; ++i) {
         DWORD length = DWORD(name.size()), type = 0, size = DWORD(data.size());
         LONG status = RegEnumValueW(key, i, name.data(), &length, nullptr, &type, data.data(), &size);
+        ++counts.valueEnums;
         if (status == ERROR_MORE_DATA) {
             data.resize(size + 2);
             length = DWORD(name.size());
             size = DWORD(data.size());
             status = RegEnumValueW(key, i, name.data(), &length, nullptr, &type, data.data(), &size);
+            ++counts.valueEnums;
         }
         if (status != ERROR_SUCCESS)
             break;
@@ -33,17 +37,20 @@ void Walk(HKEY key, Counts& counts, std::vector<wchar_t>& name, std::vector<BYTE
     std::vector<std::wstring> children;
     for (DWORD i = 0;; ++i) {
         DWORD length = DWORD(name.size());
+        ++counts.keyEnums;
         if (RegEnumKeyExW(key, i, name.data(), &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
             break;
         children.emplace_back(name.data(), length);
     }
     for (const std::wstring& child : children) {
         HKEY sub;
+        ++counts.opens;
         if (RegOpenKeyExW(key, child.c_str(), 0, KEY_READ, &sub) != ERROR_SUCCESS)
             continue;
         ++counts.keys;
         Walk(sub, counts, name, data);
         RegCloseKey(sub);
+        ++counts.closes;
     }
 }
 
@@ -59,6 +66,8 @@ int Enumerate() {
     QueryPerformanceCounter(&end);
     double seconds = double(end.QuadPart - start.QuadPart) / double(freq.QuadPart);
     printf("enumeration: %.3f s, %llu keys, %llu values\n", seconds, counts.keys, counts.values);
+    printf("calls: open %llu close %llu enum-key %llu enum-value %llu total %llu\n", counts.opens, counts.closes,
+           counts.keyEnums, counts.valueEnums, counts.opens + counts.closes + counts.keyEnums + counts.valueEnums);
     return 0;
 }
 
