@@ -5,6 +5,7 @@
 #include "common/system/CommandLine.h"
 #include "common/records/CheckResultCode.h"
 #include "engine/registry/CacheTable.h"
+#include "engine/scan/ChildKeyCensus.h"
 #include "engine/scan/FilePathTest.h"
 #include "engine/scan/KeyReads.h"
 #include "engine/scan/ModuleFileTest.h"
@@ -77,6 +78,9 @@ bool ClsidChecker::ResolveClsidServer(const RegKey& classKey, CheckResult& resul
     if (depth > MaxDepth)
         return true;
     tstring name = UpperText(classKey.Name());
+    // Most probes below ask for optional subkeys that a class lacks.
+    ChildKeyCensus census(classKey);
+    CensusScope scope(census_, &census);
     bool resolved = false;
     bool sawKey = false;
     auto apply = [&](Step step) {
@@ -110,7 +114,9 @@ ClsidChecker::Step ClsidChecker::TryServer(const RegKey& classKey, const wchar_t
     CheckResult own;
     bool found;
     try {
-        RegKey server = RegKey::OpenChild(classKey, subkey);
+        RegKey server = ClassChild(classKey, subkey);
+        if (server.IsEmpty())
+            return Step::Absent;
         found = local ? CheckLocalServer(server, own) : CheckInprocServer(server, own);
     } catch (const ErrorBase& e) {
         if (IsMissingKey(e))
@@ -125,7 +131,7 @@ ClsidChecker::Step ClsidChecker::TryServer(const RegKey& classKey, const wchar_t
 
 ClsidChecker::Step ClsidChecker::TryRedirection(const RegKey& classKey, const wchar_t* subkey,
                                                 CheckResult& result, int depth) {
-    RegKey redirection = OpenChildIfPresent(classKey, subkey);
+    RegKey redirection = ClassChild(classKey, subkey);
     if (redirection.IsEmpty())
         return Step::Absent;
     RegValue named(redirection, tstring());
@@ -197,13 +203,13 @@ bool ClsidChecker::CheckScriptlet(const RegKey& classKey, const tstring& module,
     RegKey locationKey;
     tstring valueName;
     if (module.find(L"shdocvw.dll") != tstring::npos) {
-        RegKey instance = OpenChildOrEmpty(classKey, L"Instance");
+        RegKey instance = ClassChildOrEmpty(classKey, L"Instance");
         if (instance.IsEmpty() || ValueTextOrEmpty(instance, L"CLSID") != kHostedPageClass)
             return true;
         locationKey = OpenChildOrEmpty(instance, L"InitPropertyBag");
         valueName = L"Url";
     } else if (module.find(L"scrobj.dll") != tstring::npos) {
-        locationKey = OpenChildOrEmpty(classKey, L"ScriptletURL");
+        locationKey = ClassChildOrEmpty(classKey, L"ScriptletURL");
     } else {
         return true;
     }
@@ -272,7 +278,7 @@ void ClsidChecker::RunSideChecks(const RegKey& classKey) {
 
 void ClsidChecker::CheckReference(const RegKey& classKey, const tstring& subkey, const tstring& prefix,
                                   CheckResult& result, uint16_t reason) {
-    RegKey named = OpenChildIfPresent(classKey, subkey);
+    RegKey named = ClassChild(classKey, subkey);
     if (named.IsEmpty())
         return;
     RegValue value(named, tstring());
@@ -285,7 +291,7 @@ void ClsidChecker::CheckReference(const RegKey& classKey, const tstring& subkey,
 }
 
 void ClsidChecker::CheckDefaultIcon(const RegKey& classKey, CheckResult& result) {
-    RegKey icon = OpenChildIfPresent(classKey, L"DefaultIcon");
+    RegKey icon = ClassChild(classKey, L"DefaultIcon");
     if (icon.IsEmpty())
         return;
     RegValue value(icon, tstring());
@@ -302,7 +308,7 @@ void ClsidChecker::MarkSuspiciousProgIds(const RegKey& classKey) {
         return;
     RegKey classesRoot = classKey.Ancestor(1);
     for (const wchar_t* subkey : {L"ProgID", L"VersionIndependentProgID"}) {
-        tstring progId = ValueTextOrEmpty(OpenChildOrEmpty(classKey, subkey));
+        tstring progId = ValueTextOrEmpty(ClassChildOrEmpty(classKey, subkey));
         if (!progId.empty() && !OpenChildOrEmpty(classesRoot, progId).IsEmpty())
             suspiciousProgIdCache_->Set(progId, false);
     }
@@ -316,6 +322,20 @@ bool ClsidChecker::IconLocationExists(const tstring& text, RegValue& value, Chec
     // The icon file is judged as written: a bare file name is not searched for.
     ModuleFileTest iconTest(false);
     return iconTest.Test(text, value, result);
+}
+
+RegKey ClsidChecker::ClassChild(const RegKey& classKey, const tstring& name) {
+    if (census_ && census_->Covers(classKey))
+        return census_->OpenIfPresent(name);
+    return OpenChildIfPresent(classKey, name);
+}
+
+RegKey ClsidChecker::ClassChildOrEmpty(const RegKey& classKey, const tstring& name) {
+    try {
+        return ClassChild(classKey, name);
+    } catch (const ErrorBase&) {
+        return RegKey();
+    }
 }
 
 void ClsidChecker::Report(const RegValue& value, const CheckResult& result) {

@@ -6,6 +6,8 @@
 #include "engine/scan/EntryTest.h"
 #include "engine/scan/AppIdTest.h"
 
+class ChildKeyCensus;
+
 class ScanGroup;
 
 // Judges every class key of HKCR\CLSID: the class must resolve, through its
@@ -56,7 +58,22 @@ private:
     bool ScriptLocationExists(const tstring& url, RegValue& value, CheckResult& result);
     bool IconLocationExists(const tstring& text, RegValue& value, CheckResult& result);
     void Report(const RegValue& value, const CheckResult& result);
+    // A subkey of the class: through the census of the class being judged
+    // when classKey is that class, else asked directly. Missing is empty;
+    // with OrEmpty, so is any failure.
+    RegKey ClassChild(const RegKey& classKey, const tstring& name);
+    RegKey ClassChildOrEmpty(const RegKey& classKey, const tstring& name);
 
+    // Installs a census for the class being judged and restores the outer
+    // one when the judgement ends (a redirection judges its target inside).
+    struct CensusScope {
+        CensusScope(ChildKeyCensus*& slot, ChildKeyCensus* census) : slot_(slot), saved_(slot) { slot_ = census; }
+        ~CensusScope() { slot_ = saved_; }
+        ChildKeyCensus*& slot_;
+        ChildKeyCensus* saved_;
+    };
+
+    ChildKeyCensus* census_ = nullptr;
     NamedCache* clsidCache_ = nullptr;
     ScanGroup* reportSink_ = nullptr;
     NamedCache* suspiciousProgIdCache_ = nullptr;
