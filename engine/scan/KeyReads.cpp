@@ -1,6 +1,11 @@
 #include "engine/scan/KeyReads.h"
 #include "engine/registry/RegValue.h"
 
+bool IsNamed(const RegKey& key, const wchar_t* name) {
+    tstring own = key.Name();
+    return CompareStringOrdinal(own.c_str(), int(own.size()), name, -1, TRUE) == CSTR_EQUAL;
+}
+
 RegKey OpenChildOrEmpty(const RegKey& parent, const tstring& name) {
     try {
         return RegKey::OpenChild(parent, name);

@@ -11,6 +11,10 @@ constexpr int32_t MissingKeyCode = int32_t(0x80070002);
 
 inline bool IsMissingKey(const ErrorBase& e) { return e.Code() == MissingKeyCode; }
 
+// Whether the key's own name is `name`, in any letter case (as the registry
+// compares key names).
+bool IsNamed(const RegKey& key, const wchar_t* name);
+
 // The child key, or an empty key object when it cannot be opened for any reason.
 RegKey OpenChildOrEmpty(const RegKey& parent, const tstring& name);
 

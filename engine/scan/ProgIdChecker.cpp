@@ -34,27 +34,37 @@ bool ProgIdChecker::Test(const tstring&, RegValue& value, CheckResult& result) {
     // Without the class verdicts (a stopped scan) nothing can be judged.
     if (!clsidCache_ || !clsidCache_->IsReady())
         return true;
-    return CheckProgId(value.Key().Ancestor(0), result, 0);
+    return JudgeProgId(value.Key().Ancestor(0), &value, result, 0);
 }
 
 bool ProgIdChecker::CheckProgId(const RegKey& progId, CheckResult& result, int depth) {
+    return JudgeProgId(progId, nullptr, result, depth);
+}
+
+// The walk has opened the CLSID or CurVer subkey and read its default value
+// already; that subkey is not asked for a second time.
+bool ProgIdChecker::JudgeProgId(const RegKey& progId, RegValue* walked, CheckResult& result, int depth) {
     result.ErrorID = 0;
     if (depth > MaxCurVerDepth)
         return true;
     if (invalidProgIdCache_ && invalidProgIdCache_->Contains(CacheKey(progId)))
         return true;
+    if (walked && IsNamed(walked->Key(), L"CLSID"))
+        return CheckClass(progId, walked->DataText(), result, depth);
     RegKey clsid = OpenChildOrEmpty(progId, L"CLSID");
     if (!clsid.IsEmpty())
-        return CheckClass(progId, clsid, result, depth);
+        return CheckClass(progId, ValueTextOrEmpty(clsid), result, depth);
+    if (walked && IsNamed(walked->Key(), L"CurVer"))
+        return CheckCurVer(progId, walked->DataText(), result, depth);
     RegKey curVer = OpenChildOrEmpty(progId, L"CurVer");
     if (!curVer.IsEmpty())
-        return CheckCurVer(progId, curVer, result, depth);
+        return CheckCurVer(progId, ValueTextOrEmpty(curVer), result, depth);
     return true;
 }
 
-bool ProgIdChecker::CheckClass(const RegKey& progId, const RegKey& clsid, CheckResult& result, int depth) {
+bool ProgIdChecker::CheckClass(const RegKey& progId, const tstring& classText, CheckResult& result, int depth) {
     tstring name = progId.Name();
-    tstring text = UpperText(ValueTextOrEmpty(clsid));
+    tstring text = UpperText(classText);
     std::optional<bool> verdict = clsidCache_ ? clsidCache_->Lookup(text) : std::nullopt;
     // A class whose key exists but that has no verdict was not walked: not judged.
     if (verdict.value_or(false) || (!verdict && ClassKeyExists(text))) {
@@ -71,8 +81,7 @@ bool ProgIdChecker::CheckClass(const RegKey& progId, const RegKey& clsid, CheckR
     return false;
 }
 
-bool ProgIdChecker::CheckCurVer(const RegKey& progId, const RegKey& curVer, CheckResult& result, int depth) {
-    tstring text = ValueTextOrEmpty(curVer);
+bool ProgIdChecker::CheckCurVer(const RegKey& progId, const tstring& text, CheckResult& result, int depth) {
     if (text.empty())
         return true;
     RegKey target;

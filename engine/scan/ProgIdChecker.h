@@ -29,8 +29,10 @@ public:
     static tstring CacheKey(const RegKey& progId) { return CacheKey(progId.Name(), progId.InWow64View()); }
 
 private:
-    bool CheckClass(const RegKey& progId, const RegKey& clsid, CheckResult& result, int depth);
-    bool CheckCurVer(const RegKey& progId, const RegKey& curVer, CheckResult& result, int depth);
+    bool JudgeProgId(const RegKey& progId, RegValue* walked, CheckResult& result, int depth);
+    // classText, text: the default value of the ProgID's CLSID or CurVer subkey.
+    bool CheckClass(const RegKey& progId, const tstring& classText, CheckResult& result, int depth);
+    bool CheckCurVer(const RegKey& progId, const tstring& text, CheckResult& result, int depth);
     void MarkInvalid(const RegKey& progId, int depth);
 
     NamedCache* clsidCache_ = nullptr;
