@@ -139,7 +139,7 @@ bool PathWalker::WalkValues(const RegKey& key, ScanRule& rule) {
         if (CheckValue(value, capture, result)) ReportFinding(rule, value, capture, result);
         return true;
     }
-    for (RegValue& value : key.Values()) {
+    for (RegValue& value : key.ValuesRead()) {
         if (Stopped(rule)) return false;
         // A fresh result per value: a finding must not carry texts of the one before.
         CheckResult result;

@@ -210,18 +210,37 @@ RegValue RegKey::Value(const tstring& name) const {
     return RegValue(*this, name);
 }
 
-std::vector<RegValue> RegKey::Values() const {
+std::vector<RegValue> RegKey::Values() const { return ListValues(false); }
+
+std::vector<RegValue> RegKey::ValuesRead() const { return ListValues(true); }
+
+std::vector<RegValue> RegKey::ListValues(bool read) const {
     std::vector<RegValue> values;
     std::vector<wchar_t> name(0x4000);
+    // Read with the name, a value takes one round trip instead of two; data
+    // larger than this is left to the value to read when it is wanted.
+    std::vector<BYTE> data(read ? 0x1000 : 0);
     Win32Check ck;
     for (DWORD index = 0;; ++index) {
-        DWORD length = DWORD(name.size());
-        LONG status = RegEnumValueW(handle_, index, name.data(), &length, nullptr, nullptr, nullptr, nullptr);
+        DWORD length = DWORD(name.size()), type = REG_NONE, size = DWORD(data.size());
+        LONG status = RegEnumValueW(handle_, index, name.data(), &length, nullptr, read ? &type : nullptr,
+                                    read ? data.data() : nullptr, read ? &size : nullptr);
         if (status == ERROR_NO_MORE_ITEMS)
             return values;
+        bool withData = read && status == ERROR_SUCCESS;
+        if (status == ERROR_MORE_DATA) {
+            length = DWORD(name.size());
+            status = RegEnumValueW(handle_, index, name.data(), &length, nullptr, nullptr, nullptr, nullptr);
+        }
         ck = status;
-        if (length == DWORD(lstrlenW(name.data())))
-            values.emplace_back(*this, tstring(name.data(), length));
+        if (length == DWORD(lstrlenW(name.data()))) {
+            tstring valueName(name.data(), length);
+            values.emplace_back(*this, valueName);
+            // A value named "(Default)" stands for the unnamed one, which
+            // is read on its own.
+            if (withData && values.back().Name() == valueName)
+                values.back().Store(type, data.data(), size);
+        }
     }
 }
 

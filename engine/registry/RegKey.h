@@ -55,6 +55,9 @@ public:
     // Every value of the key, not read yet. Names holding a NUL character are
     // left out: the Win32 functions would address a different value by them.
     std::vector<RegValue> Values() const;
+    // The same list with every value read by the enumeration itself (one
+    // round trip per value, not two); data over 4 KiB is left unread.
+    std::vector<RegValue> ValuesRead() const;
     // all = true fetches every subkey in one batch, else batches of 100.
     SubKeyList SubKeys(bool all = false) const;
 
@@ -74,6 +77,7 @@ public:
 
 private:
     void Release();
+    std::vector<RegValue> ListValues(bool read) const;
     void DeleteChild(const wchar_t* name, DWORD length);
 
     HKEY handle_ = nullptr;

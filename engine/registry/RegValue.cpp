@@ -164,20 +164,27 @@ bool RegValue::Query() {
             continue;
         }
         ck = status;
-        if (read == 0) {
-            type_ = CodeOf(registryType);
-            return true;
-        }
-        uint32_t used = read;
-        if (registryType == REG_SZ || registryType == REG_EXPAND_SZ) {
-            uint32_t even = (read + 1) & ~1u;
-            if (even != read || read < 2 || bytes[read - 1] != 0 || bytes[read - 2] != 0)
-                used = even + 2;
-        }
-        read_.assign(bytes.data(), bytes.data() + used);
-        type_ = CodeOf(registryType);
+        Store(registryType, bytes.data(), read);
         return true;
     }
+}
+
+void RegValue::Store(DWORD registryType, const BYTE* bytes, DWORD read) {
+    Forget();
+    if (read == 0) {
+        type_ = CodeOf(registryType);
+        return;
+    }
+    uint32_t used = read;
+    // String data gets a terminator when it lacks one.
+    if (registryType == REG_SZ || registryType == REG_EXPAND_SZ) {
+        uint32_t even = (read + 1) & ~1u;
+        if (even != read || read < 2 || bytes[read - 1] != 0 || bytes[read - 2] != 0)
+            used = even + 2;
+    }
+    read_.assign(bytes, bytes + read);
+    read_.resize(used, 0);
+    type_ = CodeOf(registryType);
 }
 
 const SharedBuffer& RegValue::Data() {

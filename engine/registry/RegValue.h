@@ -42,6 +42,9 @@ public:
 
     // Reads type and data; false when the value does not exist.
     bool Query();
+    // Takes type and data that were read with the value's name (an
+    // enumeration of the key's values) as this value's read.
+    void Store(DWORD registryType, const BYTE* bytes, DWORD read);
     // Reads first when not read yet.
     const SharedBuffer& Data();
     tstring DataText();
