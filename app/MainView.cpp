@@ -110,6 +110,7 @@ LRESULT MainView::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         if (!html_.Create(splitter_, nullptr, nullptr, childStyle)) return -1;
         splitter_.SetPanes(html_, nullptr);
         splitter_.ShowSinglePane(true);
+        if (PageNavigator* pages = GetPageNavigator()) pages->ViewCreated();
         ShowStartPage();
         return 0;
     }
@@ -544,6 +545,13 @@ int MainView::OnOutBarItem(IDispatch* document, BSTR element, VARIANT* param) {
             ShowStartPage();
         if (Handle()) EnableWindow(Handle(), TRUE);
     } else if (pages) {
+        // Before the first scan there is no engine yet; its pages find out
+        // for themselves when it cannot be had.
+        if (!engine_ && pages->NeedsEngine(item)) {
+            HRESULT hr = ConnectEngine();
+            if (FAILED(hr))
+                Log::Instance().Print(LogError, L"[error] No engine for %s (0x%08lX).", item, static_cast<unsigned long>(hr));
+        }
         pages->ShowItem(*this, item);
     }
     if (shown_) shown_->EnableControl(true);

@@ -29,6 +29,12 @@ public:
     virtual int AskToLeave(HtmlPage* current, const wchar_t* item) = 0;
     // Shows the item's page; false when the item is not theirs.
     virtual bool ShowItem(PageDisplay& display, const wchar_t* item) = 0;
+    // Whether the item's page works on the engine, which the view then
+    // connects first when it has none.
+    virtual bool NeedsEngine(const wchar_t* item) { return false; }
+    // Once, when the main view's window exists: before any visit and before
+    // a scheduled run, which both rely on what the pages set up.
+    virtual void ViewCreated() {}
     // The scan page object of that kind, NULL when there is none. A results
     // page gets the engine it lists.
     virtual HtmlPage* ScanPage(ScanPageKind kind, ICrawler* engine) { return nullptr; }

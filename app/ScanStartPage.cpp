@@ -38,7 +38,10 @@ void ScanStartPage::ShowCheckLink() {
 }
 
 int ScanStartPage::OnHTMLEvent(IDispatch*, BSTR eventName, BSTR, VARIANT* param) {
-    if (IsEvent(eventName, L"CheckUpdates")) {
+    if (IsEvent(eventName, L"ShowNews")) {
+        Script(L"ShowNews();");
+        PumpMessages();
+    } else if (IsEvent(eventName, L"CheckUpdates")) {
         if (updates_.Running()) return 0;
         Script(L"license_middle.innerHTML = \"Please wait...<img src=\\\"prog.gif\\\" width=25px height=25px></img>\"");
         if (!updates_.Start(this)) {

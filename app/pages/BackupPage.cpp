@@ -312,13 +312,8 @@ void BackupPage::RunBackup() {
         DumpThreadLog();
         ShowMessageBox(OwnerOf(*this), reason.c_str(), MAKEINTRESOURCEW(IDS_ERROR), MB_ICONERROR);
     }
-    if (progress_ && IsWindow(progress_->Handle())) {
-        if (failed)
-            progress_->Page().PostEvent(L"OkClick", nullptr);
-        else
-            progress_->PostDone(newPath_);
-        WaitForSingleObject(progress_->CompletionEvent(), INFINITE);
-    }
+    if (progress_)
+        progress_->WaitForConfirmation(failed, newPath_);
     PostEvent(L"RBackupFinish", nullptr);
     EnableCloseMenu();
     EnableWindow(main, TRUE);
@@ -359,8 +354,19 @@ void BackupPage::Delete(VARIANT* param) {
     if (answer == IDYES)
         DeleteFileW(path.c_str());
     manager_.Remove(index, false);
-    manager_.Save(GetBackupListPath());
+    SaveCatalogue();
     Reload();
+}
+
+// The list on disk is what the next start shows: a change that did not
+// reach it must not pass for done.
+void BackupPage::SaveCatalogue() {
+    try {
+        manager_.Save(GetBackupListPath());
+    } catch (const ErrorBase& e) {
+        Log::Instance().Print(LogError, L"[error] Backup page: %s", e.Message().c_str());
+        ShowMessageBox(OwnerOf(*this), e.Message().c_str(), MAKEINTRESOURCEW(IDS_ERROR), MB_ICONERROR);
+    }
 }
 
 void BackupPage::AddExisting() {
@@ -399,7 +405,7 @@ void BackupPage::UpdateComment(const tstring& param) {
     tstring comment = param.Mid(int(newline) + 1);
     comment.Replace(L"<BR>", L"\r\n");
     manager_.SetComment(index, comment);
-    manager_.Save(GetBackupListPath());
+    SaveCatalogue();
     Reload();
 }
 

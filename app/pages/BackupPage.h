@@ -47,6 +47,7 @@ private:
     void Delete(VARIANT* param);
     void AddExisting();
     void UpdateComment(const tstring& param);
+    void SaveCatalogue();
     void StartRestore(const tstring& param);
     void FinishRestore();
     void Reload();

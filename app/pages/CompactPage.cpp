@@ -5,6 +5,7 @@
 #include "app/tools/backup/SystemRestart.h"
 #include "app/resource.h"
 #include "common/errors/CheckObjects.h"
+#include "common/log/Log.h"
 #include "common/system/OsVersion.h"
 
 namespace {
@@ -198,15 +199,28 @@ void CompactPage::OnAnalyze() {
     EnablePage(false);
     EnableWindow(GetMainWindow(), FALSE);
     DisableCloseMenu();
-    double benefit = 0;
+    tstring verdict;
+    bool analyzed = false;
     {
         Restore restore{*this};
         SetFsRedirection(false);
-        benefit = analyzer.Analyze();
+        // A failed walk says so where the wait text stands, or it would stand for good.
+        try {
+            double benefit = analyzer.Analyze();
+            verdict = tstring(MAKEINTRESOURCEW(AnalysisVerdictId(benefit)));
+            analyzed = true;
+        } catch (const ErrorBase& e) {
+            Log::Instance().Print(LogError, L"[error] Registry analysis: %s", e.Message().c_str());
+            verdict = L"<font color=red>The analysis failed: " + HtmlEncode(e.Message()) + L"</font>";
+        } catch (...) {
+            Log::Instance().Print(LogError, L"[error] Registry analysis: unexpected failure");
+            verdict = L"<font color=red>The analysis failed.</font>";
+        }
         SetFsRedirection(true);
-        tstring verdict(MAKEINTRESOURCEW(AnalysisVerdictId(benefit)));
         ExecScript(L"document.getElementById('diagnosis').innerHTML=\"" + HtmlScriptLiteral(verdict) + L"\"");
     }
+    if (!analyzed)
+        return;
     ExecScript(L"setBtnState(); window.external.OnHTMLEvent(document, 'SaveReport', '', "
                L"document.getElementById('reportHost').innerHTML)");
     PumpMessages();

@@ -8,6 +8,18 @@
 #include "common/system/OsVersion.h"
 #include "common/system/Privilege.h"
 #include "common/system/Security.h"
+#include "common/log/Log.h"
+#include "common/settings/Settings.h"
+
+namespace {
+
+// Without a frame (a test, the page driver) the view counts as shown.
+bool FrameShown() {
+    HWND frame = GetMainWindow();
+    return !frame || IsWindowVisible(frame);
+}
+
+}  // namespace
 
 int MaintenancePages::AskToLeave(HtmlPage* current, const wchar_t* item) {
     // The build's end reaches only the page shown, and with it the lock's release.
@@ -25,6 +37,7 @@ int MaintenancePages::AskToLeave(HtmlPage* current, const wchar_t* item) {
 void MaintenancePages::SetEngine(ICrawler* engine) {
     engine_ = engine;
     settings_.SetEngine(engine);
+    scheduler_.SetEngine(engine);
     undo_.SetEngine(engine);
     results_.SetEngine(engine);
     emergency_.SetEngine(engine);
@@ -59,17 +72,38 @@ RLog* MaintenancePages::OpenBackupProgress(HWND owner) {
 }
 
 bool MaintenancePages::ShowBackup(PageDisplay& display) {
-    EnablePrivilege(SE_BACKUP_NAME, true, false);
-    EnablePrivilege(SE_RESTORE_NAME, true, false);
-    BSTR folder = nullptr;
-    long retention = 0;
-    if (engine_) {
-        engine_->get_BackupDirectory(&folder);
-        engine_->get_BackupRetentionSwitch(&retention);
+    // Saving and restoring hives needs both; without them the page could
+    // only fail later, half-way through a backup.
+    try {
+        EnablePrivilege(SE_BACKUP_NAME, true);
+        EnablePrivilege(SE_RESTORE_NAME, true);
+    } catch (const ErrorBase& e) {
+        Log::Instance().Print(LogError, L"[error] Backup page: %s", e.Message().c_str());
+        return false;
     }
-    backup_.SetOptions(retention == 1, folder ? tstring(folder) : tstring(), engine_);
-    SysFreeString(folder);
+    tstring folder;
+    bool retention = false;
+    if (engine_) {
+        BSTR text = nullptr;
+        long value = 0;
+        if (SUCCEEDED(engine_->get_BackupDirectory(&text)) && text) folder = text;
+        SysFreeString(text);
+        retention = SUCCEEDED(engine_->get_BackupRetentionSwitch(&value)) && value == 1;
+    } else {
+        // The engine keeps these in the user's settings, which stay readable
+        // when the engine could not be started.
+        Settings& settings = GetSettings();
+        folder = settings.BackupFolder();
+        retention = settings.GetBackupRetentionSwitch();
+    }
+    backup_.SetOptions(retention, folder, engine_);
     return display.ShowPage(&backup_, L"");
+}
+
+bool MaintenancePages::NeedsEngine(const wchar_t* item) {
+    for (const wchar_t* name : {L"Undo", L"Configuration", L"Ignores", L"RegistryBackup", L"Scheduler", L"Emergency"})
+        if (wcscmp(item, name) == 0) return true;
+    return false;
 }
 
 tstring MaintenancePages::CompactQuery() {
@@ -96,12 +130,12 @@ tstring MaintenancePages::CompactQuery() {
 
 bool MaintenancePages::ShowItem(PageDisplay& display, const wchar_t* item) {
     if (wcscmp(item, L"RegistryBackup") == 0) {
-        if (!ShowBackup(display) && IsWindowVisible(GetMainWindow()))
+        if (!ShowBackup(display) && FrameShown())
             ShowMessageBox(GetMainWindow(), IDS_NO_RIGHTS, IDS_ERROR, MB_ICONERROR);
         return true;
     }
     if (wcscmp(item, L"Emergency") == 0) {
-        if (!display.ShowPage(&emergency_, L"") && IsWindowVisible(GetMainWindow()))
+        if (!display.ShowPage(&emergency_, L"") && FrameShown())
             ShowMessageBox(GetMainWindow(), IDS_NO_RIGHTS, IDS_ERROR, MB_ICONERROR);
         return true;
     }
@@ -121,10 +155,6 @@ bool MaintenancePages::ShowItem(PageDisplay& display, const wchar_t* item) {
     }
     if (wcscmp(item, L"Scheduler") != 0)
         return false;
-    if (!schedulerLoaded_) {
-        scheduler_.Load();
-        schedulerLoaded_ = true;
-    }
     scheduler_.ReloadTasks();
     display.ShowPage(&scheduler_, SchedulerQuery().c_str());
     return true;

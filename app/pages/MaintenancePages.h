@@ -36,6 +36,9 @@ public:
     // burns (closing the window waits for it instead).
     int AskToLeave(HtmlPage* current, const wchar_t* item) override;
     bool ShowItem(PageDisplay& display, const wchar_t* item) override;
+    bool NeedsEngine(const wchar_t* item) override;
+    // The scheduler page takes over what an older version left.
+    void ViewCreated() override { scheduler_.Load(); }
 
     // "-C-B-S" of the jobs' states, "-false", then "-true" when compaction
     // can be requested (always on Windows 6, else when the logon process's
@@ -61,5 +64,4 @@ private:
     CompactPage compact_;
     EmergencyDiskPage emergency_;
     std::unique_ptr<ProgressWindow> fixBackupProgress_;
-    bool schedulerLoaded_ = false;
 };

@@ -23,13 +23,14 @@ int CountSubkeys(HKEY root, std::initializer_list<const wchar_t*> excluded) {
     return count;
 }
 
-void PostText(HtmlPage& page, const wchar_t* eventName, const tstring& text) {
+bool PostText(HtmlPage& page, const wchar_t* eventName, const tstring& text) {
     VARIANT value;
     VariantInit(&value);
     value.vt = VT_BSTR;
     value.bstrVal = SysAllocString(text.c_str());
-    page.PostEvent(eventName, &value);
+    bool posted = page.PostEvent(eventName, &value);
     VariantClear(&value);
+    return posted;
 }
 
 }  // namespace
@@ -92,8 +93,23 @@ void ProgressWindow::CreateFor(HWND parent) {
     ShowWindow(Handle(), SW_SHOW);
 }
 
-void ProgressWindow::PostDone(const tstring& path) {
-    PostText(page_, L"Done", path);
+bool ProgressWindow::PostDone(const tstring& path) {
+    return PostText(page_, L"Done", path);
+}
+
+bool ProgressWindow::WaitForConfirmation(bool failed, const tstring& path) {
+    HWND window = Handle();
+    if (!window || !::IsWindow(window))
+        return false;
+    bool posted = failed ? page_.PostEvent(L"OkClick", nullptr) : PostDone(path);
+    if (!posted)
+        return false;
+    // The user may take any time to confirm; a window that goes away meanwhile
+    // can confirm nothing more.
+    while (WaitForSingleObject(completion_, kConfirmationPoll) == WAIT_TIMEOUT)
+        if (!::IsWindow(window))
+            return false;
+    return true;
 }
 
 int ProgressWindow::AddEntry(int level, const tstring&, const tstring& name) {

@@ -43,7 +43,11 @@ public:
     ProgressPage& Page() { return page_; }
     HANDLE CompletionEvent() const { return completion_; }
     // Posts "Done" with the backup file's path.
-    void PostDone(const tstring& path);
+    bool PostDone(const tstring& path);
+    // From the worker: posts "OkClick" after a failure or "Done" with the
+    // file, then waits for the confirmation that comes back, as long as the
+    // window lives. False when nothing was posted or the window went away.
+    bool WaitForConfirmation(bool failed, const tstring& path);
 
     // RLog: kind 3 becomes a "Progress" event of the page.
     int AddEntry(int level, const tstring& text, const tstring& name) override;
@@ -56,6 +60,7 @@ protected:
     LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 
 private:
+    static const DWORD kConfirmationPoll = 250;
     ProgressPage page_;
     HtmlView view_;
     bool shown_ = false;

@@ -19,8 +19,9 @@ class SchedulerPage : public HtmlPage {
 public:
     SchedulerPage();
     // Attaches the three jobs and takes over the settings an older version
-    // left in the registry (which may make jobs); once, when the main view is
-    // created: the view also exists for the command-line tidy-ups.
+    // left in the registry (which may make jobs); once, when the main view's
+    // window is created, before any visit or scheduled run (the view object
+    // also exists for the command-line tidy-ups, which must not make jobs).
     void Load();
 
     const wchar_t* PageName() const override { return L"regScheduler.htm"; }

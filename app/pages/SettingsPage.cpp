@@ -160,9 +160,15 @@ void SettingsPage::ClearPending() {
 }
 
 void SettingsPage::Render() {
-    // Without an engine (it went away) there is nothing to show.
-    if (!engine_)
+    // Without the engine there are no stored values to show; blank fields
+    // would read as settings that are empty.
+    if (!engine_) {
+        Log::Instance().Print(LogError, L"[error] Settings page: the scan engine could not be started.");
+        Script(L"DisableToolbars();");
+        Script(L"EnableControls(false);");
+        Script(L"view.innerHTML=\"<H3 style='color: red'>The scan engine could not be started.</H3>\";");
         return;
+    }
     if (!modified_)
         marks_.clear();
     Script(L"DelAllIgnore();");

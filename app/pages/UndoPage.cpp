@@ -86,7 +86,7 @@ int UndoPage::OnHTMLEvent(IDispatch*, BSTR eventName, BSTR, VARIANT* param) {
             EnableCloseMenu();
         } else if (IsEvent(eventName, L"pageLoaded")) {
             selected_ = -1;
-            Refresh(engine_);
+            ListSessions();
         } else if (IsEvent(eventName, L"DeleteSession")) {
             DeleteSession();
         } else if (IsEvent(eventName, L"WebInfo")) {
@@ -136,15 +136,30 @@ void UndoPage::Refresh(ICrawler* engine) {
     PumpMessages();
 }
 
+void UndoPage::ListSessions() {
+    // An empty list would read as "nothing to undo".
+    try {
+        if (!engine_) throw ErrorBase(E_FAIL, L"Listing undo files: the scan engine could not be started.");
+        Refresh(engine_);
+    } catch (const ErrorBase& e) {
+        Log::Instance().Print(LogError, L"[error] Undo page: %s", e.Message().c_str());
+        ShowError(e.Message());
+    }
+}
+
+void UndoPage::ShowError(const tstring& message) {
+    Script(L"itemsList.innerHTML=\"<H3 style='color: red'>" + EscapeScriptString(message) +
+           L"&nbsp;&nbsp;&nbsp;</H3><br>\"; ShowUndoDataError = true;");
+    Script(L"handsOn();");
+}
+
 void UndoPage::ShowSession(long index) {
     // Whatever fails, the page says so in red and is usable again, and the
     // operation lock goes back: scans, backups and closing wait on it.
     try {
         LoadSession(index);
     } catch (const ErrorBase& e) {
-        Script(L"itemsList.innerHTML=\"<H3 style='color: red'>" + EscapeScriptString(e.Message()) +
-               L"&nbsp;&nbsp;&nbsp;</H3><br>\"; ShowUndoDataError = true;");
-        Script(L"handsOn();");
+        ShowError(e.Message());
     }
 }
 

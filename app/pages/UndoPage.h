@@ -24,6 +24,9 @@ public:
     const std::vector<tstring>& Titles() const { return titles_; }
 
 private:
+    void ListSessions();
+    // In red where the fixes are listed; the page stays usable.
+    void ShowError(const tstring& message);
     void ShowSession(long index);
     void LoadSession(long index);
     void UndoFixes(const tstring& unchecked);

@@ -46,6 +46,49 @@ HRESULT PrintingHost::ExecScript(const wchar_t* code, const wchar_t* language) {
     return S_OK;
 }
 
+namespace {
+
+class PrintingElement : public PageElement {
+public:
+    PrintingElement(std::wstring page, std::wstring id) : page_(std::move(page)), id_(std::move(id)) {}
+    bool SetAttribute(const wchar_t* name, const wchar_t* value) override {
+        PrintLine(L"element " + page_ + L": " + id_ + L" " + name + L"=" + value);
+        return true;
+    }
+    bool RemoveAttribute(const wchar_t* name) override {
+        PrintLine(L"element " + page_ + L": " + id_ + L" " + name + L" removed");
+        return true;
+    }
+    std::vector<std::unique_ptr<PageElement>> Descendants() override { return {}; }
+    bool Focus() override { return true; }
+
+private:
+    std::wstring page_, id_;
+};
+
+class PrintingDocument : public PageDocument {
+public:
+    explicit PrintingDocument(PrintingHost& host, std::wstring page) : host_(host), page_(std::move(page)) {}
+    std::unique_ptr<PageElement> ElementById(const wchar_t* id) override {
+        return std::make_unique<PrintingElement>(page_, id ? id : L"");
+    }
+    std::unique_ptr<PageElement> Body() override { return std::make_unique<PrintingElement>(page_, L"body"); }
+    void ExecScript(const wchar_t* code, const wchar_t* language) override { host_.ExecScript(code, language); }
+
+private:
+    PrintingHost& host_;
+    std::wstring page_;
+};
+
+}  // namespace
+
+std::unique_ptr<PageDocument> PrintingHost::Document() { return std::make_unique<PrintingDocument>(*this, page_); }
+
+INT_PTR PrintingUiServices::ShowAboutBox(HWND, const wchar_t* picturePath) {
+    PrintLine(std::wstring(L"about: ") + (picturePath ? picturePath : L""));
+    return IDOK;
+}
+
 int PrintingUiServices::ShowMessage(HWND, const wchar_t* text, const wchar_t* caption, UINT type) {
     int answer = FirstButton(type);
     if (!answers.empty()) {

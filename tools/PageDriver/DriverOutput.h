@@ -13,12 +13,14 @@ void PrintLine(const std::wstring& line);
 
 // The control side of one page: prints every script it runs as
 // "script <page>: <text>" (the language follows in brackets when it is not
-// "JavaScript"). There is no document: element changes reach nothing.
+// "JavaScript").
 class PrintingHost : public PageHost {
 public:
     explicit PrintingHost(std::wstring page) : page_(std::move(page)) {}
     HRESULT ExecScript(const wchar_t* code, const wchar_t* language) override;
-    std::unique_ptr<PageDocument> Document() override { return nullptr; }
+    // Script through the page window prints as the control's does; element
+    // changes print as "element <page>: <id> <attribute>=<value>".
+    std::unique_ptr<PageDocument> Document() override;
     HWND ControlWindow() override { return nullptr; }
     void SetControlEnabled(bool) override {}
 
@@ -43,6 +45,7 @@ public:
     BOOL SaveFileDialog(OPENFILENAMEW* request) override { return FileAnswer(L"save", request); }
     PIDLIST_ABSOLUTE BrowseForFolder(BROWSEINFOW* request) override;
     BOOL PrintDialog(PRINTDLGW* request) override;
+    INT_PTR ShowAboutBox(HWND owner, const wchar_t* picturePath) override;
 
     std::deque<int> answers;
     std::deque<std::wstring> folders;

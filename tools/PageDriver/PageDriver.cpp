@@ -7,7 +7,11 @@
 // The engine is created by its class (registered with regsvr32), or straight
 // from the named DLL. The file holds one event a line, fields separated by
 // TABs: page, event name, element, parameter. Pages: start, undo, settings,
-// ignore (the settings page's ignore list), results. A missing parameter
+// ignore (the settings page's ignore list), results, and view: the main view
+// with the pages it owns, as the control hands them events (the page shown
+// first, then the view); it connects its engine as the program does, by its
+// registered class, prints "show <page>#<query>" for each page it shows and
+// that page's script as "script view: ...". A missing parameter
 // field sends no parameter; "i4:<n>" and "bool:true|false" send a number or
 // a boolean; anything else is sent as text. Lines beginning with "#" are
 // comments. Other first fields steer the driver:
@@ -19,6 +23,7 @@
 //                                       dialog's choice
 #include <windows.h>
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -27,6 +32,8 @@
 #include <vector>
 #include "DriverOutput.h"
 #include "app/HtmlView.h"
+#include "app/MainView.h"
+#include "app/pages/MaintenancePages.h"
 #include "app/ScanStartPage.h"
 #include "app/VariantText.h"
 #include "app/pages/ReportPrinter.h"
@@ -86,6 +93,42 @@ struct DrivenPage {
     PrintingHost host;
     PostedEventWindow events;
     std::vector<std::wstring> received;
+};
+
+// The main view with the program's pages, all shown into one printing host.
+class DrivenView : public MainView {
+public:
+    DrivenView() : host_(L"view"), events_(&DrivenView::Receive, this) {}
+    bool Start(UINT message) {
+        events_.SetEventMessage(message);
+        return events_.Create();
+    }
+    int Send(IDispatch* document, BSTR eventName, BSTR element, VARIANT* param) {
+        return DispatchHtmlEvent(current_, this, document, eventName, element, param);
+    }
+    std::vector<std::wstring> received;
+
+protected:
+    bool DisplayPage(HtmlPage* page, const wchar_t* query) override {
+        page->AttachControl(nullptr, events_.EventMessage(), events_.Handle(), &host_);
+        current_ = page;
+        PrintLine(L"show " + std::wstring(page->PageName()) + L"#" + query);
+        return true;
+    }
+
+private:
+    static void Receive(void* context, BSTR eventName, VARIANT* param) {
+        auto* self = static_cast<DrivenView*>(context);
+        std::wstring event = eventName ? eventName : L"";
+        PrintLine(L"posted view: " + event + L" " + std::wstring(ParamText(param)));
+        Bstr element(L"");
+        if (self->Send(nullptr, eventName, element.value, param) == 1) PrintLine(L"unhandled view: " + event);
+        self->received.push_back(event);
+    }
+
+    PrintingHost host_;
+    PostedEventWindow events_;
+    HtmlPage* current_ = nullptr;
 };
 
 std::vector<std::wstring> SplitTabs(const std::wstring& line) {
@@ -196,13 +239,41 @@ int Drive(const std::vector<std::wstring>& lines, ICrawler* engine) {
         pages[names[i]] = std::move(driven);
     }
 
+    // The view's pages are the program's; they take over what an older
+    // version left as the program does when its view is created.
+    MaintenancePages viewPages;
+    SetPageNavigator(&viewPages);
+    viewPages.ViewCreated();
+    DrivenView view;
+    if (!view.Start(kPostedEvent)) {
+        PrintLine(L"error: no window for posted events");
+        SetPageNavigator(nullptr);
+        return 2;
+    }
+
     StandInDocument document;
     int failures = 0;
     for (size_t n = 0; n < lines.size(); ++n) {
         std::vector<std::wstring> f = SplitTabs(lines[n]);
         if (f[0].empty() || f[0][0] == L'#') continue;
         auto page = pages.find(f[0]);
-        if (page != pages.end() && f.size() >= 2) {
+        if (f[0] == L"view" && f.size() >= 2) {
+            PrintLine(L"event view: " + f[1]);
+            Bstr name(f[1]), element(f.size() > 2 ? f[2] : L"");
+            VARIANT param;
+            MakeParam(f, param);
+            if (view.Send(&document, name.value, element.value, &param) == 1) PrintLine(L"unhandled view: " + f[1]);
+            VariantClear(&param);
+        } else if (f[0] == L"wait" && f.size() >= 4 && f[1] == L"view") {
+            size_t seen = view.received.size();
+            std::wstring event = f[2];
+            if (!PumpUntil(DWORD(_wtol(f[3].c_str())), [&] {
+                    return std::find(view.received.begin() + seen, view.received.end(), event) != view.received.end();
+                })) {
+                PrintLine(L"timeout view: " + event);
+                ++failures;
+            }
+        } else if (page != pages.end() && f.size() >= 2) {
             PrintLine(L"event " + f[0] + L": " + f[1]);
             Bstr name(f[1]), element(f.size() > 2 ? f[2] : L"");
             VARIANT param;
@@ -238,6 +309,8 @@ int Drive(const std::vector<std::wstring>& lines, ICrawler* engine) {
     }
     // A check still running must not post to a window that is going away.
     start.Updates().Cancel();
+    view.StartPage().Updates().Cancel();
+    SetPageNavigator(nullptr);
     SetPrintTargetMaker(nullptr);
     return failures ? 1 : 0;
 }

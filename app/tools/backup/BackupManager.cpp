@@ -89,6 +89,15 @@ tstring NameBeside(const tstring& target) {
     return name;
 }
 
+void RequireWritable(const tstring& target) {
+    HandleHolder file(CreateFile(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 nullptr, OPEN_EXISTING, 0, nullptr));
+    if (file.IsValid() || GetLastError() == ERROR_FILE_NOT_FOUND)
+        return;
+    BoolCheck ck(target);
+    ck = FALSE;
+}
+
 }  // namespace
 
 void BackupManager::Report(const TCHAR* step) {
@@ -98,6 +107,11 @@ void BackupManager::Report(const TCHAR* step) {
 
 int BackupManager::Create(int kind, const tstring& target, const tstring& comment, bool retention) {
     TemporaryPaths temporary;
+    // An unwritable target fails before the hives are saved: making the name
+    // beside it creates a file in its folder, and an existing target is
+    // opened for writing without being truncated.
+    tstring beside = temporary.Add(NameBeside(target));
+    RequireWritable(target);
     tstring work = temporary.Add(TempName(_T("bkp")));
     tstring pack = temporary.Add(TempName(_T("unc")));
     {
@@ -117,7 +131,6 @@ int BackupManager::Create(int kind, const tstring& target, const tstring& commen
     }
 
     Report(_T("Compressing backup file"));
-    tstring beside = temporary.Add(NameBeside(target));
     if (CompressFile(pack, beside, -1) != 0)
         throw ErrorBase(E_FAIL, _T("\"Can't compress ") + target);
 

@@ -210,6 +210,9 @@ int ScheduledJob::AddDefaultTrigger() {
 }
 
 INT_PTR ScheduledJob::Edit(const tstring& caption, HWND parent, int scheduleTypeIndex) {
+    // A job that does not exist has no pages to show.
+    if (!IsAttached())
+        return 0;
     HRCheck ck(_T("Task pages"));
     ComPtr<IProvideTaskPage> provider;
     ck = task_.QueryInto(IID_IProvideTaskPage, provider);

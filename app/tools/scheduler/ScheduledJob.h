@@ -66,7 +66,8 @@ public:
     // not attached or its file does not exist.
     int AddDefaultTrigger();
     // The Task Scheduler's schedule and settings pages in a modal sheet whose
-    // schedule page first shows the schedule type of that index.
+    // schedule page first shows the schedule type of that index; 0 and
+    // nothing shown for a detached job.
     INT_PTR Edit(const tstring& caption, HWND parent, int scheduleTypeIndex);
     void Release();
 

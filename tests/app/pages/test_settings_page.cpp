@@ -287,13 +287,14 @@ TEST_CASE("hostile record texts and folders reach both modes' scripts escaped; r
     RemoveCpls(names);
 }
 
-TEST_CASE("without an engine the page runs no script and asks nothing") {
+TEST_CASE("without an engine the page says so once and asks nothing") {
     PickingUi ui;
     ShownPage shown(nullptr);
     for (const wchar_t* name : {L"pageLoaded", L"DeleteSelected", L"DeleteAll", L"SkipParams", L"ImportIgnoreList",
                                 L"CONTROL_C", L"WebInfo"})
         shown.Send(name, Text(L"1"));
-    CHECK(shown.sink.scripts.empty());
+    REQUIRE(shown.sink.scripts.size() == 3);
+    CHECK(shown.sink.scripts[2].text.find(L"could not be started") != std::wstring::npos);
     CHECK(ui.boxes.empty());
     CHECK_FALSE(shown.page.IsModified());
 }
