@@ -90,7 +90,7 @@ INT_PTR PrintingUiServices::ShowAboutBox(HWND, const wchar_t* picturePath) {
 }
 
 int PrintingUiServices::ShowMessage(HWND, const wchar_t* text, const wchar_t* caption, UINT type) {
-    int answer = FirstButton(type);
+    int answer = defaultAnswer ? defaultAnswer : FirstButton(type);
     if (!answers.empty()) {
         answer = answers.front();
         answers.pop_front();

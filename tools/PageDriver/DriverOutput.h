@@ -29,7 +29,8 @@ private:
 };
 
 // The system's windows as printed lines: "box", "open", "help" and the
-// dialogs. Boxes answer with the queued answers, else their first button;
+// dialogs. Boxes answer with the queued answers, else the default answer or
+// their first button;
 // the folder picker and file dialogs with the queued path, else cancel; the
 // print dialog with a memory context whose pages PrintingTarget prints.
 class PrintingUiServices : public UiServices {
@@ -48,6 +49,7 @@ public:
     INT_PTR ShowAboutBox(HWND owner, const wchar_t* picturePath) override;
 
     std::deque<int> answers;
+    int defaultAnswer = 0;
     std::deque<std::wstring> folders;
     std::deque<std::wstring> files;
 

@@ -19,6 +19,11 @@
 //                                       received the posted event
 //   sleep <milliseconds>                pump messages for a while
 //   answer <id>                         the next message box's answer
+//   answers <id>                        the answer of every box after
+//                                       the queued ones (0: the first button)
+//   pump                                handle the messages posted so far
+//   scanned <milliseconds>              pump messages until the view's
+//                                       scan has ended
 //   folder <path> / file <path>         the next folder picker's / file
 //                                       dialog's choice
 #include <windows.h>
@@ -176,7 +181,8 @@ bool PumpUntil(DWORD milliseconds, Done done) {
 ComPtr<ICrawler> CreateEngine(const wchar_t* dll) {
     ComPtr<ICrawler> engine;
     if (!dll) {
-        CoCreateInstance(CLSID_CCrawler, nullptr, CLSCTX_INPROC_SERVER, IID_ICrawler, engine.ReceiveVoid());
+        HRESULT hr = CoCreateInstance(CLSID_CCrawler, nullptr, CLSCTX_INPROC_SERVER, IID_ICrawler, engine.ReceiveVoid());
+        if (FAILED(hr)) PrintLine(FormatText(L"error: the engine class: 0x%08lX", static_cast<unsigned long>(hr)));
         return engine;
     }
     // Kept loaded for the whole run: the engine's objects live in it.
@@ -296,6 +302,19 @@ int Drive(const std::vector<std::wstring>& lines, ICrawler* engine) {
             }
         } else if (f[0] == L"sleep" && f.size() >= 2) {
             PumpUntil(DWORD(_wtol(f[1].c_str())), [] { return false; });
+        } else if (f[0] == L"answers" && f.size() >= 2) {
+            ui.defaultAnswer = _wtoi(f[1].c_str());
+        } else if (f[0] == L"pump") {
+            MSG message;
+            while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+                TranslateMessage(&message);
+                DispatchMessageW(&message);
+            }
+        } else if (f[0] == L"scanned" && f.size() >= 2) {
+            if (!PumpUntil(DWORD(_wtol(f[1].c_str())), [&] { return !view.IsScanRunning(); })) {
+                PrintLine(L"timeout view: scan");
+                ++failures;
+            }
         } else if (f[0] == L"answer" && f.size() >= 2) {
             ui.answers.push_back(_wtoi(f[1].c_str()));
         } else if (f[0] == L"folder" && f.size() >= 2) {

@@ -2,10 +2,12 @@
 // ProgID, runs a scan with progress, lists the findings, fixes them in a fix
 // session and undoes them again from the undo file, all through ICrawler.
 //
-//   ScanRun [--mask N] [--filter TEXT] [--no-fix] [--no-undo]
+//   ScanRun [--mask N] [--filter TEXT] [--no-fix] [--no-undo] [--ignore]
 //   ScanRun --undo-newest
 //
-// --filter fixes only findings whose key path contains TEXT (any case).
+// --filter fixes only findings whose key path or value name contains TEXT
+// (any case). --ignore puts those findings on the saved ignore list instead
+// of fixing them.
 // --undo-newest scans nothing: it undoes every fix of the newest undo file,
 // e.g. the session a scheduled scan and fix left behind.
 #include <windows.h>
@@ -26,6 +28,7 @@ struct Options {
     bool fix = true;
     bool undo = true;
     bool undoNewestOnly = false;
+    bool ignore = false;
 };
 
 struct Finding {
@@ -91,6 +94,8 @@ bool ParseOptions(int argc, wchar_t** argv, Options& o) {
             o.fix = false;
         else if (a == L"--no-undo")
             o.undo = false;
+        else if (a == L"--ignore")
+            o.ignore = true;
         else if (a == L"--undo-newest")
             o.undoNewestOnly = true;
         else
@@ -191,6 +196,20 @@ void ShowFindings(const std::vector<Finding>& list) {
     Print(L"\n");
 }
 
+bool Chosen(const Finding& f, const std::wstring& filter) {
+    return f.fixId != 0 &&
+           (filter.empty() || ContainsNoCase(f.keyPath, filter) || ContainsNoCase(f.valueName, filter));
+}
+
+int IgnoreFindings(ICrawler* engine, const std::vector<Finding>& list, const std::wstring& filter) {
+    int ignored = 0;
+    for (const Finding& f : list)
+        if (Chosen(f, filter) && SUCCEEDED(engine->AddToIgnoreList(f.fixId))) ++ignored;
+    HRESULT hr = engine->SaveIgnore();
+    Print(L"%d problems put on the ignore list (0x%08lX).\n\n", ignored, hr);
+    return FAILED(hr) ? -1 : ignored;
+}
+
 int FixFindings(ICrawler* engine, const std::vector<Finding>& list, const std::wstring& filter) {
     HRESULT hr = engine->BeginFixSession();
     if (FAILED(hr)) {
@@ -199,7 +218,7 @@ int FixFindings(ICrawler* engine, const std::vector<Finding>& list, const std::w
     }
     int fixed = 0;
     for (const Finding& f : list) {
-        if (f.fixId == 0 || (!filter.empty() && !ContainsNoCase(f.keyPath, filter)))
+        if (!Chosen(f, filter))
             continue;
         hr = engine->FixError(f.fixId);
         if (SUCCEEDED(hr)) {
@@ -249,7 +268,7 @@ int wmain(int argc, wchar_t** argv) {
     InitializeCriticalSection(&g_printLock);
     Options options;
     if (!ParseOptions(argc, argv, options)) {
-        Print(L"usage: ScanRun [--mask 1-255] [--filter TEXT] [--no-fix] [--no-undo] | --undo-newest\n");
+        Print(L"usage: ScanRun [--mask 1-255] [--filter TEXT] [--no-fix] [--no-undo] [--ignore] | --undo-newest\n");
         return 2;
     }
     if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)))
@@ -280,7 +299,10 @@ int wmain(int argc, wchar_t** argv) {
         }
         std::vector<Finding> findings = ReadFindings(engine);
         ShowFindings(findings);
-        if (rc == 0 && options.fix) {
+        if (rc == 0 && options.ignore) {
+            if (IgnoreFindings(engine, findings, options.filter) < 0)
+                rc = 1;
+        } else if (rc == 0 && options.fix) {
             int fixed = FixFindings(engine, findings, options.filter);
             if (fixed < 0)
                 rc = 1;

@@ -63,6 +63,11 @@ struct FreshCatalogue {
 
 std::wstring Text(UINT id) { return tstring(MAKEINTRESOURCEW(id)); }
 
+// Open as another program would keep it: others may only read.
+HANDLE HoldFile(const std::wstring& path) {
+    return CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+}
+
 }  // namespace
 
 TEST_CASE("The list is filled with escaped texts, the missing file marked and the new backup flagged") {
@@ -164,6 +169,18 @@ TEST_CASE("A new backup of the current user's hives: path from the page's text, 
     REQUIRE(ui.boxes.size() == 2);
     CHECK(tstring(ui.boxes[1].text) == tstring(Text(IDS_INVALID_BACKUP_NAME)));
     CHECK(page.Manager().Count() == 1);
+    // A target that cannot be written (another program holds it) fails
+    // before any hive is saved and keeps its bytes.
+    HANDLE held = HoldFile(L"C:\\b\\x.bkp");
+    size_t saved = ops.saved.size();
+    ui.boxAnswer = IDYES;
+    Fire(page, L"RBackupNew", L"0C:\\b\\x.bkp");
+    CloseHandle(held);
+    REQUIRE(ui.boxes.size() == 4);
+    CHECK(ui.boxes[3].type == MB_ICONERROR);
+    CHECK(ops.saved.size() == saved);
+    CHECK(ReadAll(L"C:\\b\\x.bkp") == before);
+    CHECK(page.Manager().Count() == 1);
     DeleteFileW(L"C:\\b\\x.bkp");
 }
 
@@ -253,12 +270,37 @@ TEST_CASE("Indices and texts that name no backup are ignored") {
 
     Fire(page, L"RUpdateComments", L"0\nline<BR>two");
     CHECK(page.Manager().Entry(0).comment == L"line\r\ntwo");
+    // A list that cannot be written says so.
+    HANDLE held = HoldFile(GetBackupListPath());
+    Fire(page, L"RUpdateComments", L"0\nlost");
+    CloseHandle(held);
+    REQUIRE(ui.boxes.size() == 1);
+    CHECK(ui.boxes[0].type == MB_ICONERROR);
+    ui.boxes.clear();
     // Deleting a listed backup whose file is gone asks nothing.
     DeleteFileW((folder / L"a.bkp").c_str());
     Variant zero(0);
     Fire(page, L"RBackupDelete", &zero.v);
     CHECK(ui.boxes.empty());
     CHECK(page.Manager().Count() == 0);
+}
+
+TEST_CASE("The backup worker waits for the user's OK only after a post that went out") {
+    ProgressWindow window;
+    window.CreateFor(nullptr);
+    REQUIRE(window.Handle());
+    // No control: nothing can be posted, so nothing is waited for.
+    CHECK_FALSE(window.WaitForConfirmation(false, L"C:\\x.bkp"));
+    RecordingScriptSink sink;
+    HWND unread = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    window.Page().AttachControl(nullptr, WM_APP + 5, unread, &sink);
+    HANDLE confirmation = OpenEventW(EVENT_MODIFY_STATE, FALSE, L"QUARN_REG_BKP_EVENT_jkszdfhlasukdfhl");
+    REQUIRE(confirmation);
+    SetEvent(confirmation);
+    CHECK(window.WaitForConfirmation(true, L""));
+    CloseHandle(confirmation);
+    window.Page().AttachControl(nullptr, 0, nullptr, nullptr);
+    DestroyWindow(unread);
 }
 
 TEST_CASE("Progress: two hives make 14 steps, the texts are escaped, the window cannot be closed") {
