@@ -6,7 +6,7 @@ pageSuite(__filename, {
     await t.open('scanStart.htm');
     await t.expectEvents([['ShowNews', '', '']]);
     assert.strictEqual(await t.visible('newsBox'), false);
-    await t.exec('ShowNews();', 'JavaScript');
+    await t.replay('scanStart/news');
     assert.strictEqual(await t.visible('newsBox'), true);
     assert.ok(await t.visible('mainTable'));
   },

@@ -7,6 +7,7 @@
 #include "app/HtmlPage.h"
 #include "app/HtmlView.h"
 #include "app/MshtmlDocument.h"
+#include "app/ScanStartPage.h"
 #include "app/ScriptText.h"
 #include "common/errors/ErrorBase.h"
 
@@ -87,6 +88,15 @@ TEST_CASE("an event goes to the current page first and to the main view when the
     // No current page: straight to the view.
     CHECK(DispatchHtmlEvent(nullptr, &view, nullptr, mine.value, element.value, nullptr) == 0);
     CHECK(view.seen.size() == 2);
+
+    // The start page answers its own request for the news (replayed by the page test).
+    ScanStartPage start;
+    RecordingScriptSink sink;
+    start.AttachControl(nullptr, 0, nullptr, &sink);
+    Bstr news(L"ShowNews");
+    CHECK(DispatchHtmlEvent(&start, &view, nullptr, news.value, element.value, nullptr) == 0);
+    CHECK(view.seen.size() == 2);
+    CHECK(sink.CompareWithGolden("scanStart", "news") == "");
 }
 
 TEST_CASE("enabling a page marks the body and every element below it, then the cursor and the control") {

@@ -119,6 +119,33 @@ TEST_CASE("the side bar opens the backup and compaction pages and the About box;
     CoUninitialize();
 }
 
+TEST_CASE("the backup page for a user without the backup privilege: the rights box, the page where it was") {
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    RecordingUiServices ui;
+    MaintenancePages pages;
+    SetPageNavigator(&pages);
+    HANDLE process = nullptr, restricted = nullptr, impersonation = nullptr;
+    LUID_AND_ATTRIBUTES backup = {};
+    REQUIRE(OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, &process));
+    REQUIRE(LookupPrivilegeValueW(nullptr, SE_BACKUP_NAME, &backup.Luid));
+    REQUIRE(CreateRestrictedToken(process, 0, 0, nullptr, 1, &backup, 0, nullptr, &restricted));
+    REQUIRE(DuplicateToken(restricted, SecurityImpersonation, &impersonation));
+    REQUIRE(SetThreadToken(nullptr, impersonation));
+    {
+        ListingView view;
+        CHECK(Dispatch(view, L"OutBarItemClicked", L"RegistryScan") == 0);
+        CHECK(Dispatch(view, L"OutBarItemClicked", L"RegistryBackup") == 0);
+        CHECK(view.shown == std::vector<std::wstring>{L"scanStart.htm#"});
+        REQUIRE(ui.boxes.size() == 1);
+        CHECK(ui.boxes[0].type == MB_ICONERROR);
+        CHECK(view.sink.controlEnabled);
+    }
+    RevertToSelf();
+    for (HANDLE handle : {impersonation, restricted, process}) CloseHandle(handle);
+    SetPageNavigator(nullptr);
+    CoUninitialize();
+}
+
 TEST_CASE("the About box shows the splash picture above its button") {
     TempFolder folder(L"aboutbox");
     std::wstring picture = folder.Path() + L"\\splash.jpg";

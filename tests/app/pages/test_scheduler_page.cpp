@@ -166,6 +166,9 @@ TEST_CASE("a stopped Task Scheduler service is offered to be started; No creates
     CHECK(ui.boxes[0].type == (MB_YESNO | MB_ICONQUESTION));
     CHECK_FALSE(shown.page.Job(CompactJob).HasTask());
     CHECK_FALSE(ScheduleServiceRuns());
+    // A job that does not exist has no schedule to edit: nothing is shown.
+    shown.Send(L"RSchedulerCompactOptions", L"", Number(1));
+    CHECK(ui.boxes.size() == 1);
     ui.boxAnswer = IDYES;
     shown.Send(L"RSchedulerEnableCompact", L"", Bool(true));
     CHECK(shown.page.Job(CompactJob).HasTask());
