@@ -92,6 +92,29 @@ TEST_CASE("analysis: rows with escaped names, the verdict, and the page back to 
         CHECK(JScriptParseError(s.text) == L"");
 }
 
+// A page that refuses the rows: the analysis cannot go on.
+class RefusingRows : public RecordingScriptSink {
+public:
+    HRESULT ExecScript(const wchar_t* code, const wchar_t* language) override {
+        if (wcsncmp(code, L"GotOriginalSize", 15) == 0) return E_FAIL;
+        return RecordingScriptSink::ExecScript(code, language);
+    }
+};
+
+TEST_CASE("a failed analysis says so in place of the wait text and the page comes back to life") {
+    RefusingRows sink;
+    RecordingUiServices ui;
+    CompactPage page;
+    page.AttachControl(nullptr, 0, nullptr, &sink);
+    CHECK(Fire(page, L"Analyze") == 0);
+    REQUIRE(sink.scripts.size() >= 4);
+    // The verdict's place says why; no report is kept.
+    CHECK(sink.scripts[sink.scripts.size() - 3].text.find(L"The analysis failed") != std::wstring::npos);
+    CHECK(sink.scripts[sink.scripts.size() - 2].text == L"EnableToolbars();");
+    CHECK(sink.controlEnabled);
+    CHECK_FALSE(page.CloseDisabled());
+}
+
 TEST_CASE("the saved report comes back as it was sent, whatever it holds") {
     RecordingScriptSink sink;
     CompactPage page;
