@@ -60,6 +60,15 @@ bool RunOnceValueExists() {
 const wchar_t kHostileHive[] =
     L"HKLM_it's \\ \"q\" </script><img src=x onerror=\"window.external.OnHTMLEvent(document,'Hacked','','')\">";
 
+// A page that refuses the rows: the analysis cannot go on.
+class RefusingRows : public RecordingScriptSink {
+public:
+    HRESULT ExecScript(const wchar_t* code, const wchar_t* language) override {
+        if (wcsncmp(code, L"GotOriginalSize", 15) == 0) return E_FAIL;
+        return RecordingScriptSink::ExecScript(code, language);
+    }
+};
+
 }  // namespace
 
 TEST_CASE("analysis: rows with escaped names, the verdict, and the page back to life") {
@@ -90,28 +99,16 @@ TEST_CASE("analysis: rows with escaped names, the verdict, and the page back to 
     CHECK(sink.CompareWithGolden("orvaneCompact", "analysis") == "");
     for (const RecordedScript& s : sink.scripts)
         CHECK(JScriptParseError(s.text) == L"");
-}
 
-// A page that refuses the rows: the analysis cannot go on.
-class RefusingRows : public RecordingScriptSink {
-public:
-    HRESULT ExecScript(const wchar_t* code, const wchar_t* language) override {
-        if (wcsncmp(code, L"GotOriginalSize", 15) == 0) return E_FAIL;
-        return RecordingScriptSink::ExecScript(code, language);
-    }
-};
-
-TEST_CASE("a failed analysis says so in place of the wait text and the page comes back to life") {
-    RefusingRows sink;
-    RecordingUiServices ui;
-    CompactPage page;
-    page.AttachControl(nullptr, 0, nullptr, &sink);
+    // A page that refuses the rows: the verdict's place says why, no report
+    // is kept, and the page comes back to life.
+    RefusingRows refusing;
+    page.AttachControl(nullptr, 0, nullptr, &refusing);
     CHECK(Fire(page, L"Analyze") == 0);
-    REQUIRE(sink.scripts.size() >= 4);
-    // The verdict's place says why; no report is kept.
-    CHECK(sink.scripts[sink.scripts.size() - 3].text.find(L"The analysis failed") != std::wstring::npos);
-    CHECK(sink.scripts[sink.scripts.size() - 2].text == L"EnableToolbars();");
-    CHECK(sink.controlEnabled);
+    REQUIRE(refusing.scripts.size() >= 4);
+    CHECK(refusing.scripts[refusing.scripts.size() - 3].text.find(L"The analysis failed") != std::wstring::npos);
+    CHECK(refusing.scripts[refusing.scripts.size() - 2].text == L"EnableToolbars();");
+    CHECK(refusing.controlEnabled);
     CHECK_FALSE(page.CloseDisabled());
 }
 
