@@ -1,60 +1,71 @@
 #!/usr/bin/python3
-"""A user's first clicks through the real main view (journeys.txt), then the
-contract: every event a page's script sends, taken from app/ui, is answered
-by its page object or the view in each state the page is shown in.
+"""A user's first clicks through the real main view from a fresh start, then
+the contract: every event a page's script in app/ui sends is answered by its
+page object or the view in each state the view shows the page in.
 
-    check_journeys.py <wine-run> <PageDriver.exe> <ScanRun.exe> <OrvaneEngine.dll> <app/ui> <journeys>
+    check_journeys.py <wine-run> <PageDriver.exe> <ScanRun.exe> <OrvaneEngine.dll> <app/ui>
 """
-import os, re, subprocess, sys, tempfile
+import os, re, subprocess, sys
 
-WINE, DRIVER, SCANRUN, ENGINE, UI, JOURNEYS = sys.argv[1:7]
+WINE, DRIVER, SCANRUN, ENGINE, UI = sys.argv[1:6]
 DLLS = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\SharedDlls"
 OLD = "HKCU\\Software\\QUARN\\Orvane"
 # Wine's type library marshaler looks under the neutral locale only.
 NEUTRAL = "HKCR\\TypeLib\\{7BAD77B0-1397-4787-B963-DBF7F5C5757A}\\1.0\\0"
+# Fixed and ignored by an earlier run; the third is what the results list.
 GONE = ["C:\\orvane-journey\\%s.dll" % n for n in ("fixed", "ignored", "listed")]
-# The ways the main view shows each page: the lines that get there, and
-# those that end what an event there may have started (a scan).
-ITEM = "view\tOutBarItemClicked\t\t%s"
+OLD_VALUES = [("SetupSchedule", "REG_DWORD", "1"), ("SetupNotify", "REG_DWORD", "1"),
+              ("NotifyEmail", "REG_SZ", "journey@example.com"), ("AutoBackup", "REG_DWORD", "0")]
+ITEM = "view\tOutBarItemClicked\t\t"
+# Each side-bar item in turn, with the event its page sends once loaded.
+JOURNEY = [ITEM + "RegistryScan", "view\tShowNews"] + [ITEM + i + (e and "\nview\t" + e) for i, e in [
+    ("Undo", "pageLoaded"), ("Configuration", "pageLoaded"), ("Ignores", "pageLoaded"),
+    ("RegistryBackup", "Backup_OnLoad"), ("RegistryCompact", "PageLoaded"), ("Scheduler", "pageLoaded"),
+    ("Emergency", "Emergency_OnLoad"), ("Help", ""), ("RegisterAbout", ""), ("Bonus", "")]] + ["pump"]
+SHOWN = ["show scanStart.htm#", "script view: ShowNews();", "show undo.htm#", "script view: AddUndoItem(",
+         "show configuration.htm#settings", "getElementById('bkpPath').value='C:", "show configuration.htm#ignore",
+         "ignored.dll", "show regBackup.htm#", " NewBackup();", "show orvaneCompact.htm#-", "show regScheduler.htm#-",
+         'mailAddress.value="journey@example.com";', "show emergency.htm#", "help ", "about: ", "open open: "]
+# The lines that show a page in each of its states, and those that end what
+# an event there may have started (a scan).
+START = [ITEM + "RegistryScan", "view\tScan_Again", "pump"]
+SCAN = START + ["view\tScan_ScanCustomStart\t\ti4:4", "pump"]
 STOP = ["view\tScan_ScanStop", "pump"]
-SCAN = [ITEM % "RegistryScan", "view\tScan_Again", "pump", "view\tScan_ScanCustomStart\t\ti4:4", "pump"]
 STATES = {
-    "scanStart.htm": [([ITEM % "RegistryScan", "view\tScan_Again", "pump"], STOP)],
-    "scanSelectUnions.htm": [([ITEM % "RegistryScan", "view\tScan_Custom", "pump"], STOP)],
+    "scanStart.htm": [(START, STOP)], "scanSelectUnions.htm": [(START + ["view\tScan_Custom", "pump"], STOP)],
     "ScanProgress.htm": [(SCAN, STOP)],
     "scanResults.htm": [(SCAN + ["scanned\t60000", "view\tScan_ViewResult", "pump"], STOP)],
-    "undo.htm": [([ITEM % "Undo"], [])],
-    "configuration.htm": [([ITEM % "Configuration"], []), ([ITEM % "Ignores"], [])],
-    "regBackup.htm": [([ITEM % "RegistryBackup"], [])],
-    "orvaneCompact.htm": [([ITEM % "RegistryCompact"], [])],
-    "regScheduler.htm": [([ITEM % "Scheduler"], [])],
-    "emergency.htm": [([ITEM % "Emergency"], [])],
+    "undo.htm": [([ITEM + "Undo"], [])], "regBackup.htm": [([ITEM + "RegistryBackup"], [])],
+    "configuration.htm": [([ITEM + "Configuration"], []), ([ITEM + "Ignores"], [])],
+    "orvaneCompact.htm": [([ITEM + "RegistryCompact"], [])], "regScheduler.htm": [([ITEM + "Scheduler"], [])],
+    "emergency.htm": [([ITEM + "Emergency"], [])],
 }
 OWN_WINDOW = {"progress.htm"}  # the backup's progress window, not the view
-LAST = ["Fix"]  # fixes what the scan found: nothing may follow
 
 
 def wine(*args):
-    return subprocess.run([WINE] + list(args), stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=600)
-
-
-def windows(path):
-    return "Z:" + path.replace("/", "\\")
-
-
-def drive(events):
-    run = wine(DRIVER, windows(events))
+    run = subprocess.run([WINE] + list(args), stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=600)
     return run.returncode, run.stdout.decode("utf-8", "replace").splitlines()
 
 
+def drive(lines, name):
+    path = os.path.join(os.environ.get("TMPDIR", "/tmp"), "orvane-%s-%d.txt" % (name, os.getpid()))
+    with open(path, "w", encoding="utf-8") as f:
+        f.write("\n".join(lines) + "\n")
+    try:
+        return wine(DRIVER, "Z:" + path.replace("/", "\\"))
+    finally:
+        os.unlink(path)
+
+
 def page_events(page):
-    """Event names the page's own script sends, with the script files it loads."""
+    """Event names the page's script sends, its script files included."""
     text = open(os.path.join(UI, page), encoding="utf-8").read()
     for src in re.findall(r'<script[^>]*src="([^"]+)"', text):
         text += open(os.path.join(UI, src), encoding="utf-8").read()
     names = set(re.findall(r"(?:extEvent|OnHTMLEvent)\((?:document, *)?'(\w+)'\s*[,)]", text))
-    # Functions that pass their first argument on as the event name, and
-    # names made from a job name ('RScheduler' + job + 'Options').
+    # Functions that pass an argument on as the event name, and names made
+    # from a job's name ('RScheduler' + job + 'Options').
     for fn, arg, body in re.findall(r"function (\w+)\((\w+)[^)]*\)\s*\{(.*?)\n\}", text, re.S):
         if re.search(r"extEvent\(%s\b" % arg, body):
             names |= set(re.findall(r"\b%s\('(\w+)'" % fn, text))
@@ -64,19 +75,17 @@ def page_events(page):
     return names
 
 
-def contract_lines():
-    lines, expected, problems = ["answers\t7"], [], []
-    pages = sorted(p for p in os.listdir(UI) if p.endswith(".htm"))
-    plan = []
-    for page in pages:
+def contract():
+    """The driver's lines and, for each "view" line, the (page, event) it checks."""
+    plan, problems = [], []
+    for page in sorted(p for p in os.listdir(UI) if p.endswith(".htm")):
         names = page_events(page)
-        # The side bar is the view's and answered in every state tried here.
+        # The side bar is the view's, answered in every state tried here.
         if names - {"OutBarItemClicked"} and page not in STATES and page not in OWN_WINDOW:
             problems.append("%s sends %s but no state shows it" % (page, sorted(names)))
-        for reach, cleanup in STATES.get(page, []):
-            for name in sorted(names):
-                plan.append((name in LAST, page, reach, name, cleanup))
-    for _, page, reach, name, cleanup in sorted(plan, key=lambda p: p[0]):
+        plan += [(n == "Fix", page, s, n) for s in STATES.get(page, []) for n in sorted(names)]
+    lines, expected = ["answers\t7"], []
+    for _, page, (reach, cleanup), name in sorted(plan, key=lambda p: p[0]):  # fixing ends the scan's records
         for line in reach + [None, "pump"] + cleanup:
             lines.append(line or "view\t" + name)
             if line is None or line.startswith("view\t"):
@@ -84,67 +93,51 @@ def contract_lines():
     return lines, expected, problems
 
 
-def check_contract(out, expected):
-    problems, shown, at, last = [], None, -1, None
+def unanswered(out, expected):
+    problems, shown, sent = [], None, iter(expected)
     for line in out:
         if line.startswith("show "):
             shown = line[5:].split("#")[0]
         elif line.startswith("event view: "):
-            at += 1
-            last = expected[at] if at < len(expected) else None
+            last = next(sent, None)
             if last and shown != last[0]:
                 problems.append("%s sent on %s, not %s" % (last[1], shown, last[0]))
-        elif line.startswith("unhandled view: ") or line.startswith("timeout"):
-            problems.append("%s (after %s)" % (line, last))
+        elif line.startswith(("unhandled", "timeout", "error")):
+            problems.append(line)
     return problems
 
 
 def main():
-    wine("regsvr32", "/s", windows(ENGINE))
-    wine("reg", "add", NEUTRAL + "\\win64", "/ve", "/d", windows(ENGINE), "/f")
-    for name in GONE:
-        wine("reg", "add", DLLS, "/v", name, "/t", "REG_DWORD", "/d", "1", "/f")
-    old = [("SetupSchedule", "REG_DWORD", "1"), ("SetupNotify", "REG_DWORD", "1"),
-           ("NotifyEmail", "REG_SZ", "journey@example.com"), ("AutoBackup", "REG_DWORD", "0")]
-    problems = []
+    setup = [["regsvr32", "/s", "Z:" + ENGINE.replace("/", "\\")],
+             ["reg", "add", NEUTRAL + "\\win64", "/ve", "/d", "Z:" + ENGINE.replace("/", "\\"), "/f"]]
+    setup += [["reg", "add", DLLS, "/v", n, "/t", "REG_DWORD", "/d", "1", "/f"] for n in GONE]
+    for command in setup:
+        wine(*command)
     try:
-        # An earlier run of the program: one fix session and one ignored record.
+        # An earlier run of the program leaves a fix session and an ignored record,
+        # an older version its settings.
         wine(SCANRUN, "--mask", "4", "--filter", "ignored.dll", "--ignore")
         wine(SCANRUN, "--mask", "4", "--filter", "fixed.dll", "--no-undo")
-        for value, kind, data in old:
+        for value, kind, data in OLD_VALUES:
             wine("reg", "add", OLD, "/v", value, "/t", kind, "/d", data, "/f")
-        code, out = drive(JOURNEYS)
-        text = "\n".join(out)
-        for want in ["show scanStart.htm#", "script view: ShowNews();", "show undo.htm#", "script view: AddUndoItem(",
-                     "show configuration.htm#settings", "document.getElementById('bkpPath').value='C:",
-                     "show configuration.htm#ignore", "ignored.dll", "show regBackup.htm#", " NewBackup();",
-                     "show orvaneCompact.htm#-", "show regScheduler.htm#-", 'mailAddress.value="journey@example.com";',
-                     "show emergency.htm#", "help ", "about: ", "open open: "]:
-            if want not in text:
-                problems.append("journeys: missing " + want)
-        problems += ["journeys: " + l for l in out if l.startswith(("unhandled", "timeout", "error"))]
-        if code != 0:
-            problems.append("journeys: driver exit code %d" % code)
-        lines, expected, found = contract_lines()
-        problems += found
-        with tempfile.NamedTemporaryFile("w", suffix=".txt", delete=False, encoding="utf-8") as f:
-            f.write("\n".join(lines) + "\n")
-        code, contract = drive(f.name)
-        os.unlink(f.name)
-        problems += ["contract: " + p for p in check_contract(contract, expected)]
-        print("contract: %d events sent in %d states" % (sum(1 for e in expected if e), len(STATES)))
+        code, out = drive("\n".join(JOURNEY).split("\n"), "journey")
+        problems = ["journey: missing " + s for s in SHOWN if s not in "\n".join(out)]
+        problems += ["journey: " + p for p in unanswered(out, [])] + ["journey: exit %d" % code] * (code != 0)
+        lines, expected, problems_found = contract()
+        code, table = drive(lines, "contract")
+        problems += problems_found + ["contract: " + p for p in unanswered(table, expected)]
+        print("contract: %d events in %d states" % (len([e for e in expected if e]), len(STATES)))
     finally:
         for name in GONE:
             wine("reg", "delete", DLLS, "/v", name, "/f")
-        for value, _, _ in old:
+        for value, _, _ in OLD_VALUES:
             wine("reg", "delete", OLD, "/v", value, "/f")
         wine("reg", "delete", NEUTRAL, "/f")
-        wine("regsvr32", "/s", "/u", windows(ENGINE))
+        wine("regsvr32", "/s", "/u", "Z:" + ENGINE.replace("/", "\\"))
     if problems:
-        print("\n".join(out))
-        print("\n".join(problems))
+        print("\n".join(out + problems))
         sys.exit(1)
-    print("journeys and contract: every page shown with stored values, every event answered")
+    print("journey and contract: every page shows stored values, every event is answered")
 
 
 if __name__ == "__main__":
