@@ -1,4 +1,5 @@
 #include "app/pages/SchedulerPage.h"
+#include <algorithm>
 #include "app/VariantText.h"
 #include <oleauto.h>
 #include "app/AppUtilities.h"
@@ -209,6 +210,12 @@ void SchedulerPage::FillFields() {
     // Unsaved values stay; otherwise each is read from the engine, and one
     // that cannot be read leaves its field alone.
     bool have[6] = {true, true, true, true, true, true};
+    // Without the engine nothing stored can be read: the cached defaults
+    // must not pass for the user's settings.
+    if (!modified_ && !engine_) {
+        Log::Instance().Print(LogError, L"[error] Scheduler page: the scan engine could not be started.");
+        std::fill(have, have + 6, false);
+    }
     if (!modified_ && engine_) {
         BSTR text = nullptr;
         if ((have[0] = SUCCEEDED(engine_->get_ReportMail(&text))))
