@@ -6,6 +6,9 @@
 namespace {
 
 const UINT kEngineEventMessage = WM_APP + 0x2E1;
+const UINT_PTR kDrainTimer = 1;
+// Only events whose wake message could not be posted wait for it.
+const UINT kDrainInterval = 250;
 
 bool ReadLong(const DISPPARAMS* params, UINT index, long& value) {
     VARIANT converted;
@@ -27,13 +30,21 @@ EngineEventSink::~EngineEventSink() {
 }
 
 bool EngineEventSink::Create() {
-    return WindowImpl::Create(HWND_MESSAGE, nullptr, TEXT(""), 0) != nullptr;
+    if (!WindowImpl::Create(HWND_MESSAGE, nullptr, TEXT(""), 0)) return false;
+    if (::SetTimer(Handle(), kDrainTimer, kDrainInterval, nullptr)) return true;
+    DestroyWindow(Handle());
+    return false;
 }
 
 void EngineEventSink::Detach() {
     receiver_ = nullptr;
     if (Handle()) DestroyWindow(Handle());
+    CriticalSectionLock lock(queueLock_);
+    queue_.clear();
+    wakePending_ = false;
 }
+
+bool EngineEventSink::PostWake() { return PostMessage(Handle(), kEngineEventMessage, 0, 0) != FALSE; }
 
 STDMETHODIMP EngineEventSink::QueryInterface(REFIID iid, void** object) {
     if (!object) return E_POINTER;
@@ -98,13 +109,20 @@ STDMETHODIMP EngineEventSink::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* 
                                      EXCEPINFO*, UINT*) {
     if (result) VariantInit(result);
     try {
-        EngineEvent* event = new EngineEvent();
-        if (!ReadEvent(id, params, *event)) {
-            delete event;
-            return DISP_E_MEMBERNOTFOUND;
+        EngineEvent event;
+        if (!ReadEvent(id, params, event)) return DISP_E_MEMBERNOTFOUND;
+        if (!receiver_ || !Handle()) return S_OK;
+        {
+            CriticalSectionLock lock(queueLock_);
+            queue_.push_back(std::move(event));
+            if (wakePending_) return S_OK;
+            wakePending_ = true;
         }
-        if (!receiver_ || !Handle() || !PostMessage(Handle(), kEngineEventMessage, 0, reinterpret_cast<LPARAM>(event)))
-            delete event;
+        if (!PostWake()) {
+            // The queue stays; the drain timer hands it over.
+            CriticalSectionLock lock(queueLock_);
+            wakePending_ = false;
+        }
         return S_OK;
     } catch (const std::exception& e) {
         Log::Instance().Print(LogError, L"[error] Engine event %ld: %hs", static_cast<long>(id), e.what());
@@ -115,17 +133,37 @@ STDMETHODIMP EngineEventSink::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* 
     }
 }
 
-LRESULT EngineEventSink::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message != kEngineEventMessage) return DefaultProc(message, wParam, lParam);
-    EngineEvent* event = reinterpret_cast<EngineEvent*>(lParam);
+void EngineEventSink::Deliver() {
     // Keeps the sink alive while the receiver may disconnect the engine.
     AddRef();
-    try {
-        if (receiver_) receiver_->OnEngineEvent(*event);
-    } catch (...) {
-        Log::Instance().Print(LogError, L"[error] Engine event %ld could not be shown.", static_cast<long>(event->id));
+    {
+        // Events queued from now on may need a wake of their own.
+        CriticalSectionLock lock(queueLock_);
+        wakePending_ = false;
     }
-    delete event;
+    for (;;) {
+        EngineEvent event;
+        {
+            CriticalSectionLock lock(queueLock_);
+            if (queue_.empty() || !receiver_) break;
+            // One at a time: a receiver that pumps messages takes the next
+            // ones in their order.
+            event = std::move(queue_.front());
+            queue_.pop_front();
+        }
+        try {
+            if (receiver_) receiver_->OnEngineEvent(event);
+        } catch (...) {
+            Log::Instance().Print(LogError, L"[error] Engine event %ld could not be shown.", static_cast<long>(event.id));
+        }
+    }
     Release();
-    return 0;
+}
+
+LRESULT EngineEventSink::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == kEngineEventMessage || (message == WM_TIMER && wParam == kDrainTimer)) {
+        Deliver();
+        return 0;
+    }
+    return DefaultProc(message, wParam, lParam);
 }

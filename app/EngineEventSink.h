@@ -1,6 +1,8 @@
 #pragma once
 #include <windows.h>
 #include <oaidl.h>
+#include <deque>
+#include "common/system/CriticalSection.h"
 #include "common/tstring/tstring.h"
 #include "common/ui/WindowImpl.h"
 
@@ -24,9 +26,14 @@ protected:
 
 // The _ICrawlerEvents sink of the main view. The engine raises its events on
 // its scan threads; the page may only be touched from the UI thread, so the
-// sink copies each event and posts it to a message-only window there. It
+// sink queues a copy of each event and wakes a message-only window there. It
 // aggregates the free-threaded marshaler, so the scan threads call it
 // directly instead of waiting on the UI thread for every finding.
+//
+// No event may be lost (a lost OnFinish would leave the scan running with the
+// operation lock held): the events wait in the sink's own queue, one wake
+// message stands for all of them, and a timer of the window drains what a
+// failed post (a full message queue) left behind.
 class EngineEventSink : public IDispatch, private WindowImpl {
 public:
     explicit EngineEventSink(EngineEventReceiver* receiver);
@@ -50,13 +57,20 @@ public:
     static bool ReadEvent(DISPID id, const DISPPARAMS* params, EngineEvent& event);
 
 protected:
+    ~EngineEventSink();
     const TCHAR* ClassName() const override { return TEXT("OrvaneEngineEvents"); }
     LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+    // Wakes the UI thread (any thread); false when the post failed.
+    virtual bool PostWake();
 
 private:
-    ~EngineEventSink();
+    // Hands the queued events to the receiver, oldest first (UI thread).
+    void Deliver();
 
     volatile LONG references_ = 1;
     IUnknown* marshaler_ = nullptr;
     EngineEventReceiver* volatile receiver_;
+    CriticalSection queueLock_;
+    std::deque<EngineEvent> queue_;
+    bool wakePending_ = false;
 };
