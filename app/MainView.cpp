@@ -94,6 +94,7 @@ bool MainView::DisplayPage(HtmlPage* page, const wchar_t* query) { return html_.
 bool MainView::ShowPage(HtmlPage* page, const wchar_t* query) {
     if (!page || !DisplayPage(page, query)) return false;
     shown_ = page;
+    shownQuery_ = query ? query : L"";
     return true;
 }
 

@@ -103,6 +103,8 @@ private:
     bool stopRequested_ = false;
     bool quiet_ = false;
     HtmlPage* shown_ = nullptr;
+    // The query shown_ came with, so a page can be shown again as it was.
+    tstring shownQuery_;
     ComPtr<ICrawler> engine_;
     // The engine of the running scan, kept until it is stopped or replaced.
     ComPtr<ICrawler> scanEngine_;

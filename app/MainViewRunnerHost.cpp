@@ -5,6 +5,7 @@
 
 void MainViewRunnerHost::ShowBackgroundPage(int operation) {
     remembered_ = view_.shown_;
+    rememberedQuery_ = view_.shownQuery_;
     tstring query = FormatText(L"%u", static_cast<unsigned>(operation));
     if (!view_.ShowPage(view_.ScanPage(ScanPageKind::Background), query.c_str()))
         Log::Instance().Print(LogError, L"[error] The background-operation page could not be shown.%s", L"");
@@ -16,7 +17,7 @@ void MainViewRunnerHost::RestorePage() {
     if (remembered_ == &view_.startPage_)
         view_.ShowStartPage();
     else
-        view_.ShowPage(remembered_, L"");
+        view_.ShowPage(remembered_, rememberedQuery_.c_str());
 }
 
 void MainViewRunnerHost::SetQuiet(bool quiet) { view_.SetQuiet(quiet); }

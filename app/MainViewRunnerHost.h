@@ -1,5 +1,6 @@
 #pragma once
 #include "app/ScheduledRunner.h"
+#include "common/tstring/tstring.h"
 
 class HtmlPage;
 class MainView;
@@ -19,5 +20,6 @@ public:
 private:
     MainView& view_;
     HtmlPage* remembered_ = nullptr;
+    tstring rememberedQuery_;
     bool running_ = false;
 };

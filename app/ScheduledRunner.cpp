@@ -132,9 +132,10 @@ void ScheduledRunner::RequestCompaction(bool windows6) {
 }
 
 void ScheduledRunner::Run(int operation) {
-    // A backup ahead of the scan is part of the outer run: only the outermost
-    // run gives the page, the flags and the lock back.
-    if (operation == ScanFix && GetSettings().GetAutoFix() && GetSettings().GetAutoBackupSwitch()) {
+    // The backup ahead of a scan and fix is a whole run of its own, shown on
+    // its own background page and quiet; only the lock stays with the outer
+    // run, so that no queued operation starts between the backup and the scan.
+    if (operation == ScanFix && depth_ == 0 && GetSettings().GetAutoFix() && GetSettings().GetAutoBackupSwitch()) {
         ++depth_;
         try {
             Run(Backup);
@@ -144,14 +145,11 @@ void ScheduledRunner::Run(int operation) {
         }
         --depth_;
     }
-    bool outer = depth_ == 0;
-    if (outer) {
-        view_.ShowBackgroundPage(operation);
-        view_.SetRunning(true);
-        EnableMenuItem(GetSystemMenu(GetMainWindow(), FALSE), SC_CLOSE, MF_BYCOMMAND | MF_GRAYED);
-        PumpMessages();
-        view_.SetQuiet(true);
-    }
+    view_.ShowBackgroundPage(operation);
+    view_.SetRunning(true);
+    EnableMenuItem(GetSystemMenu(GetMainWindow(), FALSE), SC_CLOSE, MF_BYCOMMAND | MF_GRAYED);
+    PumpMessages();
+    view_.SetQuiet(true);
     try {
         switch (operation) {
             case Backup: RunBackupJob(); break;
@@ -161,14 +159,13 @@ void ScheduledRunner::Run(int operation) {
     } catch (...) {
         // The frame ends the lock and the quiet mode; the window must not
         // stay on the background page with its close command gray.
-        if (outer) GiveBackView();
+        GiveBackView();
         throw;
     }
-    if (!outer) return;
     PumpMessages();
     GiveBackView();
     PumpMessages();
-    EndOperation();
+    if (depth_ == 0) EndOperation();
     view_.SetQuiet(false);
 }
 

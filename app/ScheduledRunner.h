@@ -48,7 +48,8 @@ public:
 
 // Carries out one queued operation without a person in front of it:
 // 1 backup, 2 compaction request, 3 scan and fix. Called with the operation
-// lock taken; ends it itself, once, when the outermost run is done.
+// lock taken; ends it itself, once, when the outermost run is done (a scan
+// and fix may run a backup first, as a run of its own).
 class ScheduledRunner {
 public:
     enum { Backup = 1, Compact = 2, ScanFix = 3 };

@@ -149,7 +149,7 @@ TEST_CASE("only a compaction restarts the machine, and only with AutoReboot") {
     CHECK_FALSE(IsOperationRunning());
 }
 
-TEST_CASE("a scan with a backup first keeps the lock and the page until the whole run ends") {
+TEST_CASE("a scan with a backup first: the backup is a run of its own, the lock kept until the whole run ends") {
     RunSettings settings;
     GetSettings().SetAutoFix(true);
     GetSettings().SetAutoBackupSwitch(true);
@@ -161,7 +161,8 @@ TEST_CASE("a scan with a backup first keeps the lock and the page until the whol
     runner.Run(ScheduledRunner::ScanFix);
     CHECK(view.lockedAtScan);
     CHECK_FALSE(IsOperationRunning());
-    std::vector<tstring> expected = {L"show 3", L"running", L"quiet", L"scan 7f", L"idle", L"restore", L"loud"};
+    std::vector<tstring> expected = {L"show 1", L"running", L"quiet",   L"idle",    L"restore", L"loud", L"show 3",
+                                     L"running", L"quiet",  L"scan 7f", L"idle", L"restore", L"loud"};
     CHECK(view.calls == expected);
 }
 

@@ -272,7 +272,8 @@ TEST_CASE("scheduled scan and fix: a stopped scan fixes nothing, then backup, sc
             view.shown.clear();
             view.sink.scripts.clear();
             RunObserved(view, 3);
-            CHECK(view.shown == std::vector<std::wstring>{L"backgroundOper.htm#3", L"scanStart.htm#"});
+            CHECK(view.shown == std::vector<std::wstring>{L"backgroundOper.htm#1", L"scanStart.htm#",
+                                                          L"backgroundOper.htm#3", L"scanStart.htm#"});
             CHECK(EngineScripts(view.sink) == 0);
             CHECK(backups.Files() == std::vector<tstring>{L"registry_backup_" + Today() + L".bkp"});
             bool scanSeen = false;
@@ -360,6 +361,8 @@ TEST_CASE("scheduled backups and compaction show their own background page and n
             ListingView view;
             g_observer.view = &view;
             g_observer.backups = &backups;
+            // The page the runs come back to, with its query.
+            Click(view, L"Scan_Custom", L"");
             {
                 RecordingHiveOps hives;
                 RunObserved(view, 1);
@@ -368,8 +371,10 @@ TEST_CASE("scheduled backups and compaction show their own background page and n
             CHECK(restart.calls.empty());
             RunObserved(view, 2, false);
             CHECK(restart.calls.size() == 1);
-            CHECK(view.shown == std::vector<std::wstring>{L"backgroundOper.htm#1", L"backgroundOper.htm#1",
-                                                          L"backgroundOper.htm#2"});
+            const std::wstring selection = L"scanSelectUnions.htm#unions=0";
+            CHECK(view.shown == std::vector<std::wstring>{selection, L"backgroundOper.htm#1", selection,
+                                                          L"backgroundOper.htm#1", selection, L"backgroundOper.htm#2",
+                                                          selection});
             std::wstring day = L"registry_backup_" + Today();
             CHECK(backups.Files() == std::vector<tstring>{day + L" (2).bkp", day + L".bkp"});
             BackupCatalogue list;
