@@ -371,6 +371,12 @@ int MainView::OnFix(VARIANT* param) {
         excludedText = job->param;
         backedUp = true;
     }
+    // A second request while a fix runs (a double click, a scan's automatic
+    // fix) would start another worker on the same records.
+    if (IsOperationRunning()) {
+        Log::Instance().Print(LogInfo, L"[info] Fix refused: another operation is running.");
+        return 0;
+    }
     long count = 0;
     if (!engine_ || FAILED(engine_->get_Count(&count)) || !FrameVisible()) return 0;
     std::set<long> excluded;

@@ -1,6 +1,7 @@
 #include "app/UpdateCheck.h"
 #include <urlmon.h>
 #include <cwctype>
+#include "app/AppUtilities.h"
 #include "app/HtmlPage.h"
 #include "app/ScriptText.h"
 #include "app/UiCache.h"
@@ -10,7 +11,6 @@
 
 namespace {
 
-const wchar_t kBuiltInSite[] = L"https://www.quarn.com";
 const wchar_t kCantConnect[] = L"Can't connect to server. Check your Internet connection or try again later.";
 const DWORD kMostReplyBytes = 64 * 1024;
 
@@ -104,8 +104,10 @@ tstring ProductSite() {
         while (!site.empty() && site.back() == L'/') site.pop_back();
         return site;
     }
-    return kBuiltInSite;
+    return kProductSite;
 }
+
+tstring InfoPageAddress(const tstring& path) { return ProductSite() + L"/" + path + L"/info.html"; }
 
 tstring VersionCode() {
     // Held by name: a range over a temporary's member would read freed text.

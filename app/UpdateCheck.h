@@ -10,6 +10,9 @@ class HtmlPage;
 // The maker's web site without a trailing slash: HKCU\Software\QUARN\Orvane
 // "SiteBase" when it holds an http(s) address, else the built-in one.
 tstring ProductSite();
+// The information page under path ("<category>" or "<category>/<topic>/<subject>",
+// each segment URL-escaped) on that site.
+tstring InfoPageAddress(const tstring& path);
 // The product version's digits, first three (4.0.1.0 gives "401").
 tstring VersionCode();
 // A web address made only of URL characters: no quotes, backslash,

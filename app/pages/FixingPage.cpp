@@ -7,6 +7,7 @@
 #include "app/RegEditJump.h"
 #include "app/ScriptText.h"
 #include "app/UiServices.h"
+#include "app/UpdateCheck.h"
 #include "common/com/ComPtr.h"
 #include "common/com/GlobalInterfaceTable.h"
 #include "common/errors/CheckObjects.h"
@@ -39,9 +40,9 @@ tstring ReadText(IqnRegRecord* record, HRESULT (STDMETHODCALLTYPE IqnRegRecord::
     return result;
 }
 
+// The operation lock StartFix took for the worker, given back on every way out.
 class WorkerLock {
 public:
-    WorkerLock() : held_(TryBeginOperation()) {}
     ~WorkerLock() { Release(); }
     void Release() {
         if (held_) EndOperation();
@@ -49,7 +50,7 @@ public:
     }
 
 private:
-    bool held_;
+    bool held_ = true;
 };
 
 class ComScope {
@@ -70,6 +71,7 @@ FixingPage::FixingPage() : fixEvent_(CreateEventW(nullptr, FALSE, TRUE, L"FixEve
 FixingPage::~FixingPage() { ReleaseEngine(); }
 
 void FixingPage::ReleaseEngine() {
+    if (Running()) return;
     if (gitCookie_) GlobalInterfaceTable::Revoke(gitCookie_);
     gitCookie_ = 0;
 }
@@ -92,7 +94,8 @@ tstring FixingPage::FailureRow(const tstring& message, const tstring& keyPath, c
     // Key and value come from installed software: HTML-encoded inside the
     // attributes, script-escaped inside the onclick call, so neither can end
     // the attribute or the string it stands in.
-    tstring title = L"'" + HtmlEncode(keyPath + (valueName.empty() ? tstring() : L"\\" + valueName)) + L"'";
+    tstring title =
+        L"'" + HtmlEncode(ShowLineBreaks(keyPath + (valueName.empty() ? tstring() : L"\\" + valueName))) + L"'";
     tstring onclick = L"'" +
                       HtmlEncode(L"extEvent(\"Res_OpenLink\", \"" + HtmlScriptLiteral(Replaced(keyPath, L"'", L"-=squot=-")) +
                                  L"\", \"" + HtmlScriptLiteral(Replaced(valueName, L"'", L"-=squot=-")) + L"\");") +
@@ -102,28 +105,44 @@ tstring FixingPage::FailureRow(const tstring& message, const tstring& keyPath, c
     return HtmlScriptLiteral(row);
 }
 
-void FixingPage::StartFix(ICrawler* engine, const tstring& excluded) {
-    ReleaseEngine();
-    gitCookie_ = GlobalInterfaceTable::Register(engine, IID_ICrawler);
-    // Each run takes the rows unchecked for it alone: a row unchecked once and
-    // checked again later is fixed.
-    excluded_ = ParseExcluded(excluded);
+bool FixingPage::StartFix(ICrawler* engine, const tstring& excluded) {
+    // The worker reads the engine's entry and the excluded list for its whole
+    // run: a second request meanwhile changes neither.
+    if (Running() || !TryBeginOperation()) return false;
+    try {
+        ReleaseEngine();
+        gitCookie_ = GlobalInterfaceTable::Register(engine, IID_ICrawler);
+        // Each run takes the rows unchecked for it alone: a row unchecked once
+        // and checked again later is fixed.
+        excluded_ = ParseExcluded(excluded);
+    } catch (...) {
+        EndOperation();
+        throw;
+    }
     stop_ = false;
+    InterlockedExchange(&running_, 1);
     if (workerInline_) {
-        RunFix();
-        return;
+        FixWorker(this);
+        return true;
     }
     uintptr_t thread = _beginthreadex(nullptr, 0, FixWorker, this, 0, nullptr);
-    if (!thread) throw HRError(E_FAIL);
+    if (!thread) {
+        InterlockedExchange(&running_, 0);
+        EndOperation();
+        throw HRError(E_FAIL);
+    }
     CloseHandle(reinterpret_cast<HANDLE>(thread));
+    return true;
 }
 
-unsigned __stdcall FixingPage::FixWorker(void* page) {
+unsigned __stdcall FixingPage::FixWorker(void* argument) {
+    auto* page = static_cast<FixingPage*>(argument);
     try {
-        static_cast<FixingPage*>(page)->RunFix();
+        page->RunFix();
     } catch (...) {
         Log::Instance().Print(LogError, L"[error] Fix worker: unexpected failure");
     }
+    InterlockedExchange(&page->running_, 0);
     return 0;
 }
 
@@ -218,6 +237,7 @@ void FixingPage::RunFix() {
         finished = ControlMessage() != 0;
     }
     // The page may start the next operation as soon as it hears of the end.
+    InterlockedExchange(&running_, 0);
     lock.Release();
     if (viewResults) Post(L"Scan_ViewResult", nullptr);
     if (finished) Post(L"FixFinish", nullptr);
@@ -248,8 +268,7 @@ int FixingPage::OnHTMLEvent(IDispatch*, BSTR eventName, BSTR element, VARIANT* p
             tstring value = param ? tstring::FromVariant(*param) : tstring();
             RegEditJump(Replaced(key, L"-=squot=-", L"'"), Replaced(value, L"-=squot=-", L"'"));
         } else if (IsEvent(eventName, L"ErrorWebInfo")) {
-            tstring address = tstring(kProductSite) + L"/" + (param ? tstring::FromVariant(*param) : tstring()) +
-                              L"/info.html";
+            tstring address = InfoPageAddress(param ? tstring::FromVariant(*param) : tstring());
             GetUiServices().ShellExecuteFile(nullptr, L"open", address.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
         } else {
             return 1;

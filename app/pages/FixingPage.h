@@ -19,12 +19,15 @@ public:
     int OnHTMLEvent(IDispatch* document, BSTR eventName, BSTR element, VARIANT* param) override;
 
     // Starts the worker over the engine's records; excluded lists the FixIDs
-    // the user unchecked, each after one space (" 12 34"). Raises HRError when
-    // the engine cannot be shared with the worker.
-    void StartFix(ICrawler* engine, const tstring& excluded);
+    // the user unchecked, each after one space (" 12 34"). The worker holds
+    // the operation lock for its run: false (nothing started, nothing
+    // changed) when the lock is taken, as by a fix still running. Raises
+    // HRError when the engine cannot be shared with the worker.
+    bool StartFix(ICrawler* engine, const tstring& excluded);
     void Stop() { stop_ = true; }
-    // Revokes the engine's entry in the interface table, if it holds one: a
-    // worker already running keeps its own reference.
+    bool Running() const { return running_ != 0; }
+    // Revokes the engine's entry in the interface table, if it holds one and
+    // no worker runs (the next start or the page's end revokes it then).
     void ReleaseEngine();
     DWORD EngineCookie() const { return gitCookie_; }
     // Runs the worker on the calling thread (tests).
@@ -36,6 +39,7 @@ public:
 
 private:
     static unsigned __stdcall FixWorker(void* page);
+    // Gives the operation lock back when it ends.
     void RunFix();
     bool IsExcluded(long fixId) const;
     void Post(const wchar_t* name, const VARIANT* param);
@@ -44,5 +48,7 @@ private:
     std::vector<long> excluded_;
     HandleHolder fixEvent_;
     volatile bool stop_ = false;
+    // Set by StartFix, cleared by the worker as its last step.
+    volatile LONG running_ = 0;
     bool workerInline_ = false;
 };

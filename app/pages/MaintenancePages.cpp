@@ -4,6 +4,7 @@
 #include "app/HtmlView.h"
 #include "app/tools/backup/CompactFlags.h"
 #include "common/errors/ErrorBase.h"
+#include "common/log/Log.h"
 #include "app/resource.h"
 #include "common/system/OsVersion.h"
 #include "common/system/Privilege.h"
@@ -62,7 +63,8 @@ HtmlPage* MaintenancePages::ScanPage(ScanPageKind kind, ICrawler* engine) {
 }
 
 void MaintenancePages::StartFix(ICrawler* engine, const wchar_t* excluded) {
-    fixing_.StartFix(engine, excluded ? excluded : L"");
+    if (!fixing_.StartFix(engine, excluded ? excluded : L""))
+        Log::Instance().Print(LogError, L"[error] Fix refused: another operation is running.");
 }
 
 RLog* MaintenancePages::OpenBackupProgress(HWND owner) {

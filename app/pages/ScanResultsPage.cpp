@@ -351,7 +351,7 @@ tstring ScanResultsPage::WebInfoAddress(const tstring& item, const tstring& valu
         !Escape(SegmentText(HelpTopic(HIWORD(errorId)), true), 255, topic) ||
         !Escape(subject, 4096, escapedSubject))
         return tstring();
-    return ProductSite() + L"/" + category + L"/" + topic + L"/" + escapedSubject + L"/info.html";
+    return InfoPageAddress(category + L"/" + topic + L"/" + escapedSubject);
 }
 
 void ScanResultsPage::WebInfo(long fixId) {
@@ -367,7 +367,7 @@ void ScanResultsPage::WebInfo(long fixId) {
 
 void ScanResultsPage::ErrorWebInfo(const tstring& text) {
     if (!engine_) return;
-    tstring address = ProductSite() + L"/" + text + L"/info.html";
+    tstring address = InfoPageAddress(text);
     GetUiServices().ShellExecuteFile(nullptr, L"open", address.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 

@@ -3,13 +3,14 @@
 #include <shlwapi.h>
 #include "app/AppUtilities.h"
 #include "app/UiServices.h"
+#include "app/UpdateCheck.h"
 #include "common/log/Log.h"
 
 tstring SelectUnionsPage::UnionInfoAddress(const tstring& name) {
     wchar_t escaped[256] = {};
     DWORD length = 255;
     if (FAILED(UrlEscapeW(name.c_str(), escaped, &length, 0))) return tstring();
-    return tstring(kProductSite) + L"/" + escaped + L"/info.html";
+    return InfoPageAddress(escaped);
 }
 
 int SelectUnionsPage::OnHTMLEvent(IDispatch*, BSTR eventName, BSTR, VARIANT* param) {

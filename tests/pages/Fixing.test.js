@@ -1,6 +1,6 @@
 'use strict';
 const { pageSuite, assert } = require('./harness/harness');
-const { failureRow } = require('./support/programScripts');
+const { failureRow, showBreaks } = require('./support/programScripts');
 const { HOSTILE } = require('./support/hostile');
 
 pageSuite(__filename, {
@@ -50,7 +50,7 @@ pageSuite(__filename, {
     assert.deepStrictEqual(rows[0], { elements: 2, title: "HKCU\\Software\\OrvaneTest\\A b\\it's", text: 'Error:\u00a0Access is denied.\u00a0\u00a0Go to issue' });
     rows.slice(1).forEach((row, i) => {
       assert.strictEqual(row.elements, 2, `row ${i}: only the bold caption and the link`);
-      assert.strictEqual(row.title, `HKCU\\Software\\${HOSTILE[i]}\\${HOSTILE[i]}`.replace(/\r\n?/g, '\n'), `title ${i}`);
+      assert.strictEqual(row.title, showBreaks(`HKCU\\Software\\${HOSTILE[i]}\\${HOSTILE[i]}`), `title ${i}`);
     });
     for (let i = 0; i <= HOSTILE.length; i++) {
       await t.click((n) => document.getElementById('failList').childNodes[n].getElementsByTagName('A')[0], i);
@@ -68,7 +68,7 @@ pageSuite(__filename, {
     await t.open('Fixing.htm', '1');
     await t.replay('Fixing/hostile_failure');
     const link = await t.eval(() => document.getElementById('failList').getElementsByTagName('A')[0].title);
-    assert.strictEqual(link, "HKLM\\SOFTWARE\\x'y\\" + hostile.replace(/\r\n?/g, '\n'));
+    assert.strictEqual(link, "HKLM\\SOFTWARE\\x'y\\" + showBreaks(hostile));
     await t.click(() => document.getElementById('failList').getElementsByTagName('A')[0]);
     await t.expectEvents([['Res_OpenLink', 'HKLM\\SOFTWARE\\x-=squot=-y', hostile.replace(/'/g, '-=squot=-')]]);
   },

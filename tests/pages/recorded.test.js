@@ -7,6 +7,7 @@
 const fs = require('fs');
 const path = require('path');
 const { pageSuite, assert } = require('./harness/harness');
+const { showBreaks } = require('./support/programScripts');
 
 const dir = process.env.ORVANE_RECORDED_DIR;
 const read = (name) => JSON.parse(fs.readFileSync(path.join(dir, name), 'utf8'));
@@ -89,7 +90,7 @@ pageSuite(__filename, {
       return out;
     });
     assert.strictEqual(rows.length, failed.length);
-    const titleOf = (f) => (f.key + (f.value ? '\\' + f.value : '')).replace(/\r\n?/g, '\n');
+    const titleOf = (f) => showBreaks(f.key + (f.value ? '\\' + f.value : ''));
     const order = rows.map((row) => failed.findIndex((f) => titleOf(f) === row.title));
     rows.forEach((row, i) => {
       assert.strictEqual(row.elements, 2, `row ${i}: only the caption and the link`);

@@ -10,6 +10,7 @@
 #include "app/GroupTable.h"
 #include "app/pages/ScanReport.h"
 #include "app/pages/BackgroundOperPage.h"
+#include "app/pages/FixingPage.h"
 #include "app/pages/ScanResultsPage.h"
 #include "app/pages/SelectUnionsPage.h"
 #include "common/com/ComPtr.h"
@@ -137,7 +138,7 @@ TEST_CASE("findings of the real engine become rows, reports and ignores") {
     CoUninitialize();
 }
 
-TEST_CASE("the category page keeps the chosen mask and opens category pages") {
+TEST_CASE("the category and fixing pages keep the chosen mask and open pages of the one product site") {
     RecordingUiServices ui;
     SelectUnionsPage page;
     BSTR name = SysAllocString(L"RefreshSelectedUnions");
@@ -162,6 +163,16 @@ TEST_CASE("the category page keeps the chosen mask and opens category pages") {
     CHECK(ui.executes[0].file.find(L"/info.html") == ui.executes[0].file.size() - 10);
     BackgroundOperPage background;
     CHECK(background.OnHTMLEvent(nullptr, name, element, &text) == 1);
+    // The user's site override holds for every information page.
+    const wchar_t site[] = L"http://127.0.0.1:9/mirror/";
+    RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\QUARN\\Orvane", L"SiteBase", REG_SZ, site, sizeof(site));
+    page.OnHTMLEvent(nullptr, name, element, &text);
+    FixingPage fixing;
+    SendEvent(fixing, L"ErrorWebInfo", L"", Text(L"errors_programs"));
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\QUARN\\Orvane", L"SiteBase");
+    REQUIRE(ui.executes.size() == 3);
+    CHECK(ui.executes[1].file.find(L"http://127.0.0.1:9/mirror/shared%20components/a") == 0);
+    CHECK(ui.executes[2].file == L"http://127.0.0.1:9/mirror/errors_programs/info.html");
     VariantClear(&text);
     SysFreeString(name);
     SysFreeString(element);

@@ -120,7 +120,7 @@ function jsString(t) {
 
 function failureRow(message, key, value) {
   const squot = (t) => String(t).replace(/'/g, '-=squot=-');
-  const title = "'" + htmlEncode(key + (value ? '\\' + value : '')) + "'";
+  const title = "'" + htmlEncode(showBreaks(key + (value ? '\\' + value : ''))) + "'";
   const onclick = "'" + htmlEncode(`extEvent("Res_OpenLink", "${jsString(squot(key))}", "${jsString(squot(value))}");`) + "'";
   const link = `<A HREF=# title=${title} onclick=${onclick}>Go to issue</A>`;
   const row = `<b>Error:</b>&nbsp;${htmlEncode(message)}&nbsp;&nbsp;${link}`;
