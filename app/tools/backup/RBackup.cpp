@@ -117,6 +117,8 @@ void RBackup::restoreCurrent() {
     std::vector<HiveRestore> plan;
     plan.push_back(PlanFile(sid + kHiveExtension));
     plan.push_back(PlanFile(sid + kClasses + kHiveExtension));
+    plan[0].trace = HiveRestore::UserHive;
+    plan[1].trace = HiveRestore::UserClasses;
     ApplyAll(plan);
 }
 
@@ -178,6 +180,7 @@ RBackup::HiveRestore RBackup::PlanFile(const tstring& fileName) {
         TracePrint(_T("Current user. sidStr: '%s'"), sid.c_str());
         if (!current.empty() && (sid == current || sid == current + kClasses)) {
             step.action = HiveRestore::ReplaceKey;
+            step.trace = HiveRestore::CurrentUser;
             step.root = HKEY_USERS;
             step.subKey = sid;
         } else {
@@ -255,7 +258,7 @@ void RBackup::Apply(HiveRestore& step) {
                                   step.subKey.c_str());
             return;
         }
-        TracePrint(_T("System key: '%s'. Replacing result: %d"), step.subKey.c_str(), int(status));
+        TraceReplacement(step, status);
         if (status != ERROR_SUCCESS)
             throw RestoreError(status, _T("Can't replace hive %s"), step.hiveName);
         step.applied = true;
@@ -295,5 +298,21 @@ void RBackup::Undo(HiveRestore& step) {
     } else {
         MoveFileEx(step.kept.c_str(), step.target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED);
         SetFileAttributes(step.target.c_str(), FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN);
+    }
+}
+
+void RBackup::TraceReplacement(const HiveRestore& step, LONG status) {
+    switch (step.trace) {
+    case HiveRestore::UserHive:
+        TracePrint(_T("Replacing hive: %d"), int(status));
+        break;
+    case HiveRestore::UserClasses:
+        TracePrint(_T("Replacing classes: %d"), int(status));
+        break;
+    case HiveRestore::CurrentUser:
+        TracePrint(_T("Replacing current user: %d"), int(status));
+        break;
+    default:
+        TracePrint(_T("System key: '%s'. Replacing result: %d"), step.subKey.c_str(), int(status));
     }
 }

@@ -38,6 +38,10 @@ private:
     struct HiveRestore {
         enum Action { ReplaceKey, MoveFile, Skip };
         Action action = Skip;
+        // The trace line of a replacement: a machine or users-root key, the
+        // current user's hive restored alone (user, classes) or with the rest.
+        enum Trace { SystemKey, UserHive, UserClasses, CurrentUser };
+        Trace trace = SystemKey;
         tstring file;      // the saved hive in the work folder
         tstring hiveName;  // its name without ".dat"
         HKEY root = nullptr;
@@ -53,5 +57,6 @@ private:
     void CheckLoads(const HiveRestore& step);
     void ApplyAll(std::vector<HiveRestore>& plan);
     void Apply(HiveRestore& step);
+    static void TraceReplacement(const HiveRestore& step, LONG status);
     void Undo(HiveRestore& step);
 };

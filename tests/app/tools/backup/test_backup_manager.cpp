@@ -12,6 +12,7 @@
 #include "common/compress/ZlibFile.h"
 #include "common/errors/ErrorBase.h"
 #include "common/filepack/FilePack.h"
+#include "common/log/ThreadErrorLog.h"
 #include "common/system/Security.h"
 
 namespace {
@@ -107,6 +108,21 @@ tstring Compressed(const tstring& pack) {
 }
 
 const TCHAR kPlantedSid[] = _T("S-1-5-21-9-9-9-1001");
+
+// Records the replacements and writes the thread's trail at each, as the
+// restore worker writes it when a restore fails.
+struct TracingHiveOps : RecordingHiveOps {
+    LONG Replace(HKEY root, const tstring& subKey, const tstring& newFile, const tstring& oldFile,
+                 const tstring& hiveName) override {
+        ThreadErrorLog::Instance().DumpThread(GetCurrentThreadId());
+        return RecordingHiveOps::Replace(root, subKey, newFile, oldFile, hiveName);
+    }
+};
+
+bool TrailHolds(const tstring& file, const tstring& line) {
+    std::string bytes(reinterpret_cast<const char*>(line.c_str()), line.size() * sizeof(TCHAR));
+    return ReadAll(file).find(bytes) != std::string::npos;
+}
 
 }  // namespace
 
@@ -326,10 +342,16 @@ TEST_CASE("A replacement that fails puts back what the restore replaced and move
     manager.Load(tstring());
     manager.AddEntry(1, full, _T(""), nullptr);
     std::set<tstring> before = WorkNames(TempPath());
+    tstring trail = dir / _T("trail.bin");
+    ThreadErrorLog& log = ThreadErrorLog::Instance();
+    tstring oldTrail = log.FileName();
+    log.SetFileName(trail);
     {
-        RecordingHiveOps ops;
+        TracingHiveOps ops;
         ops.FailOn(_T("Replace"), 2);
         CHECK_THROWS_AS(manager.Restore(0, true), ErrorBase);
+        CHECK(TrailHolds(trail, _T("System key: 'Software'. Replacing result: 0")));
+        CHECK(TrailHolds(trail, _T("Replacing current user: 5")));
         REQUIRE(ReplacedKeys(ops) == std::vector<tstring>{_T("HKLM\\Software"), _T("HKLM\\Software")});
         tstring kept = ops.replaced[1].newFile;
         CHECK(ReadAll(kept).size() > 1000);  // the live Software hive, saved before its replacement
@@ -339,9 +361,13 @@ TEST_CASE("A replacement that fails puts back what the restore replaced and move
     }
     {
         // The classes hive failing after the user hive.
-        RecordingHiveOps ops;
+        DeleteFile(trail.c_str());
+        TracingHiveOps ops;
         ops.FailOn(_T("Replace"), 2);
         CHECK_THROWS_AS(manager.Restore(0, false), ErrorBase);
+        log.SetFileName(oldTrail);
+        CHECK(TrailHolds(trail, _T("Replacing hive: 0")));
+        CHECK(TrailHolds(trail, _T("Replacing classes: 5")));
         REQUIRE(ReplacedKeys(ops) == std::vector<tstring>{_T("HKU\\") + sid, _T("HKU\\") + sid});
         tstring kept = ops.replaced[1].newFile;
         CHECK(ReadAll(kept).size() > 100);  // the live user hive, saved before its replacement
