@@ -10,6 +10,7 @@
 #include "app/ScriptText.h"
 #include "app/UiServices.h"
 #include "app/VariantText.h"
+#include "app/pages/FolderPicker.h"
 #include "app/tools/bootdisk/AnswerFile.h"
 #include "app/tools/bootdisk/CdRecord.h"
 #include "app/tools/bootdisk/PeBuilder.h"
@@ -56,16 +57,6 @@ tstring PluginSource() {
     tstring path = GetModulePath();
     size_t slash = path.find_last_of(L'\\');
     return path.substr(0, slash == tstring::npos ? 0 : slash) + L"\\PEBuilder Plugin";
-}
-
-// The shell's folder picker: OK only for a folder, its path as status text.
-int CALLBACK PickerCallback(HWND window, UINT message, LPARAM item, LPARAM) {
-    if (message != BFFM_SELCHANGED) return 0;
-    wchar_t path[MAX_PATH * 2] = {};
-    bool folder = SHGetPathFromIDListW(reinterpret_cast<PCIDLIST_ABSOLUTE>(item), path) && PathIsDirectoryW(path);
-    SendMessageW(window, BFFM_ENABLEOK, 0, folder ? TRUE : FALSE);
-    SendMessageW(window, BFFM_SETSTATUSTEXTW, 0, reinterpret_cast<LPARAM>(folder ? path : L""));
-    return 0;
 }
 
 // The line of a device option: escaped, leading blanks dropped.
@@ -292,16 +283,8 @@ void EmergencyDiskPage::FinishBuild(VARIANT* param) {
 }
 
 void EmergencyDiskPage::BrowseForFolder(const tstring& id) {
-    BROWSEINFOW request = {};
-    request.hwndOwner = GetMainWindow();
-    request.ulFlags = 0x49;
-    request.lpfn = PickerCallback;
-    PIDLIST_ABSOLUTE picked = GetUiServices().BrowseForFolder(&request);
-    if (!picked) return;
-    wchar_t path[MAX_PATH * 2] = {};
-    bool ok = SHGetPathFromIDListW(picked, path) != FALSE;
-    CoTaskMemFree(picked);
-    if (!ok) return;
+    tstring path = PickFolder(GetMainWindow(), tstring());
+    if (path.empty()) return;
     ExecScript(L"document.getElementById('" + EscapeScriptString(id) + L"').value='" + EscapeScriptString(path) +
                L"';");
 }

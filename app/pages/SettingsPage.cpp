@@ -9,6 +9,7 @@
 #include "app/ScriptText.h"
 #include "app/UiServices.h"
 #include "app/VariantText.h"
+#include "app/pages/FolderPicker.h"
 #include "app/pages/ReportPrinter.h"
 #include "app/pages/ScanReport.h"
 #include "app/pages/ScanResultsPage.h"
@@ -331,23 +332,8 @@ void SettingsPage::Reset() {
 
 void SettingsPage::BrowseForFolder(const tstring& id) {
     bool backup = id == L"bkpPath";
-    tstring initial = backup ? backupFolder_ : undoFolder_;
-    BROWSEINFOW request = {};
-    request.hwndOwner = GetMainWindow();
-    request.ulFlags = 0x49;
-    request.lpfn = [](HWND window, UINT message, LPARAM, LPARAM data) -> int {
-        if (message == BFFM_INITIALIZED && data)
-            SendMessageW(window, BFFM_SETSELECTIONW, TRUE, data);
-        return 0;
-    };
-    request.lParam = reinterpret_cast<LPARAM>(initial.c_str());
-    PIDLIST_ABSOLUTE picked = GetUiServices().BrowseForFolder(&request);
-    if (!picked)
-        return;
-    wchar_t path[MAX_PATH * 2] = {};
-    bool ok = SHGetPathFromIDListW(picked, path) != FALSE;
-    CoTaskMemFree(picked);
-    if (!ok)
+    tstring path = PickFolder(GetMainWindow(), backup ? backupFolder_ : undoFolder_);
+    if (path.empty())
         return;
     // The engine expands nothing: it gets the full path.
     tstring folder = FullFolderPath(path);
