@@ -133,8 +133,9 @@ void ScheduledRunner::RequestCompaction(bool windows6) {
 
 void ScheduledRunner::Run(int operation) {
     // The backup ahead of a scan and fix is a whole run of its own, shown on
-    // its own background page and quiet; only the lock stays with the outer
-    // run, so that no queued operation starts between the backup and the scan.
+    // its own background page and quiet; only the lock and the quiet mode stay
+    // with the outer run, so that nothing queued or clicked starts between the
+    // backup and the scan.
     if (operation == ScanFix && depth_ == 0 && GetSettings().GetAutoFix() && GetSettings().GetAutoBackupSwitch()) {
         ++depth_;
         try {
@@ -165,7 +166,8 @@ void ScheduledRunner::Run(int operation) {
     PumpMessages();
     GiveBackView();
     PumpMessages();
-    if (depth_ == 0) EndOperation();
+    if (depth_ > 0) return;
+    EndOperation();
     view_.SetQuiet(false);
 }
 

@@ -161,8 +161,8 @@ TEST_CASE("a scan with a backup first: the backup is a run of its own, the lock 
     runner.Run(ScheduledRunner::ScanFix);
     CHECK(view.lockedAtScan);
     CHECK_FALSE(IsOperationRunning());
-    std::vector<tstring> expected = {L"show 1", L"running", L"quiet",   L"idle",    L"restore", L"loud", L"show 3",
-                                     L"running", L"quiet",  L"scan 7f", L"idle", L"restore", L"loud"};
+    std::vector<tstring> expected = {L"show 1",  L"running", L"quiet",   L"idle", L"restore", L"show 3",
+                                     L"running", L"quiet",   L"scan 7f", L"idle", L"restore", L"loud"};
     CHECK(view.calls == expected);
 }
 
