@@ -3,6 +3,9 @@
 #include <shlwapi.h>
 #include "app/UiServices.h"
 
+namespace {
+
+// data: the initial folder's text, or NULL.
 int CALLBACK FolderPickerCallback(HWND dialog, UINT message, LPARAM item, LPARAM data) {
     if (message == BFFM_INITIALIZED && data) {
         SendMessageW(dialog, BFFM_SETSELECTIONW, TRUE, data);
@@ -15,6 +18,8 @@ int CALLBACK FolderPickerCallback(HWND dialog, UINT message, LPARAM item, LPARAM
     }
     return 0;
 }
+
+}  // namespace
 
 tstring PickFolder(HWND owner, const tstring& initial) {
     BROWSEINFOW request = {};

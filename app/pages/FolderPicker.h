@@ -8,6 +8,3 @@
 // dialog shows as its status text. Returns the chosen folder, or an empty
 // text when the user cancelled.
 tstring PickFolder(HWND owner, const tstring& initial);
-
-// The dialog's callback; data is the initial folder's text or NULL.
-int CALLBACK FolderPickerCallback(HWND dialog, UINT message, LPARAM item, LPARAM data);
