@@ -1,5 +1,6 @@
 #pragma once
 #include <windows.h>
+#include <doctest/doctest.h>
 #include <map>
 #include <string>
 #include <vector>
@@ -69,6 +70,19 @@ public:
 
 private:
     TempFolder root_;
+};
+
+// A file held open by another program that shares nothing with anyone.
+class HeldFile {
+public:
+    explicit HeldFile(const tstring& path)
+        : handle_(CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)) {
+        REQUIRE(handle_ != INVALID_HANDLE_VALUE);
+    }
+    ~HeldFile() { CloseHandle(handle_); }
+
+private:
+    HANDLE handle_;
 };
 
 class RecordingReport : public RestoreReport {

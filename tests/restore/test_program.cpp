@@ -1,10 +1,17 @@
-// The real OrvaneRestore.exe, driven from outside as a user would: its edit
-// boxes filled, its buttons clicked, its message boxes read and closed.
+// The real OrvaneRestore.exe, the 32-bit one the plug-in ships, driven from outside
+// as a user would: its edit boxes filled, its buttons clicked, its boxes read and closed.
 #include <doctest/doctest.h>
 #include <functional>
+#include <set>
 #include "RestoreFixture.h"
 
 namespace {
+
+tstring ShippedProgram() {
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    return tstring(path).substr(0, tstring(path).rfind('\\')) + "\\..\\..\\PEBuilder Plugin\\OrvaneRestore.exe";
+}
 
 const char kDialogCaption[] = "QUARN Orvane Restore";
 const char kBoxCaption[] = "Quarn Orvane Restore";
@@ -20,9 +27,7 @@ tstring WindowText(HWND window) {
 class RestoreProgram {
 public:
     RestoreProgram() {
-        char path[MAX_PATH] = {};
-        GetModuleFileNameA(nullptr, path, MAX_PATH);
-        tstring exe = tstring(path).substr(0, tstring(path).rfind('\\')) + "\\..\\..\\restore\\OrvaneRestore.exe";
+        tstring exe = ShippedProgram();
         STARTUPINFOA startup = {sizeof(startup)};
         std::string command = "\"" + exe + "\"";
         for (int attempt = 0; attempt < 5 && !process_.hProcess; ++attempt) {
@@ -139,6 +144,11 @@ TEST_CASE("The program asks for both paths, reports a failure, then restores and
     CHECK(win.Snapshot() == before);
 
     program.SetItemText(1000, backup);
+    {
+        HeldFile holder(win.Config("SYSTEM"));
+        CHECK(program.ClickAndReadBox(IDOK) == "Can't replace file: " + win.Config("SYSTEM") + ".");
+    }
+    CHECK(win.Snapshot() == before);
     CHECK(program.ClickAndReadBox(IDOK) ==
           "Registry was successfully restored!\nPlease remove the CD from the computer and reboot the system.");
     CHECK(program.Ended());
@@ -146,4 +156,31 @@ TEST_CASE("The program asks for both paths, reports a failure, then restores and
     CHECK(ReadAll(win.Config("SOFTWARE")) == EntryData("HKLM_SOFTWARE.dat"));
     CHECK(ReadAll(win.Config("DEFAULT")) == before["DEFAULT"]);
     CHECK(FakeWindows::Files(win.Temp()).empty());
+}
+
+TEST_CASE("The plug-in ships a 32-bit program that the Windows XP loader takes") {
+    std::string image = ReadAll(ShippedProgram());
+    REQUIRE(image.size() > 4096);
+    auto nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(
+        &image[reinterpret_cast<const IMAGE_DOS_HEADER*>(image.data())->e_lfanew]);
+    REQUIRE(nt->Signature == IMAGE_NT_SIGNATURE);
+    REQUIRE(nt->FileHeader.Machine == IMAGE_FILE_MACHINE_I386);
+    CHECK(nt->OptionalHeader.MajorSubsystemVersion * 100 + nt->OptionalHeader.MinorSubsystemVersion <= 501);
+
+    // Nor may it import what XP's kernel32 lacks; the static runtime reaches for these.
+    auto at = [&](DWORD address) {
+        auto section = IMAGE_FIRST_SECTION(nt), last = section + nt->FileHeader.NumberOfSections - 1;
+        while (section < last && address - section->VirtualAddress >= section->SizeOfRawData)
+            ++section;
+        return &image.at(address - section->VirtualAddress + section->PointerToRawData);
+    };
+    const std::set<tstring> newer = {"GetTickCount64", "InitializeSRWLock", "InitializeConditionVariable",
+                                     "InitOnceExecuteOnce", "FlsAlloc", "InitializeCriticalSectionEx"};
+    auto dll = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(
+        at(nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress));
+    for (; dll->Name; ++dll) {
+        // A thunk without the ordinal flag addresses a hint word and the name.
+        for (auto thunk = reinterpret_cast<const DWORD*>(at(dll->OriginalFirstThunk)); *thunk; ++thunk)
+            CHECK_MESSAGE(((*thunk & IMAGE_ORDINAL_FLAG32) || !newer.count(at(*thunk) + 2)), tstring(at(dll->Name)));
+    }
 }
