@@ -7,6 +7,7 @@
 #include "common/errors/ErrorText.h"
 #include "common/filepack/FilePack.h"
 #include "common/system/FileSystem.h"
+#include "common/system/HandleHolder.h"
 #include "restore/HiveReplacement.h"
 #include "restore/WorkFolder.h"
 
@@ -47,6 +48,18 @@ tstring WorkRoot(const tstring& windowsFolder, const tstring& backupFile) {
     return backupFile.substr(0, backupFile.rfind(_T('\\')) + 1);
 }
 
+// True when the file's first two bytes cannot begin a zlib stream: no deflate
+// method, a window above 32 KiB or a wrong check. A file too short to tell is
+// no more a pack than a zlib stream and does not count.
+bool HasForeignHeader(const tstring& path) {
+    HandleHolder file(CreateFile(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    BYTE header[2] = {};
+    DWORD got = 0;
+    if (!file.IsValid() || !ReadFile(file, header, sizeof(header), &got, nullptr) || got < sizeof(header))
+        return false;
+    return (header[0] & 0x0F) != 8 || (header[0] >> 4) > 7 || ((header[0] << 8) | header[1]) % 31 != 0;
+}
+
 // Opens the backup as a pack: the inflated copy when the file is a zlib
 // stream, else the file itself, as a bare pack restores as well. Returns
 // whether the inflated copy is the one open.
@@ -58,7 +71,11 @@ bool OpenPack(FilePack& pack, const tstring& backupFile, const tstring& inflated
     try {
         pack.Open(backupFile, true);
     } catch (const ErrorBase& e) {
-        // Neither zlib data nor a pack: the file's format is what failed.
+        // What is no zlib stream at all was meant as a bare pack, whose own
+        // reason tells what is wrong with it; for a damaged zlib stream that
+        // reason would only mislead.
+        if (HasForeignHeader(backupFile))
+            throw;
         throw Failure(DWORD(e.Code()), FormatText(_T("Can't decompress file: %s"), shownName.c_str()));
     }
     return false;

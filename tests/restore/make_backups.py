@@ -100,6 +100,7 @@ def main(out):
     flipped = bytearray(full_pack)
     flipped[len(flipped) // 2] ^= 0x55
     write("flip_pack.bkp", zlib.compress(bytes(flipped)))
+    write("flip_raw.bkp", bytes(flipped))  # its CRC's first byte, 0x93, is no zlib header
     write("count_up.bkp", zlib.compress(pack(full, len(full) + 1)))
     write("count_down.bkp", zlib.compress(pack(full, len(full) - 1)))
     # The last name's length runs past the end; the CRC is made to match, so

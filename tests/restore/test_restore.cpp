@@ -114,6 +114,7 @@ TEST_CASE("Hostile or damaged backups end in a clear error with the config folde
         {"cut_2.bkp", "Can't decompress file: %s"},
         {"flip_zlib.bkp", "Can't decompress file: %s"},
         {"flip_pack.bkp", "Invalid CRC. File was corrupted or wrong file format."},
+        {"flip_raw.bkp", "Invalid CRC. File was corrupted or wrong file format."},
         {"count_up.bkp", "Invalid file layout. File was corrupted or wrong file format."},
         {"count_down.bkp", "Invalid file layout. File was corrupted or wrong file format."},
         {"name_length.bkp", "Invalid file layout. File was corrupted or wrong file format."},
