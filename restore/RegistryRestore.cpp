@@ -8,6 +8,7 @@
 #include "common/filepack/FilePack.h"
 #include "common/system/FileSystem.h"
 #include "common/system/HandleHolder.h"
+#include "common/system/PlatformInfo.h"
 #include "restore/HiveReplacement.h"
 #include "restore/WorkFolder.h"
 
@@ -48,6 +49,16 @@ tstring WorkRoot(const tstring& windowsFolder, const tstring& backupFile) {
     return backupFile.substr(0, backupFile.rfind(_T('\\')) + 1);
 }
 
+// Under WOW64 the running system's system32 is its 32-bit view, SysWOW64,
+// whose config folder holds no hives of the system; the real one is reached
+// through the Sysnative alias. Other installations are not redirected.
+tstring ConfigFolder(const tstring& windowsFolder) {
+    TCHAR running[MAX_PATH] = {};
+    UINT n = GetSystemWindowsDirectory(running, MAX_PATH);
+    bool own = n > 0 && n < MAX_PATH && IsWow64() && FullPath(running).CompareNoCase(windowsFolder.c_str()) == 0;
+    return windowsFolder + (own ? _T("\\Sysnative\\config") : _T("\\system32\\config"));
+}
+
 // True when the file's first two bytes cannot begin a zlib stream: no deflate
 // method, a window above 32 KiB or a wrong check. A file too short to tell is
 // no more a pack than a zlib stream and does not count.
@@ -83,7 +94,7 @@ bool OpenPack(FilePack& pack, const tstring& backupFile, const tstring& inflated
 
 void Restore(const tstring& windowsText, const tstring& backupText) {
     tstring windowsFolder = FullPath(windowsText);
-    tstring configFolder = windowsFolder + _T("\\system32\\config");
+    tstring configFolder = ConfigFolder(windowsFolder);
     if (!IsFolder(configFolder))
         throw Failure(ERROR_PATH_NOT_FOUND, _T("Incorrect WINDOWS directory"));
     tstring backupFile = FullPath(backupText);

@@ -16,6 +16,8 @@ tstring ShippedProgram() {
 const char kDialogCaption[] = "QUARN Orvane Restore";
 const char kBoxCaption[] = "Quarn Orvane Restore";
 const DWORD kPatience = 60000;
+const char kRestored[] =
+    "Registry was successfully restored!\nPlease remove the CD from the computer and reboot the system.";
 
 tstring WindowText(HWND window) {
     char text[1024] = {};
@@ -149,13 +151,32 @@ TEST_CASE("The program asks for both paths, reports a failure, then restores and
         CHECK(program.ClickAndReadBox(IDOK) == "Can't replace file: " + win.Config("SYSTEM") + ".");
     }
     CHECK(win.Snapshot() == before);
-    CHECK(program.ClickAndReadBox(IDOK) ==
-          "Registry was successfully restored!\nPlease remove the CD from the computer and reboot the system.");
+    CHECK(program.ClickAndReadBox(IDOK) == kRestored);
     CHECK(program.Ended());
     CHECK(ReadAll(win.Config("SAM")) == EntryData("HKLM_SAM.dat"));
     CHECK(ReadAll(win.Config("SOFTWARE")) == EntryData("HKLM_SOFTWARE.dat"));
     CHECK(ReadAll(win.Config("DEFAULT")) == before["DEFAULT"]);
     CHECK(FakeWindows::Files(win.Temp()).empty());
+}
+
+TEST_CASE("Under WOW64 the running system's own config folder is the one restored, not its 32-bit view") {
+    // Wine keeps no hive files there: they are planted and taken away again.
+    char windows[MAX_PATH] = {};
+    GetSystemWindowsDirectoryA(windows, MAX_PATH);
+    tstring config = tstring(windows) + "\\system32\\config\\";
+    CreateDirectoryA(config.c_str(), nullptr);
+    const char* const hives[] = {"SOFTWARE", "SYSTEM", "SAM", "SECURITY"};
+    for (const char* hive : hives)
+        WriteAll(config + hive, "old");
+    FakeWindows win;
+    RestoreProgram program;
+    program.SetItemText(1000, win.Backup("full.bkp"));
+    program.SetItemText(1002, windows);
+    CHECK(program.ClickAndReadBox(IDOK) == kRestored);
+    for (const char* hive : hives) {
+        CHECK(ReadAll(config + hive) == EntryData(tstring("HKLM_") + hive + ".dat"));
+        DeleteFileA((config + hive).c_str());
+    }
 }
 
 TEST_CASE("The plug-in ships a 32-bit program that the Windows XP loader takes") {
