@@ -1,6 +1,5 @@
 #pragma once
 #include <windows.h>
-#include <doctest/doctest.h>
 #include <map>
 #include <string>
 #include <vector>
@@ -70,19 +69,6 @@ public:
 
 private:
     TempFolder root_;
-};
-
-// A file held open by another program that shares nothing with anyone.
-class HeldFile {
-public:
-    explicit HeldFile(const tstring& path)
-        : handle_(CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)) {
-        REQUIRE(handle_ != INVALID_HANDLE_VALUE);
-    }
-    ~HeldFile() { CloseHandle(handle_); }
-
-private:
-    HANDLE handle_;
 };
 
 class RecordingReport : public RestoreReport {

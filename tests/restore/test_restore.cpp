@@ -13,6 +13,19 @@ namespace {
 
 const char* const kMachine[] = {"SOFTWARE", "SYSTEM", "SAM", "SECURITY"};
 
+// A file held open by another program that shares nothing with anyone.
+class HeldFile {
+public:
+    explicit HeldFile(const tstring& path)
+        : handle_(CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)) {
+        REQUIRE(handle_ != INVALID_HANDLE_VALUE);
+    }
+    ~HeldFile() { CloseHandle(handle_); }
+
+private:
+    HANDLE handle_;
+};
+
 void CheckMachineHivesRestored(const FakeWindows& win, const std::map<tstring, std::string>& before) {
     for (const char* hive : kMachine)
         CHECK_MESSAGE(ReadAll(win.Config(hive)) == EntryData(tstring("HKLM_") + hive + ".dat"), hive);
