@@ -5,6 +5,7 @@
 #include "engine/registry/CacheTable.h"
 #include "engine/registry/RegKey.h"
 #include "engine/scan/PathChecks.h"
+#include "engine/scan/ProgIdChecker.h"
 
 namespace {
 
@@ -41,6 +42,18 @@ void SetWhenPresent(const wchar_t* cache, const tstring& key) {
     NamedCache* found = CacheTable::Instance().Find(cache, false);
     if (found && found->Contains(key))
         found->Set(key, true);
+}
+
+// A finding's key path lies in the 32-bit view when one of its levels is that view's key.
+bool InWow64View(const tstring& keyPath) {
+    size_t start = 0;
+    while (start <= keyPath.size()) {
+        size_t end = keyPath.find(L'\\', start);
+        if (end == tstring::npos) end = keyPath.size();
+        if (RegKey::IsWow64ViewName(keyPath.substr(start, end - start))) return true;
+        start = end + 1;
+    }
+    return false;
 }
 
 void EraseWhenPresent(const wchar_t* cache, const tstring& key) {
@@ -154,11 +167,13 @@ tstring ScanController::DisplayText(const tstring& keyPath, const tstring& value
     return keyPath + L":" + (valueName.empty() ? tstring(L"(Default)") : valueName);
 }
 
-void ScanController::SettleCaches(const tstring& item) {
+void ScanController::SettleCaches(const CheckResult& result) {
+    const tstring& item = result.Item;
     tstring upper = Upper(item);
     SetWhenPresent(CacheTable::InvalidClsidCache, upper);
     EraseWhenPresent(CacheTable::SuspiciousProgIdCache, item);
-    EraseWhenPresent(CacheTable::InvalidProgIdCache, item);
+    // ProgIDs of the 32-bit view keep their verdicts apart from the native ones.
+    EraseWhenPresent(CacheTable::InvalidProgIdCache, ProgIdChecker::CacheKey(item, InWow64View(result.KeyPath)));
     SetWhenPresent(CacheTable::TypeLibCache, upper);
     SetWhenPresent(CacheTable::ServiceCache, upper);
     SetWhenPresent(CacheTable::AppIdCache, upper);
@@ -191,7 +206,7 @@ bool ScanController::Record(const tstring& keyPath, const tstring& valueName, co
     std::unique_ptr<FixEntry> entry;
     if (result.ErrorID != 0) {
         if (ignores_ && ignores_->Covers(result.KeyPath, result.ValueName)) {
-            SettleCaches(result.Item);
+            SettleCaches(result);
             return false;
         }
         if (dropUnwritable_ && OpenKeyByPath(keyPath) == ERROR_ACCESS_DENIED)

@@ -84,7 +84,7 @@ public:
     // "(Default)" for the unnamed value.
     static tstring DisplayText(const tstring& keyPath, const tstring& valueName, const CheckResult& result);
     // What an ignored finding tells the named caches: its item is settled.
-    static void SettleCaches(const tstring& item);
+    static void SettleCaches(const CheckResult& result);
 
 private:
     bool Dropping(uint32_t groupBit) const;

@@ -188,12 +188,15 @@ TEST_CASE("control: every finding passes the ignore lists, gets its fix plan and
 }
 
 TEST_CASE("control: an ignored finding settles its item in the verdict caches") {
-    const tstring ignored = kRoot + L"\\Settled";
-    GroupProcedure procedure = [ignored](ScanGroup& group) -> DWORD {
+    const tstring ignored = kRoot + L"\\Settled", ignoredWow = kRoot + L"\\Wow6432Node\\Settled";
+    GroupProcedure procedure = [ignored, ignoredWow](ScanGroup& group) -> DWORD {
         // Made after the scan's reset, as a producer's walk would.
         CacheTable& table = CacheTable::Instance();
         table.GetOrCreate(CacheTable::InvalidClsidCache)->Set(L"{ABC-123}", false);
         table.GetOrCreate(CacheTable::InvalidProgIdCache)->Set(L"Some.ProgId", true);
+        table.GetOrCreate(CacheTable::InvalidProgIdCache)->Set(L"Wow6432Node\\Wow.ProgId", true);
+        CheckResult wow = Finding(ProblemProgId, ignoredWow, L"", L"Wow.ProgId");
+        group.ReportFound(wow.KeyPath, wow.ValueName, wow);
         CheckResult clsid = Finding(ProblemClsid, ignored, L"", L"{abc-123}");
         CheckResult progId = Finding(ProblemProgId, ignored, L"", L"Some.ProgId");
         group.ReportFound(clsid.KeyPath, clsid.ValueName, clsid);
@@ -204,6 +207,8 @@ TEST_CASE("control: an ignored finding settles its item in the verdict caches") 
     ScanRecord rule;
     rule.KeyPath = ignored;
     engine.ignores.Add(rule);
+    rule.KeyPath = ignoredWow;
+    engine.ignores.Add(rule);
 
     engine.controller->Scan(1);
     REQUIRE(engine.events.WaitFinished({1}));
@@ -211,6 +216,7 @@ TEST_CASE("control: an ignored finding settles its item in the verdict caches") 
     CacheTable& table = CacheTable::Instance();
     CHECK(table.Find(CacheTable::InvalidClsidCache, false)->Lookup(L"{ABC-123}") == std::optional<bool>(true));
     CHECK_FALSE(table.Find(CacheTable::InvalidProgIdCache, false)->Contains(L"Some.ProgId"));
+    CHECK_FALSE(table.Find(CacheTable::InvalidProgIdCache, false)->Contains(L"Wow6432Node\\Wow.ProgId"));
     CHECK(engine.fixes.Size() == 0);
 }
 
