@@ -2,7 +2,9 @@
 #include <vector>
 #include "common/system/PlatformInfo.h"
 #include "common/records/CheckResultCode.h"
+#include "engine/registry/NativeRegistry.h"
 #include "engine/registry/RegistryCallCounter.h"
+#include "engine/scan/PathChecks.h"
 #include "engine/scan/ScanGroup.h"
 #include "engine/scan/ScanHelpers.h"
 
@@ -44,6 +46,15 @@ void ReportValueName(ScanGroup& group, const tstring& path, const wchar_t* name,
     ReportFinding(group, path, result.ValueName, result);
 }
 
+// Asked only for a finding, so the walk itself pays nothing for it. A key
+// whose object name cannot be read is reported all the same.
+bool FirstReport(HKEY key, const wchar_t* kind, const wchar_t* name, DWORD length, HiveWalkProgress& progress) {
+    tstring object;
+    if (NativeRegistry::KeyObjectName(key, object) != ERROR_SUCCESS)
+        return true;
+    return progress.reported.insert(UpperText(object) + kind + CountedNameText(name, length)).second;
+}
+
 void AddKeyProgress(ScanGroup& group, HiveWalkProgress& progress) {
     progress.pending += progress.increment;
     if (progress.pending > 5.0) {
@@ -78,7 +89,8 @@ bool WalkSubkeys(HKEY key, const tstring& path, ScanGroup& group, HiveWalkProgre
         } else {
             failures = 0;
             if (HasEmbeddedNul(name.data(), length)) {
-                ReportKeyName(group, path, name.data(), length);
+                if (FirstReport(key, L"\\", name.data(), length, progress))
+                    ReportKeyName(group, path, name.data(), length);
             } else if (HKEY child = OpenSubkey(key, name.data(), wow64View)) {
                 WalkHive(child, path + L"\\" + name.data(), group, progress, int8_t(depth + 1), false);
                 RegCloseKey(child);
@@ -88,7 +100,7 @@ bool WalkSubkeys(HKEY key, const tstring& path, ScanGroup& group, HiveWalkProgre
     }
 }
 
-void WalkValueNames(HKEY key, const tstring& path, ScanGroup& group) {
+void WalkValueNames(HKEY key, const tstring& path, ScanGroup& group, HiveWalkProgress& progress) {
     std::vector<wchar_t> name(kNameBufferChars);
     int failures = 0;
     for (DWORD index = 0;; ++index) {
@@ -100,7 +112,8 @@ void WalkValueNames(HKEY key, const tstring& path, ScanGroup& group) {
             continue;
         }
         failures = 0;
-        if (HasEmbeddedNul(name.data(), length)) ReportValueName(group, path, name.data(), length);
+        if (HasEmbeddedNul(name.data(), length) && FirstReport(key, L":", name.data(), length, progress))
+            ReportValueName(group, path, name.data(), length);
     }
 }
 
@@ -110,7 +123,7 @@ void WalkHive(HKEY key, const tstring& path, ScanGroup& group, HiveWalkProgress&
               bool wow64View) {
     if (depth == 4) AddKeyProgress(group, progress);
     if (!WalkSubkeys(key, path, group, progress, depth, wow64View)) return;
-    WalkValueNames(key, path, group);
+    WalkValueNames(key, path, group, progress);
 }
 
 DWORD NullNamesGroupProc(ScanGroup& group) {

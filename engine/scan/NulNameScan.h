@@ -1,6 +1,7 @@
 #pragma once
 #include <windows.h>
 #include <cstdint>
+#include <set>
 #include "common/tstring/tstring.h"
 
 class ScanGroup;
@@ -14,6 +15,10 @@ struct HiveWalkProgress {
     double pending = 0.0;  // percent gathered since the last report
     // The share of one key four levels below a root; sized by a counting pass.
     double increment = 0.0;
+    // The names reported so far, by the key object that holds them: registry
+    // links (CurrentControlSet, the 32-bit view's Classes) lead to one key by
+    // two paths, and the second finding's fix could only fail.
+    std::set<tstring> reported;
 };
 
 // Walks the key and everything below it, reporting every key name and value

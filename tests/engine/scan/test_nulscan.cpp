@@ -106,21 +106,32 @@ TEST_CASE("WalkHive reports per key and moves progress by the four-levels-down k
     // Ten keys three levels below the walked key: walked from depth 1, they sit at depth 4.
     for (int i = 0; i < 10; ++i) base.MakeSub(FormatText(L"a\\b\\k%d", i));
     REQUIRE(NativeRegistry::SetValue(basePath + L"\\a\\b", L"n(null)1", REG_SZ, Text(L"x")) == 0);
+    // A link to "a" beside it, as CurrentControlSet is one: the value is still one finding.
+    HKEY target = nullptr, link = nullptr;
+    tstring targetName;
+    REQUIRE(RegOpenKeyExW(HKEY_CURRENT_USER, (base.Path() + L"\\a").c_str(), 0, KEY_READ, &target) == 0);
+    REQUIRE(NativeRegistry::KeyObjectName(target, targetName) == 0);
+    RegCloseKey(target);
+    REQUIRE(RegCreateKeyExW(HKEY_CURRENT_USER, (base.Path() + L"\\link").c_str(), 0, nullptr,
+                            REG_OPTION_VOLATILE | REG_OPTION_CREATE_LINK, KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr,
+                            &link, nullptr) == 0);
+    REQUIRE(RegSetValueExW(link, L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(targetName.c_str()),
+                           DWORD(targetName.size() * sizeof(wchar_t))) == 0);
 
     TestSink sink;
     ScanGroup group(&sink, 128);
     HiveWalkProgress progress;
     progress.group = &group;
     progress.subtaskId = group.RegisterSubtask();
-    progress.increment = 3.0;
+    progress.increment = 1.5;
 
     HKEY key = nullptr;
     REQUIRE(RegOpenKeyExW(HKEY_CURRENT_USER, base.Path().c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS);
     WalkHive(key, basePath, group, progress, 1, false);
     RegCloseKey(key);
 
-    // Every second key brings 6 pending points (> 5), which are sent; after
-    // the tenth nothing is left over.
+    // The link walks the ten keys once more. Every fourth key brings 6 pending
+    // points (> 5), which are sent; after the twentieth nothing is left over.
     CHECK(progress.current == doctest::Approx(30.0));
     CHECK(progress.pending == doctest::Approx(0.0));
     CHECK(sink.progress == std::vector<int32_t>{6, 12, 18, 24, 30});
@@ -128,6 +139,11 @@ TEST_CASE("WalkHive reports per key and moves progress by the four-levels-down k
     CHECK(sink.found[0].result.Item == basePath + L"\\a\\b\\n(null)1");
     CHECK(sink.found[0].keyPath == basePath + L"\\a\\b");
     NativeRegistry::DeleteValue(basePath + L"\\a\\b", L"n(null)1");
+    // A link key is removed only through its own handle.
+    auto deleteKey = reinterpret_cast<LONG(NTAPI*)(HANDLE)>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtDeleteKey")));
+    CHECK(deleteKey(link) == 0);
+    RegCloseKey(link);
 }
 
 TEST_CASE("The walk of a key deleted under it ends instead of retrying every index") {
