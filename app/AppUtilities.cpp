@@ -1,6 +1,6 @@
 #include "app/AppUtilities.h"
 #include <htmlhelp.h>
-#include "app/UiServices.h"
+#include "app/frame/UiServices.h"
 #include "common/system/FileSystem.h"
 #include "common/ui/MessageLoop.h"
 

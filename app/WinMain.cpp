@@ -1,8 +1,8 @@
 #include <windows.h>
 #include <commctrl.h>
-#include "app/Startup.h"
-#include "app/StartupSteps.h"
-#include "app/UiCache.h"
+#include "app/frame/Startup.h"
+#include "app/frame/StartupSteps.h"
+#include "app/html/UiCache.h"
 #include "app/pages/MaintenancePages.h"
 #include "app/resource.h"
 #include "common/errors/ErrorBase.h"

@@ -1,15 +1,15 @@
 #include "compact/Handlers.h"
 #include <objbase.h>
 #include <shlobj.h>
-#include "app/tools/backup/CompactFlags.h"
-#include "app/tools/backup/RCompact.h"
-#include "app/tools/backup/SystemRestart.h"
-#include "app/tools/scheduler/JobStateCheck.h"
 #include "common/errors/CheckObjects.h"
 #include "common/settings/AppFolders.h"
 #include "common/system/FileSystem.h"
 #include "compact/EventSink.h"
 #include "compact/MainDlg.h"
+#include "hives/CompactFlags.h"
+#include "hives/RCompact.h"
+#include "hives/SystemRestart.h"
+#include "jobs/JobStateCheck.h"
 
 namespace compact {
 

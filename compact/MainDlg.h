@@ -2,8 +2,8 @@
 #include <windows.h>
 #include <functional>
 #include "common/tstring/tstring.h"
-#include "app/tools/backup/RLog.h"
 #include "common/ui/Dialog.h"
+#include "hives/RLog.h"
 
 namespace compact {
 

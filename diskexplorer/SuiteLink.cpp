@@ -1,6 +1,7 @@
 #include "diskexplorer/SuiteLink.h"
 #include <commctrl.h>
 #include "common/errors/CheckObjects.h"
+#include "common/system/RegKeyHolder.h"
 #include "diskexplorer/ExplorerResources.h"
 #include "diskexplorer/ShellLauncher.h"
 
@@ -10,24 +11,16 @@ namespace {
 
 const wchar_t kUninstallKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\QUARN Orvane_is1";
 
-struct KeyHolder {
-    HKEY key = nullptr;
-    ~KeyHolder() {
-        if (key)
-            RegCloseKey(key);
-    }
-};
-
 tstring InstallLocation() {
-    KeyHolder holder;
+    RegKeyHolder holder;
     Win32Check check{tstring(L"QUARN Orvane_is1")};
-    check = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_READ | KEY_WOW64_64KEY, &holder.key);
+    check = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_READ | KEY_WOW64_64KEY, holder.Receive());
     // The stored size first: a read may add a NUL the stored text lacks.
     DWORD type = 0, stored = 0;
-    check = RegQueryValueExW(holder.key, L"InstallLocation", nullptr, &type, nullptr, &stored);
+    check = RegQueryValueExW(holder, L"InstallLocation", nullptr, &type, nullptr, &stored);
     wchar_t text[1024];
     DWORD size = sizeof text;
-    check = RegQueryValueExW(holder.key, L"InstallLocation", nullptr, &type, reinterpret_cast<BYTE*>(text), &size);
+    check = RegQueryValueExW(holder, L"InstallLocation", nullptr, &type, reinterpret_cast<BYTE*>(text), &size);
     if ((type != REG_SZ && type != REG_EXPAND_SZ) || stored % 2 || stored < 2 || stored > size ||
         text[stored / 2 - 1] != L'\0')
         check = ERROR_INVALID_DATA;

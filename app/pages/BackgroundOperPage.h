@@ -1,5 +1,5 @@
 #pragma once
-#include "app/HtmlPage.h"
+#include "app/html/HtmlPage.h"
 
 // The page shown while a background operation runs. It handles no event, so
 // the main view's own handling applies to all of them.

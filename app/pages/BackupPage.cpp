@@ -6,12 +6,11 @@
 #include <shlwapi.h>
 #include <vector>
 #include "app/AppUtilities.h"
+#include "app/frame/UiServices.h"
+#include "app/html/ScriptText.h"
 #include "app/OperationLock.h"
-#include "app/ScriptText.h"
-#include "app/UiServices.h"
 #include "app/pages/ProgressWindow.h"
 #include "app/resource.h"
-#include "app/tools/backup/SystemRestart.h"
 #include "common/errors/ErrorBase.h"
 #include "common/errors/ErrorText.h"
 #include "common/log/Log.h"
@@ -19,6 +18,7 @@
 #include "common/settings/AppFolders.h"
 #include "common/system/FileSystem.h"
 #include "common/system/OsVersion.h"
+#include "hives/SystemRestart.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 #pragma once
 #include <windows.h>
-#include "app/HtmlPage.h"
-#include "app/tools/backup/BackupManager.h"
+#include "app/html/HtmlPage.h"
 #include "common/com/ComPtr.h"
+#include "hives/BackupManager.h"
 
 class ProgressWindow;
 

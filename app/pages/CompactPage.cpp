@@ -1,12 +1,12 @@
 #include "app/pages/CompactPage.h"
 #include "app/AppUtilities.h"
-#include "app/ScriptText.h"
-#include "app/tools/backup/CompactFlags.h"
-#include "app/tools/backup/SystemRestart.h"
+#include "app/html/ScriptText.h"
 #include "app/resource.h"
 #include "common/errors/CheckObjects.h"
 #include "common/log/Log.h"
 #include "common/system/OsVersion.h"
+#include "hives/CompactFlags.h"
+#include "hives/SystemRestart.h"
 
 namespace {
 

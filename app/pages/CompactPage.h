@@ -1,8 +1,8 @@
 #pragma once
 #include <windows.h>
-#include "app/HtmlPage.h"
-#include "app/tools/compaction/HiveAnalyzer.h"
+#include "app/html/HtmlPage.h"
 #include "common/tstring/tstring.h"
+#include "hives/HiveAnalyzer.h"
 
 // The page "orvaneCompact.htm": measures how much the hives would shrink and
 // requests a compaction of all hives or of the current user's. Before

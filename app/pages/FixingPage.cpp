@@ -3,11 +3,11 @@
 #include <process.h>
 #include <shlwapi.h>
 #include "app/AppUtilities.h"
+#include "app/frame/UiServices.h"
+#include "app/html/ScriptText.h"
+#include "app/mainview/UpdateCheck.h"
 #include "app/OperationLock.h"
-#include "app/RegEditJump.h"
-#include "app/ScriptText.h"
-#include "app/UiServices.h"
-#include "app/UpdateCheck.h"
+#include "app/records/RegEditJump.h"
 #include "common/com/ComPtr.h"
 #include "common/com/GlobalInterfaceTable.h"
 #include "common/errors/CheckObjects.h"

@@ -1,7 +1,7 @@
 #include "app/pages/FolderPicker.h"
 #include <shlobj.h>
 #include <shlwapi.h>
-#include "app/UiServices.h"
+#include "app/frame/UiServices.h"
 
 namespace {
 

@@ -1,16 +1,16 @@
 #include "app/pages/MaintenancePages.h"
 #include <cwchar>
 #include "app/AppUtilities.h"
-#include "app/HtmlView.h"
-#include "app/tools/backup/CompactFlags.h"
+#include "app/html/HtmlView.h"
+#include "app/resource.h"
 #include "common/errors/ErrorBase.h"
 #include "common/log/Log.h"
-#include "app/resource.h"
+#include "common/log/Log.h"
+#include "common/settings/Settings.h"
 #include "common/system/OsVersion.h"
 #include "common/system/Privilege.h"
 #include "common/system/Security.h"
-#include "common/log/Log.h"
-#include "common/settings/Settings.h"
+#include "hives/CompactFlags.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #pragma once
 #include <memory>
-#include "app/PageNavigator.h"
+#include "app/html/PageNavigator.h"
 #include "app/pages/BackgroundOperPage.h"
 #include "app/pages/BackupPage.h"
 #include "app/pages/CompactPage.h"
@@ -9,8 +9,8 @@
 #include "app/pages/ProgressWindow.h"
 #include "app/pages/ScanProgressPage.h"
 #include "app/pages/ScanResultsPage.h"
-#include "app/pages/SelectUnionsPage.h"
 #include "app/pages/SchedulerPage.h"
+#include "app/pages/SelectUnionsPage.h"
 #include "app/pages/SettingsPage.h"
 #include "app/pages/UndoPage.h"
 #include "common/tstring/tstring.h"

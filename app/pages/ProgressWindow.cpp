@@ -1,8 +1,8 @@
 #include "app/pages/ProgressWindow.h"
 #include <shlwapi.h>
-#include "app/ScriptText.h"
-#include "app/tools/backup/HiveList.h"
+#include "app/html/ScriptText.h"
 #include "common/errors/ErrorBase.h"
+#include "hives/HiveList.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
 #pragma once
 #include <windows.h>
-#include "app/HtmlPage.h"
-#include "app/HtmlView.h"
-#include "app/tools/backup/RLog.h"
+#include "app/html/HtmlPage.h"
+#include "app/html/HtmlView.h"
 #include "common/system/HandleHolder.h"
 #include "common/ui/WindowImpl.h"
+#include "hives/RLog.h"
 
 // The page "progress.htm" of the progress window: a percentage of
 // 2 x hives + 10 steps, the step running, and the finished file.

@@ -1,5 +1,5 @@
 #include "app/pages/ReportPrinter.h"
-#include "app/UiServices.h"
+#include "app/frame/UiServices.h"
 
 namespace {
 

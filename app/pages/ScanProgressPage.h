@@ -1,5 +1,5 @@
 #pragma once
-#include "app/HtmlPage.h"
+#include "app/html/HtmlPage.h"
 
 // The page shown while the engine scans; the main view sends it the progress.
 class ScanProgressPage : public HtmlPage {

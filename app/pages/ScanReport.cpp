@@ -1,9 +1,9 @@
 #include "app/pages/ScanReport.h"
 #include <oleauto.h>
 #include "app/AppUtilities.h"
-#include "app/RecordTexts.h"
-#include "app/UpdateCheck.h"
-#include "app/UiServices.h"
+#include "app/frame/UiServices.h"
+#include "app/mainview/UpdateCheck.h"
+#include "app/records/RecordTexts.h"
 #include <shlobj.h>
 #include "common/com/ComPtr.h"
 #include "common/errors/CheckObjects.h"

@@ -1,6 +1,7 @@
 #include "app/pages/ScanResultsPage.h"
-#include "app/VariantText.h"
-#include "app/UpdateCheck.h"
+#include "app/html/VariantText.h"
+#include "app/mainview/UpdateCheck.h"
+#include "app/records/ListedRecord.h"
 #include <oleauto.h>
 #include <process.h>
 #include <shlobj.h>
@@ -9,12 +10,12 @@
 #include <string_view>
 #include <vector>
 #include "app/AppUtilities.h"
+#include "app/frame/UiServices.h"
+#include "app/html/ScriptText.h"
 #include "app/OperationLock.h"
-#include "app/RecordTexts.h"
-#include "app/RegEditJump.h"
-#include "app/ScriptText.h"
-#include "app/UiServices.h"
 #include "app/pages/ScanReport.h"
+#include "app/records/RecordTexts.h"
+#include "app/records/RegEditJump.h"
 #include "common/com/GlobalInterfaceTable.h"
 #include "common/errors/CheckObjects.h"
 #include "common/errors/ErrorBase.h"
@@ -402,13 +403,9 @@ void ScanResultsPage::IgnoreSelected() {
 void ScanResultsPage::OpenRecordWebInfo(IqnRegRecord* record) {
     if (!record)
         return;
-    BSTR item = nullptr, reason = nullptr;
-    long errorId = 0;
-    record->get_Item(&item);
-    record->get_Reason(&reason);
-    record->get_ErrorID(&errorId);
-    tstring itemText = TakeBstr(item), value = TakeBstr(reason);
-    tstring address = ScanResultsPage::WebInfoAddress(itemText, value, errorId, FixerTypeToUnion(HIWORD(errorId)));
+    ListedRecord fields = ReadListedRecord(record);
+    tstring address = ScanResultsPage::WebInfoAddress(fields.item, fields.reason, fields.errorId,
+                                                      FixerTypeToUnion(HIWORD(fields.errorId)));
     if (!address.empty())
         GetUiServices().ShellExecuteFile(nullptr, L"open", address.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }

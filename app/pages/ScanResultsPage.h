@@ -1,7 +1,7 @@
 #pragma once
 #include <windows.h>
-#include "app/GroupTable.h"
-#include "app/HtmlPage.h"
+#include "app/html/HtmlPage.h"
+#include "app/records/GroupTable.h"
 #include "common/com/ComPtr.h"
 #include "engine/engine.h"
 

@@ -1,17 +1,17 @@
 #include "app/pages/SchedulerPage.h"
 #include <algorithm>
-#include "app/VariantText.h"
+#include "app/html/VariantText.h"
 #include <oleauto.h>
 #include "app/AppUtilities.h"
-#include "app/ScriptText.h"
-#include "app/tools/mail/MailNotifier.h"
-#include "app/tools/scheduler/SchedulerStrings.h"
-#include "app/tools/scheduler/UserJobs.h"
+#include "app/html/ScriptText.h"
 #include "common/errors/ErrorBase.h"
 #include "common/log/Log.h"
 #include "common/settings/AppFolders.h"
 #include "common/settings/Settings.h"
 #include "common/system/OsVersion.h"
+#include "jobs/SchedulerStrings.h"
+#include "jobs/UserJobs.h"
+#include "mail/MailNotifier.h"
 
 namespace {
 

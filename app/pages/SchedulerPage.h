@@ -2,13 +2,13 @@
 #include <windows.h>
 #include <memory>
 #include <vector>
-#include "app/HtmlPage.h"
-#include "app/tools/scheduler/JobKind.h"
-#include "app/tools/scheduler/JobScheduler.h"
-#include "app/tools/scheduler/ScheduledJob.h"
+#include "app/html/HtmlPage.h"
 #include "common/com/ComPtr.h"
 #include "common/errors/ErrorBase.h"
 #include "engine/engine.h"
+#include "jobs/JobKind.h"
+#include "jobs/JobScheduler.h"
+#include "jobs/ScheduledJob.h"
 
 // The page where the user schedules compaction, backup and scan and fix as
 // Task Scheduler jobs of their own and sets up the e-mail report. Job

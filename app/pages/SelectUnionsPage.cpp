@@ -2,8 +2,8 @@
 #include <oleauto.h>
 #include <shlwapi.h>
 #include "app/AppUtilities.h"
-#include "app/UiServices.h"
-#include "app/UpdateCheck.h"
+#include "app/frame/UiServices.h"
+#include "app/mainview/UpdateCheck.h"
 #include "common/log/Log.h"
 
 tstring SelectUnionsPage::UnionInfoAddress(const tstring& name) {

@@ -1,6 +1,6 @@
 #pragma once
 #include <cstdint>
-#include "app/HtmlPage.h"
+#include "app/html/HtmlPage.h"
 #include "common/tstring/tstring.h"
 
 // The page on which the user chooses the scan categories. It remembers the

@@ -4,15 +4,16 @@
 #include <shlwapi.h>
 #include <cwctype>
 #include "app/AppUtilities.h"
-#include "app/GroupTable.h"
-#include "app/RecordTexts.h"
-#include "app/ScriptText.h"
-#include "app/UiServices.h"
-#include "app/VariantText.h"
+#include "app/frame/UiServices.h"
+#include "app/html/ScriptText.h"
+#include "app/html/VariantText.h"
 #include "app/pages/FolderPicker.h"
 #include "app/pages/ReportPrinter.h"
 #include "app/pages/ScanReport.h"
 #include "app/pages/ScanResultsPage.h"
+#include "app/records/GroupTable.h"
+#include "app/records/ListedRecord.h"
+#include "app/records/RecordTexts.h"
 #include "common/errors/ErrorBase.h"
 #include "common/log/Log.h"
 #include "common/settings/Settings.h"
@@ -203,15 +204,10 @@ void SettingsPage::RenderIgnoreList() {
         ComPtr<IqnRegRecord> record;
         if (FAILED(engine_->IgnoreRecord(i, record.Receive())) || !record)
             continue;
-        BSTR item = nullptr, reason = nullptr;
-        long errorId = 0;
-        record->get_Item(&item);
-        record->get_Reason(&reason);
-        record->get_ErrorID(&errorId);
-        tstring itemText = TakeBstr(item), valueText = TakeBstr(reason);
-        if (valueText.empty() && LOWORD(errorId) != 100)
-            valueText = L"[empty value]";
-        table.AddListRow(i, errorId, itemText, valueText, false, L"");
+        ListedRecord fields = ReadListedRecord(record.Get());
+        if (fields.reason.empty() && LOWORD(fields.errorId) != 100)
+            fields.reason = L"[empty value]";
+        table.AddListRow(i, fields.errorId, fields.item, fields.reason, false, L"");
     }
     Script(table.ViewScript(L"view"));
     Pump();

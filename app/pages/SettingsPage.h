@@ -1,7 +1,7 @@
 #pragma once
 #include <windows.h>
 #include <vector>
-#include "app/HtmlPage.h"
+#include "app/html/HtmlPage.h"
 #include "common/com/ComPtr.h"
 #include "common/tstring/tstring.h"
 #include "engine/engine.h"

@@ -2,15 +2,16 @@
 #include <oleauto.h>
 #include <shlwapi.h>
 #include "app/AppUtilities.h"
-#include "app/GroupTable.h"
+#include "app/frame/UiServices.h"
+#include "app/html/ScriptText.h"
+#include "app/html/VariantText.h"
 #include "app/OperationLock.h"
-#include "app/RecordTexts.h"
 #include "app/pages/ReportPrinter.h"
 #include "app/pages/ScanReport.h"
 #include "app/pages/ScanResultsPage.h"
-#include "app/ScriptText.h"
-#include "app/UiServices.h"
-#include "app/VariantText.h"
+#include "app/records/GroupTable.h"
+#include "app/records/ListedRecord.h"
+#include "app/records/RecordTexts.h"
 #include "app/resource.h"
 #include "common/errors/ErrorBase.h"
 #include "common/log/Log.h"
@@ -186,13 +187,8 @@ void UndoPage::LoadSession(long index) {
     for (long i = 1; i <= n; ++i) {
         ComPtr<IqnRegRecord> record;
         Check(engine_->UndoRecord(i, record.Receive()), L"Loading undo file");
-        BSTR item = nullptr, reason = nullptr;
-        long errorId = 0;
-        record->get_Item(&item);
-        record->get_Reason(&reason);
-        record->get_ErrorID(&errorId);
-        tstring itemText = TakeBstr(item), valueText = TakeBstr(reason);
-        table.AddListRow(i, errorId, itemText, valueText, true, L"[empty value]");
+        ListedRecord fields = ReadListedRecord(record.Get());
+        table.AddListRow(i, fields.errorId, fields.item, fields.reason, true, L"[empty value]");
     }
     Script(L"itemsList.innerHTML+=\"<H3>Displaying list...</H3><br>\";");
     PumpMessages();

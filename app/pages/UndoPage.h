@@ -2,7 +2,7 @@
 #include <windows.h>
 #include <set>
 #include <vector>
-#include "app/HtmlPage.h"
+#include "app/html/HtmlPage.h"
 #include "common/com/ComPtr.h"
 #include "common/tstring/tstring.h"
 #include "engine/engine.h"

@@ -2,6 +2,7 @@
 #include <sddl.h>
 #include <cstring>
 #include "common/archive/Archive.h"
+#include "common/system/RegKeyHolder.h"
 #include "engine/fix/FixAction.h"
 
 namespace {
@@ -16,22 +17,6 @@ const uint32_t kMinimumKeyRecord = 16;
 const uint32_t kMinimumValue = 12;
 const SECURITY_INFORMATION kAllParts =
     OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
-
-class KeyHolder {
-public:
-    KeyHolder() = default;
-    ~KeyHolder() {
-        if (key_)
-            RegCloseKey(key_);
-    }
-    KeyHolder(const KeyHolder&) = delete;
-    KeyHolder& operator=(const KeyHolder&) = delete;
-    HKEY* Out() { return &key_; }
-    HKEY Get() const { return key_; }
-
-private:
-    HKEY key_ = nullptr;
-};
 
 // The name of a key's index-th subkey (or value); ERROR_NO_MORE_ITEMS past
 // the last. A name with a NUL inside is refused (ERROR_INVALID_NAME): these
@@ -48,7 +33,7 @@ LONG EnumName(HKEY key, DWORD index, bool value, std::vector<wchar_t>& buffer, t
     return ERROR_SUCCESS;
 }
 
-LONG CreateForRestore(HKEY parent, const tstring& name, KeyHolder& child) {
+LONG CreateForRestore(HKEY parent, const tstring& name, RegKeyHolder& child) {
     static const REGSAM kAccess[] = {
         KEY_READ | KEY_WRITE | WRITE_DAC | WRITE_OWNER,
         KEY_READ | KEY_WRITE | WRITE_DAC,
@@ -64,7 +49,7 @@ LONG CreateForRestore(HKEY parent, const tstring& name, KeyHolder& child) {
     LONG status = ERROR_ACCESS_DENIED;
     for (REGSAM access : kAccess) {
         status = RegCreateKeyExW(parent, name.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr,
-                                 child.Out(), nullptr);
+                                 child.Receive(), nullptr);
         if (status != ERROR_ACCESS_DENIED)
             break;
     }
@@ -136,8 +121,8 @@ LONG KeyTreeRecord::ReadLevel(HKEY key, const tstring& levelName, bool withConte
             break;
         if (status != ERROR_SUCCESS)
             return status;
-        KeyHolder child;
-        status = RegOpenKeyExW(key, childName.c_str(), 0, KEY_READ, child.Out());
+        RegKeyHolder child;
+        status = RegOpenKeyExW(key, childName.c_str(), 0, KEY_READ, child.Receive());
         if (status != ERROR_SUCCESS)
             return status;
         subkeys.emplace_back();
@@ -220,7 +205,7 @@ LONG KeyTreeRecord::ApplyTo(HKEY key) const {
             result = status;
     };
     for (const KeyTreeRecord& subkey : subkeys) {
-        KeyHolder child;
+        RegKeyHolder child;
         LONG status = CreateForRestore(key, subkey.name, child);
         if (status != ERROR_SUCCESS) {
             keep(status);

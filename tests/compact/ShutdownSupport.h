@@ -3,16 +3,16 @@
 #include <winwlx.h>
 #include <initializer_list>
 #include <vector>
-#include "../app/tools/backup/PlantedProfile.h"
+#include "../hives/PlantedProfile.h"
 #include "CompactTestSupport.h"
-#include "../app/tools/backup/TestStrings.h"
+#include "../hives/TestStrings.h"
 #include "RecordingHiveOps.h"
 #include "RecordingRestart.h"
 #include "StartProcess.h"
 #include "TempFolder.h"
-#include "app/tools/backup/CompactFlags.h"
 #include "common/settings/AppFolders.h"
 #include "compact/Exports.h"
+#include "hives/CompactFlags.h"
 
 namespace doctest {
 template <>

@@ -1,11 +1,11 @@
 #include <doctest/doctest.h>
 #include <windows.h>
-#include "../app/tools/scheduler/SchedulerTestSupport.h"
+#include "../jobs/SchedulerTestSupport.h"
 #include "FileBytes.h"
 #include "ShutdownSupport.h"
-#include "app/tools/scheduler/JobStateCheck.h"
 #include "common/settings/AppFolders.h"
 #include "common/system/OsVersion.h"
+#include "jobs/JobStateCheck.h"
 
 using namespace compact;
 

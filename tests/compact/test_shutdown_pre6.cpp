@@ -1,8 +1,8 @@
 #include <doctest/doctest.h>
 #include <windows.h>
 #include "ShutdownSupport.h"
-#include "app/tools/backup/RCompact.h"
 #include "common/system/OsVersion.h"
+#include "hives/RCompact.h"
 
 using namespace compact;
 

@@ -1,9 +1,9 @@
 #pragma once
 #include <windows.h>
 #include <vector>
-#include "app/tools/backup/HiveOps.h"
 #include "common/system/Security.h"
 #include "common/tstring/tstring.h"
+#include "hives/HiveOps.h"
 
 // The hive functions for tests under Wine: save, load and unload reach the
 // registry; replacements (a stub in Wine, a reboot on Windows) are recorded.

@@ -1,8 +1,8 @@
 #pragma once
 #include <windows.h>
 #include <vector>
-#include "app/tools/backup/SystemRestart.h"
 #include "common/tstring/tstring.h"
+#include "hives/SystemRestart.h"
 
 // Records every restart request instead of shutting the test machine down.
 class RecordingRestart : public SystemRestart {

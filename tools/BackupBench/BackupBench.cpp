@@ -7,11 +7,11 @@
 #include <windows.h>
 #include <cstdio>
 #include <vector>
-#include "app/tools/backup/BackupManager.h"
-#include "app/tools/backup/RBackup.h"
 #include "common/compress/ZlibFile.h"
 #include "common/errors/ErrorBase.h"
 #include "common/system/FileSystem.h"
+#include "hives/BackupManager.h"
+#include "hives/RBackup.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <deque>
 #include <memory>
 #include <string>
-#include "app/HtmlPage.h"
-#include "app/UiServices.h"
+#include "app/frame/UiServices.h"
+#include "app/html/HtmlPage.h"
 #include "app/pages/PrintTarget.h"
 
 // One line on standard output, UTF-8. Line breaks inside the text show as

@@ -36,11 +36,11 @@
 #include <sstream>
 #include <vector>
 #include "DriverOutput.h"
-#include "app/HtmlView.h"
-#include "app/MainView.h"
+#include "app/html/HtmlView.h"
+#include "app/html/VariantText.h"
+#include "app/mainview/MainView.h"
+#include "app/mainview/ScanStartPage.h"
 #include "app/pages/MaintenancePages.h"
-#include "app/ScanStartPage.h"
-#include "app/VariantText.h"
 #include "app/pages/ReportPrinter.h"
 #include "app/pages/ScanResultsPage.h"
 #include "app/pages/SettingsPage.h"

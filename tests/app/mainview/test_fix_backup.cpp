@@ -12,8 +12,8 @@
 #include "RecordingScriptSink.h"
 #include "RecordingUiServices.h"
 #include "TempFolder.h"
-#include "app/BrowserVersion.h"
-#include "app/MainView.h"
+#include "app/html/BrowserVersion.h"
+#include "app/mainview/MainView.h"
 #include "app/OperationLock.h"
 #include "app/pages/MaintenancePages.h"
 

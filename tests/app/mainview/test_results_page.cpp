@@ -7,12 +7,12 @@
 #include "PlantedFaults.h"
 #include "RecordingScriptSink.h"
 #include "RecordingUiServices.h"
-#include "app/GroupTable.h"
-#include "app/pages/ScanReport.h"
 #include "app/pages/BackgroundOperPage.h"
 #include "app/pages/FixingPage.h"
+#include "app/pages/ScanReport.h"
 #include "app/pages/ScanResultsPage.h"
 #include "app/pages/SelectUnionsPage.h"
+#include "app/records/GroupTable.h"
 #include "common/com/ComPtr.h"
 
 namespace {

@@ -10,15 +10,15 @@
 #include "RecordingScriptSink.h"
 #include "RecordingUiServices.h"
 #include "TempFolder.h"
-#include "app/AboutBox.h"
-#include "app/MainView.h"
+#include "app/frame/AboutBox.h"
+#include "app/html/UiCache.h"
+#include "app/mainview/MainView.h"
 #include "app/OperationLock.h"
-#include "app/UiCache.h"
 #include "app/pages/MaintenancePages.h"
-#include "app/tools/backup/CompactFlags.h"
 #include "common/errors/ErrorBase.h"
 #include "common/log/Log.h"
 #include "common/system/Security.h"
+#include "hives/CompactFlags.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 #include "RecordingScriptSink.h"
-#include "app/MainView.h"
+#include "app/mainview/MainView.h"
 #include "engine/engine.h"
 
 // Event parameters as the page script passes them; the receiver clears them.

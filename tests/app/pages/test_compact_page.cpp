@@ -8,8 +8,8 @@
 #include "app/AppUtilities.h"
 #include "app/pages/CompactPage.h"
 #include "app/resource.h"
-#include "app/tools/backup/CompactFlags.h"
 #include "common/system/OsVersion.h"
+#include "hives/CompactFlags.h"
 
 // The compaction page through the recording script sink; its goldens are
 // replayed into orvaneCompact.htm by the Chromium page tests.

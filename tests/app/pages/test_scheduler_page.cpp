@@ -8,15 +8,15 @@
 #include "RecordingScriptSink.h"
 #include "RecordingUiServices.h"
 #include "SchedulerTestSupport.h"
-#include "app/ScriptText.h"
+#include "app/html/ScriptText.h"
 #include "app/pages/MaintenancePages.h"
 #include "app/pages/SchedulerPage.h"
-#include "app/tools/scheduler/JobScheduler.h"
-#include "app/tools/scheduler/SchedulerStrings.h"
-#include "app/tools/scheduler/UserJobs.h"
 #include "common/errors/ErrorBase.h"
 #include "common/settings/Settings.h"
 #include "common/system/Security.h"
+#include "jobs/JobScheduler.h"
+#include "jobs/SchedulerStrings.h"
+#include "jobs/UserJobs.h"
 
 namespace {
 

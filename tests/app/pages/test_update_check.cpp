@@ -12,9 +12,9 @@
 #include "FileBytes.h"
 #include "PlantedBrowser.h"
 #include "RecordingScriptSink.h"
-#include "app/HtmlView.h"
-#include "app/ScanStartPage.h"
-#include "app/UpdateCheck.h"
+#include "app/html/HtmlView.h"
+#include "app/mainview/ScanStartPage.h"
+#include "app/mainview/UpdateCheck.h"
 #include "common/system/OsDescription.h"
 
 namespace doctest {

@@ -14,14 +14,14 @@
 #include "RecordingScriptSink.h"
 #include "TempFolder.h"
 #include "app/AppUtilities.h"
-#include "app/MainView.h"
+#include "app/mainview/MainView.h"
 #include "app/OperationLock.h"
 #include "app/pages/MaintenancePages.h"
-#include "app/tools/backup/BackupCatalogue.h"
-#include "app/tools/backup/CompactFlags.h"
 #include "common/com/ComPtr.h"
 #include "common/settings/AppFolders.h"
 #include "common/settings/Settings.h"
+#include "hives/BackupCatalogue.h"
+#include "hives/CompactFlags.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // restart seam got exactly one shutdown request, 4 when the lock stayed held.
 #include <windows.h>
 #include "RecordingRestart.h"
-#include "app/MainView.h"
+#include "app/mainview/MainView.h"
 #include "app/OperationLock.h"
 #include "common/settings/Settings.h"
 #include "common/system/OsVersion.h"

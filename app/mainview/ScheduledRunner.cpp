@@ -1,0 +1,245 @@
+#include "app/mainview/ScheduledRunner.h"
+#include <process.h>
+#include <exception>
+#include <functional>
+#include "app/AppUtilities.h"
+#include "app/html/HtmlPage.h"
+#include "app/OperationLock.h"
+#include "app/resource.h"
+#include "common/com/ComPtr.h"
+#include "common/errors/ErrorBase.h"
+#include "common/log/Log.h"
+#include "common/settings/AppFolders.h"
+#include "common/settings/Settings.h"
+#include "common/system/FileSystem.h"
+#include "common/system/OsVersion.h"
+#include "common/tstring/tstring.h"
+#include "engine/engine.h"
+#include "hives/BackupManager.h"
+#include "hives/CompactFlags.h"
+#include "hives/SystemRestart.h"
+#include "mail/MailNotifier.h"
+
+namespace {
+
+void MakeBackup(BackupJob& job) {
+    SYSTEMTIME now = {};
+    GetLocalTime(&now);
+    tstring file = ScheduledRunner::BackupFileName(job.folder, now);
+    BackupManager manager;
+    manager.SetProgress(job.progress);
+    manager.Load(GetBackupListPath());
+    manager.Create(1, file, L"Queued automatic backup", job.retention);
+}
+
+unsigned __stdcall BackupWorker(void* argument) {
+    // The worker's own reference: the job outlives whoever started it.
+    std::unique_ptr<std::shared_ptr<BackupJob>> holder(static_cast<std::shared_ptr<BackupJob>*>(argument));
+    BackupJob& job = **holder;
+    HRESULT init = CoInitialize(nullptr);
+    // Every failure must carry a text: an empty one reads as success.
+    try {
+        MakeBackup(job);
+    } catch (const ErrorBase& e) {
+        job.error = e.Message().empty() ? tstring(L"The backup failed.") : e.Message();
+    } catch (const std::exception& e) {
+        job.error = FormatText(L"The backup failed: %hs", e.what());
+    } catch (...) {
+        job.error = L"The backup failed.";
+    }
+    if (SUCCEEDED(init)) CoUninitialize();
+    InterlockedExchange(&job.done, 1);
+    if (job.notify && !job.eventName.empty()) {
+        VARIANT param;
+        VariantInit(&param);
+        param.vt = VT_BSTR;
+        param.bstrVal = SysAllocStringLen(job.param.c_str(), UINT(job.param.size()));
+        if (!job.notify->PostEvent(job.eventName.c_str(), &param))
+            Log::Instance().Print(LogError, L"[error] The end of the backup could not be posted.");
+        VariantClear(&param);
+    }
+    return 0;
+}
+
+// Polls every 100 ms, but wakes for every message meanwhile: the engine's
+// events reach this apartment as calls that wait until it pumps.
+void WaitPolling(DWORD limit, const std::function<bool()>& done) {
+    DWORD start = GetTickCount();
+    while (!done() && GetTickCount() - start < limit) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
+        PumpMessages();
+    }
+}
+
+}  // namespace
+
+tstring ScheduledRunner::BackupFileName(const tstring& folder, const SYSTEMTIME& date) {
+    tstring day = FormatText(L"%.4d-%.2d-%.2d", date.wYear, date.wMonth, date.wDay);
+    tstring base = FormatText(tstring(MAKEINTRESOURCEW(IDS_BACKUP_NAME)).c_str(), day.c_str());
+    tstring prefix = folder;
+    if (prefix.empty() || (prefix.back() != L'\\' && prefix.back() != L'/')) prefix += L"\\";
+    tstring file = prefix + base + L".bkp";
+    for (unsigned n = 2; FileExists(file); ++n)
+        file = prefix + FormatText(L"%s (%u)", base.c_str(), n) + L".bkp";
+    return file;
+}
+
+bool ScheduledRunner::StartBackup(const std::shared_ptr<BackupJob>& job) {
+    auto* reference = new std::shared_ptr<BackupJob>(job);
+    uintptr_t thread = _beginthreadex(nullptr, 0, BackupWorker, reference, 0, nullptr);
+    if (!thread) {
+        delete reference;
+        return false;
+    }
+    CloseHandle(reinterpret_cast<HANDLE>(thread));
+    return true;
+}
+
+void ScheduledRunner::WaitForBackup(const BackupJob& job) {
+    WaitPolling(INFINITE, [&job] { return job.Done(); });
+}
+
+tstring ScheduledRunner::RunBackup() {
+    Settings& settings = GetSettings();
+    auto job = std::make_shared<BackupJob>();
+    job->folder = settings.BackupFolder();
+    job->retention = settings.GetBackupRetentionSwitch();
+    if (!StartBackup(job)) return L"The backup could not be started.";
+    WaitForBackup(*job);
+    return job->error;
+}
+
+void ScheduledRunner::RequestCompaction(bool windows6) {
+    if (windows6) {
+        HKEY key = nullptr;
+        if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce", 0, nullptr, 0,
+                            KEY_READ | KEY_WOW64_64KEY | KEY_CREATE_SUB_KEY | KEY_SET_VALUE, nullptr, &key,
+                            nullptr) == ERROR_SUCCESS) {
+            static const char command[] = "rundll32.exe OrvaneCompact.dll,OnRunOnce";
+            RegSetValueExA(key, "QUARN OrvaneCompact", 0, REG_SZ, reinterpret_cast<const BYTE*>(command),
+                           sizeof(command));
+            RegCloseKey(key);
+        }
+        return;
+    }
+    try {
+        CompactFlags flags;
+        flags.Open(false);
+        flags.SetAll();
+    } catch (const ErrorBase& e) {
+        Log::Instance().Print(LogError, L"[error] Scheduled compaction request: %s", e.Message().c_str());
+    }
+}
+
+void ScheduledRunner::Run(int operation) {
+    // The backup ahead of a scan and fix is a whole run of its own, shown on
+    // its own background page and quiet; only the lock and the quiet mode stay
+    // with the outer run, so that nothing queued or clicked starts between the
+    // backup and the scan.
+    if (operation == ScanFix && depth_ == 0 && GetSettings().GetAutoFix() && GetSettings().GetAutoBackupSwitch()) {
+        ++depth_;
+        try {
+            Run(Backup);
+        } catch (...) {
+            --depth_;
+            throw;
+        }
+        --depth_;
+    }
+    view_.ShowBackgroundPage(operation);
+    view_.SetRunning(true);
+    EnableMenuItem(GetSystemMenu(GetMainWindow(), FALSE), SC_CLOSE, MF_BYCOMMAND | MF_GRAYED);
+    PumpMessages();
+    view_.SetQuiet(true);
+    try {
+        switch (operation) {
+            case Backup: RunBackupJob(); break;
+            case Compact: RunCompactJob(); break;
+            case ScanFix: RunScanFixJob(); break;
+        }
+    } catch (...) {
+        // The frame ends the lock and the quiet mode; the window must not
+        // stay on the background page with its close command gray.
+        GiveBackView();
+        throw;
+    }
+    PumpMessages();
+    GiveBackView();
+    PumpMessages();
+    if (depth_ > 0) return;
+    EndOperation();
+    view_.SetQuiet(false);
+}
+
+void ScheduledRunner::GiveBackView() {
+    view_.SetRunning(false);
+    EnableMenuItem(GetSystemMenu(GetMainWindow(), FALSE), SC_CLOSE, MF_BYCOMMAND | MF_ENABLED);
+    view_.RestorePage();
+}
+
+void ScheduledRunner::RunBackupJob() {
+    tstring error = RunBackup();
+    // Logged in every case: with mail off the log is the only trace.
+    if (error.empty())
+        Log::Instance().Print(LogInfo, L"[info] Scheduled backup created.");
+    else
+        Log::Instance().Print(LogError, L"[error] Scheduled backup failed: %s", error.c_str());
+    Settings& settings = GetSettings();
+    if (settings.GetReportMailSwitch())
+        MailNotifier(settings.GetReportMail(), settings.GetReportMailServer()).SendBackupMail(error);
+}
+
+void ScheduledRunner::RunCompactJob() {
+    RequestCompaction(IsWindowsMajor6());
+    Settings& settings = GetSettings();
+    if (settings.GetReportMailSwitch())
+        MailNotifier(settings.GetReportMail(), settings.GetReportMailServer()).SendCompactMail();
+    if (settings.GetAutoReboot())
+        GetSystemRestart().InitiateShutdown(
+            L"QUARN Orvane is going to reboot your system to complete registry compact.", 30, false, true,
+            0x80040001);
+}
+
+void ScheduledRunnerView::StopScan(ICrawler* crawler) { crawler->Stop(); }
+
+void ScheduledRunner::RunScanFixJob() {
+    // Held for the run: the view may connect another engine meanwhile.
+    ComPtr<ICrawler> crawler = view_.StartScan(kScanMask);
+    Settings& settings = GetSettings();
+    if (!crawler) {
+        Log::Instance().Print(LogError, L"[error] Scheduled scan did not start.");
+        // Mailed all the same: a report that never comes reads as no news.
+        if (settings.GetReportMailSwitch())
+            MailNotifier(settings.GetReportMail(), settings.GetReportMailServer())
+                .SendScanFixMail(0, false, tstring(), false);
+        return;
+    }
+    WaitPolling(scanWaitLimit_, [this] { return view_.FinishedMask() == kScanMask; });
+    bool stopped = view_.FinishedMask() != kScanMask;
+    if (stopped) {
+        view_.StopScan(crawler);
+        Log::Instance().Print(LogError, L"[error] Scheduled scan did not finish within %lu ms; stopped.",
+                              static_cast<unsigned long>(scanWaitLimit_));
+    }
+    LONG count = 0;
+    crawler->get_Count(&count);
+    bool fixed = false;
+    tstring report;
+    if (!stopped && settings.GetAutoFix() && count > 0) {
+        HRESULT hr = crawler->BeginFixSession();
+        if (FAILED(hr)) throw HRError(hr);
+        BSTR text = nullptr;
+        HRESULT fix = crawler->FixAllErrors(&text);
+        if (text) {
+            report = text;
+            SysFreeString(text);
+        }
+        HRESULT end = crawler->FinalizeFixSession();
+        fixed = SUCCEEDED(fix) && SUCCEEDED(end);
+    }
+    Log::Instance().Print(LogInfo, L"[info] Scheduled scan found %ld problems; %s.", static_cast<long>(count),
+                          fixed ? L"fixed" : L"not fixed");
+    if (settings.GetReportMailSwitch())
+        MailNotifier(settings.GetReportMail(), settings.GetReportMailServer())
+            .SendScanFixMail(count, fixed, report, !stopped);
+}

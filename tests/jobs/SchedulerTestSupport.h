@@ -1,0 +1,132 @@
+#pragma once
+#include <windows.h>
+#include <mstask.h>
+#include <map>
+#include <string>
+#include "PythonScript.h"
+#include "common/com/ComPtr.h"
+#include "common/errors/ErrorBase.h"
+#include "common/system/Security.h"
+#include "common/tstring/tstring.h"
+#include "jobs/JobKind.h"
+
+// COM for the test thread, as the program's UI thread has it.
+struct ComApartment {
+    ComApartment() { CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
+    ~ComApartment() { CoUninitialize(); }
+};
+
+// A fresh prefix has the "Schedule" service stopped; the tests that are not
+// about the service start it and wait until it runs.
+inline bool EnsureScheduleServiceRuns() {
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE service = OpenServiceW(manager, L"Schedule", SERVICE_QUERY_STATUS | SERVICE_START);
+    SERVICE_STATUS status = {};
+    StartServiceW(service, 0, nullptr);
+    for (int i = 0; i < 100 && QueryServiceStatus(service, &status) && status.dwCurrentState != SERVICE_RUNNING; ++i)
+        Sleep(100);
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    return status.dwCurrentState == SERVICE_RUNNING;
+}
+
+inline ComPtr<ITaskScheduler> TestScheduler() {
+    ComPtr<ITaskScheduler> scheduler;
+    CoCreateInstance(CLSID_CTaskScheduler, nullptr, CLSCTX_ALL, IID_ITaskScheduler, scheduler.ReceiveVoid());
+    return scheduler;
+}
+
+inline tstring TasksFile(const tstring& name) {
+    tstring folder;
+    ExpandEnvironment(folder, L"%WINDIR%\\Tasks\\");
+    return folder + name + L".job";
+}
+
+// A one-time trigger in the future at a fixed local time: Wine's next-run
+// search handles it (a weekly trigger with an interval above 1 makes it loop).
+inline TASK_TRIGGER OnceTrigger(WORD year, WORD month, WORD day, WORD hour, WORD minute) {
+    TASK_TRIGGER trigger = {};
+    trigger.cbTriggerSize = sizeof trigger;
+    trigger.TriggerType = TASK_TIME_TRIGGER_ONCE;
+    trigger.wBeginYear = year;
+    trigger.wBeginMonth = month;
+    trigger.wBeginDay = day;
+    trigger.wStartHour = hour;
+    trigger.wStartMinute = minute;
+    return trigger;
+}
+
+// A job made directly through the Task Scheduler, as another account or
+// program would have made it; data is its work-item data.
+inline bool PlantJob(const tstring& name, const std::string& data, const tstring& program,
+                     const TASK_TRIGGER* trigger = nullptr) {
+    ComPtr<ITaskScheduler> scheduler = TestScheduler();
+    if (!scheduler)
+        return false;
+    scheduler->Delete(name.c_str());
+    ComPtr<ITask> task;
+    if (FAILED(scheduler->NewWorkItem(name.c_str(), CLSID_CTask, IID_ITask,
+                                      reinterpret_cast<IUnknown**>(task.Receive()))))
+        return false;
+    std::string bytes = data;
+    task->SetWorkItemData(WORD(bytes.size()), bytes.empty() ? nullptr : reinterpret_cast<BYTE*>(&bytes[0]));
+    task->SetApplicationName(program.c_str());
+    task->SetFlags(TASK_FLAG_RUN_ONLY_IF_LOGGED_ON);
+    if (trigger) {
+        WORD index = 0;
+        ComPtr<ITaskTrigger> made;
+        task->CreateTrigger(&index, made.Receive());
+        TASK_TRIGGER record = *trigger;
+        made->SetTrigger(&record);
+    }
+    ComPtr<IPersistFile> file;
+    task.QueryInto(IID_IPersistFile, file);
+    return file && SUCCEEDED(file->Save(nullptr, TRUE));
+}
+
+inline void RemoveJob(const tstring& name) {
+    ComPtr<ITaskScheduler> scheduler = TestScheduler();
+    if (scheduler)
+        scheduler->Delete(name.c_str());
+    DeleteFileW(TasksFile(name).c_str());
+}
+
+// A key of the current user, of another user and of nobody's kind.
+inline tstring OwnKey(JobKind kind) {
+    return JobKey(CurrentUserSid(), kind);
+}
+
+// "name.field=value" lines of the independent reader, as a map.
+inline std::map<std::string, std::string> ReadWithPython(const std::vector<tstring>& files, const tstring& answer) {
+    std::vector<std::string> arguments;
+    for (const tstring& file : files)
+        arguments.push_back(file.compare(0, 6, L"state:") == 0 ? "state:" + UnixPath(file.substr(6))
+                                                                 : UnixPath(file));
+    std::string text = RunPython(SCHEDULER_TEST_DIR "/read_job.py", answer, arguments);
+    std::map<std::string, std::string> fields;
+    size_t start = 0;
+    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+        std::string line = text.substr(start, end - start);
+        size_t equals = line.find('=');
+        if (equals != std::string::npos)
+            fields[line.substr(0, equals)] = line.substr(equals + 1);
+    }
+    if (fields.empty())
+        fields["answer"] = text;
+    return fields;
+}
+
+inline std::string Narrow(const tstring& text) {
+    return std::string(text.begin(), text.end());
+}
+
+// The key as hex of its work-item data.
+inline std::string HexOf(const std::string& bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string hex;
+    for (unsigned char c : bytes) {
+        hex += digits[c >> 4];
+        hex += digits[c & 15];
+    }
+    return hex;
+}
