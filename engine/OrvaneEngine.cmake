@@ -42,7 +42,7 @@ add_library(OrvaneEngine SHARED ${ENGINE_COM_SOURCES} ${ENGINE_RC}
   ${CMAKE_CURRENT_SOURCE_DIR}/com/OrvaneEngine.def)
 set_target_properties(OrvaneEngine PROPERTIES PREFIX "" OUTPUT_NAME OrvaneEngine)
 add_dependencies(OrvaneEngine engine_idl_files)
-target_link_libraries(OrvaneEngine PRIVATE engine_idl comlayer)
+target_link_libraries(OrvaneEngine PRIVATE engine_idl comserver comlayer)
 if(TARGET engine_core)
   target_link_libraries(OrvaneEngine PRIVATE engine_core)
 endif()

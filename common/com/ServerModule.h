@@ -3,12 +3,13 @@
 #include "common/com/ClassFactory.h"
 #include "common/com/RegistryTable.h"
 
-// An in-process server is put together from these pieces: DllMain hands its
-// instance to ComModule::SetInstance; the exported entry points call the
-// functions below with the server's class table and its RegistryTable; each
-// object holds a ModuleLock, serves IDispatch through DispatchImpl from the
-// TYPELIB resource 1 of the module, raises its events through a
-// ConnectionPoint member, and runs every method body inside ComCall.
+// An in-process server is put together from these pieces: the DLL describes
+// itself in an InprocServer, whose exported entry points hand the module
+// instance to ComModule::SetInstance and call the functions below with the
+// server's class table and its RegistryTable; each object holds a
+// ModuleLock, serves IDispatch through DispatchImpl from the TYPELIB
+// resource 1 of the module, raises its events through a ConnectionPoint
+// member, and runs every method body inside ComCall.
 
 // A creatable class of an in-process server.
 struct ClassEntry {
