@@ -1,21 +1,7 @@
 #include "common/com/RegistryTable.h"
 #include "common/errors/CheckObjects.h"
+#include "common/system/RegKeyHolder.h"
 #include <objbase.h>
-
-namespace {
-class KeyHolder {
-public:
-    ~KeyHolder() {
-        if (key_)
-            RegCloseKey(key_);
-    }
-    HKEY* Receive() { return &key_; }
-    operator HKEY() const { return key_; }
-
-private:
-    HKEY key_ = nullptr;
-};
-}
 
 RegistryTable& RegistryTable::Key(const tstring& key, OnUnregister rule) {
     entries_.push_back(Entry{key, tstring(), tstring(), false, rule});
@@ -31,7 +17,7 @@ RegistryTable& RegistryTable::Value(const tstring& key, const tstring& valueName
 void RegistryTable::Register() const {
     for (const Entry& e : entries_) {
         Win32Check ck(e.key);
-        KeyHolder key;
+        RegKeyHolder key;
         ck = RegCreateKeyEx(root_, e.key.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                             KEY_SET_VALUE, nullptr, key.Receive(), nullptr);
         if (!e.hasValue)
