@@ -10,27 +10,10 @@ function ignoreMode() {
     return pageQuery() == 'ignore';
 }
 
-function rowNumber(id) {
-    var m = /^chk_([0-9]+)(?:_parent|_table)?$/.exec(String(id));
-    return m ? parseInt(m[1], 10) : -1;
-}
-
-function rowBoxes() {
-    var inputs = byId('view').getElementsByTagName('INPUT');
-    var boxes = [];
-    var i;
-    for (i = 0; i < inputs.length; i++) {
-        if (rowNumber(inputs[i].id) >= 0) {
-            boxes[boxes.length] = inputs[i];
-        }
-    }
-    return boxes;
-}
-
 // Counts rows and checked rows from the boxes themselves (IE's
 // onpropertychange is not everywhere, clicks count too).
 function Counter() {
-    var boxes = rowBoxes();
+    var boxes = rowBoxes(byId('view'));
     var checked = 0;
     var i;
     for (i = 0; i < boxes.length; i++) {
@@ -56,12 +39,7 @@ function toggleCheckTable(table) {
 }
 
 function OnKeyPressHandler() {
-    var e = window.event;
-    var key = e ? e.keyCode || e.which : 0;
-    var table = ancestorOfClass(eventSource(), 'QNCHECKBOX');
-    if ((key == 13 || key == 32) && table) {
-        toggleCheckTable(table);
-    }
+    keyToggleCheckTable();
 }
 
 function CheckGroup(caption, check, counterId) {
@@ -126,14 +104,7 @@ function switchClicked(name, id) {
 }
 
 function deleteClicked() {
-    var boxes = rowBoxes();
-    var chosen = [];
-    var i;
-    for (i = 0; i < boxes.length; i++) {
-        if (boxes[i].checked) {
-            chosen[chosen.length] = rowNumber(boxes[i].id);
-        }
-    }
+    var chosen = rowsChecked(byId('view'), true);
     if (chosen.length) {
         extEvent('DeleteSelected', '', chosen.join(' '));
     }

@@ -1,13 +1,10 @@
 // The results list. The program fills "view" with one row per finding
 // (grouped under caption blocks) and "menu" with the category links; this
-// script keeps the check states and counters and sends the user's choices.
+// script, with recordList.js, keeps the check states and counters and sends
+// the user's choices.
 // Row N belongs to the record whose FixID is N: its table is chk_N_table, its
 // check box chk_N, its ignore button ignore_btn_N.
 
-// Check state per row as last counted (rows start checked).
-var Results_unchecked = {};
-var Results_total = 0;
-var Results_checked = 0;
 var Results_toolbarsOn = false;
 var Results_toolbar = ['FixButton', 'ignoreButton', 'saveButton', 'copyButton', 'againButton'];
 
@@ -19,9 +16,7 @@ if (window.HTMLElement && HTMLElement.prototype && !HTMLElement.prototype.setAct
 }
 
 function Init() {
-    Results_unchecked = {};
-    Results_total = 0;
-    Results_checked = 0;
+    RecordList_reset(0);
     byId('menu').innerHTML = '';
     showElement(byId('noIssues'), false);
     updateCounters();
@@ -29,19 +24,17 @@ function Init() {
 
 // total: the rows of the list; ignored: the findings left out of it.
 function InitCounters(total, ignored) {
-    Results_total = total;
-    Results_checked = total;
-    Results_unchecked = {};
+    RecordList_reset(total);
     showElement(byId('noIssues'), total == 0);
     updateCounters();
 }
 
 function updateCounters() {
-    setText(byId('totalCount'), Results_total);
-    setText(byId('fixCount'), Results_checked);
+    setText(byId('totalCount'), RecordList_total);
+    setText(byId('fixCount'), RecordList_checked);
     if (Results_toolbarsOn) {
-        byId('FixButton').disabled = Results_checked == 0;
-        byId('ignoreButton').disabled = Results_checked == 0;
+        byId('FixButton').disabled = RecordList_checked == 0;
+        byId('ignoreButton').disabled = RecordList_checked == 0;
     }
 }
 
@@ -62,13 +55,6 @@ function DisableToolbars() {
     setToolbars(false);
 }
 
-// The FixID of an element id such as "chk_12", "chk_12_parent" or
-// "ignore_btn_12"; -1 when it has none.
-function rowNumber(id) {
-    var m = /^(?:chk|ignore_btn)_([0-9]+)(?:_parent|_table)?$/.exec(String(id));
-    return m ? parseInt(m[1], 10) : -1;
-}
-
 // Runs the action an element names in its ONCLICKEVENT attribute. The text
 // is read as a function name and a row number, never run as script: the
 // list is built from registry data.
@@ -83,30 +69,6 @@ function runClickEvent(element) {
     } else {
         AddToIgnore(parseInt(m[2], 10));
     }
-}
-
-// Brings the counters and the row's picture in line with its check box.
-function syncRow(n) {
-    var box = byId('chk_' + n);
-    if (!box) {
-        return;
-    }
-    var wasChecked = !Results_unchecked['r' + n];
-    if (box.checked != wasChecked) {
-        if (box.checked) {
-            delete Results_unchecked['r' + n];
-            Results_checked++;
-        } else {
-            Results_unchecked['r' + n] = true;
-            Results_checked--;
-        }
-    }
-    var parent = byId('chk_' + n + '_parent');
-    var images = parent ? parent.getElementsByTagName('IMG') : [];
-    if (images.length) {
-        images[0].src = box.checked ? 'check_filled.gif' : 'check_empty.gif';
-    }
-    updateCounters();
 }
 
 function OnCheck(n) {
@@ -124,32 +86,15 @@ function toggleCheckTable(table) {
     runClickEvent(table);
 }
 
-// IE tells a box's new state by onpropertychange.
 function OnCBPropChange() {
-    var e = window.event;
-    if (e && e.propertyName && e.propertyName != 'checked') {
-        return;
-    }
-    var n = rowNumber(eventSource() ? eventSource().id : '');
-    if (n >= 0) {
-        syncRow(n);
-    }
+    syncChangedBox();
 }
 
 // Enter or space on a focused check box or button acts as a click.
 function OnKeyPressHandler() {
-    var e = window.event;
-    var key = e ? e.keyCode || e.which : 0;
-    if (key != 13 && key != 32) {
-        return;
+    if (isClickKey() && !keyToggleCheckTable()) {
+        runClickEvent(ancestorOfClass(eventSource(), 'ambtn'));
     }
-    var source = eventSource();
-    var table = ancestorOfClass(source, 'QNCHECKBOX');
-    if (table) {
-        toggleCheckTable(table);
-        return;
-    }
-    runClickEvent(ancestorOfClass(source, 'ambtn'));
 }
 
 function setButtonLook(table, look) {
@@ -203,12 +148,12 @@ function removeRow(n) {
         return false;
     }
     var caption = groupOfRow(row);
-    if (Results_unchecked['r' + n]) {
-        delete Results_unchecked['r' + n];
+    if (RecordList_unchecked['r' + n]) {
+        delete RecordList_unchecked['r' + n];
     } else {
-        Results_checked--;
+        RecordList_checked--;
     }
-    Results_total--;
+    RecordList_total--;
     row.parentNode.removeChild(row);
     if (caption) {
         var name = caption.id.substring('group_'.length);
@@ -235,21 +180,14 @@ function AddToIgnore(n) {
     extEvent('Scan_SkipItem', '', n);
     removeRow(n);
     extEvent('SaveIgnore', '', '');
-    showElement(byId('noIssues'), Results_total == 0);
+    showElement(byId('noIssues'), RecordList_total == 0);
     updateCounters();
 }
 
 // The program runs this after the user confirmed "IgnoreSelected".
 function AddAllSelectedToIgnore() {
-    var boxes = byId('view').getElementsByTagName('INPUT');
-    var chosen = [];
+    var chosen = rowsChecked(byId('view'), true);
     var i;
-    for (i = 0; i < boxes.length; i++) {
-        var n = rowNumber(boxes[i].id);
-        if (n >= 0 && boxes[i].checked) {
-            chosen[chosen.length] = n;
-        }
-    }
     for (i = 0; i < chosen.length; i++) {
         extEvent('Scan_SkipItem', '', chosen[i]);
         removeRow(chosen[i]);
@@ -257,38 +195,20 @@ function AddAllSelectedToIgnore() {
     if (chosen.length) {
         extEvent('SaveIgnore', '', '');
     }
-    showElement(byId('noIssues'), Results_total == 0);
+    showElement(byId('noIssues'), RecordList_total == 0);
     updateCounters();
 }
 
 function CheckGroup(caption, check, counterId) {
-    var rows = rowsOfGroup(byId('group_' + caption));
-    var i;
-    for (i = 0; i < rows.length; i++) {
-        var n = rowNumber(rows[i].id);
-        var box = byId('chk_' + n);
-        if (box && box.checked != check) {
-            box.checked = check;
-            syncRow(n);
-        }
-    }
+    checkGroupRows(caption, check);
     return false;
 }
 
 function fixClicked() {
-    var boxes = byId('view').getElementsByTagName('INPUT');
-    var excluded = '';
-    var i;
-    if (Results_checked == 0) {
+    if (RecordList_checked == 0) {
         return false;
     }
-    for (i = 0; i < boxes.length; i++) {
-        var n = rowNumber(boxes[i].id);
-        if (n >= 0 && !boxes[i].checked) {
-            excluded += ' ' + n;
-        }
-    }
-    extEvent('Fix', '', excluded);
+    extEvent('Fix', '', uncheckedRowsText(byId('view')));
     return false;
 }
 

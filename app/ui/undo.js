@@ -4,9 +4,6 @@
 // the session, all checked) grouped under caption blocks. Unchecked rows are
 // sent with "UndoFixes". Session texts are shown as text, never as markup.
 
-var Undo_unchecked = {};
-var Undo_total = 0;
-var Undo_checked = 0;
 var Undo_sessions = 0;
 var Undo_selected = -1;
 var Undo_busy = false;
@@ -14,30 +11,27 @@ var ShowUndoDataError = false;
 var Undo_toolbar = ['undoButton', 'deleteButton', 'saveButton', 'copyButton', 'printButton'];
 
 function updateCounters() {
-    setText(byId('totalCount'), Undo_total);
-    setText(byId('undoCount'), Undo_checked);
+    setText(byId('totalCount'), RecordList_total);
+    setText(byId('undoCount'), RecordList_checked);
     var i;
     for (i = 0; i < Undo_toolbar.length; i++) {
         byId(Undo_toolbar[i]).disabled = Undo_busy || Undo_selected < 0 || ShowUndoDataError;
     }
-    if (!Undo_busy && Undo_checked == 0) {
+    if (!Undo_busy && RecordList_checked == 0) {
         byId('undoButton').disabled = true;
     }
 }
 
 // Every box checked again; the count stays the one setCounter gave.
 function Init() {
-    Undo_unchecked = {};
-    Undo_checked = Undo_total;
+    RecordList_reset(RecordList_total);
     ShowUndoDataError = false;
     byId('menu').innerHTML = '';
     updateCounters();
 }
 
 function setCounter(n) {
-    Undo_total = n;
-    Undo_checked = n;
-    Undo_unchecked = {};
+    RecordList_reset(n);
     updateCounters();
 }
 
@@ -80,42 +74,13 @@ function SelectUndoItem(i) {
     showElement(byId('noSessions'), Undo_selected < 0);
     if (Undo_selected < 0) {
         byId('itemsList').innerHTML = '';
-        Undo_total = 0;
+        RecordList_total = 0;
         Init();
         return;
     }
     Undo_busy = true;
     updateCounters();
     extEvent('ShowUndoData', '', i);
-}
-
-function rowNumber(id) {
-    var m = /^chk_([0-9]+)(?:_parent|_table)?$/.exec(String(id));
-    return m ? parseInt(m[1], 10) : -1;
-}
-
-// Brings the counters and the row's picture in line with its check box.
-function syncRow(n) {
-    var box = byId('chk_' + n);
-    if (!box) {
-        return;
-    }
-    var wasChecked = !Undo_unchecked['r' + n];
-    if (box.checked != wasChecked) {
-        if (box.checked) {
-            delete Undo_unchecked['r' + n];
-            Undo_checked++;
-        } else {
-            Undo_unchecked['r' + n] = true;
-            Undo_checked--;
-        }
-    }
-    var parent = byId('chk_' + n + '_parent');
-    var images = parent ? parent.getElementsByTagName('IMG') : [];
-    if (images.length) {
-        images[0].src = box.checked ? 'check_filled.gif' : 'check_empty.gif';
-    }
-    updateCounters();
 }
 
 function OnCheck(n) {
@@ -131,59 +96,29 @@ function toggleCheckTable(table) {
     }
 }
 
-// IE tells a box's new state by onpropertychange; clicks count it elsewhere.
+// Clicks count a box's new state elsewhere.
 function Counter() {
-    var e = window.event;
-    if (e && e.propertyName && e.propertyName != 'checked') {
-        return;
-    }
-    var n = rowNumber(eventSource() ? eventSource().id : '');
-    if (n >= 0) {
-        syncRow(n);
-    }
+    syncChangedBox();
 }
 
 function OnKeyPressHandler() {
-    var e = window.event;
-    var key = e ? e.keyCode || e.which : 0;
-    var table = ancestorOfClass(eventSource(), 'QNCHECKBOX');
-    if ((key == 13 || key == 32) && table) {
-        toggleCheckTable(table);
-    }
+    keyToggleCheckTable();
 }
 
 function CheckGroup(caption, check, counterId) {
-    var rows = rowsOfGroup(byId('group_' + caption));
-    var i;
-    for (i = 0; i < rows.length; i++) {
-        var n = rowNumber(rows[i].id);
-        var box = byId('chk_' + n);
-        if (box && box.checked != check) {
-            box.checked = check;
-            syncRow(n);
-        }
-    }
+    checkGroupRows(caption, check);
     return false;
 }
 
+// All rows checked: the list of the ones left out is empty.
 function undoClicked() {
-    var boxes = byId('itemsList').getElementsByTagName('INPUT');
-    var excluded = '';
-    var all = true;
-    var i;
-    if (Undo_busy || Undo_checked == 0) {
+    if (Undo_busy || RecordList_checked == 0) {
         return false;
     }
-    for (i = 0; i < boxes.length; i++) {
-        var n = rowNumber(boxes[i].id);
-        if (n >= 0 && !boxes[i].checked) {
-            excluded += ' ' + n;
-            all = false;
-        }
-    }
+    var excluded = uncheckedRowsText(byId('itemsList'));
     Undo_busy = true;
     updateCounters();
-    extEvent('UndoFixes', '', all ? '' : excluded);
+    extEvent('UndoFixes', '', excluded);
     return false;
 }
 
