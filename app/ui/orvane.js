@@ -20,6 +20,12 @@ function setText(element, text) {
     element.appendChild(document.createTextNode(text === undefined || text === null ? '' : String(text)));
 }
 
+// The program escapes texts for a script literal with the angle brackets as
+// entities, meant for markup; shown as text or in a field they are turned back.
+function unescapeAngles(text) {
+    return String(text).replace(/&lt;/g, '<').replace(/&gt;/g, '>');
+}
+
 function showElement(element, visible) {
     element.style.display = visible ? '' : 'none';
 }
