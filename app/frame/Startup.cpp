@@ -42,22 +42,8 @@ void TryStep(const wchar_t* name, Step&& step) {
 }
 
 bool IsWindowsXpOrLater() {
-    OSVERSIONINFOW info = {};
-    info.dwOSVersionInfoSize = sizeof(info);
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-    if (!::GetVersionExW(&info)) return false;
-#pragma GCC diagnostic pop
+    const OSVERSIONINFOW& info = GetOsVersion();
     return info.dwMajorVersion > 5 || (info.dwMajorVersion == 5 && info.dwMinorVersion > 0);
-}
-
-bool IsVistaFamily() {
-    OSVERSIONINFOW info = {};
-    info.dwOSVersionInfoSize = sizeof(info);
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-    return ::GetVersionExW(&info) && info.dwMajorVersion == 6;
-#pragma GCC diagnostic pop
 }
 
 }  // namespace
@@ -172,7 +158,7 @@ int Run(const wchar_t* commandLine, int showCommand) {
     frame.Show(showCommand);
     frame.Enable(true);
 
-    if (!IsVistaFamily() && missedJobCheck) {
+    if (!IsWindowsMajor6() && missedJobCheck) {
         // A check that fails (the Task Scheduler refusing, a state file that
         // cannot be read) must not keep the program from starting.
         TryStep(L"missed-job check", [&] {

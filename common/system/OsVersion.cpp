@@ -22,7 +22,7 @@ const OSVERSIONINFOW& GetOsVersion() {
 }
 
 bool IsWindowsMajor6() {
-    return GetOsVersion().dwMajorVersion == 6;
+    return GetOsVersion().dwMajorVersion >= 6;
 }
 
 bool IsWindowsNT() {

@@ -1,5 +1,6 @@
 #include "engine/scan/NulNameScan.h"
 #include <vector>
+#include "common/system/OsVersion.h"
 #include "common/system/PlatformInfo.h"
 #include "common/records/CheckResultCode.h"
 #include "engine/registry/NativeRegistry.h"
@@ -138,11 +139,7 @@ DWORD NullNamesGroupProc(ScanGroup& group) {
 
     // A 32-bit process on 64-bit Windows 6 would otherwise see the 32-bit
     // view of the first level and miss the native keys.
-    OSVERSIONINFOEXW version = {};
-    version.dwOSVersionInfoSize = sizeof(version);
-    bool wow64View = false;
-    if (GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&version)) && version.dwMajorVersion >= 6)
-        wow64View = IsWow64();
+    bool wow64View = IsWindowsMajor6() && IsWow64();
 
     RegistryCallCounter::Label(group.GroupBit(), L"(whole-hive walk)");
     WalkHive(HKEY_LOCAL_MACHINE, L"HKLM", group, progress, 0, wow64View);

@@ -193,7 +193,7 @@ TEST_CASE("OsName describes the version the system reports") {
 
     OSVERSIONINFOW plain = PlainVersion();
     CHECK(IsWindowsNT());
-    CHECK(IsWindowsMajor6() == (plain.dwMajorVersion == 6));
+    CHECK(IsWindowsMajor6() == (plain.dwMajorVersion >= 6));
     CHECK(GetOsVersion().dwBuildNumber == plain.dwBuildNumber);
     CHECK(PlatformTextNow() == FormatText(L"OS %s , build(%ld), %s",
                                           PlatformNameFor(plain.dwPlatformId, plain.dwMajorVersion,

@@ -1,6 +1,7 @@
 // Runs a scheduled compaction through the main view with AutoReboot on and
 // answers in its exit code: 1 when the process sees Windows 6, 2 when the
-// restart seam got exactly one shutdown request, 4 when the lock stayed held.
+// restart seam got exactly one shutdown request, 4 when the lock stayed held;
+// the version it was told in bits 8-15 (minor) and 16-23 (major).
 #include <windows.h>
 #include "RecordingRestart.h"
 #include "app/mainview/MainView.h"
@@ -24,5 +25,6 @@ int main() {
     if (IsWindowsMajor6()) answer |= 1;
     if (restart.calls.size() == 1 && restart.calls[0].what == L"InitiateShutdown") answer |= 2;
     if (IsOperationRunning()) answer |= 4;
-    return answer;
+    const OSVERSIONINFOW& version = GetOsVersion();
+    return answer | int(version.dwMinorVersion & 0xFF) << 8 | int(version.dwMajorVersion & 0xFF) << 16;
 }
