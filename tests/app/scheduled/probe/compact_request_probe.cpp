@@ -1,13 +1,17 @@
 // Runs a scheduled compaction through the main view with AutoReboot on and
 // answers in its exit code: 1 when the process sees Windows 6, 2 when the
-// restart seam got exactly one shutdown request, 4 when the lock stayed held;
-// the version it was told in bits 8-15 (minor) and 16-23 (major).
+// restart seam got exactly one shutdown request, 4 when the lock stayed held,
+// 8 when the compaction library's run, before that and with no request
+// listed, replaced hives; the version it was told in bits 8-15 (minor) and
+// 16-23 (major).
 #include <windows.h>
+#include "RecordingHiveOps.h"
 #include "RecordingRestart.h"
 #include "app/mainview/MainView.h"
 #include "app/OperationLock.h"
 #include "common/settings/Settings.h"
 #include "common/system/OsVersion.h"
+#include "hives/RCompact.h"
 
 int main() {
     Settings& settings = GetSettings();
@@ -17,6 +21,16 @@ int main() {
     settings.SetAutoReboot(true);
     RecordingRestart restart;
     int answer = 0;
+    {
+        RecordingHiveOps hives;
+        try {
+            RCompact().Run();
+        } catch (...) {
+        }
+        if (!hives.replaced.empty()) answer |= 8;
+        for (const auto& hive : hives.replaced)
+            DeleteFileW(hive.newFile.c_str());
+    }
     {
         MainView view;
         if (!TryBeginOperation()) return 8;
