@@ -1,5 +1,6 @@
 #include "restore/HiveReplacement.h"
 #include "common/errors/ErrorBase.h"
+#include "common/errors/ErrorText.h"
 #include "common/system/FileSystem.h"
 #include "common/system/HandleHolder.h"
 
@@ -8,8 +9,9 @@ namespace {
 const int kMaxAsideNames = 1000;
 
 ErrorBase ReplaceError(const tstring& target, DWORD error) {
-    return ErrorBase(FoldWin32(int32_t(error ? error : ERROR_ACCESS_DENIED)),
-                     FormatText(_T("Can't replace file: %s."), target.c_str()));
+    int32_t code = FoldWin32(int32_t(error ? error : ERROR_ACCESS_DENIED));
+    return ErrorBase(code,
+                     FormatText(_T("Can't replace file: %s. %s"), target.c_str(), ErrorText(code, nullptr).c_str()));
 }
 
 bool Exists(const tstring& path) {

@@ -21,12 +21,12 @@ public:
     void Add(const tstring& source, const tstring& hiveName);
     size_t Count() const { return hives_.size(); }
 
-    // Throws ErrorBase "Can't replace file: <target>." for the first existing
+    // Throws ErrorBase "Can't replace file: <target>. <system text>" for the first existing
     // target that another program holds or that may not be written; nothing
     // has moved then.
     void CheckTargets() const;
     // Replaces every hive in the order added. On a failure every target is put
-    // back as it was and ErrorBase "Can't replace file: <target>." is thrown,
+    // back as it was and ErrorBase "Can't replace file: <target>. <system text>" is thrown,
     // naming the aside copies too when one of them could not be put back.
     void ReplaceAll();
 

@@ -9,6 +9,7 @@
 #include "common/system/FileSystem.h"
 #include "common/system/HandleHolder.h"
 #include "common/system/PlatformInfo.h"
+#include "restore/HiveFile.h"
 #include "restore/HiveReplacement.h"
 #include "restore/WorkFolder.h"
 
@@ -19,6 +20,27 @@ const TCHAR kHiveExtension[] = _T(".dat");
 
 ErrorBase Failure(DWORD code, const tstring& text) {
     return ErrorBase(FoldWin32(int32_t(code)), text);
+}
+
+// The same error, its text led by what it concerns: a library error alone
+// ("Invalid handle.") tells the user nothing of where it happened.
+ErrorBase Concerning(const tstring& subject, const ErrorBase& e) {
+    return ErrorBase(e.Code(), subject + _T(": ") + e.Message());
+}
+
+bool IsPlainName(const tstring& name) {
+    if (name.empty())
+        return false;
+    for (TCHAR c : name) {
+        if (!((c >= _T('A') && c <= _T('Z')) || (c >= _T('a') && c <= _T('z')) || (c >= _T('0') && c <= _T('9'))))
+            return false;
+    }
+    return true;
+}
+
+bool IsPlainFile(const tstring& path) {
+    DWORD attributes = GetFileAttributes(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 tstring FullPath(const tstring& path) {
@@ -72,27 +94,57 @@ bool HasForeignHeader(const tstring& path) {
 }
 
 // Opens the backup as a pack: the inflated copy when the file is a zlib
-// stream, else the file itself, as a bare pack restores as well. Returns
-// whether the inflated copy is the one open.
-bool OpenPack(FilePack& pack, const tstring& backupFile, const tstring& inflated, const tstring& shownName) {
-    if (DecompressFile(backupFile, inflated) == 0) {
-        pack.Open(inflated, true);
-        return true;
+// stream, else the file itself, as a bare pack restores as well. A failed
+// write of the inflated copy (a full disk) is told as such: the backup itself
+// may well be sound.
+void OpenPack(FilePack& pack, const tstring& backupFile, const tstring& inflated, const tstring& shownName) {
+    int inflatedResult = DecompressFile(backupFile, inflated);
+    if (inflatedResult == kInflateTargetFailed) {
+        DWORD error = GetLastError();
+        throw Failure(error, FormatText(_T("Can't unpack %s into %s: %s"), shownName.c_str(), inflated.c_str(),
+                                        ErrorText(FoldWin32(int32_t(error)), nullptr).c_str()));
     }
     try {
-        pack.Open(backupFile, true);
+        pack.Open(inflatedResult == 0 ? inflated : backupFile, true);
+        return;
     } catch (const ErrorBase& e) {
         // What is no zlib stream at all was meant as a bare pack, whose own
         // reason tells what is wrong with it; for a damaged zlib stream that
         // reason would only mislead.
-        if (HasForeignHeader(backupFile))
-            throw;
+        if (inflatedResult == 0 || HasForeignHeader(backupFile))
+            throw Concerning(shownName, e);
         throw Failure(DWORD(e.Code()), FormatText(_T("Can't decompress file: %s"), shownName.c_str()));
     }
-    return false;
 }
 
-void Restore(const tstring& windowsText, const tstring& backupText) {
+struct ChosenHive {
+    tstring entry;
+    tstring hive;
+};
+
+// The entries that go over a hive file; the other machine entries go to the
+// report. Every name is judged before the first file is written.
+std::vector<ChosenHive> ChooseHives(const FilePack& pack, const tstring& configFolder, const tstring& shownName,
+                                    RestoreReport& report) {
+    std::vector<ChosenHive> chosen;
+    for (auto entry = pack.Begin(); entry != pack.End(); ++entry) {
+        if (!FilePack::IsSafeEntryName(entry->first))
+            throw Failure(ERROR_INVALID_NAME, FormatText(_T("%s: Invalid entry name \"%s\" in file pack."),
+                                                         shownName.c_str(), entry->first.c_str()));
+    }
+    for (auto entry = pack.Begin(); entry != pack.End(); ++entry) {
+        if (!IsMachineEntry(entry->first))
+            continue;
+        tstring hive = MachineHiveName(entry->first);
+        if (hive.empty() || !IsPlainFile(configFolder + _T("\\") + hive))
+            report.PassOver(entry->first);
+        else
+            chosen.push_back({entry->first, hive});
+    }
+    return chosen;
+}
+
+void Restore(const tstring& windowsText, const tstring& backupText, RestoreReport& report) {
     tstring windowsFolder = FullPath(windowsText);
     tstring configFolder = ConfigFolder(windowsFolder);
     if (!IsFolder(configFolder))
@@ -105,44 +157,53 @@ void Restore(const tstring& windowsText, const tstring& backupText) {
     HiveReplacement hives(configFolder);
     {
         FilePack pack;
-        tstring inflated = work.File(_T("uncompressed_file"));
-        bool wasInflated = OpenPack(pack, backupFile, inflated, backupText);
-        // Judges every name before the first file is written.
-        pack.CreateFolders(work.Path());
-        for (auto entry = pack.Begin(); entry != pack.End(); ++entry) {
-            tstring hive = MachineHiveName(entry->first);
-            if (!hive.empty())
-                hives.Add(work.File(entry->first), hive);
+        tstring inflated = work.TrackedFile(_T("uncompressed_file"));
+        OpenPack(pack, backupFile, inflated, backupText);
+        std::vector<ChosenHive> chosen = ChooseHives(pack, configFolder, backupText, report);
+        // A user's backup holds no machine hive: "restored" would be a lie.
+        if (chosen.empty())
+            throw Failure(ERROR_FILE_NOT_FOUND,
+                          FormatText(_T("%s holds no machine hive to restore."), backupText.c_str()));
+        // Only what goes in is written: the user hives are never needed here.
+        for (const ChosenHive& hive : chosen) {
+            tstring file = work.TrackedFile(hive.entry);
+            try {
+                pack.ExtractEntry(hive.entry, file);
+            } catch (const ErrorBase& e) {
+                throw Concerning(FormatText(_T("Can't unpack %s from %s"), hive.entry.c_str(), backupText.c_str()), e);
+            }
+            if (!HiveFile::IsHive(file))
+                throw Failure(ERROR_BADDB, FormatText(_T("%s in %s is not a registry hive. Nothing was restored."),
+                                                      hive.entry.c_str(), backupText.c_str()));
+            hives.Add(file, hive.hive);
         }
         pack.Close();
-        if (wasInflated)
-            DeleteFile(inflated.c_str());
+        DeleteFile(inflated.c_str());
     }
-    // A user's backup holds no machine hive: "restored" would be a lie.
-    if (hives.Count() == 0)
-        throw Failure(ERROR_FILE_NOT_FOUND, FormatText(_T("%s holds no machine hive to restore."), backupText.c_str()));
     hives.CheckTargets();
     hives.ReplaceAll();
 }
 
 }  // namespace
 
+bool IsMachineEntry(const tstring& entryName) {
+    size_t n = lstrlen(kMachinePrefix);
+    return entryName.size() >= n && tstring(entryName.substr(0, n)).CompareNoCase(kMachinePrefix) == 0;
+}
+
 tstring MachineHiveName(const tstring& entryName) {
-    if (entryName.find_first_of(_T("\\/")) != tstring::npos || !EndsWithNoCase(entryName, kHiveExtension))
+    size_t prefix = lstrlen(kMachinePrefix), extension = lstrlen(kHiveExtension);
+    if (!IsMachineEntry(entryName) || entryName.size() <= prefix + extension ||
+        !EndsWithNoCase(entryName, kHiveExtension))
         return tstring();
-    size_t underscore = entryName.find(_T('_'));
-    if (underscore == tstring::npos || underscore > 5 || entryName.find(kMachinePrefix) == tstring::npos)
-        return tstring();
-    tstring hive = entryName.substr(0, entryName.size() - lstrlen(kHiveExtension));
-    hive.Replace(kMachinePrefix, _T(""));
-    hive.Replace(kHiveExtension, _T(""));
-    return hive;
+    tstring hive = entryName.substr(prefix, entryName.size() - prefix - extension);
+    return IsPlainName(hive) ? hive : tstring();
 }
 
 bool RestoreRegistry(const tstring& windowsFolder, const tstring& backupFile, RestoreReport& report) {
     tstring failure;
     try {
-        Restore(windowsFolder, backupFile);
+        Restore(windowsFolder, backupFile, report);
         return true;
     } catch (const ErrorBase& e) {
         failure = e.Message();

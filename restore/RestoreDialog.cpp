@@ -11,6 +11,8 @@ namespace {
 
 const char kCaption[] = "Quarn Orvane Restore";
 const char kSuccess[] = "Registry was successfully restored!\nPlease remove the CD from the computer and reboot the system.";
+const char kPassedOver[] =
+    "\n\nThis Windows has no hive file for these entries of the backup; they were left out:";
 const int kControls[] = {IDC_BACKUP_FILE, IDC_BROWSE_BACKUP, IDC_WINDOWS_FOLDER, IDC_BROWSE_WINDOWS, IDOK, IDCANCEL};
 
 tstring ItemText(HWND dialog, int id) {
@@ -162,12 +164,18 @@ void RestoreDialog::OnRestore() {
     }
     EnableControls(false);
     progress_.Create(instance_, window_);
+    passedOver_.clear();
     if (!RestoreRegistry(windowsFolder_, backupFile_, *this)) {
         EnableControls(true);
         return;
     }
     progress_.Destroy();
-    ShowBox(kSuccess, MB_OK);
+    tstring text = kSuccess;
+    if (!passedOver_.empty())
+        text += kPassedOver;
+    for (const tstring& entry : passedOver_)
+        text += "\n" + entry;
+    ShowBox(text, MB_OK);
     EndDialog(window_, IDOK);
 }
 

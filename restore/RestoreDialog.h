@@ -1,5 +1,6 @@
 #pragma once
 #include <windows.h>
+#include <vector>
 #include "common/tstring/tstring.h"
 #include "restore/ProgressDialog.h"
 #include "restore/RestoreReport.h"
@@ -29,6 +30,7 @@ private:
     void WriteControls();
 
     void ShowError(const tstring& text) override;
+    void PassOver(const tstring& entryName) override { passedOver_.push_back(entryName); }
     void ShowBox(const tstring& text, UINT type);
 
     HINSTANCE instance_;
@@ -38,4 +40,5 @@ private:
     HICON bigIcon_ = nullptr;
     HICON smallIcon_ = nullptr;
     ProgressDialog progress_;
+    std::vector<tstring> passedOver_;
 };

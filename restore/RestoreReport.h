@@ -7,4 +7,7 @@ class RestoreReport {
 public:
     virtual ~RestoreReport() = default;
     virtual void ShowError(const tstring& text) = 0;
+    // A backup entry named as a machine hive that this Windows has no hive
+    // file for: it is left out, and the closing message names it.
+    virtual void PassOver(const tstring& entryName) = 0;
 };

@@ -27,6 +27,14 @@ WorkFolder::WorkFolder(const tstring& root, const tstring& name) {
     ck = FALSE;
 }
 
+tstring WorkFolder::TrackedFile(const tstring& name) {
+    files_.push_back(File(name));
+    return files_.back();
+}
+
 WorkFolder::~WorkFolder() {
+    // A file already moved into place is simply not found.
+    for (const tstring& file : files_)
+        DeleteFile(file.c_str());
     DeletePath(path_);
 }

@@ -25,7 +25,12 @@ bool WriteBlock(HANDLE file, const Bytef* bytes, DWORD length) {
     if (length == 0)
         return true;
     DWORD written = 0;
-    return WriteFile(file, bytes, length, &written, nullptr) && written == length;
+    if (!WriteFile(file, bytes, length, &written, nullptr))
+        return false;
+    // A short write without an error is a volume that ran out of room.
+    if (written != length)
+        SetLastError(ERROR_DISK_FULL);
+    return written == length;
 }
 
 // The stream state ends with the object on every path.
@@ -100,11 +105,14 @@ int DecompressFile(const tstring& source, const tstring& target) {
         return -1;
     HandleHolder out(CreateTarget(target));
     if (!out.IsValid())
-        return -3;
+        return kInflateTargetFailed;
     std::vector<Bytef> input(kBlock), output(kBlock);
+    // The system's reason outlives the clean-up, for the caller to show.
     auto fail = [&](int code) {
+        DWORD error = GetLastError();
         out.CloseNoThrow();
         DeleteFile(target.c_str());
+        SetLastError(error);
         return code;
     };
     for (;;) {
@@ -124,9 +132,9 @@ int DecompressFile(const tstring& source, const tstring& target) {
             if (result == Z_MEM_ERROR)
                 return fail(-4);
             if (!WriteBlock(out, output.data(), kBlock - z.stream.avail_out))
-                return fail(-1);
+                return fail(kInflateTargetFailed);
             if (result == Z_STREAM_END)
-                return out.CloseNoThrow() ? 0 : fail(-1);
+                return out.CloseNoThrow() ? 0 : fail(kInflateTargetFailed);
         } while (z.stream.avail_out == 0);
     }
 }

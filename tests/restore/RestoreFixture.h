@@ -74,5 +74,6 @@ private:
 class RecordingReport : public RestoreReport {
 public:
     void ShowError(const tstring& text) override { errors.push_back(text); }
-    std::vector<tstring> errors;
+    void PassOver(const tstring& entryName) override { passedOver.push_back(entryName); }
+    std::vector<tstring> errors, passedOver;
 };

@@ -52,12 +52,17 @@ def pack(entries, count=None):
 
 
 def hive_bytes(name, size):
-    # Distinct per name, with every byte value, so a swapped or cut hive shows.
+    # A real hive, a base block with its checksum and one bin, distinct per
+    # name and with every byte value, so a swapped or cut hive shows.
     seed = (name + " saved hive\n").encode("utf-8")
-    data = bytearray()
-    while len(data) < size:
-        data += seed + bytes(range(256))
-    return bytes(data[:size])
+    bins = max(4096, (size - 4096 + 4095) // 4096 * 4096)
+    data = b"hbin" + struct.pack("<II", 0, bins) + (seed + bytes(range(256))) * (bins // 256)
+    base = bytearray(b"regf" + struct.pack("<II", 1, 1) + bytes(28) + struct.pack("<I", bins) + bytes(4052))
+    total = 0
+    for word in struct.unpack_from("<127I", base):
+        total ^= word
+    struct.pack_into("<I", base, 0x1FC, {0: 1, 0xFFFFFFFF: 0xFFFFFFFE}.get(total, total))
+    return bytes(base) + data[:bins]
 
 
 def main(out):
@@ -83,10 +88,15 @@ def main(out):
     write("hku_only.bkp", zlib.compress(pack(full[4:])))
     write("empty_pack.bkp", zlib.compress(pack([])))
     write("empty.bkp", b"")
-    accent = "HKLM_Caf\u00e9.dat"
-    write("accent.bkp", zlib.compress(pack([sam, (accent, hive_bytes(accent, 5000))])))
-    with open(os.path.join(out, "entries", "accent.dat"), "wb") as f:
-        f.write(hive_bytes(accent, 5000))
+
+    # Not hives: zeros, a base block one bit off, a hive cut short.
+    system = full[1][1]
+    for label, data in (("zeros", bytes(200000)), ("bad_sum", system[:8] + b"\2" + system[9:]),
+                        ("cut_hive", system[:8192])):
+        write(label + ".bkp", zlib.compress(pack([sam, ("HKLM_SYSTEM.dat", data)])))
+    odd = ["HKLM_SYSTEM .dat", "HKLM_BCD00000000.dat", "hklm_sys-tem.dat", "HKLM_Caf\u00e9.dat"]
+    write("names.bkp", zlib.compress(pack([sam] + [(n, hive_bytes(n, 9000)) for n in odd] + full[4:5])))
+    write("components.bkp", zlib.compress(pack([("HKLM_COMPONENTS.dat", hive_bytes("C", 9000))])))
 
     for label, hostile in (("dotdot", "..\\..\\x.dat"), ("drive", "C:\\x.dat"), ("rooted", "\\x.dat"),
                            ("stream", "HKLM_SAM.dat:s")):

@@ -5,9 +5,11 @@
 #include "RestoreFixture.h"
 #include "common/compress/ZlibFile.h"
 #include "common/errors/ErrorBase.h"
+#include "common/errors/ErrorText.h"
 #include "common/filepack/FilePack.h"
 #include "restore/HiveReplacement.h"
 #include "restore/RegistryRestore.h"
+#include "restore/WorkFolder.h"
 
 namespace {
 
@@ -35,6 +37,8 @@ void CheckMachineHivesRestored(const FakeWindows& win, const std::map<tstring, s
     CHECK(after.size() == before.size());
     CHECK(FakeWindows::Files(win.Temp()).empty());
 }
+
+tstring SharingText() { return ErrorText(FoldWin32(ERROR_SHARING_VIOLATION), nullptr); }
 
 // What a hostile backup may not leave anywhere.
 void CheckNothingEscaped(const FakeWindows& win) {
@@ -81,11 +85,12 @@ void SaveHive(HKEY root, const char* path, const tstring& file) {
 
 }  // namespace
 
-TEST_CASE("A backup of the prefix's own hives, packed and compressed by the backup code, restores from a typed relative path") {
+TEST_CASE("A backup packed and compressed by the backup code restores from a typed relative path") {
+    // Wine saves hives as text, not regf: the machine hives are the fixtures'.
     FakeWindows win;
     TempFolder hives("restore-src");
-    SaveHive(HKEY_LOCAL_MACHINE, "SOFTWARE", hives / "HKLM_SOFTWARE.dat");
-    SaveHive(HKEY_LOCAL_MACHINE, "SYSTEM", hives / "HKLM_SYSTEM.dat");
+    for (const char* name : {"HKLM_SOFTWARE.dat", "HKLM_SYSTEM.dat"})
+        WriteAll(hives / name, EntryData(name));
     SaveHive(HKEY_USERS, ".DEFAULT", hives / "HKU_.DEFAULT.dat");
     tstring packPath = win.BackupFolder() + "\\pack.tmp";
     {
@@ -106,7 +111,6 @@ TEST_CASE("A backup of the prefix's own hives, packed and compressed by the back
     CHECK(report.errors.empty());
     CHECK(ReadAll(win.Config("SOFTWARE")) == ReadAll(hives / "HKLM_SOFTWARE.dat"));
     CHECK(ReadAll(win.Config("SYSTEM")) == ReadAll(hives / "HKLM_SYSTEM.dat"));
-    CHECK(ReadAll(win.Config("SOFTWARE")).size() > 100000);
     auto after = win.Snapshot();
     for (const char* hive : {"SAM", "SECURITY", "DEFAULT"})
         CHECK(after[hive] == before[hive]);
@@ -123,6 +127,9 @@ TEST_CASE("Hostile or damaged backups end in a clear error with the config folde
         {"drive.bkp", "Invalid entry name \"C:\\x.dat\" in file pack."},
         {"rooted.bkp", "Invalid entry name \"\\x.dat\" in file pack."},
         {"stream.bkp", "Invalid entry name \"HKLM_SAM.dat:s\" in file pack."},
+        {"zeros.bkp", "HKLM_SYSTEM.dat in %s is not a registry hive. Nothing was restored."},
+        {"bad_sum.bkp", "HKLM_SYSTEM.dat in %s is not a registry hive. Nothing was restored."},
+        {"cut_hive.bkp", "HKLM_SYSTEM.dat in %s is not a registry hive. Nothing was restored."},
         {"cut_half.bkp", "Can't decompress file: %s"},
         {"cut_2.bkp", "Can't decompress file: %s"},
         {"flip_zlib.bkp", "Can't decompress file: %s"},
@@ -145,7 +152,8 @@ TEST_CASE("Hostile or damaged backups end in a clear error with the config folde
         RecordingReport report;
         CHECK_FALSE(RestoreRegistry(win.Windows(), backup, report));
         REQUIRE(report.errors.size() == 1);
-        CHECK(report.errors[0] == FormatText(c.message, backup.c_str()));
+        const char* lead = strstr(c.message, "%s") ? "" : "%s: ";  // a library's text follows the backup
+        CHECK(report.errors[0] == FormatText((lead + tstring(c.message)).c_str(), backup.c_str()));
         CHECK(win.Snapshot() == before);
         CHECK(FakeWindows::Files(win.Temp()).empty());
         CHECK(FakeWindows::Files(win.BackupFolder()) == backupBefore);
@@ -169,7 +177,7 @@ TEST_CASE("A target another program holds stops the restore before any hive move
             CHECK_FALSE(RestoreRegistry(win.Windows(), win.Backup("full.bkp"), report));
         }
         REQUIRE(report.errors.size() == 1);
-        CHECK(report.errors[0] == "Can't replace file: " + win.Config(held) + ".");
+        CHECK(report.errors[0] == "Can't replace file: " + win.Config(held) + ". " + SharingText());
         CHECK(win.Snapshot() == before);
         CHECK(FakeWindows::Files(win.Temp()).empty());
     }
@@ -196,7 +204,7 @@ TEST_CASE("A replacement that fails halfway puts back every hive it had replaced
                 replacement.ReplaceAll();
                 FAIL("the held target was replaced");
             } catch (const ErrorBase& e) {
-                CHECK(e.Message() == "Can't replace file: " + config / order[failing] + ".");
+                CHECK(e.Message() == "Can't replace file: " + config / order[failing] + ". " + SharingText());
             }
         }
         CHECK(FakeWindows::Files(config.Path()) == before);
@@ -224,8 +232,8 @@ TEST_CASE("A roll-back that cannot put an original back names the copy it left")
             replacement.ReplaceAll();
             FAIL("the held target was replaced");
         } catch (const ErrorBase& e) {
-            CHECK(e.Message() == "Can't replace file: " + config / "SYSTEM" +
-                                     ".\nThese files could not be put back and were left as they are:\n" +
+            CHECK(e.Message() == "Can't replace file: " + config / "SYSTEM" + ". " + SharingText() +
+                                     "\nThese files could not be put back and were left as they are:\n" +
                                      config / "SOFTWARE.orvane_old");
         }
     }
@@ -250,12 +258,46 @@ TEST_CASE("Only this backup's hives go in: a work folder left by an earlier run 
     CHECK(FakeWindows::Files(win.Temp()) == (std::map<tstring, std::string>{{"bkp_temp_dir", "<folder>"}}));
 }
 
-TEST_CASE("An entry name outside ASCII comes out in the thread's code page") {
+TEST_CASE("Only plain names of hive files this Windows has go in; the other machine entries are named") {
     FakeWindows win;
+    auto before = win.Snapshot();
     RecordingReport report;
-    CHECK(RestoreRegistry(win.Windows(), win.Backup("accent.bkp"), report));
-    char narrow[32] = {};
-    WideCharToMultiByte(CP_THREAD_ACP, 0, L"Caf\u00e9", -1, narrow, sizeof(narrow), nullptr, nullptr);
-    CHECK(ReadAll(win.Config(narrow)) == EntryData("accent.dat"));
-    CHECK(ReadAll(win.Config("SAM")) == EntryData("HKLM_SAM.dat"));
+    CHECK(RestoreRegistry(win.Windows(), win.Backup("names.bkp"), report));
+    before["SAM"] = EntryData("HKLM_SAM.dat");
+    CHECK(win.Snapshot() == before);
+    char accent[32] = {};  // named in the thread's code page
+    WideCharToMultiByte(CP_THREAD_ACP, 0, L"HKLM_Caf\u00e9.dat", -1, accent, sizeof(accent), nullptr, nullptr);
+    CHECK(report.passedOver ==
+          std::vector<tstring>{"HKLM_BCD00000000.dat", accent, "hklm_sys-tem.dat", "HKLM_SYSTEM .dat"});
+}
+
+TEST_CASE("A failed write while unpacking is told from damage, and the box names the file") {
+    // Work folder paths just too long for "uncompressed_file", then for "HKLM_COMPONENTS.dat".
+    for (size_t room : {245u, 241u}) {
+        FakeWindows win(false);
+        WriteAll(win.Config("COMPONENTS"), "original");
+        tstring deep = win.BackupFolder() + "\\" + tstring(room - win.BackupFolder().size() - 14, 'd');
+        CreateFolderTree(deep);
+        tstring backup = deep + "\\f.bkp";
+        REQUIRE(CopyFileA(win.Backup("components.bkp").c_str(), backup.c_str(), FALSE));
+        RecordingReport report;
+        CHECK_FALSE(RestoreRegistry(win.Windows(), backup, report));
+        tstring lead = room == 245 ? "Can't unpack " + backup + " into " + deep + "\\bkp_temp_dir\\uncompressed_file: "
+                                   : "Can't unpack HKLM_COMPONENTS.dat from " + backup + ": ";
+        REQUIRE(report.errors.size() == 1);
+        CHECK(report.errors[0].substr(0, lead.size()) == lead);
+        CHECK(report.errors[0].size() > lead.size() + 3);  // the system's text
+        CHECK(FakeWindows::Files(deep).size() == 1);
+    }
+}
+
+TEST_CASE("The unpacked backup goes even where the work folder cannot") {
+    TempFolder root("restore-work");
+    auto* work = new WorkFolder(root.Path() + "\\", "w");
+    tstring unpacked = work->TrackedFile("uncompressed_file"), held = work->File("held");
+    WriteAll(unpacked, "x");
+    WriteAll(held, "x");
+    HeldFile holder(held);
+    delete work;  // the shell cannot remove the held file's folder
+    CHECK(GetFileAttributesA(unpacked.c_str()) == INVALID_FILE_ATTRIBUTES);
 }
