@@ -1,9 +1,8 @@
 // Runs a scheduled compaction through the main view with AutoReboot on and
 // answers in its exit code: 1 when the process sees Windows 6, 2 when the
 // restart seam got exactly one shutdown request, 4 when the lock stayed held,
-// 8 when the compaction library's run, before that and with no request
-// listed, replaced hives; the version it was told in bits 8-15 (minor) and
-// 16-23 (major).
+// 8 when the compaction library's run (first, no request listed) replaced
+// hives; the version it saw in bits 8-15 (minor) and 16-23 (major).
 #include <windows.h>
 #include "RecordingHiveOps.h"
 #include "RecordingRestart.h"
@@ -21,15 +20,12 @@ int main() {
     settings.SetAutoReboot(true);
     RecordingRestart restart;
     int answer = 0;
-    {
+    try {
         RecordingHiveOps hives;
-        try {
-            RCompact().Run();
-        } catch (...) {
-        }
+        RCompact().Run();
         if (!hives.replaced.empty()) answer |= 8;
-        for (const auto& hive : hives.replaced)
-            DeleteFileW(hive.newFile.c_str());
+        for (const auto& hive : hives.replaced) DeleteFileW(hive.newFile.c_str());
+    } catch (...) {
     }
     {
         MainView view;
