@@ -148,7 +148,7 @@ void Restore(const tstring& windowsText, const tstring& backupText, RestoreRepor
     tstring windowsFolder = FullPath(windowsText);
     tstring configFolder = ConfigFolder(windowsFolder);
     if (!IsFolder(configFolder))
-        throw Failure(ERROR_PATH_NOT_FOUND, _T("Incorrect WINDOWS directory"));
+        throw Failure(ERROR_PATH_NOT_FOUND, FormatText(_T("Incorrect WINDOWS directory: %s"), windowsText.c_str()));
     tstring backupFile = FullPath(backupText);
     if (!FileExists(backupFile))
         throw Failure(ERROR_FILE_NOT_FOUND, FormatText(_T("%s does not exist"), backupText.c_str()));
@@ -209,7 +209,7 @@ bool RestoreRegistry(const tstring& windowsFolder, const tstring& backupFile, Re
         failure = e.Message();
     } catch (const std::bad_alloc&) {
         // A pack is read whole into memory: a huge one can run out of it.
-        failure = ErrorText(E_OUTOFMEMORY, nullptr);
+        failure = backupFile + _T(": ") + ErrorText(E_OUTOFMEMORY, nullptr);
     }
     report.ShowError(failure);
     return false;

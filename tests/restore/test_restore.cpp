@@ -163,7 +163,7 @@ TEST_CASE("Hostile or damaged backups end in a clear error with the config folde
     FakeWindows win;
     RecordingReport report;
     CHECK_FALSE(RestoreRegistry(win.Windows() + "\\system32", win.Backup("full.bkp"), report));
-    CHECK(report.errors == std::vector<tstring>{"Incorrect WINDOWS directory"});
+    CHECK(report.errors == std::vector<tstring>{"Incorrect WINDOWS directory: " + win.Windows() + "\\system32"});
 }
 
 TEST_CASE("A target another program holds stops the restore before any hive moves") {
