@@ -8,11 +8,29 @@
 
 namespace {
 
-// The 32-bit program the boot disk's plug-in ships.
-tstring ShippedProgram() {
+tstring TestFolder() {
     char path[MAX_PATH] = {};
     GetModuleFileNameA(nullptr, path, MAX_PATH);
-    return tstring(path).substr(0, tstring(path).rfind('\\')) + "\\..\\..\\PEBuilder Plugin\\OrvaneRestore.exe";
+    return tstring(path).substr(0, tstring(path).rfind('\\'));
+}
+
+// A prefix whose 32-bit half could not be set up (a host kernel that runs no
+// 32-bit code leaves SysWOW64 empty) starts no 32-bit program at all.
+bool PrefixRuns32BitPrograms() {
+    char folder[MAX_PATH] = {};
+    UINT n = GetSystemWow64DirectoryA(folder, MAX_PATH);
+    return n && n < MAX_PATH && GetFileAttributesA((tstring(folder) + "\\kernel32.dll").c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// The 32-bit program the boot disk's plug-in ships; where the prefix cannot run
+// it, the same sources built for 64 bits.
+tstring ShippedProgram() { return TestFolder() + "\\..\\..\\PEBuilder Plugin\\OrvaneRestore.exe"; }
+
+tstring ProgramToDrive() {
+    if (PrefixRuns32BitPrograms())
+        return ShippedProgram();
+    MESSAGE("this prefix runs no 32-bit programs: driving the restore program's 64-bit build");
+    return TestFolder() + "\\OrvaneRestore64.exe";
 }
 
 const char kDialogCaption[] = "QUARN Orvane Restore";
@@ -31,7 +49,7 @@ tstring WindowText(HWND window) {
 class RestoreProgram {
 public:
     RestoreProgram() {
-        tstring exe = ShippedProgram();
+        tstring exe = ProgramToDrive();
         STARTUPINFOA startup = {sizeof(startup)};
         std::string command = "\"" + exe + "\"";
         for (int attempt = 0; attempt < 5 && !process_.hProcess; ++attempt) {
