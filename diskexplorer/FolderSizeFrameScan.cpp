@@ -76,16 +76,21 @@ void FolderSizeFrame::StopScan() {
 
 // Serves the window while a stop waits: paints and sent messages (the
 // worker's progress among them) are handled; a request to close ends the
-// process; clicks, keys and commands are dropped, since acted on after the
-// stop they would hit a window that has changed under the user meanwhile.
+// process; clicks, keys and the frame's commands are dropped, since acted on
+// after the stop they would hit a window that has changed under the user
+// meanwhile. Other windows of the thread (COM's hidden ones) get theirs.
 void FolderSizeFrame::DrainWhileStopping(MSG& quit) {
     MSG message;
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        bool input = (message.message >= WM_KEYFIRST && message.message <= WM_KEYLAST) ||
+                     (message.message >= WM_MOUSEFIRST && message.message <= WM_MOUSELAST) ||
+                     (message.message >= WM_NCMOUSEMOVE && message.message <= WM_NCXBUTTONDBLCLK);
+        bool own = message.hwnd == Handle() || IsChild(Handle(), message.hwnd);
         if (message.message == WM_QUIT)
             quit = message;
         else if (IsCloseRequest(message))
             EndProcessNow();
-        else if (message.message == WM_PAINT)
+        else if (message.message == WM_PAINT || (message.hwnd && !own && !input))
             DispatchMessageW(&message);
     }
 }
@@ -93,7 +98,7 @@ void FolderSizeFrame::DrainWhileStopping(MSG& quit) {
 // The close box, Alt+F4, the window menu's Close and Exit, as they arrive in
 // the queue (a close sent to the window reaches WM_CLOSE directly).
 bool FolderSizeFrame::IsCloseRequest(const MSG& message) const {
-    if (message.hwnd != Handle() && !IsChild(Handle(), message.hwnd))
+    if (!message.hwnd || (message.hwnd != Handle() && !IsChild(Handle(), message.hwnd)))
         return false;
     switch (message.message) {
     case WM_CLOSE: return message.hwnd == Handle();
