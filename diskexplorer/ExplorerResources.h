@@ -55,3 +55,5 @@
 
 // Posted by the scan worker when a scan ends (wParam 5), sent by the link panes (lParam 1).
 #define WM_SCAN_DONE 0x8015
+// Posted by a worker whose scan failed: wParam the error code, lParam the scan's number.
+#define WM_SCAN_FAILED 0x8016

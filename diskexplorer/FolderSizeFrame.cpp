@@ -278,7 +278,7 @@ LRESULT FolderSizeFrame::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     }
     case WM_CLOSE:
         if (stopping_) {
-            Post(WM_CLOSE);  // once the running stop is over
+            EndProcessNow();
             return 0;
         }
         StopScan();
@@ -289,6 +289,9 @@ LRESULT FolderSizeFrame::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         return 0;
     case WM_SCAN_DONE:
         OnScanDone(wParam, lParam);
+        return 0;
+    case WM_SCAN_FAILED:
+        OnScanFailed(wParam, lParam);
         return 0;
     case WM_CONTEXTMENU:
         OnContextMenu(lParam);

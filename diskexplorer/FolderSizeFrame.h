@@ -35,6 +35,8 @@ public:
     // "\\.\C:": scans that volume (stopping a running scan first).
     void StartScan(const tstring& devicePath);
     // Waits until a running worker has ended (its cancel flag set meanwhile).
+    // Only painting and sent messages are served meanwhile; input is dropped,
+    // and a request to close ends the process (EndProcessNow).
     void StopScan();
     void ShowFolder(int64_t record);
     void OpenInShell(int64_t record);
@@ -65,14 +67,21 @@ protected:
     const TCHAR* ClassName() const override { return L"QUARN_Drossel_Frame"; }
     void ModifyClass(WNDCLASSEX& windowClass) const override;
     LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+    // A close asked for while a stuck worker is waited for: the window and the
+    // model must outlive the worker, which only reads, so the process ends
+    // here without further ado.
+    virtual void EndProcessNow();
 
 private:
     bool PreTranslateMessage(MSG& message) override;
     bool OnIdle() override;
     bool OnScanProgress(int32_t percent) override;
+    bool StopRequested() override { return cancel_; }
 
     static unsigned __stdcall ScanThreadProc(void* block);
-    void RunScan(const wchar_t* devicePath);
+    void RunScan(const wchar_t* devicePath, uint32_t number);
+    void DrainWhileStopping(MSG& quit);
+    bool IsCloseRequest(const MSG& message) const;
 
     LRESULT OnCreate();
     void CreateBars();
@@ -83,6 +92,7 @@ private:
     void OnCommand(WORD id);
     LRESULT OnNotify(NMHDR* header);
     void OnScanDone(WPARAM record, LPARAM open);
+    void OnScanFailed(WPARAM code, LPARAM number);
     void OnDriveCommand(int index);
     void OnSort(int key);
     void OnView(bool details);
@@ -110,6 +120,8 @@ private:
     std::atomic<bool> finished_{false};
     // While StopScan waits: no scan starts and no scan's end is shown.
     bool stopping_ = false;
+    // Counts the scans started: a failure posted by an earlier one is stale.
+    uint32_t scanNumber_ = 0;
     HandleHolder worker_;
     tstring driveText_;
     tstring pendingPath_;

@@ -13,6 +13,7 @@
 namespace {
 struct WorkerBlock {
     FolderSizeFrame* frame;
+    uint32_t number;        // the scan's number
     wchar_t devicePath[7];  // "\\.\C:" and its NUL
 };
 }  // namespace
@@ -43,7 +44,7 @@ void FolderSizeFrame::StartScan(const tstring& devicePath) {
     EnableCommand(ID_REFRESH, false);
     EnableCommand(ID_GOTO, false);
     finished_ = false;
-    auto block = new WorkerBlock{this, {}};
+    auto block = new WorkerBlock{this, ++scanNumber_, {}};
     lstrcpynW(block->devicePath, devicePath.c_str(), 7);
     uintptr_t thread = _beginthreadex(nullptr, 0, &FolderSizeFrame::ScanThreadProc, block, 0, nullptr);
     if (!thread) {
@@ -57,33 +58,68 @@ void FolderSizeFrame::StopScan() {
     if (!worker_.IsValid() || stopping_)
         return;
     if (WaitForSingleObject(worker_, 0) == WAIT_TIMEOUT) {
-        // The cancel flag stays set until the worker has ended. Meanwhile the
-        // window answers sent messages (the worker's progress among them) and
-        // repaints; posted messages and input wait in the queue until the stop
-        // is over, so that nothing starts a scan or ends the window under it.
+        // The cancel flag stays set until the worker has ended: it checks it
+        // before every record, but one read of a failing disk can take long.
         stopping_ = true;
         cancel_ = true;
         HANDLE worker = worker_;
-        while (MsgWaitForMultipleObjects(1, &worker, FALSE, INFINITE, QS_ALLINPUT) != WAIT_OBJECT_0) {
-            MSG message;
-            while (PeekMessageW(&message, nullptr, WM_PAINT, WM_PAINT, PM_REMOVE))
-                DispatchMessageW(&message);
-            // What else came stays queued for later, no longer new to the wait.
-            GetQueueStatus(QS_ALLINPUT);
-        }
+        MSG quit{};
+        while (MsgWaitForMultipleObjects(1, &worker, FALSE, INFINITE, QS_ALLINPUT) != WAIT_OBJECT_0)
+            DrainWhileStopping(quit);
         cancel_ = false;
         stopping_ = false;
+        if (quit.message == WM_QUIT)
+            PostQuitMessage(static_cast<int>(quit.wParam));
     }
     worker_.CloseNoThrow();
 }
 
+// Serves the window while a stop waits: paints and sent messages (the
+// worker's progress among them) are handled; a request to close ends the
+// process; clicks, keys and the frame's commands are dropped, since acted on
+// after the stop they would hit a window that has changed under the user
+// meanwhile. Other windows of the thread (COM's hidden ones) get theirs.
+void FolderSizeFrame::DrainWhileStopping(MSG& quit) {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        bool input = (message.message >= WM_KEYFIRST && message.message <= WM_KEYLAST) ||
+                     (message.message >= WM_MOUSEFIRST && message.message <= WM_MOUSELAST) ||
+                     (message.message >= WM_NCMOUSEMOVE && message.message <= WM_NCXBUTTONDBLCLK);
+        bool own = message.hwnd == Handle() || IsChild(Handle(), message.hwnd);
+        if (message.message == WM_QUIT)
+            quit = message;
+        else if (IsCloseRequest(message))
+            EndProcessNow();
+        else if (message.message == WM_PAINT || (message.hwnd && !own && !input))
+            DispatchMessageW(&message);
+    }
+}
+
+// The close box, Alt+F4, the window menu's Close and Exit, as they arrive in
+// the queue (a close sent to the window reaches WM_CLOSE directly).
+bool FolderSizeFrame::IsCloseRequest(const MSG& message) const {
+    if (!message.hwnd || (message.hwnd != Handle() && !IsChild(Handle(), message.hwnd)))
+        return false;
+    switch (message.message) {
+    case WM_CLOSE: return message.hwnd == Handle();
+    case WM_SYSCOMMAND: return (message.wParam & 0xFFF0) == SC_CLOSE;
+    case WM_NCLBUTTONDOWN:
+    case WM_NCLBUTTONUP: return message.wParam == HTCLOSE;
+    case WM_SYSKEYDOWN: return message.wParam == VK_F4;
+    case WM_COMMAND: return LOWORD(message.wParam) == ID_EXIT && message.lParam == 0;
+    default: return false;
+    }
+}
+
+void FolderSizeFrame::EndProcessNow() { TerminateProcess(GetCurrentProcess(), 0); }
+
 unsigned __stdcall FolderSizeFrame::ScanThreadProc(void* argument) {
     std::unique_ptr<WorkerBlock> block(static_cast<WorkerBlock*>(argument));
-    block->frame->RunScan(block->devicePath);
+    block->frame->RunScan(block->devicePath, block->number);
     return 0;
 }
 
-void FolderSizeFrame::RunScan(const wchar_t* devicePath) {
+void FolderSizeFrame::RunScan(const wchar_t* devicePath, uint32_t number) {
     int32_t code = 0;
     try {
         if (model_) {
@@ -107,9 +143,17 @@ void FolderSizeFrame::RunScan(const wchar_t* devicePath) {
     } catch (...) {
         code = E_UNEXPECTED;
     }
-    if (cancel_)
-        return;
-    tstring text = ModuleErrorText(code);
+    // The frame shows the failure: a box of this thread could wait for the
+    // UI thread while that waits for this one in StopScan.
+    if (!cancel_)
+        Post(WM_SCAN_FAILED, static_cast<WPARAM>(static_cast<uint32_t>(code)), number);
+}
+
+void FolderSizeFrame::OnScanFailed(WPARAM code, LPARAM number) {
+    if (static_cast<uint32_t>(number) != scanNumber_ || !worker_.IsValid())
+        return;  // a scan that has since been stopped or replaced
+    WaitForSingleObject(worker_, INFINITE);  // the post was its last act
+    tstring text = ModuleErrorText(static_cast<int32_t>(code));
     MessageBoxW(Handle(), text.c_str(), L"Unexpected Error", MB_OK);
     Post(WM_CLOSE);
 }

@@ -122,12 +122,26 @@ bool MftScanner::Notify(int32_t percent) {
     for (auto& entry : listeners_) {
         if (entry.second->OnScanProgress(percent))
             continue;
-        for (auto& other : listeners_)
-            if (other.first != entry.first)
-                other.second->OnScanProgress(-1);
+        TellOthersStopped(entry.first);
         return false;
     }
     return true;
+}
+
+bool MftScanner::StopRequested() {
+    for (auto& entry : listeners_) {
+        if (!entry.second->StopRequested())
+            continue;
+        TellOthersStopped(entry.first);
+        return true;
+    }
+    return false;
+}
+
+void MftScanner::TellOthersStopped(int32_t stopper) {
+    for (auto& other : listeners_)
+        if (other.first != stopper)
+            other.second->OnScanProgress(-1);
 }
 
 void MftScanner::ResetTable(uint64_t count) {
@@ -155,6 +169,8 @@ bool MftScanner::Scan() {
     uint64_t n = last;
     // Record 0 is the table's own and never read.
     while (n > 0) {
+        if (StopRequested())
+            return false;
         if ((last - n) * 100 / last > reported) {
             ++reported;
             if (!Notify(static_cast<int32_t>(reported)))

@@ -63,6 +63,8 @@ public:
 
 private:
     bool Notify(int32_t percent);
+    bool StopRequested();
+    void TellOthersStopped(int32_t stopper);
     // How many entries a walk up from `record` visits before it reaches the
     // root, an entry without a name, or an entry it has already visited.
     uint32_t ChainLength(uint32_t record);

@@ -6,6 +6,9 @@
 class ScanListener {
 public:
     virtual bool OnScanProgress(int32_t percent) = 0;
+    // Asked before each record is read, so that a stop need not wait for the
+    // next whole percent of a slow disk: true stops the scan as false above does.
+    virtual bool StopRequested() { return false; }
 
 protected:
     ~ScanListener() = default;

@@ -197,13 +197,17 @@ bool CommandBar::PreTranslateMessage(MSG& message) {
     case WM_CHAR:
         if (keyboard_ < 0)
             return false;
-        OpenByAccessKey(static_cast<TCHAR>(message.wParam));
-        return true;  // in keyboard mode every character is the menu's
+        if (OpenByAccessKey(static_cast<TCHAR>(message.wParam)))
+            return true;
+        LeaveKeyboardMode();  // and the character goes where it would have gone
+        return false;
     case WM_LBUTTONDOWN:
     case WM_RBUTTONDOWN:
     case WM_MBUTTONDOWN:
     case WM_NCLBUTTONDOWN:
     case WM_NCRBUTTONDOWN:
+        // Alt held across a click is not Alt alone.
+        altAlone_ = false;
         if (keyboard_ >= 0)
             LeaveKeyboardMode();
         return false;
@@ -248,7 +252,14 @@ bool CommandBar::OnKeyboardModeKey(WPARAM key) {
     case VK_DOWN:
     case VK_RETURN: OpenPopup(keyboard_, true); return true;
     case VK_ESCAPE: LeaveKeyboardMode(); return true;
-    default: return false;  // a letter comes back as WM_CHAR
+    case VK_SHIFT:
+    case VK_CONTROL: return false;  // perhaps the start of an access key
+    default:
+        // An access key comes back as WM_CHAR; any other key ends keyboard
+        // mode and does its usual work (Tab moves the focus, say).
+        if (FindAccessKey(static_cast<TCHAR>(MapVirtualKey(static_cast<UINT>(key), MAPVK_VK_TO_CHAR))) < 0)
+            LeaveKeyboardMode();
+        return false;
     }
 }
 
@@ -300,6 +311,7 @@ UINT CommandBar::TrackPopup(int index, bool keyboard) {
     // A popup opened from the keyboard starts with its first item selected, as the menu bar's do.
     if (keyboard)
         Post(WM_KEYDOWN, VK_DOWN, 0);
+    GetCursorPos(&pointer_);
     tracking = this;
     hook_ = SetWindowsHookEx(WH_MSGFILTER, &CommandBar::MenuHook, nullptr, GetCurrentThreadId());
     TPMPARAMS place{sizeof place, button};
@@ -346,6 +358,11 @@ bool CommandBar::OnMenuInput(const MSG& message) {
         return false;
     case WM_MOUSEMOVE:
     case WM_LBUTTONDOWN: {
+        // The system sends a move without movement whenever a window appears
+        // or goes (a popup among them): only a real move switches popups.
+        if (message.message == WM_MOUSEMOVE && message.pt.x == pointer_.x && message.pt.y == pointer_.y)
+            return false;
+        pointer_ = message.pt;
         POINT point = message.pt;
         ScreenToClient(Handle(), &point);
         RECT client = ClientRect();

@@ -89,5 +89,7 @@ private:
     int next_ = -1;
     bool nextByKeyboard_ = false;
     bool escaped_ = false;
+    // Where the pointer was when last seen by the open popup's hook.
+    POINT pointer_{};
     HHOOK hook_ = nullptr;
 };

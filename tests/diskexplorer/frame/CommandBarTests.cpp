@@ -143,7 +143,7 @@ TEST_CASE("greyed accelerators send nothing, and a stop keeps the window paintin
     CHECK(PumpUntil([&] { return h.source.Opens() > opens; }));
     REQUIRE(h.WaitReady());
 
-    h.source.SetRecordDelay(200);
+    h.source.SetRecordDelay(20000);  // stuck in one read until the painter is done
     h.Command(ID_DRIVE_FIRST + 1);
     REQUIRE(PumpUntil([&] { return h.source.Opens() > opens + 1; }));
     opens = h.source.Opens();
@@ -166,5 +166,61 @@ TEST_CASE("greyed accelerators send nothing, and a stop keeps the window paintin
     painter.join();
     CHECK(painted);
     CHECK_FALSE(h.frame->IsScanning());
+    CHECK(boxes.Boxes().empty());
+}
+
+TEST_CASE("keys the bar does not use end keyboard mode and do their work; Alt held across a click is no Alt alone") {
+    FrameHarness h;
+    REQUIRE(h.Open());
+    HWND list = h.frame->List(), combo = h.frame->AddressCombo();
+    for (WPARAM key : {VK_F10, VK_SHIFT, VK_TAB})
+        PostMessageW(list, key == VK_F10 ? WM_SYSKEYDOWN : WM_KEYDOWN, key, 0);
+    PumpFor(50);
+    SetWindowTextW(combo, L"");
+    PostMessageW(GetFocus(), WM_SYSKEYDOWN, VK_F10, 0);
+    PostMessageW(GetFocus(), WM_CHAR, 'z', 0);  // no access key of the bar
+    PostMessageW(list, WM_SYSKEYDOWN, VK_MENU, 1 << 29);
+    PostMessageW(h.frame->StatusBar(), WM_LBUTTONDOWN, MK_LBUTTON, 0);
+    PostMessageW(list, WM_SYSKEYUP, VK_MENU, 0xE0000001);
+    PumpFor(50);
+    CHECK(Window(combo).Text() == L"z");  // Tab reached the frame, z the field
+    CHECK(h.frame->Commands().KeyboardItem() == -1);
+}
+
+// Counts the requests to end the process, and lets the stuck read return instead.
+struct EndCountingFrame : FolderSizeFrame {
+    ImageVolumeSource* source = nullptr;
+    int ends = 0;
+    void EndProcessNow() override { ++ends, source->SetRecordDelay(0); }
+};
+
+TEST_CASE("a stop of a stuck read drops the input of the wait and ends the process when asked to close; stale errors") {
+    BoxAnswerer boxes;
+    FrameHarness h;
+    auto frame = new EndCountingFrame;
+    frame->source = &h.source;
+    REQUIRE(h.Open(std::unique_ptr<FolderSizeFrame>(frame)));
+    uint64_t opens = h.source.Opens(), calls = h.source.RecordCalls();
+    h.source.SetRecordDelay(20000);
+    h.Command(ID_REFRESH);
+    REQUIRE(PumpUntil([&] { return h.source.RecordCalls() > calls; }));
+    RECT d{};  // the D: button: a new scan if the click were served
+    SendMessageW(h.frame->DriveBar(), TB_GETITEMRECT, 1, reinterpret_cast<LPARAM>(&d));
+    for (UINT m : {WM_LBUTTONDOWN, WM_LBUTTONUP})
+        PostMessageW(h.frame->DriveBar(), m, 0, MAKELPARAM(d.left + 4, d.top + 4));
+    PostMessageW(h.frame->List(), WM_SYSKEYDOWN, VK_F4, 1 << 29);
+    h.frame->Post(WM_SYSCOMMAND, SC_CLOSE);
+    h.frame->Post(WM_COMMAND, ID_EXIT);
+    h.frame->StopScan();
+    CHECK(frame->ends == 3);
+    PumpFor(300);
+    CHECK(h.source.Opens() == opens + 1);
+
+    h.source.AddDevice(L"\\\\.\\C:", ImageBytes::FromMemory(std::vector<uint8_t>(65536)));
+    h.Command(ID_REFRESH);  // fails at once; its error waits in the queue while D: is scanned
+    for (int i = 0; i < 1000 && h.frame->IsScanning(); ++i)
+        Sleep(10);
+    h.Command(ID_DRIVE_FIRST + 1);
+    CHECK(h.WaitReady());
     CHECK(boxes.Boxes().empty());
 }

@@ -159,8 +159,8 @@ struct FrameHarness {
         DriveSource::Install(nullptr);
         ShellLauncher::Install(nullptr);
     }
-    bool Open() {
-        frame = std::make_unique<FolderSizeFrame>();
+    bool Open(std::unique_ptr<FolderSizeFrame> made = nullptr) {
+        frame = made ? std::move(made) : std::make_unique<FolderSizeFrame>();
         if (!frame->CreateFrame(&loop))
             return false;
         frame->Show(SW_SHOW);

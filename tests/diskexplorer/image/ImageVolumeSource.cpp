@@ -297,8 +297,8 @@ BOOL ImageVolumeSource::Control(HANDLE handle, DWORD code, const void* in, DWORD
         return FALSE;
     }
     ++recordCalls_;
-    if (delay_)
-        Sleep(delay_);
+    for (ULONGLONG start = GetTickCount64(); GetTickCount64() - start < delay_;)
+        Sleep(5);
     const uint32_t size = v.geometry.recordSize;
     if (inSize < 8 || outSize < 12 + size) {
         SetLastError(inSize < 8 ? ERROR_INVALID_PARAMETER : ERROR_INSUFFICIENT_BUFFER);

@@ -31,7 +31,8 @@ public:
     explicit ImageVolumeSource(std::shared_ptr<ImageBytes> image);
     // Device paths ("\\.\C:") with an image of their own.
     void AddDevice(const tstring& devicePath, std::shared_ptr<ImageBytes> image);
-    // Each file-record answer waits this long first (to keep a scan running).
+    // Each file-record answer waits this long first (to keep a scan running,
+    // or stuck in one read); a lower delay also ends the waits under way.
     void SetRecordDelay(DWORD milliseconds) { delay_ = milliseconds; }
 
     HANDLE Open(const wchar_t* devicePath) override;
@@ -53,7 +54,7 @@ public:
 private:
     std::shared_ptr<ImageBytes> image_;
     std::map<tstring, std::shared_ptr<ImageBytes>> devices_;
-    DWORD delay_ = 0;
+    std::atomic<DWORD> delay_{0};
     std::atomic<uint64_t> recordCalls_{0};
     std::atomic<uint64_t> volumeDataCalls_{0};
     std::atomic<uint64_t> opens_{0};

@@ -151,6 +151,12 @@ TEST_CASE("each record in use costs one call; progress steps by one in key order
         CHECK(log == expected);
         CHECK(scan.model->Record(MftScanner::kRootRecord)->totalFileCount == 0);
     }
+    SUBCASE("a stop request is heard before the next record") {
+        ImageScan scan(Shared(image));
+        struct : ScanListener { bool OnScanProgress(int32_t) override { return true; } bool StopRequested() override { return true; } } stop;
+        scan.model->AddListener(&stop);
+        CHECK((!scan.Run() && scan.source.RecordCalls() == 0));
+    }
 }
 
 TEST_CASE("malformed records, numbers and volume data are contained") {
