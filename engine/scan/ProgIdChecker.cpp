@@ -18,6 +18,7 @@ void ProgIdChecker::Begin(ScanRule&) {
     progIdCache_ = table.GetOrCreate(CacheTable::ProgIdCache);
     suspiciousProgIdCache_ = table.Find(CacheTable::SuspiciousProgIdCache, true);
     invalidProgIdCache_ = table.GetOrCreate(CacheTable::InvalidProgIdCache);
+    reportedLinks_.clear();
 }
 
 void ProgIdChecker::End(ScanRule&) {
@@ -34,7 +35,9 @@ bool ProgIdChecker::Test(const tstring&, RegValue& value, CheckResult& result) {
     // Without the class verdicts (a stopped scan) nothing can be judged.
     if (!clsidCache_ || !clsidCache_->IsReady())
         return true;
-    return JudgeProgId(value.Key().Ancestor(0), &value, result, 0);
+    // Only the default value names the class or the current version; a visit
+    // of another value judges the ProgID by that default value.
+    return JudgeProgId(value.Key().Ancestor(0), value.Name().empty() ? &value : nullptr, result, 0);
 }
 
 bool ProgIdChecker::CheckProgId(const RegKey& progId, CheckResult& result, int depth) {
@@ -90,6 +93,11 @@ bool ProgIdChecker::CheckCurVer(const RegKey& progId, const tstring& text, Check
     RegKey target = OpenChildOrEmpty(progId.Ancestor(0), text);
     if (target.IsEmpty() || CheckProgId(target, result, depth + 1))
         return true;
+    // A second visit of the ProgID (another value of its CurVer key) reports nothing more.
+    if (depth == 0 && !reportedLinks_.insert(CacheKey(progId)).second) {
+        result.ErrorID = 0;
+        return true;
+    }
     // The broken link is reported at the ProgID the walk visited, with the
     // code and reason of the level that broke. It is not marked invalid: its
     // own entries may still serve, and only a broken class of its own
