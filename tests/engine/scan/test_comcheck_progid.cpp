@@ -149,7 +149,6 @@ TEST_CASE("ProgIDs without a class are judged through their CurVer chain") {
         CHECK(judged.result.Item == a);
         CHECK(judged.result.KeyPath == L"HKCR\\" + a);
         CHECK(judged.result.Reason == brokenClass);
-        // Neither is marked through the link: each only by its own class.
         CHECK_FALSE(InCache(CacheTable::InvalidProgIdCache, a));
         CHECK_FALSE(InCache(CacheTable::InvalidProgIdCache, b));
         CHECK_FALSE(Judge(checker, b, L"CLSID").sound);
