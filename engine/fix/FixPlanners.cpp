@@ -2,6 +2,7 @@
 #include "common/errors/CheckObjects.h"
 #include "engine/fix/FixEntry.h"
 #include "engine/fix/KeyActions.h"
+#include "engine/fix/LibraryVersionAction.h"
 #include "engine/fix/NtActions.h"
 #include "engine/fix/ValueActions.h"
 #include "engine/registry/RegKey.h"
@@ -28,11 +29,32 @@ void PushKeyDelete(FixEntry& entry, const RegKey& key, int32_t onlyWithoutSubkey
     entry.Push(std::unique_ptr<FixAction>(new DeleteKeyAction(key.FullPath(), onlyWithoutSubkeys)));
 }
 
+bool NamedAs(const RegKey& key, const wchar_t* name) {
+    tstring own = key.Name();
+    return CompareStringOrdinal(own.c_str(), int(own.size()), name, -1, TRUE) == CSTR_EQUAL;
+}
+
+// HKLM\Software\Classes, HKCU\Software\Classes and HKLM\Software\Wow6432Node\Classes:
+// the class tables that HKCR and its 32-bit view merge.
+bool IsClassesRoot(const RegKey& key) {
+    int depth = key.AncestorCount();
+    if ((depth != 2 && depth != 3) || !NamedAs(key, L"Classes"))
+        return false;
+    HKEY hive = key.Ancestor(depth - 1).Handle();
+    if (!NamedAs(key.Ancestor(depth - 2), L"Software"))
+        return false;
+    if (depth == 2)
+        return hive == HKEY_LOCAL_MACHINE || hive == HKEY_CURRENT_USER;
+    return hive == HKEY_LOCAL_MACHINE && RegKey::IsWow64ViewName(key.Ancestor(0).Name());
+}
+
 // The levels between the key and the root of its registry view: the hive's
-// root, or the "Wow6432Node" key that holds the 32-bit view (0 for that key).
+// root, a classes root, or the "Wow6432Node" key that holds the 32-bit view
+// (0 for such a key itself).
 int LevelsBelowView(const RegKey& key) {
     int levels = 0;
-    for (RegKey level = key; !level.IsRoot() && !RegKey::IsWow64ViewName(level.Name()); level = level.Ancestor(0))
+    for (RegKey level = key; !level.IsRoot() && !RegKey::IsWow64ViewName(level.Name()) && !IsClassesRoot(level);
+         level = level.Ancestor(0))
         ++levels;
     return levels;
 }
@@ -40,8 +62,8 @@ int LevelsBelowView(const RegKey& key) {
 // Keys that a planner derives from the finding's key (its ancestors, its
 // parent's subkeys) are deleted with their contents only when they lie at
 // least two levels below the root of their view: a finding reported one level
-// higher than its planner expects must not cost a whole HKCR\CLSID or
-// HKCR\TypeLib, nor the 32-bit view or its HKCR\Wow6432Node\CLSID.
+// higher than its planner expects must not cost a whole CLSID or TypeLib key
+// of a class table, nor the 32-bit view itself.
 void PushDerivedDelete(FixEntry& entry, const RegKey& key, int32_t onlyWithoutSubkeys) {
     if (!onlyWithoutSubkeys && LevelsBelowView(key) < 2)
         return;
@@ -106,12 +128,27 @@ bool ProgIdPlanner::Plan(const tstring& keyPath, const tstring&, const CheckResu
     return true;
 }
 
+// A finding names one platform entry, ...\{library}\version\locale\win32 or
+// win64; the other platform's entry may serve its clients still. The entry
+// goes, then its locale when that is left empty, then the version whole once
+// no locale holds a platform entry, then the library key when left empty.
 bool TypeLibPlanner::Plan(const tstring& keyPath, const tstring&, const CheckResult& error, FixEntry& entry) const {
     if (!ReasonIs(error, {ReasonNone, ReasonFileNotFound}))
         return false;
     RegKey key = OpenFindingKey(keyPath);
     entry.SetError(error);
-    PushAncestorDelete(entry, key, 1, 0);
+    bool platformEntry = (NamedAs(key, L"win32") || NamedAs(key, L"win64")) && key.AncestorCount() > 2;
+    if (!platformEntry) {
+        PushAncestorDelete(entry, key, 1, 0);
+        PushAncestorDelete(entry, key, 2, 1);
+        return true;
+    }
+    RegKey version = key.Ancestor(1);
+    if (LevelsBelowView(version) < 2)
+        return true;
+    PushKeyDelete(entry, key, 0);
+    PushKeyDelete(entry, key.Ancestor(0), 1);
+    entry.Push(std::unique_ptr<FixAction>(new DeleteLibraryVersionAction(version.FullPath())));
     PushAncestorDelete(entry, key, 2, 1);
     return true;
 }

@@ -6,6 +6,7 @@
 #include "engine/scan/FilePathTest.h"
 #include "engine/scan/KeyReads.h"
 #include "engine/scan/PathChecks.h"
+#include "engine/scan/TypeLibFileTest.h"
 
 CachedClsidTest::CachedClsidTest(bool fallback) : fallback_(fallback) {
     CacheTable& table = CacheTable::Instance();
@@ -14,13 +15,13 @@ CachedClsidTest::CachedClsidTest(bool fallback) : fallback_(fallback) {
     if (fallback_) typeLibCache_ = table.Find(CacheTable::TypeLibCache, true);
 }
 
-bool CachedClsidTest::TestClsid(const tstring& clsid) const {
+bool CachedClsidTest::TestClsid(const tstring& clsid, bool wow64View) const {
     if (!clsidCache_ || !clsidCache_->WaitReady(false)) return true;
     tstring key = UpperText(clsid);
     if (clsidCache_->Lookup(key).value_or(false)) return true;
     if (fallback_) {
         if (!typeLibCache_ || !typeLibCache_->WaitReady(false)) return false;
-        return typeLibCache_->Lookup(key).value_or(false);
+        return typeLibCache_->Lookup(TypeLibFileTest::CacheKey(key, wow64View)).value_or(false);
     }
     return false;
 }

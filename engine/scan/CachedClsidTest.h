@@ -14,8 +14,9 @@ public:
     explicit CachedClsidTest(bool fallback = false);
 
     // The verdict for the upper-cased text; fills nothing. No verdict to be
-    // had (the cache is not ready) counts as good.
-    bool TestClsid(const tstring& clsid) const;
+    // had (the cache is not ready) counts as good. The fallback reads the
+    // type library verdict for the clients of the given registry view.
+    bool TestClsid(const tstring& clsid, bool wow64View = false) const;
     // TestClsid of the data; fills nothing.
     bool Test(const tstring& text, RegValue& value, CheckResult& result) override;
 

@@ -76,7 +76,7 @@ ScanRule ProgIdRule(ScanGroup* group) {
 }
 
 ScanRule TypeLibRule(ScanGroup* group) {
-    return ScanRule(group, L"#HKCR#TypeLib@\\{{.*}\\}@{\\d+(\\.\\d+)*}@{\\d+}#win32", L"#@{.*}");
+    return ScanRule(group, L"#HKCR#TypeLib@\\{{.*}\\}@{\\d+(\\.\\d+)*}@{\\d+}@^{(win32)|(win64)}$", L"#@{.*}");
 }
 
 ScanRule InterfaceRule(ScanGroup* group) {

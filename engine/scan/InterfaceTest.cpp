@@ -4,6 +4,7 @@
 #include "engine/registry/NamedCache.h"
 #include "engine/registry/RegValue.h"
 #include "engine/scan/PathChecks.h"
+#include "engine/scan/TypeLibFileTest.h"
 
 namespace {
 
@@ -51,12 +52,12 @@ bool TypeLibRegistered(const tstring& guid) {
 
 }  // namespace
 
-bool InterfaceTest::TypeLibIsBad(const tstring& guid) const {
-    if (TestClsid(guid)) return false;
-    // The type-library verdicts cover the 32-bit registrations only; a
-    // library without a verdict that is registered (64-bit only, say) is
-    // not judged.
-    bool judged = typeLibCache_ && typeLibCache_->WaitReady(false) && typeLibCache_->Lookup(UpperText(guid));
+bool InterfaceTest::TypeLibIsBad(const tstring& guid, bool wow64View) const {
+    if (TestClsid(guid, wow64View)) return false;
+    // A library without a verdict for these clients that is registered (for
+    // the other platform only, say) is not judged.
+    bool judged = typeLibCache_ && typeLibCache_->WaitReady(false) &&
+                  typeLibCache_->Lookup(TypeLibFileTest::CacheKey(guid, wow64View));
     return judged || !TypeLibRegistered(guid);
 }
 
@@ -69,7 +70,7 @@ bool InterfaceTest::Test(const tstring&, RegValue& value, CheckResult& result) {
     bool hasTypeLib = false, typeLibBad = false;
     if (SubkeyDefault(key, L"TypeLib", path, data) && !data.empty()) {
         hasTypeLib = true;
-        if (TypeLibIsBad(data)) {
+        if (TypeLibIsBad(data, key.InWow64View())) {
             typeLibBad = true;
             finding = int32_t(MakeErrorID(ProblemInterface, ReasonInvalidTypeLib));
             reason = data;
@@ -78,7 +79,7 @@ bool InterfaceTest::Test(const tstring&, RegValue& value, CheckResult& result) {
     }
     if (!hasTypeLib || typeLibBad) {
         if (SubkeyDefault(key, L"ProxyStubClsid32", path, data) && !data.empty()) {
-            if (!TestClsid(data)) {
+            if (!TestClsid(data, key.InWow64View())) {
                 finding = int32_t(MakeErrorID(ProblemInterface, ReasonInvalidClsid));
                 reason = data;
                 keyPath = path;

@@ -18,6 +18,7 @@ void ProgIdChecker::Begin(ScanRule&) {
     progIdCache_ = table.GetOrCreate(CacheTable::ProgIdCache);
     suspiciousProgIdCache_ = table.Find(CacheTable::SuspiciousProgIdCache, true);
     invalidProgIdCache_ = table.GetOrCreate(CacheTable::InvalidProgIdCache);
+    reportedLinks_.clear();
 }
 
 void ProgIdChecker::End(ScanRule&) {
@@ -34,7 +35,9 @@ bool ProgIdChecker::Test(const tstring&, RegValue& value, CheckResult& result) {
     // Without the class verdicts (a stopped scan) nothing can be judged.
     if (!clsidCache_ || !clsidCache_->IsReady())
         return true;
-    return JudgeProgId(value.Key().Ancestor(0), &value, result, 0);
+    // Only the default value names the class or the current version; a visit
+    // of another value judges the ProgID by that default value.
+    return JudgeProgId(value.Key().Ancestor(0), value.Name().empty() ? &value : nullptr, result, 0);
 }
 
 bool ProgIdChecker::CheckProgId(const RegKey& progId, CheckResult& result, int depth) {
@@ -82,35 +85,25 @@ bool ProgIdChecker::CheckClass(const RegKey& progId, const tstring& classText, C
 }
 
 bool ProgIdChecker::CheckCurVer(const RegKey& progId, const tstring& text, CheckResult& result, int depth) {
+    // An empty current version, or one naming a ProgID that is not
+    // registered, leaves the ProgID to its own entries: the shell still
+    // opens its files through them.
     if (text.empty())
         return true;
-    RegKey target;
-    bool missing = false;
-    try {
-        target = RegKey::OpenChild(progId.Ancestor(0), text);
-    } catch (const ErrorBase& e) {
-        missing = IsMissingKey(e);
-    }
-    if (!target.IsEmpty()) {
-        if (CheckProgId(target, result, depth + 1))
-            return true;
-        // The broken link is reported at the ProgID the walk visited, with
-        // the code and reason of the level that broke.
-        result.Item = progId.Name();
-        result.KeyPath = progId.FullPath();
-        MarkInvalid(progId, depth);
-        return false;
-    }
-    if (!missing)
+    RegKey target = OpenChildOrEmpty(progId.Ancestor(0), text);
+    if (target.IsEmpty() || CheckProgId(target, result, depth + 1))
         return true;
-    // The current version names a ProgID that is not registered: the ProgID
-    // resolves to no class at all, exactly like one whose class key is gone.
-    result.ErrorID = kClassMissing;
+    // A second visit of the ProgID (another value of its CurVer key) reports nothing more.
+    if (depth == 0 && !reportedLinks_.insert(CacheKey(progId)).second) {
+        result.ErrorID = 0;
+        return true;
+    }
+    // The broken link is reported at the ProgID the walk visited, with the
+    // code and reason of the level that broke. It is not marked invalid: its
+    // own entries may still serve, and only a broken class of its own
+    // condemns a ProgID for the file types that name it.
     result.Item = progId.Name();
-    result.Reason = text;
     result.KeyPath = progId.FullPath();
-    result.ValueName.clear();
-    MarkInvalid(progId, depth);
     return false;
 }
 

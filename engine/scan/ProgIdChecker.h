@@ -1,4 +1,5 @@
 #pragma once
+#include <set>
 #include "engine/registry/NamedCache.h"
 #include "engine/registry/RegKey.h"
 #include "engine/scan/EntryTest.h"
@@ -39,4 +40,6 @@ private:
     NamedCache* progIdCache_ = nullptr;
     NamedCache* suspiciousProgIdCache_ = nullptr;
     NamedCache* invalidProgIdCache_ = nullptr;
+    // ProgIDs of this walk reported for their CurVer link, which marks none invalid.
+    std::set<tstring> reportedLinks_;
 };

@@ -6,6 +6,7 @@
 #include "engine/registry/RegKey.h"
 #include "engine/scan/PathChecks.h"
 #include "engine/scan/ProgIdChecker.h"
+#include "engine/scan/TypeLibFileTest.h"
 
 namespace {
 
@@ -175,6 +176,7 @@ void ScanController::SettleCaches(const CheckResult& result) {
     // ProgIDs of the 32-bit view keep their verdicts apart from the native ones.
     EraseWhenPresent(CacheTable::InvalidProgIdCache, ProgIdChecker::CacheKey(item, InWow64View(result.KeyPath)));
     SetWhenPresent(CacheTable::TypeLibCache, upper);
+    SetWhenPresent(CacheTable::TypeLibCache, TypeLibFileTest::CacheKey(upper, true));
     SetWhenPresent(CacheTable::ServiceCache, upper);
     SetWhenPresent(CacheTable::AppIdCache, upper);
 }

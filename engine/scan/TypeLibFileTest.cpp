@@ -47,8 +47,24 @@ void TypeLibFileTest::End(ScanRule&) {
         typeLibCache_->SetReady(true);
 }
 
+tstring TypeLibFileTest::CacheKey(const tstring& guid, bool wow64View) {
+    tstring key = UpperText(guid);
+    return wow64View ? tstring(RegKey::Wow64ViewName) + L"\\" + key : key;
+}
+
+void TypeLibFileTest::KeepVerdict(const RegKey& entry, bool found) {
+    if (!typeLibCache_)
+        return;
+    tstring guid = entry.Ancestor(2).Name();
+    if (!IsNamed(entry, L"win64"))
+        typeLibCache_->Set(CacheKey(guid, true), found);
+    if (IsNamed(entry, L"win64") || OpenChildOrEmpty(entry.Ancestor(0), L"win64").IsEmpty())
+        typeLibCache_->Set(CacheKey(guid, false), found);
+}
+
 bool TypeLibFileTest::Test(const tstring& text, RegValue& value, CheckResult& result) {
     result.ErrorID = 0;
+    const RegKey& key = value.Key();
     bool found = FindModuleFile(text, result, true);
     if (!found) {
         tstring path = text;
@@ -57,18 +73,15 @@ bool TypeLibFileTest::Test(const tstring& text, RegValue& value, CheckResult& re
         found = TypeLibraryLoads(path);
         // A 32-bit program registers its library under the system folder it
         // sees, which a 64-bit scan finds as the 32-bit system folder.
-        tstring wow = found ? tstring() : In32BitSystemFolder(path);
+        tstring wow = found || IsNamed(key, L"win64") ? tstring() : In32BitSystemFolder(path);
         if (!wow.empty())
             found = FindModuleFile(wow, result, true) || TypeLibraryLoads(wow);
     }
-    const RegKey& key = value.Key();
-    RegKey library = key.Ancestor(2);
-    if (typeLibCache_)
-        typeLibCache_->Set(UpperText(library.Name()), found);
+    KeepVerdict(key, found);
     if (found)
         return true;
     result.ErrorID = int32_t(MakeErrorID(ProblemTypeLib, ReasonFileNotFound));
-    result.Item = library.Name();
+    result.Item = key.Ancestor(2).Name();
     result.Reason = text;
     result.KeyPath = key.FullPath();
     result.ValueName = value.Name();

@@ -604,7 +604,7 @@ const std::vector<Expected>& Baseline() {
 }
 
 bool Matches(const Finding& f, const Expected& e) {
-    return SameText(f.item, e.item) && f.errorId == e.errorId;
+    return SameText(f.item, e.item) && f.errorId == e.errorId && SameText(f.keyPath, e.keyPath);
 }
 
 }  // namespace
@@ -916,6 +916,40 @@ TEST_CASE("engine through COM: planted faults of every category are found once, 
     badClass.Set(L"", L"", tag + L".BrokenType");
     expected.push_back({64, L"." + tag + L"b", 0x01480072, badClass.Hkcr(), L""});
 
+    // Libraries by platform entry; interfaces of the first two, native and 32-bit, marshalled by them.
+    const std::wstring gone = missing(L"lib.tlb");
+    const std::wstring platforms[][2] = {{gone, present}, {present, gone}, {gone, gone}, {L"", gone}, {L"", present}};
+    std::vector<std::wstring> libs;
+    for (const auto& pair : platforms) {
+        PlantedClass& lib = plantClass(L"TypeLib\\" + NewGuid(libs));
+        lib.Set(L"1.0\\FLAGS", L"", L"0");
+        for (int i = 0; i < 2; ++i) {
+            const std::wstring entry = i ? L"1.0\\0\\win64" : L"1.0\\0\\win32";
+            if (!pair[i].empty()) lib.Set(entry, L"", pair[i]);
+            if (pair[i] == gone) expected.push_back({1, libs.back(), 0x01300068, lib.Hkcr() + L"\\" + entry, L""});
+        }
+    }
+    const std::wstring proxy = NewGuid(guids);
+    plantClass(L"CLSID\\" + proxy).Set(L"InprocServer32", L"", L"oleaut32.dll");
+    plantClass(L"Wow6432Node\\CLSID\\" + proxy).Set(L"InprocServer32", L"", L"oleaut32.dll");
+    for (int i = 0; i < 4; ++i) {
+        PlantedClass& lib = plantClass((i < 2 ? L"Interface\\" : L"Wow6432Node\\Interface\\") + NewGuid(guids));
+        lib.Set(L"TypeLib", L"", libs[size_t(i % 2)]);
+        lib.Set(L"ProxyStubClsid32", L"", proxy);
+        if (i == 1 || i == 2)
+            expected.push_back({1, guids.back(), 0x01310073, lib.Hkcr() + L"\\TypeLib", L"(Default)"});
+    }
+    // A CurVer naming nothing is no finding; one naming a broken ProgID is, yet its holder stays good.
+    plantClass(tag + L".Doc").Set(L"CurVer", L"", tag + L".Doc.9");
+    plantClass(L"." + tag + L"doc").Set(L"", L"", tag + L".Doc");
+    plantClass(tag + L".Cur").Set(L"CurVer", L"", tag + L".Cur.1");
+    expected.push_back({1, tag + L".Cur", 0x012F0066, L"HKCR\\" + tag + L".Cur", L""});
+    plantClass(tag + L".Cur.1").Set(L"CLSID", L"", NewGuid(guids));
+    expected.push_back({1, tag + L".Cur.1", 0x012F0066, L"HKCR\\" + tag + L".Cur.1", L""});
+    plantClass(L"." + tag + L"cur").Set(L"", L"", tag + L".Cur");
+    plantClass(L"." + tag + L"cur1").Set(L"", L"", tag + L".Cur.1");
+    expected.push_back({64, L"." + tag + L"cur1", 0x01480072, L"HKCR\\." + tag + L"cur1", L""});
+
     // Names with NUL characters.
     NulEntries nul;
     expected.push_back({128, nul.UserPath() + L"\\va(null)lue", 0x01490064, nul.UserPath(), L"va(null)lue"});
@@ -1048,6 +1082,12 @@ TEST_CASE("engine through COM: planted faults of every category are found once, 
     CHECK(RegExport(service.Path()) != before[0]);
     CHECK(Snapshot(app.Root(), app.Relative()) == "absent");
     CHECK(nul.Read() != nulBefore);
+    // Only a broken platform entry goes; a version left without one goes whole.
+    auto has = [&](size_t lib, const wchar_t* sub) {
+        return Snapshot(HKEY_LOCAL_MACHINE, L"Software\\Classes\\TypeLib\\" + libs[lib] + L"\\1.0" + sub) != "absent";
+    };
+    CHECK((!has(0, L"\\0\\win32") && has(0, L"\\0\\win64") && has(0, L"\\FLAGS")));
+    CHECK((has(1, L"\\0\\win32") && !has(1, L"\\0\\win64") && !has(2, L"") && !has(3, L"") && has(4, L"")));
 
     // The newest undo file holds every fix; undoing all of it restores every tree.
     long files = 0;

@@ -119,14 +119,14 @@ TEST_CASE("planner: type library version and, when emptied, its library key") {
     RegCloseKey(version);
     SUBCASE("only version") {
         FixAndUndo(tree, Finding(ProblemTypeLib, ReasonFileNotFound, tree.Path(L"{T1}\\1.0\\0\\win32"), L""),
-                   [&] { CHECK_FALSE(HasKey(tree.Relative(L"{T1}"))); }, 2);
+                   [&] { CHECK_FALSE(HasKey(tree.Relative(L"{T1}"))); }, 4);
     }
     SUBCASE("another version keeps the library key") {
         PlantKey(tree.Handle(), L"{T1}\\2.0\\0\\win64");
         FixAndUndo(tree, Finding(ProblemTypeLib, ReasonNone, tree.Path(L"{T1}\\1.0\\0\\win32"), L""), [&] {
             CHECK_FALSE(HasKey(tree.Relative(L"{T1}\\1.0")));
             CHECK(HasKey(tree.Relative(L"{T1}\\2.0\\0\\win64")));
-        }, 2);
+        }, 4);
     }
     SUBCASE("a library key with a value of its own stays") {
         SetText(tree.Handle(), L"keep", L"x");
@@ -136,7 +136,7 @@ TEST_CASE("planner: type library version and, when emptied, its library key") {
         FixAndUndo(tree, Finding(ProblemTypeLib, ReasonNone, tree.Path(L"{T1}\\1.0\\0\\win32"), L""), [&] {
             CHECK_FALSE(HasKey(tree.Relative(L"{T1}\\1.0")));
             CHECK(HasValue(tree.Relative(L"{T1}"), L"Note"));
-        }, 2);
+        }, 4);
     }
 }
 
@@ -304,4 +304,11 @@ TEST_CASE("planner: keys derived from a finding too close to the root are never 
     FixEntry view;
     CHECK(PlanOnly(Finding(ProblemProgId, ReasonClsidNotFound, L"HKCR\\Wow6432Node\\CLSID", L""), view) > 0);
     CHECK(view.ActionCount() == 0);
+}
+
+TEST_CASE("planner: the keys just below a class table are never deleted whole") {
+    for (const wchar_t* path : {L"HKLM\\Software\\Classes\\CLSID", L"HKLM\\Software\\Wow6432Node\\Classes\\CLSID"}) {
+        FixEntry entry;
+        CHECK((PlanOnly(Finding(ProblemProgId, ReasonClsidNotFound, path, L""), entry) > 0 && !entry.ActionCount()));
+    }
 }

@@ -115,7 +115,8 @@ TEST_CASE("Class-like levels capture the identifiers") {
     CHECK(Takes(typeLib, 4, L"0"));
     CHECK(Takes(typeLib, 4, L"409"));
     CHECK_FALSE(Takes(typeLib, 4, L"FLAGS"));
-    CHECK(typeLib.Pattern().KeyElement(5).Text() == L"win32");
+    for (const wchar_t* platform : {L"win32", L"WIN64"}) CHECK(Takes(typeLib, 5, platform));
+    for (const wchar_t* other : {L"win16", L"win321", L"xwin64"}) CHECK_FALSE(Takes(typeLib, 5, other));
 }
 
 TEST_CASE("File association levels") {
