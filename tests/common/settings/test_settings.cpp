@@ -390,8 +390,7 @@ TEST_CASE("The defaults object holds the defaults and is never loaded") {
     CHECK(Settings::GetSkipScanDrives() != 0);
 }
 
-// A new process whose first settings calls come from eight threads at once, as
-// a scan's groups make them; one changes the mask. 7 and 15 skip what 6 does.
+// Eight threads of a new process ask at once, as a scan's groups do; one changes the mask.
 TEST_CASE("settings: first calls child" * doctest::skip()) {
     static HANDLE go = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     static std::atomic<int> wrong{0};
@@ -412,6 +411,7 @@ TEST_CASE("settings: first calls child" * doctest::skip()) {
 TEST_CASE("The first settings calls of a process, from many threads at once, see the file and keep their change") {
     tstring path = GetSettingsFilePath();
     std::string kept = ReadAll(path, "none");
+    // 7 and 15 skip what the default skips: other tests' scans meanwhile stay as they are.
     WriteAll(path, SettingsBytes().Int(7).Text(L"").Text(L"").Get());
     wchar_t self[MAX_PATH];
     GetModuleFileNameW(nullptr, self, MAX_PATH);

@@ -3,24 +3,19 @@
 #include "engine/fix/UndoSession.h"
 #include "test_planner_fixture.h"
 
-namespace {
-
-struct Fields {
-    std::vector<BYTE> b;
-    Fields& Int(uint32_t v) { return Raw(&v, 4); }
-    Fields& Raw(const void* p, size_t n) {
-        b.insert(b.end(), static_cast<const BYTE*>(p), static_cast<const BYTE*>(p) + n);
-        return *this;
-    }
-    Fields& Text(const tstring& t) { return Int(uint32_t(t.size() * 2)).Raw(t.c_str(), t.size() * 2); }
-    Fields& Value(uint32_t code) { return Int(8).Raw("a\0\0\0b\0\0\0", 8).Int(code); }
-};
-
-}  // namespace
-
 TEST_CASE("Undo type codes: a file of the stored format is undone with the right types; the native kind keeps REG_*") {
     TempFolder folder(undotest::ScratchFolder(L"typecodes"));
     undotest::TestKey key(L"typecodes");
+    struct Fields {
+        std::vector<BYTE> b;
+        Fields& Int(uint32_t v) { return Raw(&v, 4); }
+        Fields& Raw(const void* p, size_t n) {
+            b.insert(b.end(), static_cast<const BYTE*>(p), static_cast<const BYTE*>(p) + n);
+            return *this;
+        }
+        Fields& Text(const tstring& t) { return Int(uint32_t(t.size() * 2)).Raw(t.c_str(), t.size() * 2); }
+        Fields& Value(uint32_t code) { return Int(8).Raw("a\0\0\0b\0\0\0", 8).Int(code); }
+    };
     Fields entries, data;
     auto entry = [&](uint32_t kind, const tstring& keyPath, const tstring& name) {
         entries.Text(L"item").Text(L"reason").Int(0x01320064).Text(keyPath).Text(name).Raw("", 1).Int(1).Int(kind);
@@ -43,7 +38,6 @@ TEST_CASE("Undo type codes: a file of the stored format is undone with the right
     file.Raw(data.b.data(), data.b.size());
     undotest::Reseal(file.b);
     undotest::WriteWholeFile(folder / L"12012026120000000.dat", file.b);
-
     SessionLatch latch;
     tstring path = folder.Path();
     UndoSession undo(latch, [path] { return path; });
@@ -62,7 +56,6 @@ TEST_CASE("Undo type codes: a file of the stored format is undone with the right
     CHECK(ValueType(key.Relative(L"Tree"), L"Qword") == REG_QWORD);
     CHECK(ValueType(key.Relative(L"Tree"), L"Link") == REG_LINK);
     CHECK(ValueType(key.Relative(), L"Native") == REG_MULTI_SZ);
-
     // This build writes the same codes.
     Archive written;
     REQUIRE(DeleteValueAction(key.Path(), L"Multi").SaveUndo(written) == 0);
