@@ -1,10 +1,12 @@
 #include "common/settings/Settings.h"
 #include <shlwapi.h>
 #include <atomic>
+#include <cstdlib>
 #include <exception>
 #include <new>
 #include "common/archive/Archive.h"
 #include "common/errors/ErrorBase.h"
+#include "common/log/Log.h"
 #include "common/settings/AppFolders.h"
 #include "common/system/HandleHolder.h"
 
@@ -30,6 +32,15 @@ int32_t CodeOf(const ErrorBase& e) {
 bool IsMissingFile(int32_t code) {
     return code == kNotFound || code == kPathNotFound;
 }
+
+// Refusals of a file that another program holds or that this user may not
+// read: the file itself may be sound.
+bool IsRefusal(int32_t code) {
+    return code == FoldWin32(ERROR_SHARING_VIOLATION) || code == FoldWin32(ERROR_LOCK_VIOLATION) ||
+           code == FoldWin32(ERROR_ACCESS_DENIED);
+}
+
+const TCHAR kDamagedSuffix[] = _T(".damaged");
 
 void ClearGroup2(Settings::Values& v) {
     v.texts[Settings::MailText].clear();
@@ -114,8 +125,6 @@ void EnsureFolder(const tstring& path) {
 }  // namespace
 
 Settings::Settings(bool load, const tstring& filePath) : filePath_(filePath) {
-    if (load)
-        g_settingsBuilt = true;
     if (load && GetUseSettingsFile()) {
         g_skipScanDrives = 0;
         Load();
@@ -125,6 +134,10 @@ Settings::Settings(bool load, const tstring& filePath) : filePath_(filePath) {
         int32_t unset = 0;
         g_skipScanDrives.compare_exchange_strong(unset, kDefaultSkipScanDrives);
     }
+    // Only once loaded: a caller that finds the settings built reads the mask
+    // without waiting, and must not find the one the load is about to replace.
+    if (load)
+        g_settingsBuilt = true;
 }
 
 Settings::~Settings() {
@@ -148,12 +161,28 @@ bool Settings::Loaded() const {
 }
 
 int32_t Settings::ReadFile(const tstring& path, Values& v) {
+    ReadOutcome outcome = ReadDone;
+    return ReadFile(path, v, outcome);
+}
+
+int32_t Settings::ReadFile(const tstring& path, Values& v, ReadOutcome& outcome) {
+    // Opened first on its own, and held while it is read: a file that does
+    // not open is not to be judged damaged.
+    HandleHolder held(CreateFile(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!held.IsValid()) {
+        outcome = NotOpened;
+        ResetToDefaults(v);
+        return FoldWin32(int32_t(GetLastError()));
+    }
+    outcome = Damaged;
     try {
         Archive file;
         file.Open(path, Archive::ModeRead, false);
         v.skipScanDrives = file.ReadInt();
         v.texts[UndoText] = file.ReadString();
         v.texts[BackupText] = file.ReadString();
+        outcome = ReadDone;
         try {
             v.texts[MailText] = file.ReadString();
             v.flags[MailSwitchFlag] = file.ReadBool();
@@ -179,9 +208,13 @@ int32_t Settings::ReadFile(const tstring& path, Values& v) {
         return 0;
     } catch (const ErrorBase& e) {
         ResetToDefaults(v);
-        return CodeOf(e);
+        int32_t code = CodeOf(e);
+        if (IsRefusal(code))
+            outcome = NotOpened;
+        return code;
     } catch (const std::bad_alloc&) {
         ResetToDefaults(v);
+        outcome = NotOpened;
         return E_OUTOFMEMORY;
     }
 }
@@ -209,14 +242,60 @@ int32_t Settings::Load() {
     CriticalSectionLock lock(section_);
     tstring path = FilePath();
     int32_t code = path.empty() ? int32_t(kPathNotFound) : 0;
+    ReadOutcome outcome = NotOpened;
     if (code == 0)
-        code = ReadFile(path, values_);
+        code = ReadFile(path, values_, outcome);
     else
         ResetToDefaults(values_);
+    if (outcome == Damaged)
+        code = ReplaceDamaged(path, code);
+    else if (code != 0 && !IsMissingFile(code) && !path.empty())
+        Log::Instance().Print(LogError,
+                              _T("[error] The settings file %s cannot be opened (0x%08X); it is left as it is"),
+                              path.c_str(), unsigned(code));
     g_skipScanDrives = values_.skipScanDrives;
     g_skipScanDrivesChanged = false;
     changed_ = 0;
     filled_ = 0;
+    return code;
+}
+
+// A file that every later save would refuse to overwrite (it cannot be
+// merged) would keep every change of this run from being saved. It is kept
+// for whoever wants to look at it, and a file of the defaults takes its
+// place. Judged again under the lock: the other program may have mended it.
+int32_t Settings::ReplaceDamaged(const tstring& path, int32_t code) {
+    SaveLock fileLock(path);
+    if (!fileLock.Owned())
+        return code;
+    Values again = values_;
+    ReadOutcome outcome = ReadDone;
+    int32_t now = ReadFile(path, again, outcome);
+    if (outcome != Damaged) {
+        if (now == 0)
+            values_ = again;
+        return now;
+    }
+    tstring kept = path + kDamagedSuffix;
+    if (!MoveFileEx(path.c_str(), kept.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        int32_t moveCode = FoldWin32(int32_t(GetLastError()));
+        Log::Instance().Print(LogError,
+                              _T("[error] The settings file %s is damaged (0x%08X) and cannot be set aside (0x%08X)"),
+                              path.c_str(), unsigned(code), unsigned(moveCode));
+        return code;
+    }
+    try {
+        WriteFile(path, values_);
+    } catch (const ErrorBase& e) {
+        Log::Instance().Print(LogError,
+                              _T("[error] The settings file %s is damaged (0x%08X), kept as %s; ")
+                              _T("a new one cannot be written (0x%08X)"),
+                              path.c_str(), unsigned(code), kept.c_str(), unsigned(CodeOf(e)));
+        return code;
+    }
+    Log::Instance().Print(LogError,
+                          _T("[error] The settings file %s was damaged (0x%08X); kept as %s, a new one written"),
+                          path.c_str(), unsigned(code), kept.c_str());
     return code;
 }
 
@@ -379,9 +458,64 @@ void Settings::SetSkipScanDrives(int32_t value) {
 bool Settings::GetUseSettingsFile() { return g_useSettingsFile; }
 void Settings::SetUseSettingsFile(bool value) { g_useSettingsFile = value; }
 
+namespace {
+
+std::atomic<Settings*> g_settings{nullptr};
+std::atomic<HANDLE> g_buildMutex{nullptr};
+
+// A kernel mutex, not a critical section nor a guarded static: a scan thread
+// ended by force while it builds the settings leaves the mutex abandoned, and
+// the next caller builds them anew instead of waiting for ever.
+HANDLE BuildMutex() {
+    HANDLE mutex = g_buildMutex.load();
+    if (mutex)
+        return mutex;
+    HANDLE created = CreateMutex(nullptr, FALSE, nullptr);
+    if (!created)
+        throw Win32Error(int32_t(GetLastError()));
+    if (!g_buildMutex.compare_exchange_strong(mutex, created)) {
+        CloseHandle(created);
+        return mutex;
+    }
+    return created;
+}
+
+class BuildLock {
+public:
+    BuildLock() : mutex_(BuildMutex()) {
+        DWORD wait = WaitForSingleObject(mutex_, INFINITE);
+        if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED)
+            throw Win32Error(int32_t(GetLastError()));
+    }
+    ~BuildLock() { ReleaseMutex(mutex_); }
+    BuildLock(const BuildLock&) = delete;
+    BuildLock& operator=(const BuildLock&) = delete;
+
+private:
+    HANDLE mutex_;
+};
+
+void DestroySettings() {
+    delete g_settings.exchange(nullptr);
+}
+
+}  // namespace
+
+// Built and loaded before anyone else sees it: the threads of a scan ask at
+// once, and none may read a default that the load replaces or have a change
+// replaced by it. Destroyed (and saved) at exit in the order a function-local
+// static would be.
 Settings& GetSettings() {
-    static Settings settings(true);
-    return settings;
+    if (Settings* settings = g_settings.load())
+        return *settings;
+    BuildLock lock;
+    Settings* settings = g_settings.load();
+    if (!settings) {
+        settings = new Settings(true);
+        g_settings.store(settings);
+        atexit(DestroySettings);
+    }
+    return *settings;
 }
 
 Settings& GetDefaultSettings() {

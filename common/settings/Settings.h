@@ -30,6 +30,10 @@ public:
     Settings& operator=(const Settings&) = delete;
 
     // 0 on success, else the error's code. A failed Load leaves the defaults.
+    // A damaged file (too short for the first group, or unreadable) is kept
+    // beside it as "settings.dat.damaged" and a fresh one written, so that
+    // later changes can be saved; a file that cannot be opened (in use,
+    // denied) is left as it is. Both are logged.
     int32_t Load();
     // Merges this object's changes into the file as it is now and writes it.
     // A file that exists but cannot be read (in use, damaged) is left as it
@@ -99,6 +103,9 @@ public:
     static void WriteFile(const tstring& path, const Values& values);
 
 private:
+    enum ReadOutcome { ReadDone, NotOpened, Damaged };
+    static int32_t ReadFile(const tstring& path, Values& values, ReadOutcome& outcome);
+    int32_t ReplaceDamaged(const tstring& path, int32_t code);
     static void EnsureSettingsBuilt();
     bool GetFlag(Flag flag) const;
     void SetFlag(Flag flag, bool value);
@@ -122,6 +129,8 @@ private:
 };
 
 // The process's settings, read from the file on first use and saved at exit.
+// Threads that ask while it is being built wait for it, loaded; a thread
+// ended by force while building it leaves it to the next caller to build.
 Settings& GetSettings();
 // The defaults alone, never read from or written to the file.
 Settings& GetDefaultSettings();

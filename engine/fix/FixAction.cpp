@@ -5,6 +5,7 @@
 #include "common/errors/ErrorBase.h"
 #include "engine/fix/KeyActions.h"
 #include "engine/fix/NtActions.h"
+#include "engine/fix/UndoTypeCode.h"
 #include "engine/fix/ValueActions.h"
 
 std::unique_ptr<FixAction> FixAction::Create(int32_t kind) {
@@ -41,12 +42,15 @@ tstring ValueDeletionAction::Target() const {
 int32_t ValueDeletionAction::Restore(Archive& archive) {
     return Guarded([this, &archive] {
         SharedBuffer data;
-        int32_t type = 0;
-        if (!ReadSavedValue(archive, data, type))
+        int32_t saved = 0;
+        if (!ReadSavedValue(archive, data, saved))
             return UndoDataDamaged;
-        if (type == AbsentValueType)
+        if (saved == AbsentValueType)
             return RestoreAbsent();
-        return Win32Code(PutBack(DWORD(type), data));
+        DWORD type = REG_NONE;
+        if (!RegistryTypeOf(saved, TypeCoding(), type))
+            return Win32Code(ERROR_UNSUPPORTED_TYPE);
+        return Win32Code(PutBack(type, data));
     });
 }
 
@@ -169,22 +173,31 @@ LONG WriteRawValue(HKEY key, const tstring& name, DWORD type, const SharedBuffer
     return RegSetValueExW(key, name.c_str(), 0, type, data.Data(), data.Size());
 }
 
-int32_t SavedTypeOf(LONG status, DWORD type, int32_t& saved) {
+int32_t SavedTypeOf(LONG status, DWORD type, SavedTypes coding, int32_t& saved) {
     if (status == ERROR_FILE_NOT_FOUND) {
         saved = AbsentValueType;
         return 0;
     }
     if (status != ERROR_SUCCESS)
         return Win32Code(status);
+    if (coding == SavedTypes::EngineCodes)
+        return UndoTypeCode::Encode(type, saved) ? 0 : Win32Code(ERROR_UNSUPPORTED_TYPE);
     if (int32_t(type) == AbsentValueType)
         return Win32Code(ERROR_UNSUPPORTED_TYPE);
     saved = int32_t(type);
     return 0;
 }
 
-int32_t WriteSavedValue(Archive& archive, LONG status, DWORD type, const SharedBuffer& data) {
+bool RegistryTypeOf(int32_t saved, SavedTypes coding, DWORD& type) {
+    if (coding == SavedTypes::EngineCodes)
+        return UndoTypeCode::Decode(saved, type);
+    type = DWORD(saved);
+    return saved != AbsentValueType;
+}
+
+int32_t WriteSavedValue(Archive& archive, LONG status, DWORD type, const SharedBuffer& data, SavedTypes coding) {
     int32_t saved = 0;
-    int32_t result = SavedTypeOf(status, type, saved);
+    int32_t result = SavedTypeOf(status, type, coding, saved);
     if (result != 0)
         return result;
     archive.WriteBlock(status == ERROR_SUCCESS ? data : SharedBuffer());

@@ -7,6 +7,11 @@
 
 class Archive;
 
+// How the undo data of a value action stores the value's type: the Win32
+// actions and the key tree records store the codes of UndoTypeCode, the
+// native value action the registry type's own number.
+enum class SavedTypes { EngineCodes, RegistryNumbers };
+
 // One undoable registry operation of a fix. Apply, SaveUndo and Restore
 // return HRESULT-style codes (0 = success, negative = failure) and never
 // raise: they run inside fix and undo sessions, where one failing action must
@@ -68,7 +73,8 @@ class ValueDeletionAction : public FixAction {
 public:
     tstring Target() const override;
     // Puts the saved bytes and type back; a value that was not there is
-    // handled by RestoreAbsent.
+    // handled by RestoreAbsent, a value whose type was not kept fails
+    // (ERROR_UNSUPPORTED_TYPE).
     int32_t Restore(Archive& archive) override;
     // Key path, then value name.
     bool Serialize(Archive& archive, bool storing) override;
@@ -77,6 +83,7 @@ protected:
     using FixAction::FixAction;
 
     virtual LONG PutBack(DWORD type, const SharedBuffer& data) = 0;
+    virtual SavedTypes TypeCoding() const { return SavedTypes::EngineCodes; }
     // Nothing was there to delete.
     virtual int32_t RestoreAbsent() { return 0; }
 };
@@ -124,19 +131,22 @@ bool ReadCount(Archive& archive, uint32_t minimumEach, uint32_t& count);
 // ERROR_FILE_NOT_FOUND when it does not exist.
 LONG ReadRawValue(HKEY key, const tstring& name, DWORD& type, SharedBuffer& data);
 LONG WriteRawValue(HKEY key, const tstring& name, DWORD type, const SharedBuffer& data);
-// Undo data marks a value that did not exist with this type. A value that
-// really has the type 0xFFFFFFFF would read back as absent, so saving it
-// fails (ERROR_UNSUPPORTED_TYPE) and its fix is not applied.
+// Undo data marks a value that did not exist with this type. A value whose
+// type would be stored as this (or as another code that names no type) is
+// refused by the save (ERROR_UNSUPPORTED_TYPE), and its fix is not applied.
 const int32_t AbsentValueType = -1;
 // The int32 that undo data stores for a value read with that status and
 // type; a failure code when it cannot be stored faithfully.
-int32_t SavedTypeOf(LONG status, DWORD type, int32_t& saved);
+int32_t SavedTypeOf(LONG status, DWORD type, SavedTypes coding, int32_t& saved);
+// The registry type of a stored code other than AbsentValueType; false for a
+// code that names none (a value an older writer could not keep).
+bool RegistryTypeOf(int32_t saved, SavedTypes coding, DWORD& type);
 // The undo data of a value read with that status: its bytes, then its saved
 // type. A failure code, with nothing written, when it cannot be stored
 // faithfully.
-int32_t WriteSavedValue(Archive& archive, LONG status, DWORD type, const SharedBuffer& data);
-// Both the old bytes and the old type, or neither: a refusal leaves the
-// stream where the data began.
+int32_t WriteSavedValue(Archive& archive, LONG status, DWORD type, const SharedBuffer& data, SavedTypes coding);
+// Both the old bytes and the stored type code, or neither: a refusal leaves
+// the stream where the data began.
 bool ReadSavedValue(Archive& archive, SharedBuffer& data, int32_t& type);
 // "(Default)" in any case names the unnamed value, as elsewhere in the engine.
 tstring Win32ValueName(const tstring& name);

@@ -4,6 +4,7 @@
 #include "common/archive/Archive.h"
 #include "common/system/RegKeyHolder.h"
 #include "engine/fix/FixAction.h"
+#include "engine/fix/UndoTypeCode.h"
 
 namespace {
 
@@ -140,6 +141,9 @@ LONG KeyTreeRecord::ReadLevel(HKEY key, const tstring& levelName, bool withConte
         status = ReadRawValue(key, value.name, value.type, value.data);
         if (status != ERROR_SUCCESS)
             return status;
+        int32_t code = 0;
+        if (!UndoTypeCode::Encode(value.type, code))
+            return ERROR_UNSUPPORTED_TYPE;
         values.push_back(std::move(value));
     }
     return ERROR_SUCCESS;
@@ -157,7 +161,11 @@ void KeyTreeRecord::Write(Archive& archive, bool withContents) const {
     for (const Value& value : values) {
         UndoStream::WriteText(archive, value.name);
         archive.WriteBlock(value.data);
-        archive.WriteInt(int32_t(value.type));
+        // Read refuses the types that have no code.
+        int32_t code = UndoTypeCode::Unrestorable;
+        if (value.restorable)
+            UndoTypeCode::Encode(value.type, code);
+        archive.WriteInt(code);
     }
 }
 
@@ -189,11 +197,11 @@ bool KeyTreeRecord::ParseLevel(Archive& archive, bool withContents, int depth) {
         return false;
     values.resize(count);
     for (Value& value : values) {
-        int32_t type = 0;
+        int32_t code = 0;
         if (!UndoStream::ReadText(archive, value.name) || !UndoStream::ReadBlock(archive, value.data) ||
-            !UndoStream::ReadInt(archive, type))
+            !UndoStream::ReadInt(archive, code))
             return false;
-        value.type = DWORD(type);
+        value.restorable = UndoTypeCode::Decode(code, value.type);
     }
     return true;
 }
@@ -214,7 +222,9 @@ LONG KeyTreeRecord::ApplyTo(HKEY key) const {
         keep(subkey.ApplyTo(child.Get()));
     }
     for (const Value& value : values) {
-        if (value.name.find(L'\0') != tstring::npos)
+        if (!value.restorable)
+            keep(ERROR_UNSUPPORTED_TYPE);
+        else if (value.name.find(L'\0') != tstring::npos)
             keep(ERROR_INVALID_NAME);
         else if (!HoldsValue(key, value))
             keep(WriteRawValue(key, value.name, value.type, value.data));

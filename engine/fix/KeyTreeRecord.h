@@ -16,13 +16,15 @@ class Archive;
 //
 // Record: text name; text SDDL; with contents also int32 subkey count, the
 // subkey records, int32 value count, and per value text name, data block,
-// int32 registry type.
+// int32 type code (UndoTypeCode).
 class KeyTreeRecord {
 public:
     struct Value {
         tstring name;
         SharedBuffer data;
         DWORD type = REG_NONE;
+        // False for a value whose type the record's writer could not keep.
+        bool restorable = true;
     };
 
     tstring name;
@@ -32,7 +34,8 @@ public:
 
     // Reads the key behind the handle (KEY_READ is enough). A name holding a
     // NUL character cannot be written back through these functions, so it
-    // fails the read (ERROR_INVALID_NAME) rather than being left out.
+    // fails the read (ERROR_INVALID_NAME) rather than being left out; so does
+    // a value whose type has no code (ERROR_UNSUPPORTED_TYPE).
     LONG Read(HKEY key, const tstring& levelName, bool withContents);
     void Write(Archive& archive, bool withContents) const;
     // False for a short or damaged record; the stream is then where it began.
@@ -40,8 +43,9 @@ public:
     // Creates the subkeys and writes the values below the handle, then sets
     // the security last, so that a descriptor that shuts the caller out does
     // not stop the filling. Values and descriptors that already match are
-    // left as they are. Every item is tried; the first failure is the
-    // result.
+    // left as they are; a value that is not restorable is left out
+    // (ERROR_UNSUPPORTED_TYPE). Every item is tried; the first failure is
+    // the result.
     LONG ApplyTo(HKEY key) const;
 
 private:

@@ -57,7 +57,7 @@ int32_t NtDeleteValueAction::SaveUndo(Archive& archive) {
         DWORD type = REG_NONE;
         SharedBuffer data;
         LONG status = NativeRegistry::ReadValue(keyPath_, valueName_, type, data);
-        return WriteSavedValue(archive, status, type, data);
+        return WriteSavedValue(archive, status, type, data, SavedTypes::RegistryNumbers);
     });
 }
 

@@ -5,8 +5,8 @@
 // names that hold NUL characters. Key paths and value names are marked texts
 // in which each "(null)" stands for one NUL character.
 
-// Undo data: the value's bytes and registry type as the native read returns
-// them (AbsentValueType when there was no such value).
+// Undo data: the value's bytes and the number of its registry type as the
+// native read returns them (AbsentValueType when there was no such value).
 class NtDeleteValueAction : public ValueDeletionAction {
 public:
     NtDeleteValueAction(const tstring& keyPath, const tstring& valueName);
@@ -16,6 +16,7 @@ public:
 
 protected:
     LONG PutBack(DWORD type, const SharedBuffer& data) override;
+    SavedTypes TypeCoding() const override { return SavedTypes::RegistryNumbers; }
 };
 
 // Undo data: the native key tree record (NativeRegistry::SaveTree) named by

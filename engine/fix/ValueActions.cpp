@@ -23,7 +23,7 @@ int32_t DeleteValueAction::SaveValue(Archive& archive) const {
     DWORD type = REG_NONE;
     SharedBuffer data;
     LONG status = ReadRawValue(key.Handle(), Win32ValueName(valueName_), type, data);
-    return WriteSavedValue(archive, status, type, data);
+    return WriteSavedValue(archive, status, type, data, SavedTypes::EngineCodes);
 }
 
 int32_t DeleteValueAction::SaveUndo(Archive& archive) {

@@ -2,8 +2,8 @@
 #include "engine/fix/FixAction.h"
 
 // Deletes one value through the Win32 registry functions. Its undo data is
-// the value's exact bytes and registry type (AbsentValueType when there was
-// no such value).
+// the value's exact bytes and its type as UndoTypeCode stores it
+// (AbsentValueType when there was no such value).
 class DeleteValueAction : public ValueDeletionAction {
 public:
     DeleteValueAction(const tstring& keyPath, const tstring& valueName);

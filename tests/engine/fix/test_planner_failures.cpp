@@ -199,7 +199,7 @@ TEST_CASE("set value: undo of a value the fix created removes it") {
 TEST_CASE("value delete: a type that undo data cannot tell from absence is not deleted") {
     FixTestKey tree(L"oddtype");
     const BYTE bytes[] = {1, 2, 3};
-    SetRaw(tree.Handle(), L"Odd", 0xFFFFFFFF, bytes, 3);
+    SetRaw(tree.Handle(), L"Odd", 0xBFFFFFFF, bytes, 3);
     SetRaw(tree.Handle(), L"Fine", 0x7FFFFFFF, bytes, 3);
     FixEntry entry;
     entry.Push(std::unique_ptr<FixAction>(new DeleteValueAction(tree.Path(), L"Odd")));
