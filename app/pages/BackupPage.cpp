@@ -324,8 +324,10 @@ void BackupPage::RunBackup() {
     }
     if (progress_)
         progress_->WaitForConfirmation(failed, newPath_);
-    EndOperation();
+    // Posted while the lock is still held: the end is handled before the
+    // frame's timer (a low-priority message) can start a queued job.
     PostEvent(L"RBackupFinish", nullptr);
+    EndOperation();
     EnableCloseMenu();
     EnableWindow(main, TRUE);
     if (SUCCEEDED(com))
