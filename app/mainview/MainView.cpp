@@ -367,8 +367,9 @@ int MainView::OnScanStop(IDispatch* document) {
         RunScanScript(L"StopButton.style.display = 'none';");
         RunScanScript(L"stopping.style.display = 'inline';");
     }
-    // Stopped before any message is handled: a start the user clicked
-    // meanwhile comes after the stop, not inside it.
+    // "Stopping" is painted, but no message is handled before the stop: a
+    // start the user clicked meanwhile comes after it, not inside it.
+    if (HWND frame = GetMainWindow()) RedrawWindow(frame, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
     ComPtr<ICrawler> engine = scanEngine_ ? scanEngine_ : engine_;
     DropSink();
     if (engine) engine->Stop();
