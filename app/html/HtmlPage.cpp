@@ -22,6 +22,7 @@ void HtmlPage::AttachControl(IUnknown* control, UINT controlMessage, HWND eventW
     controlMessage_ = controlMessage;
     eventWindow_ = eventWindow;
     uiThreadId_ = ::GetCurrentThreadId();
+    shown_ = true;
 }
 
 ComPtr<IQNHTMLControl> HtmlPage::GetHtmlControl() const {
@@ -66,18 +67,20 @@ ComPtr<IHTMLElement3> HtmlPage::GetElement(const wchar_t* id) const {
 
 void HtmlPage::ExecScript(const tstring& code) {
     if (!host_) throw HRError(E_POINTER);
+    if (!shown_) return;
     HRESULT hr = host_->ExecScript(code.c_str(), L"JavaScript");
     if (FAILED(hr)) throw HRError(hr);
 }
 
 void HtmlPage::RunScript(const tstring& code, const wchar_t* language) {
-    if (code.empty()) return;
+    if (code.empty() || (host_ && !shown_)) return;
     std::unique_ptr<PageDocument> document = host_ ? host_->Document() : nullptr;
     if (!document) throw HRError(E_POINTER);
     document->ExecScript(code.c_str(), language);
 }
 
 bool HtmlPage::EnableElement(const wchar_t* id, bool enable) {
+    if (!shown_) return false;
     std::unique_ptr<PageDocument> document = host_ ? host_->Document() : nullptr;
     if (!document) return false;
     std::unique_ptr<PageElement> target = (id && *id) ? document->ElementById(id) : document->Body();
@@ -93,6 +96,7 @@ bool HtmlPage::EnableElement(const wchar_t* id, bool enable) {
 }
 
 void HtmlPage::EnablePage(bool enable) {
+    if (!shown_) return;
     if (EnableElement(nullptr, enable) && host_) {
         host_->ExecScript(enable ? L"document.body.style.cursor = 'auto';" : L"document.body.style.cursor = 'wait';",
                           L"JScript");
@@ -110,7 +114,7 @@ bool HtmlPage::PostEvent(const wchar_t* eventName, const VARIANT* param) {
     UINT message = controlMessage_;
     HWND window = eventWindow_;
     if (message == 0 || window == nullptr) return false;
-    return PostHtmlEvent(window, message, eventName, param);
+    return PostHtmlEvent(window, message, eventName, param, this);
 }
 
 void HtmlPage::DisableCloseMenu() {
@@ -137,23 +141,23 @@ bool IsEvent(BSTR eventName, const wchar_t* name) {
     return eventName && name && ::SysStringLen(eventName) == wcslen(name) && wcscmp(eventName, name) == 0;
 }
 
-bool PostHtmlEvent(HWND window, UINT message, const wchar_t* eventName, const VARIANT* param) {
+bool PostHtmlEvent(HWND window, UINT message, const wchar_t* eventName, const VARIANT* param,
+                   HtmlEventHandler* target) {
     BSTR name = nullptr;
     if (eventName) {
         name = ::SysAllocString(eventName);
         if (!name) throw HRError(E_OUTOFMEMORY);
     }
-    VARIANT* copy = nullptr;
+    auto* copy = static_cast<PostedParam*>(::HeapAlloc(::GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(PostedParam)));
+    if (!copy) {
+        ::SysFreeString(name);
+        throw HRError(E_OUTOFMEMORY);
+    }
+    VariantInit(&copy->value);
+    copy->target = target;
+    copy->present = param != nullptr;
     if (param) {
-        // A whole VARIANT: 24 bytes on x64, where a 16-byte block would let
-        // VariantCopy write past its end.
-        copy = static_cast<VARIANT*>(::HeapAlloc(::GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(VARIANT)));
-        if (!copy) {
-            ::SysFreeString(name);
-            throw HRError(E_OUTOFMEMORY);
-        }
-        VariantInit(copy);
-        HRESULT hr = VariantCopy(copy, const_cast<VARIANT*>(param));
+        HRESULT hr = VariantCopy(&copy->value, const_cast<VARIANT*>(param));
         if (FAILED(hr)) {
             FreePostedEvent(reinterpret_cast<WPARAM>(name), reinterpret_cast<LPARAM>(copy));
             throw HRError(hr);
@@ -166,8 +170,8 @@ bool PostHtmlEvent(HWND window, UINT message, const wchar_t* eventName, const VA
 
 void FreePostedEvent(WPARAM wParam, LPARAM lParam) {
     ::SysFreeString(reinterpret_cast<BSTR>(wParam));
-    if (auto* param = reinterpret_cast<VARIANT*>(lParam)) {
-        VariantClear(param);
+    if (auto* param = reinterpret_cast<PostedParam*>(lParam)) {
+        VariantClear(&param->value);
         ::HeapFree(::GetProcessHeap(), 0, param);
     }
 }

@@ -80,6 +80,15 @@ public:
     // the page has never been shown or the post failed (nothing is kept then).
     bool PostEvent(const wchar_t* eventName, const VARIANT* param);
 
+    // Whether the view shows this page now. A page that is not shown runs no
+    // script: what its workers report still reaches it (PostEvent), but the
+    // document on screen belongs to another page.
+    bool Shown() const { return shown_; }
+    void Hide() { shown_ = false; }
+    // After the view has shown the page: a page whose worker ended while it
+    // was not shown puts the outcome on screen now.
+    virtual void OnShown() {}
+
     void DisableCloseMenu();
     void EnableCloseMenu();
     bool CloseDisabled() const { return closeDisabled_; }
@@ -94,6 +103,7 @@ private:
     volatile HWND eventWindow_ = nullptr;
     DWORD uiThreadId_;
     bool closeDisabled_ = false;
+    bool shown_ = false;
 };
 
 // The dispatch rule: the current page first, the fallback when there is none
@@ -105,13 +115,27 @@ int DispatchHtmlEvent(HtmlEventHandler* page, HtmlEventHandler* fallback, IDispa
 // Dispatchers compare event names exactly, case and all.
 bool IsEvent(BSTR eventName, const wchar_t* name);
 
-// Posts an event (name and a copy of param) as `message` to `window`. The
-// receiver owns both (ReceivePostedEvent); on a failed post they are freed here.
-bool PostHtmlEvent(HWND window, UINT message, const wchar_t* eventName, const VARIANT* param);
+// A posted event's parameter with the page whose worker posted it, so that
+// the end of the work reaches that page even when another one is shown.
+struct PostedParam {
+    VARIANT value;
+    bool present;
+    HtmlEventHandler* target;
+};
+
+// Posts an event (name and a copy of param) as `message` to `window`; target,
+// when given, is the page object it is for. The receiver owns both
+// (ReceivePostedEvent); on a failed post they are freed here.
+bool PostHtmlEvent(HWND window, UINT message, const wchar_t* eventName, const VARIANT* param,
+                   HtmlEventHandler* target = nullptr);
 // Takes a posted event's name and parameter, calls handle (name, param or
 // NULL) and frees both on every path.
 template <class Handle>
 void ReceivePostedEvent(WPARAM wParam, LPARAM lParam, Handle&& handle);
+// The page object a posted event is for; NULL when any page may take it.
+inline HtmlEventHandler* PostedEventTarget(LPARAM lParam) {
+    return lParam ? reinterpret_cast<PostedParam*>(lParam)->target : nullptr;
+}
 
 void FreePostedEvent(WPARAM wParam, LPARAM lParam);
 
@@ -122,5 +146,6 @@ void ReceivePostedEvent(WPARAM wParam, LPARAM lParam, Handle&& handle) {
         LPARAM l;
         ~Owner() { FreePostedEvent(w, l); }
     } owner{wParam, lParam};
-    handle(reinterpret_cast<BSTR>(wParam), reinterpret_cast<VARIANT*>(lParam));
+    auto* posted = reinterpret_cast<PostedParam*>(lParam);
+    handle(reinterpret_cast<BSTR>(wParam), posted && posted->present ? &posted->value : nullptr);
 }

@@ -81,7 +81,13 @@ bool PostedEventWindow::Create() {
 
 LRESULT PostedEventWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == eventMessage_ && eventMessage_ != 0) {
-        ReceivePostedEvent(wParam, lParam, [&](BSTR name, VARIANT* param) { receiver_(context_, name, param); });
+        HtmlEventHandler* target = PostedEventTarget(lParam);
+        ReceivePostedEvent(wParam, lParam, [&](BSTR name, VARIANT* param) {
+            if (targeted_)
+                targeted_(context_, target, name, param);
+            else
+                receiver_(context_, name, param);
+        });
         return 0;
     }
     if (message == WM_DESTROY && eventMessage_ != 0) {
@@ -195,11 +201,13 @@ int HtmlView::Dispatch(IDispatch* document, BSTR eventName, BSTR element, VARIAN
     return DispatchHtmlEvent(current_, fallback_, document, eventName, element, param);
 }
 
-void HtmlView::ReceivePosted(void* context, BSTR eventName, VARIANT* param) {
+void HtmlView::ReceivePosted(void* context, HtmlEventHandler* target, BSTR eventName, VARIANT* param) {
     auto* view = static_cast<HtmlView*>(context);
     BSTR empty = ::SysAllocString(L"");
-    GuardCallback(TEXT("posted page event"), 0,
-                  [&] { return view->Dispatch(nullptr, eventName, empty, param); });
+    // A worker's end goes to the page that started it, shown or not.
+    GuardCallback(TEXT("posted page event"), 0, [&] {
+        return DispatchHtmlEvent(target ? target : view->current_, view->fallback_, nullptr, eventName, empty, param);
+    });
     ::SysFreeString(empty);
 }
 
@@ -316,6 +324,7 @@ bool HtmlView::ShowPage(HtmlPage* page, const wchar_t* query) {
     if (!firstNavigationDone) overrides = std::make_unique<BrowserSettingsOverride>();
 
     bool again = current_ == page;
+    if (current_ && !again) current_->Hide();
     current_ = page;
     page->AttachControl(control_, ControlMessage(), events_.Handle(), this);
     tstring address = BuildAddress(GetUiCacheFolder(false), page->PageName(), query);
@@ -343,6 +352,7 @@ bool HtmlView::ShowPage(HtmlPage* page, const wchar_t* query) {
         if (std::unique_ptr<PageElement> table = document->ElementById(L"mainTable")) table->Focus();
     }
     PumpMessages();
+    if (SUCCEEDED(hr) && current_ == page) page->OnShown();
     return SUCCEEDED(hr);
 }
 

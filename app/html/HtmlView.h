@@ -14,7 +14,10 @@ class HtmlEventSink;
 class PostedEventWindow : public WindowImpl {
 public:
     using Receiver = void (*)(void* context, BSTR eventName, VARIANT* param);
+    // Also told the page object the event is for (NULL: any).
+    using TargetedReceiver = void (*)(void* context, HtmlEventHandler* target, BSTR eventName, VARIANT* param);
     PostedEventWindow(Receiver receiver, void* context) : receiver_(receiver), context_(context) {}
+    PostedEventWindow(TargetedReceiver receiver, void* context) : targeted_(receiver), context_(context) {}
     bool Create();
     // The message the events come as (the control's registered message).
     void SetEventMessage(UINT message) { eventMessage_ = message; }
@@ -25,7 +28,8 @@ protected:
     LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 
 private:
-    Receiver receiver_;
+    Receiver receiver_ = nullptr;
+    TargetedReceiver targeted_ = nullptr;
     void* context_;
     UINT eventMessage_ = 0;
 };
@@ -74,7 +78,7 @@ private:
     void CreateHostedControl();
     void ReleaseHostedControl();
     bool IsOwnWindow(HWND window) const;
-    static void ReceivePosted(void* context, BSTR eventName, VARIANT* param);
+    static void ReceivePosted(void* context, HtmlEventHandler* target, BSTR eventName, VARIANT* param);
 
     HtmlEventHandler* fallback_;
     HtmlPage* current_ = nullptr;

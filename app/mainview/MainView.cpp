@@ -12,6 +12,7 @@
 #include "app/mainview/MainViewRunnerHost.h"
 #include "app/mainview/ScheduledRunner.h"
 #include "app/OperationLock.h"
+#include "app/resource.h"
 #include "common/errors/ErrorBase.h"
 #include "common/log/Log.h"
 #include "common/settings/Settings.h"
@@ -79,10 +80,18 @@ MainView::MainView() : html_(this), scheduledScanLimit_(ScheduledRunner::kScanWa
 }
 
 MainView::~MainView() {
-    if (sink_) {
-        sink_->Detach();
-        sink_->Release();
-    }
+    // Without a window to destroy (a view never created), a running scan is
+    // stopped here: its threads must not outlive the view into the process's
+    // exit, which kills them wherever they are.
+    DropSink();
+    if (engine_) engine_->Stop();
+}
+
+void MainView::DropSink() {
+    if (!sink_) return;
+    sink_->Detach();
+    sink_->Release();
+    sink_ = nullptr;
 }
 
 HWND MainView::CreateClient(HWND frame) {
@@ -167,6 +176,9 @@ void MainView::DisconnectEngine() {
             point->Unadvise(cookie_);
     }
     cookie_ = 0;
+    // Each engine gets a sink of its own, so none of its events can be
+    // taken for those of the next one.
+    DropSink();
     engine_.Release();
     scanEngine_.Release();
     if (PageNavigator* pages = GetPageNavigator()) pages->SetEngine(nullptr);
@@ -175,22 +187,34 @@ void MainView::DisconnectEngine() {
 HRESULT MainView::StartScan() {
     stopped_ = false;
     resultsShown_ = false;
-    finishedMask_ = 0;
     HRESULT hr = ConnectEngine();
+    // Cleared once the old engine's sink is gone: nothing of it can count now.
+    finishedMask_ = 0;
     if (Handle()) EnableWindow(Handle(), TRUE);
+    // Running before the engine starts: its first groups may end at once.
+    scanRunning_ = SUCCEEDED(hr);
     if (SUCCEEDED(hr)) hr = engine_->Scan(scannedMask_);
     if (FAILED(hr)) {
+        scanRunning_ = false;
         scannedMask_ = 0;
         return hr;
     }
-    // A scan ends only a lock it took itself.
-    scanHoldsLock_ = TryBeginOperation();
     scanEngine_ = engine_;
-    scanRunning_ = true;
     return hr;
 }
 
+void MainView::RefuseBusy(UINT reason) {
+    Log::Instance().Print(LogInfo, L"[info] Refused: %s", reason == IDS_SCAN_RUNNING ? L"a scan is running." :
+                                                                                         L"another operation is running.");
+    if (FrameVisible()) ShowMessageBox(GetMainWindow(), reason, 0, MB_ICONINFORMATION);
+}
+
+void MainView::RunScanScript(const tstring& code) {
+    if (shown_ && shown_ == ScanPage(ScanPageKind::Progress)) RunPageScript(code, false);
+}
+
 void MainView::EndScanLock() {
+    // Only the scan that took the lock gives it back, and only once.
     if (scanHoldsLock_) EndOperation();
     scanHoldsLock_ = false;
     scanRunning_ = false;
@@ -264,14 +288,31 @@ bool MainView::ShowStartPage() {
 }
 
 int MainView::BeginScan(long mask, const wchar_t* query) {
+    HtmlPage* progress = ScanPage(ScanPageKind::Progress);
+    // One scan at a time: a second start leaves the running one on its page.
+    if (scanRunning_) {
+        if (shown_ != progress) ShowPage(progress, scanQuery_.c_str());
+        return 0;
+    }
+    // Taken before anything can pump, and held by this scan alone.
+    if (!TryBeginOperation()) {
+        RefuseBusy(IDS_OPERATION_BUSY);
+        return 0;
+    }
+    scanHoldsLock_ = true;
     if (Handle()) EnableWindow(Handle(), FALSE);
-    if (!ShowPage(ScanPage(ScanPageKind::Progress), query)) {
+    if (!ShowPage(progress, query)) {
         if (Handle()) EnableWindow(Handle(), TRUE);
+        EndScanLock();
         return E_FAIL;
     }
+    scanQuery_ = query;
     scannedMask_ = mask;
     HRESULT hr = StartScan();
-    if (FAILED(hr)) Log::Instance().Print(LogError, L"[error] The scan did not start (0x%08lX).", hr);
+    if (FAILED(hr)) {
+        Log::Instance().Print(LogError, L"[error] The scan did not start (0x%08lX).", hr);
+        EndScanLock();
+    }
     return SUCCEEDED(hr) ? 0 : hr;
 }
 
@@ -316,16 +357,21 @@ int MainView::OnSelectUnionCancel(VARIANT* param) {
 
 int MainView::OnScanStop(IDispatch* document) {
     if (Defer(document, L"Scan_ScanStop", nullptr)) return 0;
+    // A posted stop whose scan has ended meanwhile has nothing to stop.
+    if (!scanRunning_) return 0;
     if (!document && LaterBrowser()) document = kPostedStop;
     SetCloseCommand(false);
     stopped_ = true;
     if (!quiet_ && document) {
-        RunPageScript(L"StopButton.disabled = true;", false);
-        RunPageScript(L"StopButton.style.display = 'none';", false);
-        RunPageScript(L"stopping.style.display = 'inline';", false);
+        RunScanScript(L"StopButton.disabled = true;");
+        RunScanScript(L"StopButton.style.display = 'none';");
+        RunScanScript(L"stopping.style.display = 'inline';");
     }
-    PumpMessages();
+    // "Stopping" is painted, but no message is handled before the stop: a
+    // start the user clicked meanwhile comes after it, not inside it.
+    if (HWND frame = GetMainWindow()) RedrawWindow(frame, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
     ComPtr<ICrawler> engine = scanEngine_ ? scanEngine_ : engine_;
+    DropSink();
     if (engine) engine->Stop();
     EndScanLock();
     if (document && document != kClosing) ShowStartPage();
@@ -374,7 +420,11 @@ int MainView::OnFix(VARIANT* param) {
     // A second request while a fix runs (a double click, a scan's automatic
     // fix) would start another worker on the same records.
     if (IsOperationRunning()) {
-        Log::Instance().Print(LogInfo, L"[info] Fix refused: another operation is running.");
+        // The fix the user sees running needs no box; anything else does.
+        if (shown_ && shown_ == ScanPage(ScanPageKind::Fixing))
+            Log::Instance().Print(LogInfo, L"[info] Fix refused: a fix is running.");
+        else
+            RefuseBusy(IDS_OPERATION_BUSY);
         return 0;
     }
     long count = 0;
@@ -405,7 +455,8 @@ int MainView::OnFix(VARIANT* param) {
     if (SUCCEEDED(engine_->get_UndoDirectory(&undoDirectory)) && undoDirectory && *undoDirectory)
         SHPathPrepareForWriteW(GetMainWindow(), nullptr, undoDirectory, SHPPFW_DEFAULT);
     SysFreeString(undoDirectory);
-    if (total > 0) RunPageScript(L"DisableToolbars();", true);
+    // Only the results page has toolbars; an automatic fix comes from the progress page.
+    if (total > 0 && shown_ && shown_ == ScanPage(ScanPageKind::Results)) RunPageScript(L"DisableToolbars();", true);
     long autoBackup = 0;
     if (!backedUp && SUCCEEDED(engine_->get_AutoBackupSwitch(&autoBackup)) && autoBackup == 1)
         return StartFixBackup(excludedText) ? 0 : E_FAIL;
@@ -462,16 +513,15 @@ void MainView::OnEngineEvent(const EngineEvent& event) {
     switch (event.id) {
     case 1:
         if (quiet_ || event.fixId == 0) return;
-        RunPageScript(FormatText(L"OnRecordFound(%ld, %ld, '", event.unionBit, event.second) +
-                          EscapeScriptString(ShowLineBreaks(event.item)) + L"');",
-                      false);
+        RunScanScript(FormatText(L"OnRecordFound(%ld, %ld, '", event.unionBit, event.second) +
+                      EscapeScriptString(ShowLineBreaks(event.item)) + L"');");
         return;
     case 2:
         OnScanFinished(event.unionBit);
         return;
     case 3:
         if (quiet_ || event.unionBit == -1) return;
-        RunPageScript(FormatText(L"OnScanProgress(%ld, %ld);", event.unionBit, event.second), false);
+        RunScanScript(FormatText(L"OnScanProgress(%ld, %ld);", event.unionBit, event.second));
         return;
     default:
         return;
@@ -480,14 +530,15 @@ void MainView::OnEngineEvent(const EngineEvent& event) {
 
 void MainView::OnScanFinished(long unionBit) {
     if (unionBit != -1) finishedMask_ |= unionBit;
+    // A scan completes once, when each of its own groups has ended.
+    bool complete = scanRunning_ && !stopped_ && (finishedMask_ & scannedMask_) == scannedMask_;
     if (quiet_) {
         // The scheduled run reads the masks itself; the scan is over all the same.
-        if (scanRunning_ && finishedMask_ == scannedMask_) EndScanLock();
+        if (complete) EndScanLock();
         return;
     }
-    if (unionBit != -1) RunPageScript(FormatText(L"OnScanFinish(%ld);", unionBit), false);
-    // A scan completes once, however many groups report at the end.
-    if (!scanRunning_ || stopped_ || finishedMask_ != scannedMask_) return;
+    if (unionBit != -1) RunScanScript(FormatText(L"OnScanFinish(%ld);", unionBit));
+    if (!complete) return;
     EndScanLock();
     if (autoFixAfterScan_) {
         VARIANT express;
@@ -503,7 +554,7 @@ void MainView::OnScanFinished(long unionBit) {
         VariantClear(&express);
         return;
     }
-    if (FrameVisible()) RunPageScript(L"WaitAndGo();", false);
+    if (FrameVisible()) RunScanScript(L"WaitAndGo();");
     scannedMask_ = 0;
     finishedMask_ = 0;
 }
@@ -537,6 +588,14 @@ int MainView::OnOutBarItem(IDispatch* document, BSTR element, VARIANT* param) {
     if (shown_ && engine_ && wcscmp(shown_->PageName(), L"undo.htm") == 0) {
         HRESULT hr = engine_->FinalizeUndoSession();
         if (FAILED(hr)) Log::Instance().Print(LogError, L"[error] Closing the undo session: 0x%08lX.", hr);
+    }
+    // The running scan keeps the view on its progress page, where its
+    // events, its end and its stop belong.
+    if (scanRunning_) {
+        if (wcscmp(item, L"RegistryScan") != 0) RefuseBusy(IDS_SCAN_RUNNING);
+        HtmlPage* progress = ScanPage(ScanPageKind::Progress);
+        if (shown_ != progress) ShowPage(progress, scanQuery_.c_str());
+        return 0;
     }
     if (pages && pages->AskToLeave(shown_, item) == IDCANCEL) return 0;
     if (shown_) shown_->EnableControl(false);

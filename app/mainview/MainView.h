@@ -91,6 +91,13 @@ private:
     // Runs script in the shown page, logging a failure.
     void RunPageScript(const tstring& code, bool throughControl);
     void EndScanLock();
+    // Lets go of the engine's event sink: whatever that engine still raises
+    // (the ends of stopped groups) belongs to no scan of this view.
+    void DropSink();
+    // Scan events are the progress page's: nothing runs when another is shown.
+    void RunScanScript(const tstring& code);
+    // Tells the user why an operation was not started.
+    void RefuseBusy(UINT reason);
     void OnEngineEvent(const EngineEvent& event) override;
     void OnScanFinished(long unionBit);
     HtmlPage* ScanPage(ScanPageKind kind);
@@ -99,6 +106,8 @@ private:
     HtmlView html_;
     ScanStartPage startPage_;
     tstring startQuery_;
+    // The progress page's query of the running scan.
+    tstring scanQuery_;
     bool autoFixBox_ = false;
     bool stopRequested_ = false;
     bool quiet_ = false;

@@ -13,8 +13,10 @@ void MainViewRunnerHost::ShowBackgroundPage(int operation) {
 
 void MainViewRunnerHost::RestorePage() {
     if (!remembered_ || view_.shown_ == remembered_) return;
-    // The start page comes back with its own query and box state.
-    if (remembered_ == &view_.startPage_)
+    // The start page comes back with its own query and box state. A fixing
+    // page shown again would start over with no worker behind it: the fix
+    // ended before the run could take the lock.
+    if (remembered_ == &view_.startPage_ || remembered_ == view_.ScanPage(ScanPageKind::Fixing))
         view_.ShowStartPage();
     else
         view_.ShowPage(remembered_, rememberedQuery_.c_str());
@@ -39,5 +41,6 @@ void MainViewRunnerHost::StopScan(ICrawler* crawler) {
     // The stopped scan is over for the view too: finishes that still come in
     // start nothing.
     view_.stopped_ = true;
+    view_.DropSink();
     view_.EndScanLock();
 }

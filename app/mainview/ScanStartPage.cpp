@@ -37,12 +37,25 @@ void ScanStartPage::ShowCheckLink() {
     Script(L"checkStr.innerHTML = \"<a href=\\\"javascript:;\\\" onClick=\\\"CheckForUpdates();\\\">Check for updates</a>\"");
 }
 
+void ScanStartPage::ShowAnswer(const tstring& script) {
+    ShowCheckLink();
+    Script(script);
+    Script(L"checking = false");
+}
+
+void ScanStartPage::OnShown() {
+    if (unseenAnswer_.empty()) return;
+    ShowAnswer(unseenAnswer_);
+    unseenAnswer_.clear();
+}
+
 int ScanStartPage::OnHTMLEvent(IDispatch*, BSTR eventName, BSTR, VARIANT* param) {
     if (IsEvent(eventName, L"ShowNews")) {
         Script(L"ShowNews();");
         PumpMessages();
     } else if (IsEvent(eventName, L"CheckUpdates")) {
         if (updates_.Running()) return 0;
+        unseenAnswer_.clear();
         Script(L"license_middle.innerHTML = \"Please wait...<img src=\\\"prog.gif\\\" width=25px height=25px></img>\"");
         if (!updates_.Start(this)) {
             ShowCheckLink();
@@ -59,9 +72,12 @@ int ScanStartPage::OnHTMLEvent(IDispatch*, BSTR eventName, BSTR, VARIANT* param)
         // A cancelled check's late answer is dropped.
         tstring script = updates_.Accept(ParamText(param));
         if (script.empty()) return 0;
-        ShowCheckLink();
-        Script(script);
-        Script(L"checking = false");
+        // The check is over either way; the answer waits for the page.
+        if (!Shown()) {
+            unseenAnswer_ = script;
+            return 0;
+        }
+        ShowAnswer(script);
         PumpMessages();
     } else if (IsEvent(eventName, L"SubmitTicketOnline")) {
         // The page may name the support page; else it is the maker's.

@@ -15,13 +15,17 @@ public:
     // report address); none gives an empty one.
     void SetSupportMail(std::function<tstring()> mail) { supportMail_ = std::move(mail); }
     UpdateChecker& Updates() { return updates_; }
+    // An update answer that came while another page was shown.
+    void OnShown() override;
 
 private:
     void Script(const tstring& code);
     void ShowCheckLink();
+    void ShowAnswer(const tstring& script);
 
     UpdateChecker updates_;
     std::function<tstring()> supportMail_;
+    tstring unseenAnswer_;
 };
 
 // The user's display name, else the account name.

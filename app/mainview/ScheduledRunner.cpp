@@ -214,8 +214,8 @@ void ScheduledRunner::RunScanFixJob() {
                 .SendScanFixMail(0, false, tstring(), false);
         return;
     }
-    WaitPolling(scanWaitLimit_, [this] { return view_.FinishedMask() == kScanMask; });
-    bool stopped = view_.FinishedMask() != kScanMask;
+    WaitPolling(scanWaitLimit_, [this] { return (view_.FinishedMask() & kScanMask) == kScanMask; });
+    bool stopped = (view_.FinishedMask() & kScanMask) != kScanMask;
     if (stopped) {
         view_.StopScan(crawler);
         Log::Instance().Print(LogError, L"[error] Scheduled scan did not finish within %lu ms; stopped.",

@@ -263,6 +263,12 @@ void BackupPage::StartNewBackup(const tstring& param) {
         ShowMessageBox(GetMainWindow(), ModuleErrorText(int32_t(0x800700CE)).c_str(), nullptr, MB_ICONERROR);
         return;
     }
+    // A backup takes the operation lock like every long operation: no
+    // scheduled job may write the catalogue meanwhile.
+    if (!TryBeginOperation()) {
+        ShowMessageBox(GetMainWindow(), IDS_OPERATION_BUSY, 0, MB_ICONINFORMATION);
+        return;
+    }
     newPath_ = path;
     ExecScript(L"DisableToolbars();");
     EnablePage(false);
@@ -281,8 +287,12 @@ void BackupPage::Start(unsigned(__stdcall* worker)(void*)) {
         return;
     }
     uintptr_t thread = _beginthreadex(nullptr, 0, worker, this, 0, nullptr);
-    if (thread)
-        CloseHandle(reinterpret_cast<HANDLE>(thread));
+    // Without a thread the work runs here: its end gives the lock back.
+    if (!thread) {
+        worker(this);
+        return;
+    }
+    CloseHandle(reinterpret_cast<HANDLE>(thread));
 }
 
 unsigned __stdcall BackupPage::BackupWorker(void* page) {
@@ -314,7 +324,10 @@ void BackupPage::RunBackup() {
     }
     if (progress_)
         progress_->WaitForConfirmation(failed, newPath_);
+    // Posted while the lock is still held: the end is handled before the
+    // frame's timer (a low-priority message) can start a queued job.
     PostEvent(L"RBackupFinish", nullptr);
+    EndOperation();
     EnableCloseMenu();
     EnableWindow(main, TRUE);
     if (SUCCEEDED(com))
@@ -415,6 +428,10 @@ void BackupPage::StartRestore(const tstring& param) {
         Log::Instance().Print(LogError, L"[error] No backup to restore: %s", param.c_str());
         return;
     }
+    if (!TryBeginOperation()) {
+        ShowMessageBox(GetMainWindow(), IDS_OPERATION_BUSY, 0, MB_ICONINFORMATION);
+        return;
+    }
     full_ = param[1] == L'1';
     selected_ = index;
     EnablePage(false);
@@ -426,8 +443,8 @@ unsigned __stdcall BackupPage::RestoreWorker(void* page) {
     return 0;
 }
 
+// Holds the operation lock StartRestore took until its end.
 void BackupPage::RunRestore() {
-    bool locked = TryBeginOperation();
     HRESULT com = CoInitialize(nullptr);
     try {
         tstring flag = GetRestoreFlagPath();
@@ -464,8 +481,7 @@ void BackupPage::RunRestore() {
         PostEvent(L"RBackupRestoreFinish", nullptr);
     if (SUCCEEDED(com))
         CoUninitialize();
-    if (locked)
-        EndOperation();
+    EndOperation();
 }
 
 void BackupPage::FinishRestore() {

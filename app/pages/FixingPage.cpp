@@ -152,8 +152,8 @@ bool FixingPage::IsExcluded(long fixId) const {
     return false;
 }
 
-void FixingPage::Post(const wchar_t* name, const VARIANT* param) {
-    PostEvent(name, param);
+bool FixingPage::Post(const wchar_t* name, const VARIANT* param) {
+    return PostEvent(name, param);
 }
 
 void FixingPage::RunFix() {
@@ -237,10 +237,13 @@ void FixingPage::RunFix() {
         finished = ControlMessage() != 0;
     }
     // The page may start the next operation as soon as it hears of the end.
+    if (viewResults || finished) InterlockedExchange(&endPending_, 1);
     InterlockedExchange(&running_, 0);
     lock.Release();
-    if (viewResults) Post(L"Scan_ViewResult", nullptr);
-    if (finished) Post(L"FixFinish", nullptr);
+    bool posted = false;
+    if (viewResults) posted = Post(L"Scan_ViewResult", nullptr);
+    if (finished) posted = Post(L"FixFinish", nullptr) || posted;
+    if (!posted) InterlockedExchange(&endPending_, 0);
 }
 
 int FixingPage::OnHTMLEvent(IDispatch*, BSTR eventName, BSTR element, VARIANT* param) {
@@ -262,7 +265,12 @@ int FixingPage::OnHTMLEvent(IDispatch*, BSTR eventName, BSTR element, VARIANT* p
             PumpMessages();
             SetEvent(fixEvent_);
         } else if (IsEvent(eventName, L"FixFinish")) {
+            InterlockedExchange(&endPending_, 0);
             ExecScript(L"OnFixFinish(0);");
+        } else if (IsEvent(eventName, L"Scan_ViewResult")) {
+            // The worker's end: the view shows the results.
+            InterlockedExchange(&endPending_, 0);
+            return 1;
         } else if (IsEvent(eventName, L"Res_OpenLink")) {
             tstring key = element ? tstring::FromWide(element, SysStringLen(element)) : tstring();
             tstring value = param ? tstring::FromVariant(*param) : tstring();

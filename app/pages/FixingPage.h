@@ -26,6 +26,9 @@ public:
     bool StartFix(ICrawler* engine, const tstring& excluded);
     void Stop() { stop_ = true; }
     bool Running() const { return running_ != 0; }
+    // Running, or its end posted and not yet taken: the page is not left
+    // meanwhile, so that the user sees how the fix ended.
+    bool Busy() const { return running_ != 0 || endPending_ != 0; }
     // Revokes the engine's entry in the interface table, if it holds one and
     // no worker runs (the next start or the page's end revokes it then).
     void ReleaseEngine();
@@ -42,7 +45,7 @@ private:
     // Gives the operation lock back when it ends.
     void RunFix();
     bool IsExcluded(long fixId) const;
-    void Post(const wchar_t* name, const VARIANT* param);
+    bool Post(const wchar_t* name, const VARIANT* param);
 
     DWORD gitCookie_ = 0;
     std::vector<long> excluded_;
@@ -50,5 +53,7 @@ private:
     volatile bool stop_ = false;
     // Set by StartFix, cleared by the worker as its last step.
     volatile LONG running_ = 0;
+    // Set by the worker before it posts its end, cleared when the end arrives.
+    volatile LONG endPending_ = 0;
     bool workerInline_ = false;
 };

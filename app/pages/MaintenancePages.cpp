@@ -25,6 +25,11 @@ bool FrameShown() {
 int MaintenancePages::AskToLeave(HtmlPage* current, const wchar_t* item) {
     // The build's end reaches only the page shown, and with it the lock's release.
     if (current == &emergency_ && item && emergency_.Busy()) return IDCANCEL;
+    // So does the fix's end, the "Done" the user waits for.
+    if (current == &fixing_ && item && fixing_.Busy()) {
+        if (FrameShown()) ShowMessageBox(GetMainWindow(), IDS_OPERATION_BUSY, 0, MB_ICONINFORMATION);
+        return IDCANCEL;
+    }
     if (current == &compact_ && (!item || wcscmp(item, L"RegistryCompact") != 0))
         return compact_.AskSaveChanges(GetMainWindow());
     if (current == &scheduler_ && (!item || wcscmp(item, L"Scheduler") != 0))

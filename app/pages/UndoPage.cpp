@@ -202,6 +202,14 @@ void UndoPage::LoadSession(long index) {
 void UndoPage::UndoFixes(const tstring& unchecked) {
     if (!engine_)
         return;
+    // Undo changes the registry like a fix: never beside one.
+    if (!TryBeginOperation()) {
+        ShowMessageBox(GetMainWindow(), IDS_OPERATION_BUSY, 0, MB_ICONINFORMATION);
+        return;
+    }
+    struct Held {
+        ~Held() { EndOperation(); }
+    } held;
     std::set<long> excluded = ParseExcluded(unchecked);
     long n = 0;
     Check(engine_->get_UndoCount(&n), L"Undoing fixes");

@@ -14,8 +14,11 @@ const uint32_t kComGroup = 1;
 }
 
 CacheTable& CacheTable::Instance() {
-    static CacheTable table;
-    return table;
+    // Never destroyed: at process exit the scan threads are killed wherever
+    // they are, perhaps holding the table's lock, and a destructor run at the
+    // DLL's detach would wait for that lock for good.
+    static CacheTable* table = new CacheTable;
+    return *table;
 }
 
 CacheTable::CacheTable() {
@@ -24,8 +27,8 @@ CacheTable::CacheTable() {
         producers_[name] = kComGroup;
 }
 
+// Only a table no scan uses any more is destroyed: no lock to take.
 CacheTable::~CacheTable() {
-    std::lock_guard<std::mutex> lock(mutex_);
     caches_.clear();
     for (auto& e : events_) CloseHandle(e.second);
     events_.clear();

@@ -2,8 +2,11 @@
 // what they do: every script text, message box, opened address, dialog and
 // printed page (DriverOutput.h). No window, browser or printer is needed.
 //
-//   PageDriver [/engine <OrvaneEngine.dll>] <events file>
+//   PageDriver [/engine <OrvaneEngine.dll>] [/browser] <events file>
 //
+// With /browser the browser's module is loaded, as the program's control
+// loads it: the view then defers the handlers it defers with a browser of
+// version 7 or later (they act on a posted copy of the event).
 // The engine is created by its class (registered with regsvr32), or straight
 // from the named DLL. The file holds one event a line, fields separated by
 // TABs: page, event name, element, parameter. Pages: start, undo, settings,
@@ -36,6 +39,7 @@
 #include <sstream>
 #include <vector>
 #include "DriverOutput.h"
+#include "app/html/BrowserVersion.h"
 #include "app/html/HtmlView.h"
 #include "app/html/VariantText.h"
 #include "app/mainview/MainView.h"
@@ -115,19 +119,24 @@ public:
 
 protected:
     bool DisplayPage(HtmlPage* page, const wchar_t* query) override {
+        if (current_ && current_ != page) current_->Hide();
         page->AttachControl(nullptr, events_.EventMessage(), events_.Handle(), &host_);
         current_ = page;
         PrintLine(L"show " + std::wstring(page->PageName()) + L"#" + query);
+        page->OnShown();
         return true;
     }
 
 private:
-    static void Receive(void* context, BSTR eventName, VARIANT* param) {
+    // As the program's view: to the page that posted the event, shown or not.
+    static void Receive(void* context, HtmlEventHandler* target, BSTR eventName, VARIANT* param) {
         auto* self = static_cast<DrivenView*>(context);
         std::wstring event = eventName ? eventName : L"";
         PrintLine(L"posted view: " + event + L" " + std::wstring(ParamText(param)));
         Bstr element(L"");
-        if (self->Send(nullptr, eventName, element.value, param) == 1) PrintLine(L"unhandled view: " + event);
+        HtmlEventHandler* page = target ? target : self->current_;
+        if (DispatchHtmlEvent(page, self, nullptr, eventName, element.value, param) == 1)
+            PrintLine(L"unhandled view: " + event);
         self->received.push_back(event);
     }
 
@@ -339,11 +348,19 @@ int Drive(const std::vector<std::wstring>& lines, ICrawler* engine) {
 int wmain(int argc, wchar_t** argv) {
     const wchar_t* dll = nullptr;
     const wchar_t* events = nullptr;
+    bool browser = false;
     for (int i = 1; i < argc; ++i) {
         if ((wcscmp(argv[i], L"/engine") == 0 || wcscmp(argv[i], L"-engine") == 0) && i + 1 < argc)
             dll = argv[++i];
+        else if (wcscmp(argv[i], L"/browser") == 0)
+            browser = true;
         else
             events = argv[i];
+    }
+    // Kept loaded for the whole run, as the control keeps it.
+    if (browser && (!LoadLibraryW(L"ieframe.dll") || !GetIEVersion().AtLeast(7, 0))) {
+        fputs("the browser module is missing or older than version 7\n", stderr);
+        return 2;
     }
     if (!events) {
         fputs("usage: PageDriver [/engine <OrvaneEngine.dll>] <events file>\n", stderr);

@@ -15,7 +15,8 @@ NEUTRAL = "HKCR\\TypeLib\\{7BAD77B0-1397-4787-B963-DBF7F5C5757A}\\1.0\\0"
 # Fixed and ignored by an earlier run; the third is what the results list.
 GONE = ["C:\\orvane-journey\\%s.dll" % n for n in ("fixed", "ignored", "listed")]
 OLD_VALUES = [("SetupSchedule", "REG_DWORD", "1"), ("SetupNotify", "REG_DWORD", "1"),
-              ("NotifyEmail", "REG_SZ", "journey@example.com"), ("AutoBackup", "REG_DWORD", "0")]
+              ("NotifyEmail", "REG_SZ", "journey@example.com"), ("AutoBackup", "REG_DWORD", "0"),
+              ("SiteBase", "REG_SZ", "http://127.0.0.1:9")]  # an update site that refuses at once
 ITEM = "view\tOutBarItemClicked\t\t"
 # Each side-bar item in turn, with the event its page sends once loaded.
 JOURNEY = [ITEM + "RegistryScan", "view\tShowNews"] + [ITEM + i + (e and "\nview\t" + e) for i, e in [
@@ -41,6 +42,36 @@ STATES = {
     "emergency.htm": [([ITEM + "Emergency"], [])],
 }
 OWN_WINDOW = {"progress.htm"}  # the backup's progress window, not the view
+# Clicks that once broke the view's state, as (name, deferred, events, what
+# the driver prints in this order); "!text" must not show up before the next
+# line, or to the end when it is last.
+BUSY = "Another operation is running"
+EXPRESS = START[:1] + ["pump", "view\tScan_Express"]
+FAULTS = [
+    ("second start", False, EXPRESS + ["pump", ITEM + "RegistryScan", "pump", "view\tScan_Express", "pump",
+     "scanned\t60000", "view\tScan_ViewResult", "pump", "view\tFix", ITEM + "Undo", "wait\tview\tFixFinish\t120000"],
+     ["show ScanProgress.htm#", "!show", "script view: WaitAndGo();", "show scanResults.htm#", "show Fixing.htm#",
+      "!show", BUSY, "!show", "script view: OnFixFinish(0);"]),
+    ("stale ends", False, EXPRESS + ["sleep\t1500", "view\tScan_ScanStop", "view\tScan_Custom",
+     "view\tScan_ScanCustomStart\t\ti4:4", "scanned\t60000"],
+     ["show ScanProgress.htm#unions=4", "!OnScanFinish(1)", "!OnScanFinish(64)", "script view: WaitAndGo();"]),
+    ("stop and start with automatic fix", True, START[:1] + ["pump", "view\tScan_Express\t\tautofix", "pump",
+     "sleep\t300", "view\tScan_ScanStop", "view\tScan_Express\t\tautofix", "pump", "scanned\t60000",
+     "wait\tview\tFixFinish\t120000"],
+     ["posted view: Scan_ScanStop", "show scanStart.htm#", "posted view: Scan_Express autofix",
+      "show ScanProgress.htm#", "!show", "posted view: Fix EXPRESS", "!DisableToolbars", "show Fixing.htm#",
+      "script view: OnFixFinish(0);"]),
+    ("late stop and update answer", True, START[:1] + ["pump", "view\tCheckUpdates", "view\tScan_Express", "pump",
+     "wait\tview\tShowUpdate\t60000", "scanned\t60000", "view\tScan_ViewResult", "view\tScan_ScanStop", "pump",
+     "view\tScan_Again", "pump"],
+     ["show ScanProgress.htm#", "!license_middle", "posted view: ShowUpdate", "!license_middle",
+      "show scanResults.htm#", "!StopButton", "show scanStart.htm#", "license_middle.innerHTML = \"Can"]),
+    ("backup holds the lock", False, [ITEM + "RegistryBackup", "view\tBackup_OnLoad",
+     "view\tRBackupNew\t\t0C:\\orvane-journey.bkp", ITEM + "RegistryScan", "view\tScan_Express",
+     "wait\tview\tRBackupFinish\t60000", "view\tScan_Express", "scanned\t60000"],
+     ["show scanStart.htm#", "!show", BUSY, "!show",
+      "posted view: RBackupFinish", "show ScanProgress.htm#", "script view: WaitAndGo();"]),
+]
 
 
 def wine(*args):
@@ -48,12 +79,30 @@ def wine(*args):
     return run.returncode, run.stdout.decode("utf-8", "replace").splitlines()
 
 
-def drive(lines, name):
+def out_of_order(out, expected):
+    """The first expected line missing from out, in order, or a forbidden one found."""
+    at, banned = 0, []
+    for want in expected:
+        if want.startswith("!"):
+            banned.append(want[1:])
+            continue
+        while at < len(out) and want not in out[at]:
+            if any(b in out[at] for b in banned):
+                return "%r before %r" % (out[at], want)
+            at += 1
+        if at == len(out):
+            return "missing %r" % want
+        banned, at = [], at + 1
+    rest = [line for line in out[at:] if any(b in line for b in banned)]
+    return rest and "%r at the end" % rest[0]
+
+
+def drive(lines, name, *switches):
     path = os.path.join(os.environ.get("TMPDIR", "/tmp"), "orvane-%s-%d.txt" % (name, os.getpid()))
     with open(path, "w", encoding="utf-8") as f:
         f.write("\n".join(lines) + "\n")
     try:
-        return wine(DRIVER, "Z:" + path.replace("/", "\\"))
+        return wine(DRIVER, *(list(switches) + ["Z:" + path.replace("/", "\\")]))
     finally:
         os.unlink(path)
 
@@ -124,10 +173,22 @@ def main():
         code, out = drive("\n".join(JOURNEY).split("\n"), "journey")
         problems = ["journey: missing " + s for s in SHOWN if s not in "\n".join(out)]
         problems += ["journey: " + p for p in unanswered(out, [])] + ["journey: exit %d" % code] * (code != 0)
+        for name, deferred, events, expected in FAULTS:
+            code, got = drive(["answers\t1"] + events, "fault", *(["/browser"] * deferred))
+            wrong = out_of_order(got, expected)
+            wrong = [wrong] * bool(wrong) + ["exit %d" % code] * (code != 0)
+            problems += ["%s: %s" % (name, p) for p in unanswered(got, []) + wrong]
+            if any(line.startswith("show Fixing.htm#") and not line.endswith("#0") for line in got):
+                wine(SCANRUN, "--undo-newest")
+        wine("cmd", "/c", "del", "C:\\orvane-journey.bkp")
         lines, expected, problems_found = contract()
-        code, table = drive(lines, "contract")
-        wine(SCANRUN, "--undo-newest")
-        problems += problems_found + ["contract: " + p for p in unanswered(table, expected)]
+        problems += problems_found
+        # Without a browser and as the program runs, whose control's browser makes the view defer.
+        for switches in [], ["/browser"]:
+            code, table = drive(lines, "contract", *switches)
+            wine(SCANRUN, "--undo-newest")
+            problems += ["contract%s: %s" % (" ".join([""] + switches), p) for p in unanswered(table, expected)]
+            problems += ["contract: exit %d" % code] * (code != 0)
         print("contract: %d events in %d states" % (len([e for e in expected if e]), len(STATES)))
     finally:
         for name in GONE:
