@@ -1004,7 +1004,8 @@ TEST_CASE("engine through COM: planted faults of every category are found once, 
                       c.arguments[2] == std::to_wstring(e.errorId) && c.arguments[1] == std::to_wstring(e.bit);
         CHECK_MESSAGE(events == 1, Describe(f));
     }
-    CHECK(std::any_of(findings.begin(), findings.end(), [&](const Finding& f) { return f.reason == x86Folder + L"x86gone.exe"; }));
+    CHECK(std::any_of(findings.begin(), findings.end(),
+                      [&](const Finding& f) { return f.reason == x86Folder + L"x86gone.exe"; }));
     for (const Finding& f : findings) {
         bool planted = std::any_of(expected.begin(), expected.end(), [&](const Expected& e) { return Matches(f, e); });
         if (mine(f))
