@@ -818,8 +818,7 @@ TEST_CASE("engine through COM: planted faults of every category are found once, 
     Planted& wowAddin = plant(HKEY_LOCAL_MACHINE, wow + L"Microsoft\\Office\\Word\\Addins\\" + tag + L".WowAddin");
     plant(HKEY_LOCAL_MACHINE, wow + L"Microsoft\\Office\\Word\\Addins\\" + tag + L".WowGood");
     expected.push_back({16, L"Word\\Addins\\" + tag + L".WowAddin", 0x01370072, wowAddin.Path(), L""});
-    // 32-bit programs read %CommonProgramFiles% as the (x86) folder; the folders met in an unquoted
-    // command below it ("C:\Program Files", the tag's own) are not its program.
+    // 32-bit programs read %CommonProgramFiles% as the (x86) folder; no folder in a command is its program.
     wchar_t x86[MAX_PATH] = {};
     REQUIRE(ExpandEnvironmentStringsW(L"%CommonProgramFiles(x86)%\\", x86, MAX_PATH) > 0);
     const std::wstring x86Folder = x86 + tag + L"\\";

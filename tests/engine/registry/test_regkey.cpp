@@ -364,11 +364,10 @@ TEST_CASE("RegKey: a value deleted while the values are read ends the list, not 
         for (; !done; RegDeleteValueW(scratch.Handle(), L"large"))
             RegSetValueExW(scratch.Handle(), L"large", 0, REG_BINARY, large.data(), DWORD(large.size()));
     });
-    RegKey key = RegKey::OpenPath(scratch.Path());
     int kept = 0;
     for (int round = 0; round < 1000; ++round) {
         try {
-            kept += key.ValuesRead().at(0).Name() == L"keep";
+            kept += RegKey::OpenPath(scratch.Path()).ValuesRead().at(0).Name() == L"keep";
         } catch (const ErrorBase&) {}
     }
     done = true;
