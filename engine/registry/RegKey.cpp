@@ -231,6 +231,10 @@ std::vector<RegValue> RegKey::ListValues(bool read) const {
         if (status == ERROR_MORE_DATA) {
             length = DWORD(name.size());
             status = RegEnumValueW(handle_, index, name.data(), &length, nullptr, nullptr, nullptr, nullptr);
+            // The value was deleted between the two calls, and it was the
+            // last one: the list ends here, with every value before it.
+            if (status == ERROR_NO_MORE_ITEMS)
+                return values;
         }
         ck = status;
         if (length == DWORD(lstrlenW(name.data()))) {

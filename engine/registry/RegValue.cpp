@@ -255,6 +255,16 @@ tstring RegValue::DataText() {
     return text;
 }
 
+tstring RegValue::StoredText() {
+    if (type_ == NotRead)
+        Query();
+    ByteView data(read_, data_);
+    if (type_ != ExpandString || data.Size() < sizeof(wchar_t))
+        return DataText();
+    const wchar_t* units = Units(data);
+    return tstring(units, BoundedLength(units, UnitCount(data)));
+}
+
 bool RegValue::SetText(const tstring& text, int32_t type) {
     int32_t code = type == KeepType ? type_ : type;
     bool result = true;

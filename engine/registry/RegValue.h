@@ -48,6 +48,9 @@ public:
     // Reads first when not read yet.
     const SharedBuffer& Data();
     tstring DataText();
+    // The text of a REG_EXPAND_SZ value as the registry holds it, its
+    // %NAME% references not expanded; DataText for every other type.
+    tstring StoredText();
 
     bool SetText(const tstring& text, int32_t type = KeepType);
     bool SetBytes(const void* bytes, uint32_t count, int32_t type = KeepType);

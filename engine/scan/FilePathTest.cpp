@@ -2,6 +2,7 @@
 #include "common/records/CheckResultCode.h"
 #include "engine/registry/RegValue.h"
 #include "engine/scan/PathChecks.h"
+#include "engine/scan/PathReadings.h"
 
 void FillFinding(CheckResult& result, uint32_t errorId, const tstring& item, const tstring& reason,
                  const RegValue& value) {
@@ -12,9 +13,11 @@ void FillFinding(CheckResult& result, uint32_t errorId, const tstring& item, con
     result.ValueName = value.Name();
 }
 
-bool FilePathTest::Test(const tstring& text, RegValue& value, CheckResult& result) {
-    if (PathExistsForCheck(text, result, true)) return true;
-    FillFinding(result, MakeErrorID(ProblemSharedTool, ReasonFileNotFound), value.Key().Name(), text, value);
+bool FilePathTest::Test(const tstring&, RegValue& value, CheckResult& result) {
+    tstring shown;
+    for (const tstring& reading : PathReadings(value))
+        if (PathExistsForCheck(shown = reading, result, true)) return true;
+    FillFinding(result, MakeErrorID(ProblemSharedTool, ReasonFileNotFound), value.Key().Name(), shown, value);
     return false;
 }
 
@@ -49,8 +52,9 @@ bool ReinstallStringTest::Test(const tstring& text, RegValue& value, CheckResult
     result.ErrorID = 0;
     RegValue reinstall(value.Key(), L"ReinstallString");
     if (!reinstall.Query()) return true;
-    tstring data = reinstall.DataText();
-    if (PathExistsForCheck(data, result, true)) return true;
-    FillFinding(result, MakeErrorID(ProblemReinstallString, ReasonFileNotFound), data, data, reinstall);
+    tstring shown;
+    for (const tstring& reading : PathReadings(reinstall))
+        if (PathExistsForCheck(shown = reading, result, true)) return true;
+    FillFinding(result, MakeErrorID(ProblemReinstallString, ReasonFileNotFound), shown, shown, reinstall);
     return false;
 }

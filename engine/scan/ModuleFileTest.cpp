@@ -4,6 +4,7 @@
 #include "engine/registry/RegValue.h"
 #include "engine/scan/FilePathTest.h"
 #include "engine/scan/PathChecks.h"
+#include "engine/scan/PathReadings.h"
 
 namespace {
 
@@ -20,21 +21,25 @@ bool IsIconIndex(const tstring& text) {
 }  // namespace
 
 bool ProgramFileTest::Test(const tstring& text, RegValue& value, CheckResult& result) {
-    if (FindProgramFile(text, result)) return true;
+    tstring shown = text;
+    for (const tstring& reading : PathReadings(value))
+        if (FindProgramFile(shown = reading, result)) return true;
     // A program named without its folder is started from the folders of the
     // entry's "Path", a list such as "C:\App;C:\App\bin;".
     tstring name = TrimBlanks(text);
     RegValue folders(value.Key(), L"Path");
     if (!name.empty() && PathIsRelativeW(name.c_str()) && folders.Query()) {
-        tstring list = folders.DataText() + L";";
-        for (size_t start = 0, end; (end = list.find(L';', start)) != tstring::npos; start = end + 1) {
-            tstring folder = TrimBlanks(list.substr(start, end - start));
-            if (folder.empty()) continue;
-            for (const tstring& candidate : {name, tstring(name + L".exe")})
-                if (PathExistsForCheck(folder + L"\\" + candidate, result)) return true;
+        for (const tstring& reading : PathReadings(folders)) {
+            tstring list = reading + L";";
+            for (size_t start = 0, end; (end = list.find(L';', start)) != tstring::npos; start = end + 1) {
+                tstring folder = TrimBlanks(list.substr(start, end - start));
+                if (folder.empty()) continue;
+                for (const tstring& candidate : {name, tstring(name + L".exe")})
+                    if (PathExistsForCheck(folder + L"\\" + candidate, result)) return true;
+            }
         }
     }
-    FillFinding(result, MakeErrorID(ProblemAppPath, ReasonFileNotFound), value.Key().Name(), text, value);
+    FillFinding(result, MakeErrorID(ProblemAppPath, ReasonFileNotFound), value.Key().Name(), shown, value);
     return false;
 }
 

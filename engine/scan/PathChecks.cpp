@@ -51,9 +51,22 @@ size_t LastSeparator(const tstring& path) {
     return back;
 }
 
+// A folder is never the program or module searched for, though SearchPathW
+// finds one by its name: the stretch "C:\Program Files" of the unquoted
+// "C:\Program Files (x86)\App\app.exe" must not count as its program.
 bool Searched(const wchar_t* folder, const tstring& name, const wchar_t* extension) {
     if (name.empty()) return false;
-    return SearchPathW(folder, name.c_str(), extension, 0, nullptr, nullptr) != 0;
+    std::vector<wchar_t> found(MAX_PATH + 1);
+    DWORD n = SearchPathW(folder, name.c_str(), extension, DWORD(found.size()), found.data(), nullptr);
+    if (n >= found.size()) {
+        found.resize(n + 1);
+        n = SearchPathW(folder, name.c_str(), extension, DWORD(found.size()), found.data(), nullptr);
+        // Gone or renamed meanwhile: the first answer stands.
+        if (n == 0 || n >= found.size()) return true;
+    }
+    if (n == 0) return false;
+    DWORD attributes = GetFileAttributesW(found.data());
+    return attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 tstring SystemFolder() {
@@ -123,12 +136,21 @@ bool SearchedInOtherView(const tstring& text, const wchar_t* extension, bool& sw
 #endif
 }
 
+// The program folder placeholders of this process and the names under which
+// it knows the folders that 32-bit programs get for them.
+const wchar_t* const kProgramFolders[][2] = {{L"%ProgramFiles%", L"%ProgramFiles(x86)%"},
+                                             {L"%CommonProgramFiles%", L"%CommonProgramFiles(x86)%"}};
+
+tstring With32BitPlaceholders(const tstring& given) {
+    tstring text = given;
+    for (const auto& pair : kProgramFolders) ReplaceNoCase(text, pair[0], pair[1]);
+    return text;
+}
+
 // The text a 32-bit program meant: its program folders. Placeholders are
 // replaced, and so is an already expanded 64-bit program folder at the start.
 tstring X86Counterpart(const tstring& given) {
-    tstring text = given;
-    ReplaceNoCase(text, L"%ProgramFiles%", L"%ProgramFiles(x86)%");
-    ReplaceNoCase(text, L"%CommonProgramFiles%", L"%CommonProgramFiles(x86)%");
+    tstring text = With32BitPlaceholders(given);
     size_t start = (!text.empty() && text[0] == L'"') ? 1 : 0;
     const wchar_t* const folders[][2] = {{L"%CommonProgramFiles%", L"%CommonProgramFiles(x86)%"},
                                          {L"%ProgramFiles%", L"%ProgramFiles(x86)%"}};
@@ -243,6 +265,12 @@ FARPROC KernelFunction(const char* qualifiedName) {
 }
 
 }  // namespace
+
+tstring ExpandedFor32Bit(const tstring& text) {
+    for (const auto& pair : kProgramFolders)
+        if (Expanded(pair[1]) == pair[1]) return Expanded(text);
+    return Expanded(With32BitPlaceholders(text));
+}
 
 tstring UpperText(const tstring& text) {
     tstring upper = text;

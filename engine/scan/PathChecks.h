@@ -34,6 +34,12 @@ bool PathExistsForCheck(const tstring& path, CheckResult& result, bool folderCou
 bool FindModuleFile(const tstring& text, CheckResult& result, bool relativeAllowed, bool secondPass = false);
 bool FindProgramFile(const tstring& text, CheckResult& result, bool secondPass = false);
 
+// The text as a 32-bit program on 64-bit Windows expands it: for it
+// %ProgramFiles% and %CommonProgramFiles% name the (x86) folders (only
+// %ProgramW6432% and %CommonProgramW6432% name the native ones). Where this
+// process knows no such folders, the text as this process expands it.
+tstring ExpandedFor32Bit(const tstring& text);
+
 // The text in upper case (CLSIDs, service names and AppIDs meet upper-cased
 // in the named caches).
 tstring UpperText(const tstring& text);

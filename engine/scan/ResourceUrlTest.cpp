@@ -3,6 +3,7 @@
 #include "engine/registry/RegValue.h"
 #include "engine/scan/FilePathTest.h"
 #include "engine/scan/PathChecks.h"
+#include "engine/scan/PathReadings.h"
 
 namespace {
 
@@ -65,9 +66,11 @@ bool ResourceUrlTest::ResourceExists(const tstring& data, CheckResult& result) {
     return true;
 }
 
-bool ResourceUrlTest::Test(const tstring& text, RegValue& value, CheckResult& result) {
-    if (ResourceExists(text, result)) return true;
-    FillFinding(result, MakeErrorID(ProblemBrowserContextMenu, ReasonScriptNotFound), value.Key().Name(), text,
+bool ResourceUrlTest::Test(const tstring&, RegValue& value, CheckResult& result) {
+    tstring shown;
+    for (const tstring& reading : PathReadings(value))
+        if (ResourceExists(shown = reading, result)) return true;
+    FillFinding(result, MakeErrorID(ProblemBrowserContextMenu, ReasonScriptNotFound), value.Key().Name(), shown,
                 value);
     return false;
 }

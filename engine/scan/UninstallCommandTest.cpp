@@ -5,6 +5,7 @@
 #include "common/records/CheckResultCode.h"
 #include "engine/registry/RegValue.h"
 #include "engine/scan/PathChecks.h"
+#include "engine/scan/PathReadings.h"
 
 namespace {
 
@@ -20,6 +21,19 @@ bool ReadValue(const RegKey& key, const wchar_t* name, tstring& data) {
         RegValue value(key, name);
         if (!value.Query()) return false;
         data = value.DataText();
+        return true;
+    } catch (const ErrorBase&) {
+        return false;
+    }
+}
+
+// The readings of a command value (PathReadings); false when it is absent
+// or cannot be read.
+bool ReadCommand(const RegKey& key, const wchar_t* name, std::vector<tstring>& readings) {
+    try {
+        RegValue value(key, name);
+        if (!value.Query()) return false;
+        readings = PathReadings(value);
         return true;
     } catch (const ErrorBase&) {
         return false;
@@ -124,12 +138,15 @@ bool UninstallCommandTest::Check(const tstring& text, RegValue& value, CheckResu
         return CheckCommand(text, result);
     }
     if (FlagSet(key, L"WindowsInstaller")) return true;
-    tstring command;
+    std::vector<tstring> readings;
     for (const wchar_t* name : {L"UninstallString", L"QuietUninstallString"}) {
-        if (ReadValue(key, name, command)) {
-            currentValueName_ = name;
-            return CheckCommand(command, result);
+        if (!ReadCommand(key, name, readings)) continue;
+        currentValueName_ = name;
+        for (const tstring& command : readings) {
+            result.Reason.clear();
+            if (CheckCommand(command, result)) return true;
         }
+        return false;
     }
     result.Reason = L"OK";
     return true;

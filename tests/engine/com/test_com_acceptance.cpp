@@ -818,6 +818,22 @@ TEST_CASE("engine through COM: planted faults of every category are found once, 
     Planted& wowAddin = plant(HKEY_LOCAL_MACHINE, wow + L"Microsoft\\Office\\Word\\Addins\\" + tag + L".WowAddin");
     plant(HKEY_LOCAL_MACHINE, wow + L"Microsoft\\Office\\Word\\Addins\\" + tag + L".WowGood");
     expected.push_back({16, L"Word\\Addins\\" + tag + L".WowAddin", 0x01370072, wowAddin.Path(), L""});
+    // 32-bit programs read %CommonProgramFiles% as the (x86) folder; no folder in a command is its program.
+    wchar_t x86[MAX_PATH] = {};
+    REQUIRE(ExpandEnvironmentStringsW(L"%CommonProgramFiles(x86)%\\", x86, MAX_PATH) > 0);
+    const std::wstring x86Folder = x86 + tag + L"\\";
+    CreateDirectoryW(x86Folder.c_str(), nullptr);
+    CloseHandle(CreateFileW((x86Folder + L"x86.exe").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    for (const wchar_t* name : {L"x86", L"x86gone"}) {
+        Planted& wowTool = plant(HKEY_LOCAL_MACHINE, wow + L"Microsoft\\Shared Tools\\" + tag + name);
+        wowTool.Set(L"", L"Path", L"%CommonProgramFiles%\\" + tag + L"\\" + name + L".exe", REG_EXPAND_SZ);
+        wowTool.Set(L"Clients", L"", L"");
+        Planted& x86Service = plant(HKEY_LOCAL_MACHINE, services + tag + name);
+        x86Service.SetNumber(L"Type", 0x10);
+        x86Service.Set(L"", L"ImagePath", x86Folder + name + L".exe /svc", REG_EXPAND_SZ);
+    }
+    expected.push_back({4, tag + L"x86gone", 0x01340068, trees.end()[-2]->Path(), L"Path"});
+    expected.push_back({1, tag + L"x86gone", 0x01420068, trees.back()->Path(), L"ImagePath"});
 
     // Application paths and the dialog history.
     Planted& appPath = plant(HKEY_LOCAL_MACHINE, kVersion + L"\\App Paths\\" + tag + L".exe");
@@ -1021,6 +1037,8 @@ TEST_CASE("engine through COM: planted faults of every category are found once, 
                       c.arguments[2] == std::to_wstring(e.errorId) && c.arguments[1] == std::to_wstring(e.bit);
         CHECK_MESSAGE(events == 1, Describe(f));
     }
+    CHECK(std::any_of(findings.begin(), findings.end(),
+                      [&](const Finding& f) { return f.reason == x86Folder + L"x86gone.exe"; }));
     for (const Finding& f : findings) {
         bool planted = std::any_of(expected.begin(), expected.end(), [&](const Expected& e) { return Matches(f, e); });
         if (mine(f))
@@ -1143,6 +1161,8 @@ TEST_CASE("engine through COM: planted faults of every category are found once, 
 
     DeleteFileW(present.c_str());
     DeleteFileW(wowModule.c_str());
+    DeleteFileW((x86Folder + L"x86.exe").c_str());
+    RemoveDirectoryW(x86Folder.c_str());
     values.clear();
     trees.clear();
     RemoveFolder(undoFolder);

@@ -1,7 +1,9 @@
 #include <doctest/doctest.h>
 #include <windows.h>
 #include <sddl.h>
+#include <atomic>
 #include <set>
+#include <thread>
 #include "RegistryTestKey.h"
 #include "common/errors/ErrorBase.h"
 #include "engine/registry/RegKey.h"
@@ -350,4 +352,25 @@ TEST_CASE("RegKey: values are listed by name, not read") {
         seen.insert(value.Name());
     }
     CHECK(seen == std::set<tstring>{L"", L"one", L"two"});
+}
+
+TEST_CASE("RegKey: a value deleted while the values are read ends the list, not the read") {
+    RegistryTestKey scratch(L"vanishing");
+    RegSetValueExW(scratch.Handle(), L"keep", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"x"), 4);
+    // Too large to come with its name, the last value's name is asked again: after another thread deleted it.
+    const std::vector<BYTE> large(0x2000, 7);
+    std::atomic<bool> done(false);
+    std::thread toggler([&] {
+        for (; !done; RegDeleteValueW(scratch.Handle(), L"large"))
+            RegSetValueExW(scratch.Handle(), L"large", 0, REG_BINARY, large.data(), DWORD(large.size()));
+    });
+    int kept = 0;
+    for (int round = 0; round < 1000; ++round) {
+        try {
+            kept += RegKey::OpenPath(scratch.Path()).ValuesRead().at(0).Name() == L"keep";
+        } catch (const ErrorBase&) {}
+    }
+    done = true;
+    toggler.join();
+    CHECK(kept == 1000);
 }
