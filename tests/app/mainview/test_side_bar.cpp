@@ -19,6 +19,7 @@
 #include "common/log/Log.h"
 #include "common/system/Security.h"
 #include "hives/CompactFlags.h"
+#include "TestLimits.h"
 
 namespace {
 
@@ -169,7 +170,7 @@ TEST_CASE("the About box shows the splash picture above its button") {
     });
     UiServices system;
     CHECK(system.ShowAboutBox(nullptr, picture.c_str()) == IDOK);
-    closer.join();
+    testlimit::Join(closer, testlimit::kStep, "the About box to close");
     CHECK(image.cx == 400);
     CHECK(image.cy == 300);
     CHECK(client.cx == 400);

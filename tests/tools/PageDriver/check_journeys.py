@@ -44,7 +44,7 @@ OWN_WINDOW = {"progress.htm"}  # the backup's progress window, not the view
 
 
 def wine(*args):
-    run = subprocess.run([WINE] + list(args), stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=600)
+    run = subprocess.run([WINE] + list(args), stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=240)
     return run.returncode, run.stdout.decode("utf-8", "replace").splitlines()
 
 

@@ -6,6 +6,7 @@
 #include "common/archive/Crc32.h"
 #include "common/filepack/FilePack.h"
 #include "common/settings/AppFolders.h"
+#include "TestLimits.h"
 
 namespace {
 
@@ -210,7 +211,7 @@ TEST_CASE("the uninstaller's start tidies up and ends at once; an abandoned inst
         CreateMutexW(nullptr, TRUE, L"QUARN_ORVANE");
         return 0;  // ends without releasing it
     }, nullptr, 0, nullptr);
-    WaitForSingleObject(thread, INFINITE);
+    testlimit::Join(thread, testlimit::kStep, "the thread that abandons the instance mutex");
     CloseHandle(thread);
     REQUIRE(program.Start(L""));
     HWND frame = program.WaitForWindow(kFrameClass, 30000, true);
