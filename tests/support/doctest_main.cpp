@@ -62,6 +62,18 @@ void KeepChildrenInJob() {
     }
 }
 
+// The test's own desktop, when it runs on one. Wine gives each new thread the
+// default desktop rather than its process's, so a thread-attach callback moves
+// every new thread there before it can make a window.
+HDESK ownDesktop = nullptr;
+
+void NTAPI MoveThreadToOwnDesktop(void*, DWORD reason, void*) {
+    if (reason == DLL_THREAD_ATTACH && ownDesktop)
+        SetThreadDesktop(ownDesktop);
+}
+extern "C" __attribute__((section(".CRT$XLY"), used)) const PIMAGE_TLS_CALLBACK orvaneThreadDesktop =
+    MoveThreadToOwnDesktop;
+
 // A test whose result depends on the foreground window, focus, menus or the
 // keyboard runs on a desktop of its own (named by ORVANE_TEST_DESKTOP): the
 // wineserver keeps one foreground window per desktop, which the other tests'
@@ -72,8 +84,10 @@ int RunOnOwnDesktop() {
     if (!GetEnvironmentVariableW(L"ORVANE_TEST_DESKTOP", name, 64))
         return -1;
     GetUserObjectInformationW(GetThreadDesktop(GetCurrentThreadId()), UOI_NAME, current, sizeof current, nullptr);
-    if (lstrcmpiW(name, current) == 0)
+    if (lstrcmpiW(name, current) == 0) {
+        ownDesktop = GetThreadDesktop(GetCurrentThreadId());
         return -1;
+    }
     HDESK desktop = CreateDesktopW(name, nullptr, nullptr, 0, GENERIC_ALL, nullptr);
     STARTUPINFOW startup{sizeof startup};
     startup.lpDesktop = name;

@@ -158,8 +158,9 @@ TEST_CASE("the About box shows the splash picture above its button") {
             Sleep(20);
             box = FindWindowW(nullptr, L"About QUARN Orvane");
         }
+        // Its picture comes in WM_INITDIALOG, and the box shows only after it.
+        for (int i = 0; i < 500 && box && !IsWindowVisible(box); ++i) Sleep(20);
         if (!box) return;
-        Sleep(100);
         auto bitmap = reinterpret_cast<HBITMAP>(SendDlgItemMessageW(box, AboutBox::kPictureId, STM_GETIMAGE, IMAGE_BITMAP, 0));
         BITMAP size = {};
         if (bitmap && GetObjectW(bitmap, sizeof(size), &size)) image = {size.bmWidth, size.bmHeight};

@@ -182,7 +182,7 @@ TEST_CASE("a scheduled start runs hidden with a tray icon that survives a shell 
     frame = program.WaitForWindow(kFrameClass, 20000);
     REQUIRE(frame);
     PostMessageW(frame, RegisterWindowMessageW(L"ORVANE_TRAY_MSG"), 1, WM_LBUTTONDBLCLK);
-    CHECK(program.WaitForWindow(kFrameClass, 5000, true) == frame);
+    CHECK(program.WaitForWindow(kFrameClass, testlimit::kStep, true) == frame);
     Sleep(300);
     CHECK_FALSE(TrayIconShown(frame));
     CHECK(program.WaitExit(4000) == STILL_ACTIVE);
