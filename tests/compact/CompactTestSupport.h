@@ -4,6 +4,7 @@
 #include <thread>
 #include <vector>
 #include "compact/EventSink.h"
+#include "TestLimits.h"
 
 // Records the library's events in place of the event log, for one test.
 class RecordingEventSink : public compact::EventSink {
@@ -35,7 +36,7 @@ public:
     }
     ~MessageBoxDismisser() {
         stop_ = true;
-        thread_.join();
+        testlimit::Join(thread_, testlimit::kStep, "the message box dismisser");
     }
 
     std::atomic<int> dismissed{0};

@@ -13,6 +13,7 @@
 #include "common/settings/AppFolders.h"
 #include "compact/Exports.h"
 #include "hives/CompactFlags.h"
+#include "TestLimits.h"
 
 namespace doctest {
 template <>
@@ -118,8 +119,10 @@ inline DWORD RunAsWindowsXp(const tstring& arguments) {
     DWORD exitCode = DWORD(-1);
     if (CreateProcessRetrying(exePath.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                               &process)) {
-        WaitForSingleObject(process.hProcess, INFINITE);
-        GetExitCodeProcess(process.hProcess, &exitCode);
+        if (testlimit::Wait(process.hProcess, testlimit::kLong, "the shutdown program as Windows XP"))
+            GetExitCodeProcess(process.hProcess, &exitCode);
+        else if (TerminateProcess(process.hProcess, 1))
+            WaitForSingleObject(process.hProcess, 5000);
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
     }

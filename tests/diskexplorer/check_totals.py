@@ -30,7 +30,7 @@ def parse(text):
 
 
 def mft_totals(tool, wine, args):
-    run = subprocess.run([wine, tool] + args, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    run = subprocess.run([wine, tool] + args, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=240)
     out = run.stdout.decode("utf-8").replace("\r\n", "\n")
     if run.returncode != 0:
         sys.exit("MftTotals failed (%d):\n%s%s" % (run.returncode, out, run.stderr.decode(errors="replace")))

@@ -101,7 +101,7 @@ def windows(path):
 
 
 def probe(*args):
-    out = subprocess.run([WINE_RUN, PROBE] + list(args), stdout=subprocess.PIPE, timeout=600).stdout
+    out = subprocess.run([WINE_RUN, PROBE] + list(args), stdout=subprocess.PIPE, timeout=240).stdout
     return out.decode("utf-8").replace("\r", "").splitlines()
 
 

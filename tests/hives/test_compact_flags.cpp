@@ -4,6 +4,7 @@
 #include "common/system/RunProcess.h"
 #include "common/system/Security.h"
 #include "hives/CompactFlags.h"
+#include "TestLimits.h"
 
 namespace {
 
@@ -14,12 +15,13 @@ std::string SeenByAnotherProcess() {
     PROCESS_INFORMATION process = {};
     HANDLE pipe = nullptr;
     RunProcess(_T("\"") + probe + _T("\""), process, pipe);
+    testlimit::Waiting note("the compaction flags probe");
     std::string out;
     char chunk[4096];
     DWORD n = 0;
     while (ReadFile(pipe, chunk, sizeof(chunk), &n, nullptr) && n)
         out.append(chunk, n);
-    WaitForSingleObject(process.hProcess, 30000);
+    testlimit::Wait(process.hProcess, 30000, "the compaction flags probe to end");
     CloseHandle(pipe);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);

@@ -4,6 +4,7 @@
 #include <sstream>
 #include <vector>
 #include "common/system/RunProcess.h"
+#include "TestLimits.h"
 
 std::wstring ControlDllPath() {
     std::string unixPath = ORVANE_QNCONTROL_DLL;
@@ -28,7 +29,7 @@ DWORD RunRegsvr32(bool unregister) {
     line.push_back(0);
     if (!CreateProcessRetrying(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
         return GetLastError() | 0x40000000u;
-    WaitForSingleObject(pi.hProcess, 60000);
+    testlimit::Wait(pi.hProcess, 60000, "regsvr32 with the host control");
     DWORD code = 0xFFFFFFFFu;
     GetExitCodeProcess(pi.hProcess, &code);
     CloseHandle(pi.hThread);
@@ -67,8 +68,9 @@ RegQuery QueryClassesKey(const std::wstring& key) {
     PROCESS_INFORMATION process = {};
     HANDLE pipe = nullptr;
     RunProcess(L"C:\\windows\\system32\\reg.exe query \"" + full + L"\"", process, pipe);
+    testlimit::Waiting note("reg.exe query's output");
     std::wstring text = ReadPipe(pipe);
-    WaitForSingleObject(process.hProcess, 60000);
+    testlimit::Wait(process.hProcess, 60000, "reg.exe query");
     DWORD code = 1;
     GetExitCodeProcess(process.hProcess, &code);
     CloseHandle(pipe);

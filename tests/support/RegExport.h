@@ -5,6 +5,7 @@
 #include <vector>
 #include "FileBytes.h"
 #include "common/tstring/tstring.h"
+#include "TestLimits.h"
 
 // The export of a key by the system's own reg.exe, as raw bytes, made through
 // the file given (which is removed again); ifNotStarted when reg.exe did not
@@ -22,7 +23,7 @@ inline std::string RegExportTo(const tstring& keyPath, const tstring& file,
     if (!CreateProcessRetrying(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
                         &process))
         return ifNotStarted;
-    WaitForSingleObject(process.hProcess, 60000);
+    testlimit::Wait(process.hProcess, 60000, "reg.exe export");
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     std::string bytes = ReadAll(file);

@@ -1,6 +1,7 @@
 #pragma once
 #include <windows.h>
 #include <string>
+#include "TestLimits.h"
 
 // CreateProcessW for tests: under load wine now and then refuses to start a
 // process for a moment, which must not fail a test that only needs a helper
@@ -44,11 +45,12 @@ inline std::string RunCaptured(const std::wstring& commandLine, DWORD* exitCode 
                                   &startup, &process);
     CloseHandle(writeEnd);
     if (started) {
+        testlimit::Waiting note("a child program's output");
         char chunk[4096];
         DWORD read = 0;
         while (ReadFile(readEnd, chunk, sizeof chunk, &read, nullptr) && read)
             output.append(chunk, read);
-        WaitForSingleObject(process.hProcess, 60000);
+        testlimit::Wait(process.hProcess, 60000, "a child program to end");
         if (exitCode)
             GetExitCodeProcess(process.hProcess, exitCode);
         CloseHandle(process.hProcess);

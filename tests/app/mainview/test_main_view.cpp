@@ -22,6 +22,7 @@
 #include "app/pages/MaintenancePages.h"
 #include "common/com/ComPtr.h"
 #include "common/system/FileSystem.h"
+#include "TestLimits.h"
 
 namespace {
 
@@ -217,7 +218,7 @@ TEST_CASE("a custom scan shows each planted fault once, escaped, and ends its lo
                         events->Invoke(2, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
                     }
                 });
-                engineThread.join();
+                testlimit::Join(engineThread, testlimit::kStep, "the engine thread's late finish events");
                 Pump();
                 CHECK(CountOf(Texts(view.sink), L"WaitAndGo();") == 1);
                 CHECK(IsOperationRunning());

@@ -19,6 +19,7 @@
 #include "common/log/Log.h"
 #include "common/system/Security.h"
 #include "hives/CompactFlags.h"
+#include "TestLimits.h"
 
 namespace {
 
@@ -157,8 +158,9 @@ TEST_CASE("the About box shows the splash picture above its button") {
             Sleep(20);
             box = FindWindowW(nullptr, L"About QUARN Orvane");
         }
+        // Its picture comes in WM_INITDIALOG, and the box shows only after it.
+        for (int i = 0; i < 500 && box && !IsWindowVisible(box); ++i) Sleep(20);
         if (!box) return;
-        Sleep(100);
         auto bitmap = reinterpret_cast<HBITMAP>(SendDlgItemMessageW(box, AboutBox::kPictureId, STM_GETIMAGE, IMAGE_BITMAP, 0));
         BITMAP size = {};
         if (bitmap && GetObjectW(bitmap, sizeof(size), &size)) image = {size.bmWidth, size.bmHeight};
@@ -169,7 +171,7 @@ TEST_CASE("the About box shows the splash picture above its button") {
     });
     UiServices system;
     CHECK(system.ShowAboutBox(nullptr, picture.c_str()) == IDOK);
-    closer.join();
+    testlimit::Join(closer, testlimit::kStep, "the About box to close");
     CHECK(image.cx == 400);
     CHECK(image.cy == 300);
     CHECK(client.cx == 400);

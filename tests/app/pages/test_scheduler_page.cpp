@@ -17,6 +17,7 @@
 #include "jobs/JobScheduler.h"
 #include "jobs/SchedulerStrings.h"
 #include "jobs/UserJobs.h"
+#include "TestLimits.h"
 
 namespace {
 
@@ -232,7 +233,7 @@ TEST_CASE("jobs through the page: creation, snapshot and No, old settings, and n
         });
         ui.boxAnswer = IDNO;
         CHECK(shown.page.AskSaveChanges(nullptr) == IDNO);
-        service.join();
+        testlimit::Join(service, testlimit::kStep, "the stand-in service's hold on the job file");
         CHECK(ReadAll(backup.JobFilePath()) == backupBytes);
         CHECK_FALSE(shown.page.IsModified());
         shown.page.ReloadTasks();

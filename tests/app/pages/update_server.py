@@ -133,7 +133,10 @@ def main():
     env["ORVANE_UPDATE_LOG"] = windows_path(Handler.log_path)
     env["ORVANE_CLOSED_PORT"] = str(closed_port())
     try:
-        status = subprocess.call(sys.argv[1:], env=env)
+        status = subprocess.call(sys.argv[1:], env=env, timeout=540)
+    except subprocess.TimeoutExpired:
+        print("update_server.py: the test program did not end within 540 s; stopped it", file=sys.stderr)
+        status = 1
     finally:
         server.shutdown()
         os.remove(Handler.log_path)

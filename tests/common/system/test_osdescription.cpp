@@ -4,6 +4,7 @@
 #include <vector>
 #include "common/system/OsDescription.h"
 #include "common/system/OsVersion.h"
+#include "TestLimits.h"
 
 namespace {
 
@@ -95,7 +96,7 @@ std::vector<std::wstring> ProbeAs(const wchar_t* wineVersion) {
     SetEnvironmentVariableW(kProbeVariable, nullptr);
     DWORD exitCode = 1;
     if (started) {
-        WaitForSingleObject(process.hProcess, 120000);
+        testlimit::Wait(process.hProcess, 120000, "the version probe run as another Windows");
         GetExitCodeProcess(process.hProcess, &exitCode);
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);

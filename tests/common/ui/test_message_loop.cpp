@@ -1,6 +1,7 @@
 #include <doctest/doctest.h>
 #include <vector>
 #include "common/ui/MessageLoop.h"
+#include "TestLimits.h"
 
 namespace {
 
@@ -86,7 +87,7 @@ TEST_CASE("loops are registered per thread") {
             *static_cast<MessageLoop**>(p) = MessageLoop::ForCurrentThread();
             return 0;
         }, &seenByOtherThread, 0, nullptr);
-        ::WaitForSingleObject(thread, INFINITE);
+        testlimit::Join(thread, testlimit::kStep, "the other thread's look at its loop");
         ::CloseHandle(thread);
         CHECK(seenByOtherThread == nullptr);
     }

@@ -1,9 +1,11 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <cstdio>
+#include <string>
 #include "doctest/doctest.h"
 #include "diskexplorer/ExplorerResources.h"
 #include "tests/diskexplorer/frame/FrameHarness.h"
+#include "TestLimits.h"
 
 namespace {
 
@@ -19,9 +21,20 @@ HWND PopupOf(HMENU menu) {
     return nullptr;
 }
 
+// Whether this process shows a popup menu.
+bool ShowsPopupMenu() {
+    for (HWND popup = nullptr; (popup = FindWindowExW(nullptr, popup, L"#32768", nullptr));) {
+        DWORD process = 0;
+        GetWindowThreadProcessId(popup, &process);
+        if (process == GetCurrentProcessId() && IsWindowVisible(popup))
+            return true;
+    }
+    return false;
+}
+
 template <class Condition>
-bool WaitFor(Condition condition) {
-    for (int i = 0; i < 1000 && !condition(); ++i)
+bool WaitFor(Condition condition, int tries = 1000) {
+    for (int i = 0; i < tries && !condition(); ++i)
         Sleep(10);
     return condition();
 }
@@ -84,12 +97,17 @@ TEST_CASE("the command bar opens menu 128 from the keyboard, moves between popup
     // Left to View, Escape; then Alt+H and Escape.
     std::vector<int> shown;
     tstring help;
+    std::string missed;  // the popup the user waited for in vain
     std::atomic<bool> done{false};
     std::thread user([&] {
         auto step = [&](int index, UINT message, WPARAM key, LPARAM flags) {
             HWND popup = nullptr;
-            if (!WaitFor([&] { return (popup = PopupOf(GetSubMenu(menu, index))) != nullptr; }))
+            if (!missed.empty())
                 return;
+            if (!WaitFor([&] { return (popup = PopupOf(GetSubMenu(menu, index))) != nullptr; })) {
+                missed = "the popup of command bar item " + std::to_string(index);
+                return;
+            }
             shown.push_back(index);
             if (shown.size() == 2) {  // View, its first item selected: its help, and a picture
                 WaitFor([&] { return Window(status).Text() != L"Ready"; });
@@ -109,11 +127,18 @@ TEST_CASE("the command bar opens menu 128 from the keyboard, moves between popup
         WaitFor([&] { return !PopupOf(GetSubMenu(menu, 1)); });
         PostMessageW(list, WM_SYSCHAR, 'h', 1 << 29);
         step(2, WM_KEYDOWN, VK_ESCAPE, 0);
+        // A menu left open would keep the UI thread in its loop for good.
+        for (int i = 0; !missed.empty() && i < 100; ++i) {
+            PostMessageW(bar.Handle(), WM_CANCELMODE, 0, 0);
+            if (WaitFor([&] { return !ShowsPopupMenu(); }, 10))
+                break;
+        }
         done = true;
     });
     PostMessageW(list, WM_KEYDOWN, VK_DOWN, 0);
     CHECK(PumpUntil([&] { return done.load(); }));
-    user.join();
+    testlimit::Join(user, testlimit::kStep, "the keyboard user's thread");
+    CHECK_MESSAGE(missed.empty(), "waited 10 s in vain for " << missed);
     CHECK(shown == std::vector<int>{0, 1, 2, 1, 2});
     CHECK(help == L"Display the folders as tiles");
     PumpFor(50);
@@ -163,7 +188,7 @@ TEST_CASE("greyed accelerators send nothing, and a stop keeps the window paintin
     stopping = true;
     h.frame->StopScan();
     stopping = false;
-    painter.join();
+    testlimit::Join(painter, testlimit::kStep, "the painting thread");
     CHECK(painted);
     CHECK_FALSE(h.frame->IsScanning());
     CHECK(boxes.Boxes().empty());

@@ -13,6 +13,7 @@
 #include "diskexplorer/ShellLauncher.h"
 #include "tests/diskexplorer/image/ImageVolumeSource.h"
 #include "tests/diskexplorer/image/TestImages.h"
+#include "TestLimits.h"
 
 // A Unix path from the environment as the prefix sees it (through Z:).
 inline tstring EnvironmentPath(const wchar_t* name) {
@@ -38,7 +39,7 @@ public:
         : answer_(answer), process_(process), thread_([this] { Run(); }) {}
     ~BoxAnswerer() {
         stop_ = true;
-        thread_.join();
+        testlimit::Join(thread_, testlimit::kStep, "the message box answerer's thread");
     }
     std::vector<Box> Boxes() {
         std::lock_guard<std::mutex> lock(mutex_);

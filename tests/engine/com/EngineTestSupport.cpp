@@ -2,6 +2,7 @@
 #include "EngineTestSupport.h"
 #include <doctest/doctest.h>
 #include <vector>
+#include "TestLimits.h"
 
 std::wstring EngineDllPath() {
     std::string unixPath = ORVANE_ENGINE_DLL;
@@ -27,7 +28,7 @@ DWORD RunRegsvr32(bool unregister) {
     if (!CreateProcessRetrying(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
                         &pi))
         return GetLastError() | 0x40000000u;
-    WaitForSingleObject(pi.hProcess, 60000);
+    testlimit::Wait(pi.hProcess, 60000, "regsvr32 with the engine");
     DWORD code = 0xFFFFFFFFu;
     GetExitCodeProcess(pi.hProcess, &code);
     CloseHandle(pi.hThread);

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 #include <vector>
+#include "TestLimits.h"
 
 // The engine as a client sees it: the registered DLL driven through ICrawler
 // from the multithreaded apartment, over the live registry of the test prefix.
@@ -350,7 +351,7 @@ std::string RegExport(const std::wstring& keyPath) {
     if (!CreateProcessRetrying(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
                         &process))
         return "cannot run reg.exe";
-    WaitForSingleObject(process.hProcess, 60000);
+    testlimit::Wait(process.hProcess, 60000, "reg.exe export");
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     HANDLE handle = CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);

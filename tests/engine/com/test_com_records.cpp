@@ -8,6 +8,7 @@
 #include "common/archive/Crc32.h"
 #include "common/settings/AppFolders.h"
 #include "engine/com/ListLock.h"
+#include "TestLimits.h"
 
 namespace {
 
@@ -273,9 +274,9 @@ TEST_CASE("A missing user ignore file is created empty by a new engine object") 
 namespace {
 DWORD WINAPI HoldMutex(void* parameter) {
     HANDLE* handles = static_cast<HANDLE*>(parameter);
-    WaitForSingleObject(handles[0], INFINITE);
+    WaitForSingleObject(handles[0], testlimit::kStep);
     SetEvent(handles[1]);
-    WaitForSingleObject(handles[2], INFINITE);
+    WaitForSingleObject(handles[2], testlimit::kStep);
     ReleaseMutex(handles[0]);
     return 0;
 }
@@ -298,7 +299,7 @@ TEST_CASE("A list lock that cannot be had is an error, never a silent success") 
         }
         CHECK(code == int32_t(0x800705B4));
         SetEvent(handles[2]);
-        WaitForSingleObject(thread, 10000);
+        testlimit::Join(thread, testlimit::kStep, "the thread that holds the list mutex");
         CloseHandle(thread);
         // Free again, the lock is had at once.
         CHECK_NOTHROW(ListLock{handles[0]});

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <string>
 #include <vector>
+#include "TestLimits.h"
 
 // A scan, a fix and its undo through the registered engine, driven from a
 // single-threaded apartment whose sink receives the events. The broken
@@ -94,7 +95,7 @@ public:
         if (!CreateProcessRetrying(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
                             &startup, &process))
             return bytes;
-        WaitForSingleObject(process.hProcess, 60000);
+        testlimit::Wait(process.hProcess, 60000, "reg.exe export");
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
         HANDLE handle = CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);

@@ -3,6 +3,7 @@
 #include <thread>
 #include <vector>
 #include "engine/registry/CacheTable.h"
+#include "TestLimits.h"
 
 namespace {
 const wchar_t* const kName = L"Test_Cache";
@@ -69,8 +70,8 @@ TEST_CASE("A consumer that asks before the producer exists gets the filled cache
         c->Insert(L"C");
         c->SetReady(true);
     });
-    producer.join();
-    consumer.join();
+    testlimit::Join(producer, testlimit::kStep, "the cache's producer");
+    testlimit::Join(consumer, testlimit::kStep, "the consumer waiting for the cache");
     CHECK(got);
     CHECK(ready);
     CHECK(verdictA);
@@ -86,8 +87,8 @@ TEST_CASE("SignalAll releases waiters without completing the caches") {
     std::thread waitExisting([&] { readyAfterStop = existing->WaitReady(true); });
     Sleep(50);
     table.SignalAll();
-    waitMissing.join();
-    waitExisting.join();
+    testlimit::Join(waitMissing, testlimit::kStep, "the wait for a cache never made");
+    testlimit::Join(waitExisting, testlimit::kStep, "the wait for an existing cache");
     CHECK(found == nullptr);
     CHECK_FALSE(readyAfterStop);
     // Later waits return at once with "not completed".
@@ -112,7 +113,7 @@ TEST_CASE("ResetAll starts a new scan: caches empty, consumers block until the n
     Sleep(50);
     CHECK_FALSE(released);
     c->SetReady(true);
-    consumer.join();
+    testlimit::Join(consumer, testlimit::kStep, "the consumer waiting for the new producer");
     CHECK(ready);
 }
 
@@ -136,7 +137,7 @@ TEST_CASE("A scan without the producing group does not block the consumers") {
         CHECK_FALSE(released);
         // The producer group ended without completing its caches.
         table.ReleaseProducer(1);
-        consumer.join();
+        testlimit::Join(consumer, testlimit::kStep, "the consumer waiting for the producer group");
         CHECK(released);
     }
     SUBCASE("a declared producer of another group") {
@@ -165,7 +166,7 @@ TEST_CASE("Concurrent insert, erase and lookup keep the cache consistent") {
             }
         });
     }
-    for (auto& th : threads) th.join();
+    for (auto& th : threads) testlimit::Join(th, testlimit::kStep, "the cache's writers");
     CHECK(c->Size() == size_t(kThreads * kKeys / 2));
     for (int t = 0; t < kThreads; ++t) {
         CHECK(c->Lookup(FormatText(L"K%d-%d", t, 1)) == std::optional<bool>(true));

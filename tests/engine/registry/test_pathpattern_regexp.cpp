@@ -4,6 +4,7 @@
 #include <random>
 #include <regex>
 #include <string>
+#include "TestLimits.h"
 
 namespace {
 
@@ -179,7 +180,7 @@ TEST_CASE("a megabyte of text matches on a thread with a 256 KB stack") {
     run.text += L"b  ";
     HANDLE thread = CreateThread(nullptr, 256 * 1024, MatchLongTexts, &run, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
     REQUIRE(thread != nullptr);
-    REQUIRE(WaitForSingleObject(thread, INFINITE) == WAIT_OBJECT_0);
+    testlimit::Join(thread, testlimit::kLong, "the match on the small stack");
     DWORD code = 99;
     GetExitCodeThread(thread, &code);
     CloseHandle(thread);

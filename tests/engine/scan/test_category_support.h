@@ -9,6 +9,7 @@
 #include "engine/registry/CacheTable.h"
 #include "engine/scan/GroupProcedures.h"
 #include "engine/scan/ScanGroup.h"
+#include "TestLimits.h"
 
 namespace cattest {
 
@@ -146,10 +147,18 @@ inline std::vector<TestSink::Found> FindingsWithItem(TestSink& sink, const tstri
     return result;
 }
 
+// Waits for a group thread, which uses the case's sink; the process ends when it does not end.
+inline void WaitGroup(ScanGroup& group, const char* what) {
+    testlimit::Waiting note(what);
+    group.Wait(testlimit::kLong);
+    if (group.IsRunning())
+        testlimit::Abandon(what);
+}
+
 // Runs one group procedure on its group thread to the end; the exit code.
 inline DWORD RunGroup(ScanGroup& group) {
     REQUIRE(group.Start() == ScanGroup::Started);
-    group.Wait(INFINITE);
+    WaitGroup(group, "the scan group");
     return group.ExitCode();
 }
 
@@ -288,8 +297,8 @@ inline void RunWithCom(ScanGroup& group, TestSink& sink) {
     CacheTable::Instance().ResetAll(1 | group.GroupBit());
     REQUIRE(com.Start() == ScanGroup::Started);
     REQUIRE(group.Start() == ScanGroup::Started);
-    group.Wait(INFINITE);
-    com.Wait(INFINITE);
+    WaitGroup(group, "the scan group");
+    WaitGroup(com, "the COM group beside it");
     CHECK(com.ExitCode() == ScanGroup::ExitDone);
     CHECK(group.ExitCode() == ScanGroup::ExitDone);
     CHECK(sink.finished == std::vector<uint32_t>{group.GroupBit()});

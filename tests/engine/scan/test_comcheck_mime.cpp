@@ -5,6 +5,7 @@
 #include "engine/scan/ClsidChecker.h"
 #include "engine/scan/MimeTypeTest.h"
 #include "test_comcheck_support.h"
+#include "TestLimits.h"
 
 using namespace comcheck;
 
@@ -120,6 +121,6 @@ TEST_CASE("The MIME type test is built only after the class walk has ended") {
     CHECK(WaitForSingleObject(built, 300) == WAIT_TIMEOUT);
     classes.End(rule);
     CHECK(WaitForSingleObject(built, 60000) == WAIT_OBJECT_0);
-    builder.join();
+    testlimit::Join(builder, testlimit::kStep, "the MIME test's construction");
     CloseHandle(built);
 }

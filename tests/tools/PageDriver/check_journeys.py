@@ -75,7 +75,7 @@ FAULTS = [
 
 
 def wine(*args):
-    run = subprocess.run([WINE] + list(args), stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=600)
+    run = subprocess.run([WINE] + list(args), stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=240)
     return run.returncode, run.stdout.decode("utf-8", "replace").splitlines()
 
 

@@ -51,7 +51,7 @@ def main():
     # the prefix: try again before giving up.
     for attempt in range(5):
         added = subprocess.run([wine, "reg", "add", key, "/v", "SiteBase", "/d", "http://127.0.0.1:" + port, "/f"],
-                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=60)
         if added.returncode == 0:
             break
         print("reg add failed (%d): %s" % (added.returncode, added.stdout.decode("utf-8", "replace").strip()))
@@ -62,7 +62,7 @@ def main():
         run = subprocess.run([wine, driver, "/engine", windows(engine), windows(events)], stdout=subprocess.PIPE,
                              timeout=240)
     finally:
-        subprocess.call([wine, "reg", "delete", key, "/v", "SiteBase", "/f"], **quiet)
+        subprocess.call([wine, "reg", "delete", key, "/v", "SiteBase", "/f"], timeout=60, **quiet)
     lines = run.stdout.decode("utf-8", "replace").splitlines()
     problems = []
     if run.returncode != 0:

@@ -6,6 +6,7 @@
 #include "common/archive/Crc32.h"
 #include "common/filepack/FilePack.h"
 #include "common/settings/AppFolders.h"
+#include "TestLimits.h"
 
 namespace {
 
@@ -47,10 +48,11 @@ bool TrayIconShown(HWND frame) {
     return Shell_NotifyIconW(NIM_MODIFY, &probe) != FALSE;
 }
 
-// The frame window exists a moment before its icon is added.
-bool TrayIconAppears(HWND frame) {
+// The frame window exists a moment before its icon is added, and shows a
+// moment before the icon goes.
+bool TrayIconBecomes(HWND frame, bool shown) {
     for (int i = 0; i < 100; ++i, Sleep(100))
-        if (TrayIconShown(frame)) return true;
+        if (TrayIconShown(frame) == shown) return true;
     return false;
 }
 
@@ -161,7 +163,7 @@ TEST_CASE("a scheduled start runs hidden with a tray icon that survives a shell 
     REQUIRE(frame);
     CHECK_FALSE(program.FindWindowOf(L"OrvaneSplash"));
     CHECK_FALSE(IsWindowVisible(frame));
-    CHECK(TrayIconAppears(frame));
+    CHECK(TrayIconBecomes(frame, true));
 
     // A shell restart: the new shell has no icon until the frame adds it again.
     NOTIFYICONDATAW gone = {};
@@ -181,9 +183,8 @@ TEST_CASE("a scheduled start runs hidden with a tray icon that survives a shell 
     frame = program.WaitForWindow(kFrameClass, 20000);
     REQUIRE(frame);
     PostMessageW(frame, RegisterWindowMessageW(L"ORVANE_TRAY_MSG"), 1, WM_LBUTTONDBLCLK);
-    CHECK(program.WaitForWindow(kFrameClass, 5000, true) == frame);
-    Sleep(300);
-    CHECK_FALSE(TrayIconShown(frame));
+    CHECK(program.WaitForWindow(kFrameClass, testlimit::kStep, true) == frame);
+    CHECK(TrayIconBecomes(frame, false));
     CHECK(program.WaitExit(4000) == STILL_ACTIVE);
     CHECK(CloseProgram(program, frame) == 0);
 }
@@ -210,7 +211,7 @@ TEST_CASE("the uninstaller's start tidies up and ends at once; an abandoned inst
         CreateMutexW(nullptr, TRUE, L"QUARN_ORVANE");
         return 0;  // ends without releasing it
     }, nullptr, 0, nullptr);
-    WaitForSingleObject(thread, INFINITE);
+    testlimit::Join(thread, testlimit::kStep, "the thread that abandons the instance mutex");
     CloseHandle(thread);
     REQUIRE(program.Start(L""));
     HWND frame = program.WaitForWindow(kFrameClass, 30000, true);
