@@ -41,6 +41,9 @@ STATES = {
     "emergency.htm": [([ITEM + "Emergency"], [])],
 }
 OWN_WINDOW = {"progress.htm"}  # the backup's progress window, not the view
+# The update check's reply, posted for the start page whenever it comes: on a
+# busy machine after the journey has left that page, and nothing shows it.
+LATE_REPLIES = {"unhandled view: ShowUpdate"}
 
 
 def wine(*args):
@@ -103,7 +106,7 @@ def unanswered(out, expected):
             last = next(sent, None)
             if last and shown != last[0]:
                 problems.append("%s sent on %s, not %s" % (last[1], shown, last[0]))
-        elif line.startswith(("unhandled", "timeout", "error")):
+        elif line.startswith(("unhandled", "timeout", "error")) and line.strip() not in LATE_REPLIES:
             problems.append(line)
     return problems
 
