@@ -178,6 +178,8 @@ def main():
             wrong = out_of_order(got, expected)
             wrong = [wrong] * bool(wrong) + ["exit %d" % code] * (code != 0)
             problems += ["%s: %s" % (name, p) for p in unanswered(got, []) + wrong]
+            if wrong:
+                print("%s, as the driver ran it:\n  %s" % (name, "\n  ".join(l[:160] for l in got)))
             if any(line.startswith("show Fixing.htm#") and not line.endswith("#0") for line in got):
                 wine(SCANRUN, "--undo-newest")
         wine("cmd", "/c", "del", "C:\\orvane-journey.bkp")
