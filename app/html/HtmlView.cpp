@@ -286,14 +286,6 @@ namespace {
 
 bool firstNavigationDone = false;
 
-// The lock taken for a navigation, given back on every way out.
-struct NavigationLock {
-    bool taken = TryBeginOperation();
-    ~NavigationLock() {
-        if (taken) EndOperation();
-    }
-};
-
 VARIANT Missing() {
     VARIANT missing;
     VariantInit(&missing);
@@ -318,7 +310,8 @@ HRESULT Navigate(IWebBrowser2* browser, const tstring& address) {
 bool HtmlView::ShowPage(HtmlPage* page, const wchar_t* query) {
     ComPtr<IWebBrowser2> browser = Browser();
     if (!control_ || !browser || !page) return false;
-    NavigationLock lock;
+    // Held for the navigation when it is free.
+    OperationScope lock;
     // Restored on every way out, an exception included.
     std::unique_ptr<BrowserSettingsOverride> overrides;
     if (!firstNavigationDone) overrides = std::make_unique<BrowserSettingsOverride>();

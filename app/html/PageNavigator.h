@@ -42,7 +42,13 @@ public:
     virtual long SelectedUnions() { return 0; }
     // The engine the pages work on; NULL when it went away.
     virtual void SetEngine(ICrawler* engine) {}
-    // Starts fixing every record but the excluded FixIDs (" N N").
+    // The view decided to fix: the fix counts as running (nothing leaves its
+    // page) from now until StartFix, or until the view gives it up (false).
+    virtual void ReserveFix(bool reserve) {}
+    // A fix decided on, running, or its end not yet shown.
+    virtual bool FixBusy() { return false; }
+    // Starts fixing every record but the excluded FixIDs (" N N"), with the
+    // operation lock the view took for it: the fix gives it back.
     virtual void StartFix(ICrawler* engine, const wchar_t* excluded) {}
     // The progress window of a backup made before fixing, opened when absent
     // (over owner); NULL when there is none.

@@ -250,14 +250,16 @@ int MainView::Dispatch(IDispatch* document, BSTR eventName, BSTR element, VARIAN
     if (IsEvent(eventName, L"OutBarItemClicked")) return OnOutBarItem(document, element, param);
     if (IsEvent(eventName, L"Scan_Express"))
         return Defer(document, L"Scan_Express", param) ? 0 : OnScanExpress(param);
-    if (IsEvent(eventName, L"Scan_Custom")) return Defer(document, L"Scan_Custom", param) ? 0 : OnScanCustom();
+    if (IsEvent(eventName, L"Scan_Custom"))
+        return Defer(document, L"Scan_Custom", param) ? 0 : MayLeave() ? OnScanCustom() : 0;
     if (IsEvent(eventName, L"Scan_ScanCustomStart")) return OnScanCustomStart(document, element, param);
     if (IsEvent(eventName, L"Scan_SelectUnionCancel"))
-        return Defer(document, L"Scan_SelectUnionCancel", param) ? 0 : OnSelectUnionCancel(param);
+        return Defer(document, L"Scan_SelectUnionCancel", param) ? 0 : MayLeave() ? OnSelectUnionCancel(param) : 0;
     if (IsEvent(eventName, L"Scan_ScanStop")) return OnScanStop(document);
     if (IsEvent(eventName, L"Scan_ViewResult"))
-        return Defer(document, L"Scan_ViewResult", param) ? 0 : OnViewResult();
-    if (IsEvent(eventName, L"Scan_Again")) return Defer(document, L"Scan_Again", param) ? 0 : OnScanAgain();
+        return Defer(document, L"Scan_ViewResult", param) ? 0 : MayLeave() ? OnViewResult() : 0;
+    if (IsEvent(eventName, L"Scan_Again"))
+        return Defer(document, L"Scan_Again", param) ? 0 : MayLeave() ? OnScanAgain() : 0;
     if (IsEvent(eventName, L"Fix")) return Defer(document, L"Fix", param) ? 0 : OnFix(param);
     if (IsEvent(eventName, L"GoWWW")) return OnGoWww(param);
     if (IsEvent(eventName, L"AutoFixChecked")) {
@@ -281,34 +283,69 @@ void MainView::RunPageScript(const tstring& code, bool throughControl) {
     }
 }
 
+bool MainView::MayLeave() {
+    PageNavigator* pages = GetPageNavigator();
+    return !pages || pages->AskToLeave(shown_, L"RegistryScan") != IDCANCEL;
+}
+
 bool MainView::ShowStartPage() {
     if (!ShowPage(&startPage_, startQuery_.c_str())) return false;
     RunPageScript(tstring(L"autofixbox.checked = ") + BoolText(autoFixBox_) + L";", true);
     return true;
 }
 
-int MainView::BeginScan(long mask, const wchar_t* query) {
+bool MainView::ReturnToRunningScan() {
+    if (!scanRunning_) return false;
     HtmlPage* progress = ScanPage(ScanPageKind::Progress);
-    // One scan at a time: a second start leaves the running one on its page.
-    if (scanRunning_) {
-        if (shown_ != progress) ShowPage(progress, scanQuery_.c_str());
-        return 0;
+    if (shown_ != progress) ShowPage(progress, scanQuery_.c_str());
+    return true;
+}
+
+namespace {
+
+// The view window is enabled again on every way out of a start.
+class DisabledWindow {
+public:
+    explicit DisabledWindow(HWND window) : window_(window) {
+        if (window_) EnableWindow(window_, FALSE);
     }
-    // Taken before anything can pump, and held by this scan alone.
-    if (!TryBeginOperation()) {
+    ~DisabledWindow() {
+        if (window_) EnableWindow(window_, TRUE);
+    }
+    DisabledWindow(const DisabledWindow&) = delete;
+    DisabledWindow& operator=(const DisabledWindow&) = delete;
+
+private:
+    HWND window_;
+};
+
+}  // namespace
+
+int MainView::BeginScan(long mask, const wchar_t* query, bool autoFix) {
+    // One scan at a time: a second start leaves the running one on its page,
+    // with the automatic fix it was started with.
+    if (ReturnToRunningScan()) return 0;
+    // Taken before anything can pump; given back on every way out until the
+    // scan holds it.
+    OperationScope lock;
+    if (!lock.Held()) {
         RefuseBusy(IDS_OPERATION_BUSY);
         return 0;
     }
-    scanHoldsLock_ = true;
-    if (Handle()) EnableWindow(Handle(), FALSE);
-    if (!ShowPage(progress, query)) {
-        if (Handle()) EnableWindow(Handle(), TRUE);
-        EndScanLock();
-        return E_FAIL;
-    }
+    autoFixAfterScan_ = autoFix;
+    DisabledWindow disabled(Handle());
+    if (!ShowPage(ScanPage(ScanPageKind::Progress), query)) return E_FAIL;
     scanQuery_ = query;
     scannedMask_ = mask;
-    HRESULT hr = StartScan();
+    lock.HandOver();
+    scanHoldsLock_ = true;
+    HRESULT hr = E_FAIL;
+    try {
+        hr = StartScan();
+    } catch (...) {
+        EndScanLock();
+        throw;
+    }
     if (FAILED(hr)) {
         Log::Instance().Print(LogError, L"[error] The scan did not start (0x%08lX).", hr);
         EndScanLock();
@@ -318,11 +355,12 @@ int MainView::BeginScan(long mask, const wchar_t* query) {
 
 int MainView::OnScanExpress(VARIANT* param) {
     Log::Instance().Print(LogInfo, L"[info] Starting express scan.%s", L"");
-    autoFixAfterScan_ = ParamText(param) == L"autofix";
-    return BeginScan(kAllUnions, L"");
+    return BeginScan(kAllUnions, L"", ParamText(param) == L"autofix");
 }
 
 int MainView::OnScanCustom() {
+    // The running scan keeps its page and its automatic fix.
+    if (ReturnToRunningScan()) return 0;
     autoFixAfterScan_ = false;
     PageNavigator* pages = GetPageNavigator();
     tstring query = FormatText(L"unions=%u", static_cast<unsigned>(pages ? pages->SelectedUnions() : 0));
@@ -335,13 +373,15 @@ int MainView::OnScanCustom() {
 
 int MainView::OnScanCustomStart(IDispatch* document, BSTR element, VARIANT* param) {
     // The posted copy carries no element: the choice is read from the page's call.
-    if (document) autoFixAfterScan_ = ElementIs(element, L"autofix");
+    if (document) customAutoFix_ = ElementIs(element, L"autofix");
     if (Defer(document, L"Scan_ScanCustomStart", param)) return 0;
     VARIANT mask;
     VariantInit(&mask);
-    if (!param || FAILED(VariantChangeType(&mask, param, 0, VT_I4)) || mask.lVal == 0) return E_INVALIDARG;
+    // A bit that no group answers would never finish: the scan would run forever.
+    if (!param || FAILED(VariantChangeType(&mask, param, 0, VT_I4)) || mask.lVal == 0 || (mask.lVal & ~0xFFL) != 0)
+        return E_INVALIDARG;
     tstring query = FormatText(L"unions=%u", static_cast<unsigned>(mask.lVal));
-    return BeginScan(mask.lVal, query.c_str());
+    return BeginScan(mask.lVal, query.c_str(), customAutoFix_);
 }
 
 int MainView::OnSelectUnionCancel(VARIANT* param) {
@@ -417,18 +457,24 @@ int MainView::OnFix(VARIANT* param) {
         excludedText = job->param;
         backedUp = true;
     }
-    // A second request while a fix runs (a double click, a scan's automatic
-    // fix) would start another worker on the same records.
-    if (IsOperationRunning()) {
-        // The fix the user sees running needs no box; anything else does.
-        if (shown_ && shown_ == ScanPage(ScanPageKind::Fixing))
-            Log::Instance().Print(LogInfo, L"[info] Fix refused: a fix is running.");
-        else
-            RefuseBusy(IDS_OPERATION_BUSY);
+    PageNavigator* pages = GetPageNavigator();
+    // A second request while a fix is on its way (a double click, a scan's
+    // automatic fix) would start another worker on the same records; the
+    // fix the user sees needs no box.
+    if (!pages || pages->FixBusy()) {
+        Log::Instance().Print(LogInfo, L"[info] Fix refused: a fix is running.");
+        return 0;
+    }
+    // Taken before the fixing page's load can pump, and handed to the fix.
+    OperationScope lock;
+    if (!lock.Held()) {
+        RefuseBusy(IDS_OPERATION_BUSY);
         return 0;
     }
     long count = 0;
     if (!engine_ || FAILED(engine_->get_Count(&count)) || !FrameVisible()) return 0;
+    // From here the fix is decided: nothing leaves for another page.
+    FixReservation reservation(*pages);
     std::set<long> excluded;
     for (const wchar_t* p = excludedText.c_str(); *p;) {
         wchar_t* end = nullptr;
@@ -458,12 +504,27 @@ int MainView::OnFix(VARIANT* param) {
     // Only the results page has toolbars; an automatic fix comes from the progress page.
     if (total > 0 && shown_ && shown_ == ScanPage(ScanPageKind::Results)) RunPageScript(L"DisableToolbars();", true);
     long autoBackup = 0;
-    if (!backedUp && SUCCEEDED(engine_->get_AutoBackupSwitch(&autoBackup)) && autoBackup == 1)
+    if (!backedUp && SUCCEEDED(engine_->get_AutoBackupSwitch(&autoBackup)) && autoBackup == 1) {
+        // The backup takes the lock for itself; the fix comes when it ends.
+        reservation.Cancel();
+        lock.Release();
         return StartFixBackup(excludedText) ? 0 : E_FAIL;
+    }
     resultsShown_ = false;
     if (!ShowPage(ScanPage(ScanPageKind::Fixing), query.c_str())) return E_FAIL;
-    if (PageNavigator* pages = GetPageNavigator()) pages->StartFix(engine_, excludedText.c_str());
+    lock.HandOver();
+    reservation.HandOver();
+    pages->StartFix(engine_, excludedText.c_str());
     return 0;
+}
+
+MainView::FixReservation::FixReservation(PageNavigator& pages) : pages_(&pages) { pages.ReserveFix(true); }
+
+MainView::FixReservation::~FixReservation() { Cancel(); }
+
+void MainView::FixReservation::Cancel() {
+    if (pages_) pages_->ReserveFix(false);
+    pages_ = nullptr;
 }
 
 bool MainView::StartFixBackup(const tstring& excluded) {

@@ -85,8 +85,27 @@ private:
     // that posts "Fix" again through the shown page when it ends.
     bool StartFixBackup(const tstring& excluded);
     std::shared_ptr<BackupJob> EndFixBackup();
+    // The fix the view decided on, until the fixing page takes it over.
+    class FixReservation {
+    public:
+        explicit FixReservation(PageNavigator& pages);
+        ~FixReservation();
+        FixReservation(const FixReservation&) = delete;
+        FixReservation& operator=(const FixReservation&) = delete;
+        void Cancel();
+        void HandOver() { pages_ = nullptr; }
+
+    private:
+        PageNavigator* pages_;
+    };
     void ShowAboutBox();
-    int BeginScan(long mask, const wchar_t* query);
+    int BeginScan(long mask, const wchar_t* query, bool autoFix);
+    // While a scan runs, the view goes back to its progress page; false
+    // when no scan runs.
+    bool ReturnToRunningScan();
+    // Whether the shown page may be left for a scan page: false while a fix
+    // is on its way, or when the page keeps the view (its own question).
+    bool MayLeave();
     bool ShowStartPage();
     // Runs script in the shown page, logging a failure.
     void RunPageScript(const tstring& code, bool throughControl);
@@ -125,6 +144,8 @@ private:
     bool resultsShown_ = false;
     bool selectionShown_ = false;
     bool autoFixAfterScan_ = false;
+    // The automatic fix chosen with a custom scan's start, for its posted copy.
+    bool customAutoFix_ = false;
     bool scanRunning_ = false;
     bool scanHoldsLock_ = false;
     // Set from the start of a fix's backup until its "Fix" comes back.

@@ -22,4 +22,6 @@ private:
     HtmlPage* remembered_ = nullptr;
     tstring rememberedQuery_;
     bool running_ = false;
+    // Whether the run scanned: the view's engine and its records are new.
+    bool scanned_ = false;
 };

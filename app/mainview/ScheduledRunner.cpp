@@ -132,6 +132,14 @@ void ScheduledRunner::RequestCompaction(bool windows6) {
 }
 
 void ScheduledRunner::Run(int operation) {
+    // The program's settings were read when it started; the pages have
+    // changed them since through the engine, which stores them at once.
+    if (depth_ == 0) {
+        int32_t code = GetSettings().Reload();
+        if (code != 0)
+            Log::Instance().Print(LogError, L"[error] The settings could not be read again (0x%08X); the run uses those read before.",
+                                  static_cast<unsigned>(code));
+    }
     // The backup ahead of a scan and fix is a whole run of its own, shown on
     // its own background page and quiet; only the lock and the quiet mode stay
     // with the outer run, so that nothing queued or clicked starts between the

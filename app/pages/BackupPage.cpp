@@ -25,6 +25,7 @@ namespace {
 const wchar_t kFilter[] = L"Backup files (*.bkp)\0*.bkp\0\0";
 const wchar_t kRebootText[] = L"QUARN Orvane is going to reboot your system to complete registry backup restore.";
 const DWORD kRebootReason = 0x80040001;
+const wchar_t kNoWorker[] = L"The backup could not be started: the system could not create a thread for it.";
 
 // "Error: text" after a message, as every failure box of the page shows it.
 tstring WithReason(UINT messageId, const tstring& reason) {
@@ -264,8 +265,10 @@ void BackupPage::StartNewBackup(const tstring& param) {
         return;
     }
     // A backup takes the operation lock like every long operation: no
-    // scheduled job may write the catalogue meanwhile.
-    if (!TryBeginOperation()) {
+    // scheduled job may write the catalogue meanwhile. Until the worker has
+    // it, every way out gives it back.
+    OperationScope lock;
+    if (!lock.Held()) {
         ShowMessageBox(GetMainWindow(), IDS_OPERATION_BUSY, 0, MB_ICONINFORMATION);
         return;
     }
@@ -278,21 +281,26 @@ void BackupPage::StartNewBackup(const tstring& param) {
         progress_->CreateFor(OwnerOf(*this));
         manager_.SetProgress(progress_);
     }
-    Start(BackupWorker);
+    lock.HandOver();
+    // The progress window holds the worker until the user confirms, a click
+    // the UI thread could not take while it did the work itself.
+    if (!Start(BackupWorker)) {
+        EndOperation();
+        FinishNewBackup();
+        ShowMessageBox(GetMainWindow(), kNoWorker, MAKEINTRESOURCEW(IDS_ERROR), MB_ICONERROR);
+    }
 }
 
-void BackupPage::Start(unsigned(__stdcall* worker)(void*)) {
+bool BackupPage::Start(unsigned(__stdcall* worker)(void*)) {
     if (workersInline_) {
         worker(this);
-        return;
+        return true;
     }
     uintptr_t thread = _beginthreadex(nullptr, 0, worker, this, 0, nullptr);
-    // Without a thread the work runs here: its end gives the lock back.
-    if (!thread) {
-        worker(this);
-        return;
-    }
+    if (!thread)
+        return false;
     CloseHandle(reinterpret_cast<HANDLE>(thread));
+    return true;
 }
 
 unsigned __stdcall BackupPage::BackupWorker(void* page) {
@@ -435,7 +443,9 @@ void BackupPage::StartRestore(const tstring& param) {
     full_ = param[1] == L'1';
     selected_ = index;
     EnablePage(false);
-    Start(RestoreWorker);
+    // Without a thread the restore runs here: its end gives the lock back.
+    if (!Start(RestoreWorker))
+        RestoreWorker(this);
 }
 
 unsigned __stdcall BackupPage::RestoreWorker(void* page) {

@@ -51,7 +51,8 @@ private:
     void StartRestore(const tstring& param);
     void FinishRestore();
     void Reload();
-    void Start(unsigned(__stdcall* worker)(void*));
+    // Runs the worker on a thread of its own; false when none could be made.
+    bool Start(unsigned(__stdcall* worker)(void*));
     void RunBackup();
     void RunRestore();
 

@@ -40,19 +40,6 @@ tstring ReadText(IqnRegRecord* record, HRESULT (STDMETHODCALLTYPE IqnRegRecord::
     return result;
 }
 
-// The operation lock StartFix took for the worker, given back on every way out.
-class WorkerLock {
-public:
-    ~WorkerLock() { Release(); }
-    void Release() {
-        if (held_) EndOperation();
-        held_ = false;
-    }
-
-private:
-    bool held_ = true;
-};
-
 class ComScope {
 public:
     ComScope() : ok_(SUCCEEDED(CoInitialize(nullptr))) {}
@@ -109,28 +96,31 @@ bool FixingPage::StartFix(ICrawler* engine, const tstring& excluded) {
     // The worker reads the engine's entry and the excluded list for its whole
     // run: a second request meanwhile changes neither.
     if (Running() || !TryBeginOperation()) return false;
-    try {
-        ReleaseEngine();
-        gitCookie_ = GlobalInterfaceTable::Register(engine, IID_ICrawler);
-        // Each run takes the rows unchecked for it alone: a row unchecked once
-        // and checked again later is fixed.
-        excluded_ = ParseExcluded(excluded);
-    } catch (...) {
-        EndOperation();
-        throw;
-    }
+    return StartFixHolding(engine, excluded);
+}
+
+bool FixingPage::StartFixHolding(ICrawler* engine, const tstring& excluded) {
+    OperationScope lock{OperationScope::Adopt()};
+    reserved_ = false;
+    if (Running()) return false;
+    ReleaseEngine();
+    gitCookie_ = GlobalInterfaceTable::Register(engine, IID_ICrawler);
+    // Each run takes the rows unchecked for it alone: a row unchecked once
+    // and checked again later is fixed.
+    excluded_ = ParseExcluded(excluded);
     stop_ = false;
     InterlockedExchange(&running_, 1);
     if (workerInline_) {
+        lock.HandOver();
         FixWorker(this);
         return true;
     }
     uintptr_t thread = _beginthreadex(nullptr, 0, FixWorker, this, 0, nullptr);
     if (!thread) {
         InterlockedExchange(&running_, 0);
-        EndOperation();
         throw HRError(E_FAIL);
     }
+    lock.HandOver();
     CloseHandle(reinterpret_cast<HANDLE>(thread));
     return true;
 }
@@ -157,7 +147,8 @@ bool FixingPage::Post(const wchar_t* name, const VARIANT* param) {
 }
 
 void FixingPage::RunFix() {
-    WorkerLock lock;
+    // The operation lock StartFix took for the worker.
+    OperationScope lock{OperationScope::Adopt()};
     ComScope com;
     ComPtr<ICrawler> engine;
     bool session = false, viewResults = false, finished = false;
@@ -216,6 +207,9 @@ void FixingPage::RunFix() {
                 break;
             }
             if (FAILED(code)) {
+                // A row without a reason tells the user nothing.
+                if (message.empty()) message = HRError(code).Message();
+                if (message.empty()) message = FormatText(L"%s (0x%08lX)", kFatalError, static_cast<unsigned long>(code));
                 VARIANT row;
                 VariantInit(&row);
                 row.vt = VT_BSTR;

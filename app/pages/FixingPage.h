@@ -24,11 +24,20 @@ public:
     // changed) when the lock is taken, as by a fix still running. Raises
     // HRError when the engine cannot be shared with the worker.
     bool StartFix(ICrawler* engine, const tstring& excluded);
+    // The same with the operation lock the caller took for this fix: the
+    // worker gives it back, or this call does when nothing starts.
+    bool StartFixHolding(ICrawler* engine, const tstring& excluded);
+    // The view decided to fix and shows this page: from now on the page is
+    // busy, though the worker starts only once the page has loaded (and a
+    // click handled while it loads must not leave it). StartFix or
+    // Unreserve ends it.
+    void Reserve() { reserved_ = true; }
+    void Unreserve() { reserved_ = false; }
     void Stop() { stop_ = true; }
     bool Running() const { return running_ != 0; }
-    // Running, or its end posted and not yet taken: the page is not left
-    // meanwhile, so that the user sees how the fix ended.
-    bool Busy() const { return running_ != 0 || endPending_ != 0; }
+    // Decided on, running, or its end posted and not yet taken: the page is
+    // not left meanwhile, so that the user sees how the fix ended.
+    bool Busy() const { return reserved_ || running_ != 0 || endPending_ != 0; }
     // Revokes the engine's entry in the interface table, if it holds one and
     // no worker runs (the next start or the page's end revokes it then).
     void ReleaseEngine();
@@ -56,4 +65,5 @@ private:
     // Set by the worker before it posts its end, cleared when the end arrives.
     volatile LONG endPending_ = 0;
     bool workerInline_ = false;
+    bool reserved_ = false;
 };

@@ -23,10 +23,11 @@ bool FrameShown() {
 }  // namespace
 
 int MaintenancePages::AskToLeave(HtmlPage* current, const wchar_t* item) {
-    // The build's end reaches only the page shown, and with it the lock's release.
-    if (current == &emergency_ && item && emergency_.Busy()) return IDCANCEL;
-    // So does the fix's end, the "Done" the user waits for.
-    if (current == &fixing_ && item && fixing_.Busy()) {
+    // The build's end reaches only the page shown, and with it the lock's
+    // release; so does the fix's end, the "Done" the user waits for. The fix
+    // counts from the moment the view decided on it, while its page still
+    // loads and another page is still the current one.
+    if (item && ((current == &emergency_ && emergency_.Busy()) || fixing_.Busy())) {
         if (FrameShown()) ShowMessageBox(GetMainWindow(), IDS_OPERATION_BUSY, 0, MB_ICONINFORMATION);
         return IDCANCEL;
     }
@@ -67,9 +68,16 @@ HtmlPage* MaintenancePages::ScanPage(ScanPageKind kind, ICrawler* engine) {
     return nullptr;
 }
 
+void MaintenancePages::ReserveFix(bool reserve) {
+    if (reserve)
+        fixing_.Reserve();
+    else
+        fixing_.Unreserve();
+}
+
 void MaintenancePages::StartFix(ICrawler* engine, const wchar_t* excluded) {
-    if (!fixing_.StartFix(engine, excluded ? excluded : L""))
-        Log::Instance().Print(LogError, L"[error] Fix refused: another operation is running.");
+    if (!fixing_.StartFixHolding(engine, excluded ? excluded : L""))
+        Log::Instance().Print(LogError, L"[error] Fix refused: a fix is running.");
 }
 
 RLog* MaintenancePages::OpenBackupProgress(HWND owner) {

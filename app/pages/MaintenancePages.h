@@ -27,6 +27,8 @@ public:
     void SetEngine(ICrawler* engine) override;
     HtmlPage* ScanPage(ScanPageKind kind, ICrawler* engine) override;
     long SelectedUnions() override { return selectUnions_.SelectedUnions(); }
+    void ReserveFix(bool reserve) override;
+    bool FixBusy() override { return fixing_.Busy(); }
     void StartFix(ICrawler* engine, const wchar_t* excluded) override;
     RLog* OpenBackupProgress(HWND owner) override;
     void CloseBackupProgress() override { fixBackupProgress_.reset(); }

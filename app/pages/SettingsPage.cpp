@@ -7,6 +7,7 @@
 #include "app/frame/UiServices.h"
 #include "app/html/ScriptText.h"
 #include "app/html/VariantText.h"
+#include "app/OperationLock.h"
 #include "app/pages/FolderPicker.h"
 #include "app/pages/ReportPrinter.h"
 #include "app/pages/ScanReport.h"
@@ -14,6 +15,7 @@
 #include "app/records/GroupTable.h"
 #include "app/records/ListedRecord.h"
 #include "app/records/RecordTexts.h"
+#include "app/resource.h"
 #include "common/errors/ErrorBase.h"
 #include "common/log/Log.h"
 #include "common/settings/Settings.h"
@@ -253,6 +255,14 @@ void SettingsPage::RenderSettings() {
 bool SettingsPage::Apply() {
     if (!engine_)
         return false;
+    // Moving the undo folder while a fix writes its undo file there would
+    // cut that fix off from its undo; nothing is applied beside another
+    // operation.
+    OperationScope lock;
+    if (!lock.Held()) {
+        ShowMessageBox(GetMainWindow(), IDS_OPERATION_BUSY, 0, MB_ICONINFORMATION);
+        return false;
+    }
     BSTR current = nullptr;
     tstring stored;
     if (SUCCEEDED(engine_->get_UndoDirectory(&current)))

@@ -174,13 +174,7 @@ void UndoPage::LoadSession(long index) {
     selected_ = int(index);
     long n = 0;
     Check(engine_->get_UndoCount(&n), L"Loading undo file");
-    struct Lock {
-        bool held = TryBeginOperation();
-        ~Lock() {
-            if (held)
-                EndOperation();
-        }
-    } lock;
+    OperationScope lock;
     Script(L"itemsList.innerHTML+=\"<H3>Generating list...&nbsp;&nbsp;&nbsp;</H3><br>\";");
     PumpMessages();
     GroupTable table;
@@ -203,23 +197,22 @@ void UndoPage::UndoFixes(const tstring& unchecked) {
     if (!engine_)
         return;
     // Undo changes the registry like a fix: never beside one.
-    if (!TryBeginOperation()) {
+    OperationScope lock;
+    if (!lock.Held()) {
         ShowMessageBox(GetMainWindow(), IDS_OPERATION_BUSY, 0, MB_ICONINFORMATION);
         return;
     }
-    struct Held {
-        ~Held() { EndOperation(); }
-    } held;
     std::set<long> excluded = ParseExcluded(unchecked);
     long n = 0;
     Check(engine_->get_UndoCount(&n), L"Undoing fixes");
-    int failures = 0;
+    int failures = 0, tried = 0;
     PumpMessages();
     // Newest first: a later fix may have touched what an earlier one made
     // (a value, then its key), so it has to be taken back first.
     for (long i = n; i >= 1; --i) {
         if (excluded.count(i))
             continue;
+        ++tried;
         try {
             HRESULT result = engine_->UndoFix(i);
             if (result != S_OK) {
@@ -248,7 +241,7 @@ void UndoPage::UndoFixes(const tstring& unchecked) {
         ShowMessageBox(owner, FormatText(tstring(MAKEINTRESOURCEW(IDS_UNDO_FAILED)).c_str(), failures).c_str(),
                        MAKEINTRESOURCEW(IDS_WARNING), MB_ICONWARNING);
     else
-        ShowMessageBox(owner, IDS_UNDO_DONE, 0, MB_ICONINFORMATION);
+        ShowMessageBox(owner, tried ? IDS_UNDO_DONE : IDS_UNDO_NOTHING, 0, MB_ICONINFORMATION);
 }
 
 void UndoPage::DeleteSession() {

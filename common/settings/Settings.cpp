@@ -314,6 +314,29 @@ Settings::Values Settings::Merge(const Values& fresh) const {
     return merged;
 }
 
+int32_t Settings::Reload() {
+    CriticalSectionLock lock(section_);
+    try {
+        tstring path = FilePath();
+        if (path.empty())
+            return kPathNotFound;
+        SaveLock fileLock(path);
+        if (!fileLock.Owned())
+            return FoldWin32(ERROR_TIMEOUT);
+        Values fresh = values_;
+        int32_t code = ReadSettledFile(path, fresh);
+        if (code != 0)
+            return IsMissingFile(code) ? 0 : code;
+        values_ = Merge(fresh);
+        g_skipScanDrives = values_.skipScanDrives;
+        return 0;
+    } catch (const ErrorBase& e) {
+        return CodeOf(e);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+}
+
 int32_t Settings::Save() {
     CriticalSectionLock lock(section_);
     try {

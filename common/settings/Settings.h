@@ -35,6 +35,11 @@ public:
     // later changes can be saved; a file that cannot be opened (in use,
     // denied) is left as it is. Both are logged.
     int32_t Load();
+    // Reads the file again, as the other object over it may have saved since;
+    // this object's unsaved changes stay on top, and nothing is written. A
+    // missing file, or one that cannot be read (its code), leaves the values
+    // as they were.
+    int32_t Reload();
     // Merges this object's changes into the file as it is now and writes it.
     // A file that exists but cannot be read (in use, damaged) is left as it
     // is and its error returned; a missing one is created.

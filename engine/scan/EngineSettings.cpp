@@ -13,6 +13,15 @@ void EngineSettings::PutSkipScanDrives(long value) {
     Settings::SetSkipScanDrives(int32_t(value));
 }
 
+// The program reads the file when a scheduled job starts in its open window,
+// while this module lives on in the same process: a change must not wait for
+// the module's end to be seen. A file that cannot be written now keeps the
+// change pending, to be saved with the rest at the end.
+void EngineSettings::Store() {
+    if (settings_.Loaded())
+        settings_.Save();
+}
+
 long EngineSettings::GetSwitch(Switch which) const {
     bool on = false;
     switch (which) {
@@ -38,6 +47,7 @@ void EngineSettings::PutSwitch(Switch which, long value) {
     case BackupRetentionSwitch: settings_.SetBackupRetentionSwitch(on); break;
     default: throw HRError(E_INVALIDARG);
     }
+    Store();
 }
 
 tstring EngineSettings::GetText(Text which) {
@@ -54,14 +64,15 @@ tstring EngineSettings::GetText(Text which) {
 
 void EngineSettings::PutText(Text which, const tstring& value) {
     switch (which) {
-    case BackupDirectory: settings_.SetBackupFolder(value); return;
-    case UndoDirectory: settings_.SetUndoFolder(value); return;
-    case ReportMail: settings_.SetReportMail(value); return;
-    case ReportMailServer: settings_.SetReportMailServer(value); return;
-    case PEBuilderDirectory: settings_.SetPEBuilderDirectory(value); return;
-    case WindowsDirectory: settings_.SetWindowsDirectory(value); return;
+    case BackupDirectory: settings_.SetBackupFolder(value); break;
+    case UndoDirectory: settings_.SetUndoFolder(value); break;
+    case ReportMail: settings_.SetReportMail(value); break;
+    case ReportMailServer: settings_.SetReportMailServer(value); break;
+    case PEBuilderDirectory: settings_.SetPEBuilderDirectory(value); break;
+    case WindowsDirectory: settings_.SetWindowsDirectory(value); break;
+    default: throw HRError(E_INVALIDARG);
     }
-    throw HRError(E_INVALIDARG);
+    Store();
 }
 
 void EngineSettings::PutUseFile(long value) {

@@ -47,5 +47,7 @@ public:
     static void PutUseFile(long value);
 
 private:
+    // Writes the changes of the settings object to the file at once.
+    void Store();
     Settings& settings_;
 };

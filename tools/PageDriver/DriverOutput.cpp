@@ -24,7 +24,71 @@ int FirstButton(UINT type) {
 
 }  // namespace
 
+namespace {
+
+// The program log as the driver shows it: each message written since the
+// last look, as "log: <message>".
+struct LogTail {
+    std::wstring path;
+    LONGLONG offset = 0;
+    bool reading = false;
+};
+LogTail g_log;
+
+void PrintText(const std::wstring& line);
+
+void PrintNewLogLines() {
+    if (g_log.path.empty() || g_log.reading) return;
+    g_log.reading = true;
+    HANDLE file = CreateFileW(g_log.path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    LARGE_INTEGER size = {};
+    if (file != INVALID_HANDLE_VALUE && GetFileSizeEx(file, &size) && size.QuadPart > g_log.offset) {
+        LARGE_INTEGER at;
+        at.QuadPart = g_log.offset;
+        std::wstring text(size_t(size.QuadPart - g_log.offset) / sizeof(wchar_t), L'\0');
+        DWORD read = 0;
+        if (SetFilePointerEx(file, at, nullptr, FILE_BEGIN) &&
+            ReadFile(file, &text[0], DWORD(text.size() * sizeof(wchar_t)), &read, nullptr)) {
+            text.resize(read / sizeof(wchar_t));
+            // Only whole lines: the rest is read with the next look.
+            size_t end = text.rfind(L"\r\n");
+            if (end != std::wstring::npos) {
+                g_log.offset += LONGLONG(end + 2) * sizeof(wchar_t);
+                size_t start = 0;
+                for (size_t next; start < end && (next = text.find(L"\r\n", start)) != std::wstring::npos; start = next + 2) {
+                    std::wstring line = text.substr(start, next - start);
+                    if (!line.empty() && line[0] == 0xFEFF) line.erase(0, 1);
+                    // "time TAB thread TAB 0xthread TAB "message"": the message alone.
+                    size_t quote = line.find(L"\t\"");
+                    if (quote != std::wstring::npos && line.size() >= quote + 3 && line.back() == L'"')
+                        line = line.substr(quote + 2, line.size() - quote - 3);
+                    PrintText(L"log: " + line);
+                }
+            }
+        }
+    }
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    g_log.reading = false;
+}
+
+}  // namespace
+
+void ShowProgramLog(const std::wstring& path) {
+    g_log.path = path;
+    g_log.offset = 0;
+}
+
 void PrintLine(const std::wstring& line) {
+    PrintNewLogLines();
+    PrintText(line);
+}
+
+void FlushProgramLog() { PrintNewLogLines(); }
+
+namespace {
+
+void PrintText(const std::wstring& line) {
     std::wstring shown;
     for (wchar_t c : line) {
         if (c == L'\r') shown += L"<CR>";
@@ -38,6 +102,8 @@ void PrintLine(const std::wstring& line) {
     fwrite(bytes.data(), 1, bytes.size(), stdout);
     fflush(stdout);
 }
+
+}  // namespace
 
 HRESULT PrintingHost::ExecScript(const wchar_t* code, const wchar_t* language) {
     std::wstring line = L"script " + page_;

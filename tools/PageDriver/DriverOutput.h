@@ -10,6 +10,11 @@
 // One line on standard output, UTF-8. Line breaks inside the text show as
 // "<CR>" and "<LF>" so that every event stays on one line.
 void PrintLine(const std::wstring& line);
+// From now on the messages the program writes to its log file at path show
+// as "log: <message>" lines, each before the next printed line.
+void ShowProgramLog(const std::wstring& path);
+// Prints the log's messages written since the last line.
+void FlushProgramLog();
 
 // The control side of one page: prints every script it runs as
 // "script <page>: <text>" (the language follows in brackets when it is not

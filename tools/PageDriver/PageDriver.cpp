@@ -2,8 +2,11 @@
 // what they do: every script text, message box, opened address, dialog and
 // printed page (DriverOutput.h). No window, browser or printer is needed.
 //
-//   PageDriver [/engine <OrvaneEngine.dll>] [/browser] <events file>
+//   PageDriver [/engine <OrvaneEngine.dll>] [/browser] [/loadpump] <events file>
 //
+// With /loadpump every page the view shows pumps messages for a while before
+// it counts as loaded, as the program's HTML view does while the browser
+// loads the page: clicks queued before (see "click") are handled then.
 // With /browser the browser's module is loaded, as the program's control
 // loads it: the view then defers the handlers it defers with a browser of
 // version 7 or later (they act on a posted copy of the event).
@@ -29,10 +32,21 @@
 //                                       scan has ended
 //   folder <path> / file <path>         the next folder picker's / file
 //                                       dialog's choice
+//   click <page> <event> [element] [param]  a user's click in the page: sent
+//                                       as from page script once messages
+//                                       are handled (by the next pump, a
+//                                       page's load included)
+//   job <n>                             a scheduled job of kind n (1 backup,
+//                                       2 compaction, 3 scan and fix) handed
+//                                       to the view as the frame's timer
+//                                       does: once the operation lock can be
+//                                       taken (within a minute), with it
+// The program log's messages show as "log: <message>" lines.
 #include <windows.h>
 #include <cstdio>
 #include <algorithm>
 #include <cstring>
+#include <deque>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -44,12 +58,16 @@
 #include "app/html/VariantText.h"
 #include "app/mainview/MainView.h"
 #include "app/mainview/ScanStartPage.h"
+#include "app/AppUtilities.h"
+#include "app/OperationLock.h"
 #include "app/pages/MaintenancePages.h"
 #include "app/pages/ReportPrinter.h"
 #include "app/pages/ScanResultsPage.h"
 #include "app/pages/SettingsPage.h"
 #include "app/pages/UndoPage.h"
 #include "common/com/ComPtr.h"
+#include "common/errors/ErrorBase.h"
+#include "common/log/Log.h"
 #include "engine/engine.h"
 
 namespace {
@@ -83,6 +101,8 @@ struct Bstr {
     BSTR value;
 };
 
+void MakeParam(const std::vector<std::wstring>& fields, VARIANT& param);
+
 // One page object with the host and the window its workers post to.
 struct DrivenPage {
     DrivenPage(std::wstring name, HtmlPage* page)
@@ -108,6 +128,8 @@ struct DrivenPage {
 class DrivenView : public MainView {
 public:
     DrivenView() : host_(L"view"), events_(&DrivenView::Receive, this) {}
+    // How long a page show pumps messages before the page counts as loaded.
+    void SetLoadPump(DWORD milliseconds) { loadPump_ = milliseconds; }
     bool Start(UINT message) {
         events_.SetEventMessage(message);
         return events_.Create();
@@ -123,7 +145,15 @@ protected:
         page->AttachControl(nullptr, events_.EventMessage(), events_.Handle(), &host_);
         current_ = page;
         PrintLine(L"show " + std::wstring(page->PageName()) + L"#" + query);
-        page->OnShown();
+        if (loadPump_) {
+            DWORD start = GetTickCount();
+            while (GetTickCount() - start < loadPump_) {
+                MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+                PumpMessages();
+            }
+            PrintLine(L"loaded " + std::wstring(page->PageName()));
+        }
+        if (current_ == page) page->OnShown();
         return true;
     }
 
@@ -143,7 +173,77 @@ private:
     PrintingHost host_;
     PostedEventWindow events_;
     HtmlPage* current_ = nullptr;
+    DWORD loadPump_ = 0;
 };
+
+// Clicks queued for the view, handed over one a message as the user's clicks
+// reach page script: in whatever pump runs next.
+class ClickQueue {
+public:
+    using Pages = std::map<std::wstring, std::unique_ptr<DrivenPage>>;
+    ClickQueue(DrivenView& view, Pages& pages, IDispatch* document) : view_(view), pages_(pages), document_(document) {
+        WNDCLASSW windowClass = {};
+        windowClass.lpfnWndProc = &ClickQueue::Proc;
+        windowClass.hInstance = GetModuleHandleW(nullptr);
+        windowClass.lpszClassName = L"PageDriverClicks";
+        RegisterClassW(&windowClass);
+        window_ = CreateWindowW(L"PageDriverClicks", nullptr, 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+        if (window_) SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    }
+    ~ClickQueue() {
+        if (window_) DestroyWindow(window_);
+    }
+    bool Queue(const std::vector<std::wstring>& fields) {
+        if (!window_) return false;
+        clicks_.push_back(fields);
+        return PostMessageW(window_, WM_APP, 0, 0) != FALSE;
+    }
+
+private:
+    static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+        auto* self = reinterpret_cast<ClickQueue*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+        if (message != WM_APP || !self || self->clicks_.empty()) return DefWindowProcW(window, message, wParam, lParam);
+        std::vector<std::wstring> f = self->clicks_.front();
+        self->clicks_.pop_front();
+        PrintLine(L"click " + f[1] + L": " + f[2]);
+        Bstr name(f[2]), element(f.size() > 3 ? f[3] : L"");
+        VARIANT param;
+        VariantInit(&param);
+        std::vector<std::wstring> shifted(f.begin() + 1, f.end());
+        MakeParam(shifted, param);
+        auto page = self->pages_.find(f[1]);
+        int result = page != self->pages_.end()
+                         ? page->second->page->OnHTMLEvent(self->document_, name.value, element.value, &param)
+                         : self->view_.Send(self->document_, name.value, element.value, &param);
+        if (result == 1) PrintLine(L"unhandled " + f[1] + L": " + f[2]);
+        VariantClear(&param);
+        return 0;
+    }
+
+    DrivenView& view_;
+    Pages& pages_;
+    IDispatch* document_;
+    HWND window_ = nullptr;
+    std::deque<std::vector<std::wstring>> clicks_;
+};
+
+// As the frame's timer: the job runs with the operation lock, which it ends
+// itself; whatever escapes it ends the lock and the view's quiet mode.
+void RunJob(DrivenView& view, int operation) {
+    PrintLine(FormatText(L"job %d", operation));
+    try {
+        if (!view.RunScheduledJob(operation)) EndOperation();
+    } catch (const ErrorBase& e) {
+        PrintLine(L"job failed: " + std::wstring(e.Message().c_str()));
+        EndOperation();
+        view.ClearQuiet();
+    } catch (...) {
+        PrintLine(L"job failed");
+        EndOperation();
+        view.ClearQuiet();
+    }
+    PrintLine(FormatText(L"job %d ended", operation));
+}
 
 std::vector<std::wstring> SplitTabs(const std::wstring& line) {
     std::vector<std::wstring> fields;
@@ -222,7 +322,7 @@ std::vector<std::wstring> ReadLines(const wchar_t* path) {
     return lines;
 }
 
-int Drive(const std::vector<std::wstring>& lines, ICrawler* engine) {
+int Drive(const std::vector<std::wstring>& lines, ICrawler* engine, DWORD loadPump) {
     PrintingUiServices ui;
     SetPrintTargetMaker(&PrintingTarget::Make);
     ScanStartPage start;
@@ -260,6 +360,7 @@ int Drive(const std::vector<std::wstring>& lines, ICrawler* engine) {
     SetPageNavigator(&viewPages);
     viewPages.ViewCreated();
     DrivenView view;
+    view.SetLoadPump(loadPump);
     if (!view.Start(kPostedEvent)) {
         PrintLine(L"error: no window for posted events");
         SetPageNavigator(nullptr);
@@ -267,6 +368,7 @@ int Drive(const std::vector<std::wstring>& lines, ICrawler* engine) {
     }
 
     StandInDocument document;
+    ClickQueue clicks(view, pages, &document);
     int failures = 0;
     for (size_t n = 0; n < lines.size(); ++n) {
         std::vector<std::wstring> f = SplitTabs(lines[n]);
@@ -324,6 +426,18 @@ int Drive(const std::vector<std::wstring>& lines, ICrawler* engine) {
                 PrintLine(L"timeout view: scan");
                 ++failures;
             }
+        } else if (f[0] == L"click" && f.size() >= 3 && (f[1] == L"view" || pages.count(f[1]))) {
+            if (!clicks.Queue(f)) {
+                PrintLine(L"error: the click could not be queued");
+                ++failures;
+            }
+        } else if (f[0] == L"job" && f.size() >= 2) {
+            if (PumpUntil(60000, [] { return TryBeginOperation(); })) {
+                RunJob(view, _wtoi(f[1].c_str()));
+            } else {
+                PrintLine(L"timeout job: the operation lock");
+                ++failures;
+            }
         } else if (f[0] == L"answer" && f.size() >= 2) {
             ui.answers.push_back(_wtoi(f[1].c_str()));
         } else if (f[0] == L"folder" && f.size() >= 2) {
@@ -349,11 +463,14 @@ int wmain(int argc, wchar_t** argv) {
     const wchar_t* dll = nullptr;
     const wchar_t* events = nullptr;
     bool browser = false;
+    DWORD loadPump = 0;
     for (int i = 1; i < argc; ++i) {
         if ((wcscmp(argv[i], L"/engine") == 0 || wcscmp(argv[i], L"-engine") == 0) && i + 1 < argc)
             dll = argv[++i];
         else if (wcscmp(argv[i], L"/browser") == 0)
             browser = true;
+        else if (wcscmp(argv[i], L"/loadpump") == 0)
+            loadPump = 400;
         else
             events = argv[i];
     }
@@ -363,7 +480,7 @@ int wmain(int argc, wchar_t** argv) {
         return 2;
     }
     if (!events) {
-        fputs("usage: PageDriver [/engine <OrvaneEngine.dll>] <events file>\n", stderr);
+        fputs("usage: PageDriver [/engine <OrvaneEngine.dll>] [/browser] [/loadpump] <events file>\n", stderr);
         return 2;
     }
     std::vector<std::wstring> lines = ReadLines(events);
@@ -372,12 +489,23 @@ int wmain(int argc, wchar_t** argv) {
         return 2;
     }
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    // Every message of the program's log, shown inline.
+    wchar_t folder[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, folder);
+    std::wstring log = FormatText(L"%sPageDriver-%lu.log", folder, GetCurrentProcessId());
+    DeleteFileW(log.c_str());
+    Log::Instance().SetFileName(log);
+    Log::Instance().SetLevel(LogAll);
+    ShowProgramLog(log);
     int result;
     {
         ComPtr<ICrawler> engine = CreateEngine(dll);
         if (!engine) PrintLine(L"error: no engine; pages that need one do nothing");
-        result = Drive(lines, engine.Get());
+        result = Drive(lines, engine.Get(), loadPump);
     }
+    FlushProgramLog();
+    Log::Instance().SetFileName(std::wstring());
+    DeleteFileW(log.c_str());
     CoUninitialize();
     return result;
 }

@@ -164,6 +164,10 @@ TEST_CASE("A build with blanks in every path: the plug-in, the answers, the buil
     // The build's end reaches only the page shown: it is not left meanwhile,
     // while closing the window may go on to wait for the lock.
     CHECK(f.pages.AskToLeave(&f.page, L"Undo") == IDCANCEL);
+    // The side bar says why nothing happens.
+    REQUIRE(f.ui.boxes.size() == 1);
+    CHECK(f.ui.boxes[0].text == L"Another operation is running. Wait until it has finished, then try again.");
+    f.ui.boxes.clear();
     CHECK(f.pages.AskToLeave(&f.page, nullptr) != IDCANCEL);
     CHECK(f.sink.scripts.size() == 1);
     CHECK(f.sink.scripts[0].text == L"DisableToolbars();");

@@ -9,6 +9,7 @@
 #include "EngineTestSupport.h"
 #include "PageTestSupport.h"
 #include "PlantedFaults.h"
+#include "TestLimits.h"
 #include "app/pages/FixingPage.h"
 #include "common/com/ComPtr.h"
 #include "common/errors/ErrorBase.h"
@@ -135,5 +136,54 @@ TEST_CASE("the worker fixes the planted findings but the excluded one") {
         DestroyWindow(window);
     }
     RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kSharedDlls, names[2].c_str());
+    CoUninitialize();
+}
+
+TEST_CASE("records a scheduled fix has fixed fail again with a reason in every row") {
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    std::vector<std::wstring> names = {L"C:\\gone\\fixed twice.dll"};
+    PlantSharedDlls(names);
+    {
+        RegisteredEngine registered;
+        ComPtr<ICrawler> engine;
+        CoCreateInstance(CLSID_CCrawler, nullptr, CLSCTX_INPROC_SERVER, IID_ICrawler, engine.ReceiveVoid());
+        REQUIRE(engine);
+        REQUIRE(ScanToFinish(engine.Get(), 4));
+        std::wstring others;
+        std::vector<long> ids = Planted(engine.Get(), names, others);
+        REQUIRE(ids[0] != 0);
+        // As the scheduled run fixes: every record at once, the list kept.
+        REQUIRE(engine->BeginFixSession() == S_OK);
+        BSTR report = nullptr;
+        engine->FixAllErrors(&report);
+        SysFreeString(report);
+        REQUIRE(engine->FinalizeFixSession() == S_OK);
+        REQUIRE_FALSE(ValueExists(names[0].c_str()));
+
+        RecordingUiServices ui;
+        RecordingScriptSink sink;
+        HWND window = EventWindow(L"FixingPageTestEvents", EventWindowProc);
+        FixingPage page;
+        g_page = &page;
+        page.AttachControl(nullptr, kEventMessage, window, &sink);
+        // On a thread of its own, as in the program: the engine reaches the
+        // worker through the interface table's proxy, failures included.
+        page.StartFix(engine.Get(), others);
+        std::vector<std::wstring> events;
+        for (DWORD start = GetTickCount(); page.Busy() && GetTickCount() - start < testlimit::kStep;) {
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+            std::vector<std::wstring> more = Deliver();
+            events.insert(events.end(), more.begin(), more.end());
+        }
+        REQUIRE_MESSAGE(!page.Busy(), "waited in vain for the fix worker's end");
+        int rows = 0;
+        for (const auto& script : sink.scripts) {
+            if (script.text.compare(0, 10, L"OnFixFail(") != 0) continue;
+            ++rows;
+            CHECK(script.text.find(L":</b>&nbsp;&nbsp;&nbsp;") == std::wstring::npos);
+        }
+        CHECK(rows == 1);
+        DestroyWindow(window);
+    }
     CoUninitialize();
 }

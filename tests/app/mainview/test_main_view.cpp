@@ -65,7 +65,11 @@ public:
         }
     }
     long SelectedUnions() override { return 4; }
-    void StartFix(ICrawler*, const wchar_t* excluded) override { fixes.push_back(excluded); }
+    // The lock the view handed over is the fix's to give back.
+    void StartFix(ICrawler*, const wchar_t* excluded) override {
+        fixes.push_back(excluded);
+        EndOperation();
+    }
     void SetEngine(ICrawler* engine) override { engines.push_back(engine); }
 
     TestPage select{L"scanSelectUnions.htm"}, progress{L"ScanProgress.htm"}, results{L"scanResults.htm"},

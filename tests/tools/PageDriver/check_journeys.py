@@ -42,35 +42,62 @@ STATES = {
     "emergency.htm": [([ITEM + "Emergency"], [])],
 }
 OWN_WINDOW = {"progress.htm"}  # the backup's progress window, not the view
-# Clicks that once broke the view's state, as (name, deferred, events, what
-# the driver prints in this order); "!text" must not show up before the next
-# line, or to the end when it is last.
+# Clicks that once broke the view's state, as (name, driver switches, events,
+# what the driver prints in this order); "!text" must not show up before the
+# next line, or to the end when it is last. The program log's lines count
+# only where a "log: " line is expected.
 BUSY = "Another operation is running"
 EXPRESS = START[:1] + ["pump", "view\tScan_Express"]
+RESULTS = EXPRESS + ["pump", "scanned\t60000", "view\tScan_ViewResult", "pump"]
+FIXED = "log: [info] Scheduled scan found * problems; fixed."
+# The scheduler page's automatic fix, stored at once; no mail from the job.
+AUTOFIX = [ITEM + "Scheduler", "view\tpageLoaded", "view\tAutoFix\ttrue\tbool:%s", "view\tMailSwitch\t\tbool:false",
+           "view\tconfigurationChanged\t\tapply"]
+MOVED = "C:\\orvane-journey-undo"
 FAULTS = [
-    ("second start", False, EXPRESS + ["pump", ITEM + "RegistryScan", "pump", "view\tScan_Express", "pump",
+    ("second start", [], EXPRESS + ["pump", ITEM + "RegistryScan", "pump", "view\tScan_Express", "pump",
      "scanned\t60000", "view\tScan_ViewResult", "pump", "view\tFix", ITEM + "Undo", "wait\tview\tFixFinish\t120000"],
      ["show ScanProgress.htm#", "!show", "script view: WaitAndGo();", "show scanResults.htm#", "show Fixing.htm#",
       "!show", BUSY, "!show", "script view: OnFixFinish(0);"]),
-    ("stale ends", False, EXPRESS + ["sleep\t1500", "view\tScan_ScanStop", "view\tScan_Custom",
+    ("stale ends", [], EXPRESS + ["sleep\t1500", "view\tScan_ScanStop", "view\tScan_Custom",
      "view\tScan_ScanCustomStart\t\ti4:4", "scanned\t60000"],
      ["show ScanProgress.htm#unions=4", "!OnScanFinish(1)", "!OnScanFinish(64)", "script view: WaitAndGo();"]),
-    ("stop and start with automatic fix", True, START[:1] + ["pump", "view\tScan_Express\t\tautofix", "pump",
+    ("stop and start with automatic fix", ["/browser"], START[:1] + ["pump", "view\tScan_Express\t\tautofix", "pump",
      "sleep\t300", "view\tScan_ScanStop", "view\tScan_Express\t\tautofix", "pump", "scanned\t60000",
      "wait\tview\tFixFinish\t120000"],
      ["posted view: Scan_ScanStop", "show scanStart.htm#", "posted view: Scan_Express autofix",
       "show ScanProgress.htm#", "!show", "posted view: Fix EXPRESS", "!DisableToolbars", "show Fixing.htm#",
       "script view: OnFixFinish(0);"]),
-    ("late stop and update answer", True, START[:1] + ["pump", "view\tCheckUpdates", "view\tScan_Express", "pump",
+    ("late stop and update answer", ["/browser"], START[:1] + ["pump", "view\tCheckUpdates", "view\tScan_Express", "pump",
      "wait\tview\tShowUpdate\t60000", "scanned\t60000", "view\tScan_ViewResult", "view\tScan_ScanStop", "pump",
      "view\tScan_Again", "pump"],
      ["show ScanProgress.htm#", "!license_middle", "posted view: ShowUpdate", "!license_middle",
       "show scanResults.htm#", "!StopButton", "show scanStart.htm#", "license_middle.innerHTML = \"Can"]),
-    ("backup holds the lock", False, [ITEM + "RegistryBackup", "view\tBackup_OnLoad",
+    ("backup holds the lock", [], [ITEM + "RegistryBackup", "view\tBackup_OnLoad",
      "view\tRBackupNew\t\t0C:\\orvane-journey.bkp", ITEM + "RegistryScan", "view\tScan_Express",
      "wait\tview\tRBackupFinish\t60000", "view\tScan_Express", "scanned\t60000"],
      ["show scanStart.htm#", "!show", BUSY, "!show",
       "posted view: RBackupFinish", "show ScanProgress.htm#", "script view: WaitAndGo();"]),
+    # While the fixing page loads (its fix not started yet), a second Fix is
+    # the same fix and the side bar stays on the page.
+    ("clicks while the fixing page loads", ["/loadpump"], RESULTS + [
+     "click\tview\tFix", "click\tview\tOutBarItemClicked\t\tUndo", "view\tFix", "wait\tview\tFixFinish\t120000"],
+     ["show Fixing.htm#", "!show", "!" + BUSY, "log: [info] Fix refused: a fix is running.", "!show", BUSY, "!show",
+      "loaded Fixing.htm", "!show", "script view: OnFixFinish(0);"]),
+    # The settings page, reached meanwhile, would move the undo folder away
+    # from the fix writing there.
+    ("settings applied while the fixing page loads", ["/loadpump"], ["answers\t6", "folder\t" + MOVED,
+     "settings\tpageLoaded", "settings\tBrowseForFolder\t\tundoPath"] + RESULTS + [
+     "click\tview\tOutBarItemClicked\t\tConfiguration", "click\tsettings\tconfigurationChanged\t\tapply",
+     "view\tFix", "wait\tview\tFixFinish\t120000"],
+     ["show Fixing.htm#", "!show", "!moved successfully", BUSY, "!show", "!moved successfully", BUSY, "!show",
+      "!moved successfully", "script view: OnFixFinish(0);"]),
+    # A job in the open window reads what the scheduler page stored, and the
+    # results it fixed are not shown again.
+    ("scheduled fix after the scheduler page", [], [l % "true" if "%" in l else l for l in AUTOFIX] + RESULTS + [
+     "job\t3"] + [l % "false" if "%" in l else l for l in AUTOFIX],
+     ["show scanResults.htm#", "job 3", "show backgroundOper.htm#3", FIXED, "!show scanResults",
+      "show scanStart.htm#", "!show scanResults", "job 3 ended"]),
 ]
 
 
@@ -86,15 +113,34 @@ def out_of_order(out, expected):
         if want.startswith("!"):
             banned.append(want[1:])
             continue
-        while at < len(out) and want not in out[at]:
-            if any(b in out[at] for b in banned):
+        while at < len(out) and (not matches(out[at], want) or log_line(out[at], want)):
+            if not log_line(out[at], want) and any(b in out[at] for b in banned):
                 return "%r before %r" % (out[at], want)
             at += 1
         if at == len(out):
             return "missing %r" % want
         banned, at = [], at + 1
-    rest = [line for line in out[at:] if any(b in line for b in banned)]
+    rest = [line for line in out[at:] if not log_line(line, "") and any(b in line for b in banned)]
     return rest and "%r at the end" % rest[0]
+
+
+def matches(line, want):
+    """Whether the line holds the wanted text; "*" stands for any text."""
+    return re.search(".*".join(re.escape(part) for part in want.split("*")), line) is not None
+
+
+def log_line(line, want):
+    """A line of the program log where the journey expects none."""
+    return line.startswith("log: ") and not want.startswith("log: ")
+
+
+def exported(key):
+    """The key as reg export writes it."""
+    path = "C:\\orvane-journey-export.reg"
+    wine("reg", "export", key, path, "/y")
+    code, lines = wine("cmd", "/c", "type", path)
+    wine("cmd", "/c", "del", path)
+    return lines
 
 
 def drive(lines, name, *switches):
@@ -173,15 +219,20 @@ def main():
         code, out = drive("\n".join(JOURNEY).split("\n"), "journey")
         problems = ["journey: missing " + s for s in SHOWN if s not in "\n".join(out)]
         problems += ["journey: " + p for p in unanswered(out, [])] + ["journey: exit %d" % code] * (code != 0)
-        for name, deferred, events, expected in FAULTS:
-            code, got = drive(["answers\t1"] + events, "fault", *(["/browser"] * deferred))
+        wine("cmd", "/c", "mkdir", MOVED)
+        for name, switches, events, expected in FAULTS:
+            before = exported(DLLS)
+            code, got = drive(["answers\t1"] + events, "fault", *switches)
             wrong = out_of_order(got, expected)
             wrong = [wrong] * bool(wrong) + ["exit %d" % code] * (code != 0)
+            # Every fix of a journey is undone, exactly.
+            if any((l.startswith("show Fixing.htm#") and not l.endswith("#0")) or "problems; fixed." in l for l in got):
+                wine(SCANRUN, "--undo-newest")
+                wrong += ["the undo left %s other than before" % DLLS] * (exported(DLLS) != before)
             problems += ["%s: %s" % (name, p) for p in unanswered(got, []) + wrong]
             if wrong:
                 print("%s, as the driver ran it:\n  %s" % (name, "\n  ".join(l[:160] for l in got)))
-            if any(line.startswith("show Fixing.htm#") and not line.endswith("#0") for line in got):
-                wine(SCANRUN, "--undo-newest")
+        wine("cmd", "/c", "rmdir", MOVED)
         wine("cmd", "/c", "del", "C:\\orvane-journey.bkp")
         lines, expected, problems_found = contract()
         problems += problems_found
