@@ -157,6 +157,11 @@ int32_t UndoSession::DeleteUndoFile(int32_t index) {
 }
 
 int32_t UndoSession::MoveFiles(const tstring& newFolder) {
+    // The file of an open fix session cannot move with the others: its fixes
+    // would be left behind in a folder the caller is about to give up.
+    if (latch_.Current() == SessionLatch::Fixing)
+        throw ErrorBase(int32_t(HRESULT_FROM_WIN32(ERROR_BUSY)),
+                        tstring(L"Can't move UNDO files while a fix session is open"));
     int32_t count = 0;
     RefreshCatalogue(count);
     tstring target = WithSeparator(newFolder);

@@ -61,7 +61,8 @@ public:
     // "Can't delete UNDO file" when the file stays.
     int32_t DeleteUndoFile(int32_t index);
     // Lists the undo folder and moves every listed file into newFolder:
-    // S_OK, or E_FAIL when any file stayed behind.
+    // S_OK, or E_FAIL when any file stayed behind. While a fix session is
+    // open nothing moves: ErrorBase of HRESULT_FROM_WIN32(ERROR_BUSY).
     int32_t MoveFiles(const tstring& newFolder);
 
 private:

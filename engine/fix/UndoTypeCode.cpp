@@ -11,6 +11,11 @@ bool IsEngineCode(int32_t code) {
     return code >= RegValue::String && code <= RegValue::Binary;
 }
 
+// Absent has the bit as well, but names no type.
+bool IsOtherCode(int32_t code) {
+    return (uint32_t(code) & kOtherTypeBit) != 0 && code != Absent;
+}
+
 }  // namespace
 
 bool Encode(DWORD registryType, int32_t& code) {
@@ -19,17 +24,22 @@ bool Encode(DWORD registryType, int32_t& code) {
         code = engine;
         return true;
     }
+    // A type that has bit 30 itself would lose the mark that tells it apart.
     int32_t other = int32_t(registryType ^ kOtherTypeBit);
-    if (other == Absent || other == Unrestorable || IsEngineCode(other))
+    if (!IsOtherCode(other))
         return false;
     code = other;
     return true;
 }
 
 bool Decode(int32_t code, DWORD& registryType) {
-    if (code == Absent || code == Unrestorable)
+    if (IsEngineCode(code)) {
+        registryType = RegValue::RegistryType(code);
+        return true;
+    }
+    if (!IsOtherCode(code))
         return false;
-    registryType = IsEngineCode(code) ? RegValue::RegistryType(code) : DWORD(uint32_t(code) ^ kOtherTypeBit);
+    registryType = DWORD(uint32_t(code) ^ kOtherTypeBit);
     return true;
 }
 

@@ -11,9 +11,11 @@
 // refuses such a value rather than writing it back with a wrong type.
 //
 // 0 (a value of a type an older writer could not keep) and -1 (a value that
-// did not exist) carry no type. The few registry types whose codes would
-// fall on 0, -1 or 1-6 (0x40000000-0x40000006 and 0xBFFFFFFF) cannot be
-// stored; a fix that would have to save such a value is not applied.
+// did not exist) carry no type, nor does any other code without bit 30: it
+// is no code this format writes, and guessing a type from it would write a
+// value back that never was. So the registry types that have bit 30 set
+// themselves, and 0xBFFFFFFF (whose code would be -1), cannot be stored; a
+// fix that would have to save such a value is not applied.
 namespace UndoTypeCode {
 
 const int32_t Absent = -1;
@@ -21,7 +23,7 @@ const int32_t Unrestorable = 0;
 
 // False when the type cannot be stored.
 bool Encode(DWORD registryType, int32_t& code);
-// False for Absent, Unrestorable and nothing else.
+// False for Absent, Unrestorable and every other code without bit 30.
 bool Decode(int32_t code, DWORD& registryType);
 
 }  // namespace UndoTypeCode

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 #include <vector>
+#include "TempFolder.h"
 #include "TestLimits.h"
 
 // The engine as a client sees it: the registered DLL driven through ICrawler
@@ -432,6 +433,17 @@ std::wstring Take(BSTR b) {
     std::wstring s = b ? std::wstring(b, SysStringLen(b)) : std::wstring();
     SysFreeString(b);
     return s;
+}
+
+// The description that the error information of this thread's last failed call holds.
+std::wstring LastErrorDescription() {
+    IErrorInfo* info = nullptr;
+    if (GetErrorInfo(0, &info) != S_OK || !info)
+        return L"no error information";
+    BSTR text = nullptr;
+    info->GetDescription(&text);
+    info->Release();
+    return Take(text);
 }
 
 struct MultiThreaded {
@@ -1169,13 +1181,16 @@ TEST_CASE("engine through COM: planted faults of every category are found once, 
     RemoveFolder(undoFolder);
 }
 
-TEST_CASE("engine through COM: two fix sessions make two undo files, listed oldest first and undone apart") {
+TEST_CASE("engine through COM: two fix sessions make two undo files, listed oldest first, moved and undone apart") {
     RegisteredEngine engine;
     REQUIRE(engine.ExitCode() == 0);
     MultiThreaded mta;
     REQUIRE(SUCCEEDED(mta.hr));
     const std::wstring tag = Tag() + L"two";
     const std::wstring undoFolder = UndoFolder();
+    TempFolder from(tstring(undoFolder.c_str()));
+    TempFolder moved(_T("e2e-moved"));
+    BSTR target = SysAllocString(moved.Path().c_str());
     Planted first(HKEY_LOCAL_MACHINE, kVersion + L"\\App Paths\\" + tag + L"first.exe");
     first.Set(L"", L"", L"C:\\" + tag + L"missing\\first.exe");
     first.AddVariety();
@@ -1201,12 +1216,25 @@ TEST_CASE("engine through COM: two fix sessions make two undo files, listed olde
         for (long id : ids) {
             REQUIRE(client->BeginFixSession() == S_OK);
             CHECK(client->FixError(id) == S_OK);
+            if (id == ids[1]) {
+                // A session still writing keeps every undo file where it is.
+                CHECK(client->MoveUndoFiles(target) == HRESULT_FROM_WIN32(ERROR_BUSY));
+                CHECK(LastErrorDescription() == L"Can't move UNDO files while a fix session is open");
+                CHECK(from.Files().size() == 2);
+                CHECK(moved.Files().empty());
+            }
             REQUIRE(client->FinalizeFixSession() == S_OK);
         }
         // An application path's fix deletes the path value, not the key.
         CHECK(Snapshot(first.Root(), first.Relative()) != firstBefore);
         CHECK(Snapshot(second.Root(), second.Relative()) != secondBefore);
 
+        // Once it is finalized, both files move and are undone from their new folder.
+        const std::vector<tstring> made = from.Files();
+        CHECK(client->MoveUndoFiles(target) == S_OK);
+        CHECK(from.Files().empty());
+        CHECK(moved.Files() == made);
+        REQUIRE(client->put_UndoDirectory(target) == S_OK);
         long files = 0;
         REQUIRE(client->GetUndoFilesCount(&files) == S_OK);
         REQUIRE(files == 2);
@@ -1239,7 +1267,7 @@ TEST_CASE("engine through COM: two fix sessions make two undo files, listed olde
         REQUIRE(client->GetUndoFilesCount(&files) == S_OK);
         CHECK(files == 0);
     }
-    RemoveFolder(undoFolder);
+    SysFreeString(target);
 }
 
 TEST_CASE("engine through COM: sound entries in the forms that installers write give no finding") {

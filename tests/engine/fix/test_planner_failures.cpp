@@ -196,25 +196,28 @@ TEST_CASE("set value: undo of a value the fix created removes it") {
     CHECK_FALSE(HasValue(tree.Relative(), L"New"));
 }
 
-TEST_CASE("value delete: a type that undo data cannot tell from absence is not deleted") {
+TEST_CASE("value delete: a type that undo data cannot keep apart is not deleted") {
     FixTestKey tree(L"oddtype");
     const BYTE bytes[] = {1, 2, 3};
-    SetRaw(tree.Handle(), L"Odd", 0xBFFFFFFF, bytes, 3);
-    SetRaw(tree.Handle(), L"Fine", 0x7FFFFFFF, bytes, 3);
-    FixEntry entry;
-    entry.Push(std::unique_ptr<FixAction>(new DeleteValueAction(tree.Path(), L"Odd")));
+    // Stored, these would read as absent, as 7 or as 0x3FFFFFFF: no type at all.
+    for (DWORD type : {DWORD(0xBFFFFFFF), DWORD(0x40000007), DWORD(0x7FFFFFFF)}) {
+        SetRaw(tree.Handle(), L"Odd", type, bytes, 3);
+        FixEntry entry;
+        entry.Push(std::unique_ptr<FixAction>(new DeleteValueAction(tree.Path(), L"Odd")));
+        Archive undo;
+        CHECK_MESSAGE(entry.SaveUndoData(undo) == FoldWin32(ERROR_UNSUPPORTED_TYPE), "type ", type);
+        CHECK(entry.Apply([] { return int32_t(0); }) == int32_t(E_UNEXPECTED));
+        CHECK(HasValue(tree.Relative(), L"Odd"));
+    }
+    SetRaw(tree.Handle(), L"Fine", 0x3FFFFFFF, bytes, 3);
     Archive undo;
-    CHECK(entry.SaveUndoData(undo) == FoldWin32(ERROR_UNSUPPORTED_TYPE));
-    CHECK(entry.Apply([] { return int32_t(0); }) == int32_t(E_UNEXPECTED));
-    CHECK(HasValue(tree.Relative(), L"Odd"));
-
     DeleteValueAction fine(tree.Path(), L"Fine");
     REQUIRE(fine.SaveUndo(undo) == 0);
     REQUIRE(fine.Apply() == 0);
     CHECK_FALSE(HasValue(tree.Relative(), L"Fine"));
     undo.Seek(0, 0);
     CHECK(fine.Restore(undo) == 0);
-    CHECK(ValueType(tree.Relative(), L"Fine") == 0x7FFFFFFF);
+    CHECK(ValueType(tree.Relative(), L"Fine") == 0x3FFFFFFF);
 }
 
 TEST_CASE("fix with real keys: keys that may only be read") {

@@ -269,8 +269,8 @@ TEST_CASE("control sessions: undo files move to another folder") {
     int32_t fixId = Plan(s.fixes, Finding(ProblemHelpFile, tree.Path(L"Values"), L"Broken"));
     REQUIRE(s.fix.Begin() == S_OK);
     REQUIRE(s.fix.Fix(fixId) == S_OK);
-    // The file of the session still writing stays where the session writes.
-    CHECK(s.undo.MoveFiles(target.Path()) == S_OK);
+    // Nothing moves while a fix session still writes its file.
+    CHECK_THROWS_AS(s.undo.MoveFiles(target.Path()), ErrorBase);
     CHECK(target.Files().empty());
     REQUIRE(s.fix.Finalize() == S_OK);
     std::vector<tstring> made = folder.Files();

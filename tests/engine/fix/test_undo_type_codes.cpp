@@ -27,13 +27,24 @@ TEST_CASE("Undo type codes: a file of the stored format is undone with the right
     };
     value(1, L"Multi", 3);
     value(1, L"Bin", 6);
-    value(1, L"Zero", 0);
     entry(3, key.Path(L"Tree"), L"");
     data.Text(L"Tree").Text(L"").Int(0).Int(3).Text(L"Exp").Value(2).Text(L"Qword").Value(5);
     data.Text(L"Link").Value(0x40000000 | REG_LINK);
     value(4, L"Native", REG_MULTI_SZ);  // the native kind keeps the registry's number
+    // Codes that name no type: 0 (a type its writer could not keep) and codes
+    // neither 1-6 nor marked with bit 30, alone and inside a key's record.
+    const uint32_t typeless[] = {0, 7, 11, 0x3FFFFFFF};
+    auto typelessName = [](uint32_t code) { return FormatText(L"Code%x", unsigned(code)); };
+    for (uint32_t code : typeless)
+        value(1, typelessName(code).c_str(), code);
+    entry(3, key.Path(L"Odd"), L"");
+    data.Text(L"Odd").Text(L"").Int(0).Int(4);
+    for (uint32_t code : typeless)
+        data.Text(typelessName(code)).Value(code);
+    const int32_t entryCount = 9;
     Fields file;
-    file.Raw("QNRU", 4).Int(0).Int(0x00010000).Int(0x4000).Int(5).Int(5).Raw(entries.b.data(), entries.b.size());
+    file.Raw("QNRU", 4).Int(0).Int(0x00010000).Int(0x4000).Int(entryCount).Int(entryCount);
+    file.Raw(entries.b.data(), entries.b.size());
     file.b.resize(0x4000);
     file.Raw(data.b.data(), data.b.size());
     undotest::Reseal(file.b);
@@ -44,14 +55,17 @@ TEST_CASE("Undo type codes: a file of the stored format is undone with the right
     int32_t count = 0;
     REQUIRE(undo.RefreshCatalogue(count) == S_OK);
     REQUIRE(undo.Read(0) == S_OK);
-    REQUIRE(undo.PendingCount() == 5);
-    // A value whose type its writer could not keep is left out, and said so.
-    for (int32_t id = 1; id <= 5; ++id)
-        CHECK(undo.Undo(id) == (id == 3 ? FoldWin32(ERROR_UNSUPPORTED_TYPE) : S_OK));
+    REQUIRE(undo.PendingCount() == size_t(entryCount));
+    // A value without a type is left out, and said so.
+    for (int32_t id = 1; id <= entryCount; ++id)
+        CHECK_MESSAGE(undo.Undo(id) == (id > 4 ? FoldWin32(ERROR_UNSUPPORTED_TYPE) : S_OK), "entry ", id);
     CHECK(undo.Finalize() == S_OK);
+    for (uint32_t code : typeless) {
+        CHECK_MESSAGE(!HasValue(key.Relative(), typelessName(code).c_str()), "code ", code);
+        CHECK_MESSAGE(!HasValue(key.Relative(L"Odd"), typelessName(code).c_str()), "code ", code);
+    }
     CHECK(ValueType(key.Relative(), L"Multi") == REG_MULTI_SZ);
     CHECK(ValueType(key.Relative(), L"Bin") == REG_BINARY);
-    CHECK_FALSE(HasValue(key.Relative(), L"Zero"));
     CHECK(ValueType(key.Relative(L"Tree"), L"Exp") == REG_EXPAND_SZ);
     CHECK(ValueType(key.Relative(L"Tree"), L"Qword") == REG_QWORD);
     CHECK(ValueType(key.Relative(L"Tree"), L"Link") == REG_LINK);
