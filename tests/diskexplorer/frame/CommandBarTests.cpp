@@ -158,6 +158,73 @@ TEST_CASE("the command bar opens menu 128 from the keyboard, moves between popup
     CHECK(boxes.Boxes().empty());
 }
 
+// The bar's hot button, -1 for none.
+static int HotItem(CommandBar& bar) { return static_cast<int>(bar.Send(TB_GETHOTITEM)); }
+
+TEST_CASE("with the pointer resting on View, File's popup left by Escape keeps File the one hot button until the pointer moves") {
+    FrameHarness h;
+    REQUIRE(h.Open());
+    CommandBar& bar = h.frame->Commands();
+    HMENU menu = h.frame->Menu();
+    HWND list = h.frame->List();
+    RECT view{};
+    bar.Send(TB_GETITEMRECT, 1, reinterpret_cast<LPARAM>(&view));
+    POINT rest{(view.left + view.right) / 2, (view.top + view.bottom) / 2};
+    // The pointer is over View (a move as the system would send it at rest is posted too).
+    auto pointAt = [&](POINT at) {
+        POINT screen = at;
+        ClientToScreen(bar.Handle(), &screen);
+        SetCursorPos(screen.x, screen.y);
+        PostMessageW(bar.Handle(), WM_MOUSEMOVE, 0, MAKELPARAM(at.x, at.y));
+        PumpFor(100);
+    };
+    pointAt(rest);
+
+    // The user escapes the popups the keyboard opens and names them.
+    std::vector<int> escaped;
+    std::atomic<size_t> count{0};
+    std::atomic<bool> missed{false};
+    std::thread user([&] {
+        for (int round = 0; round < 2 && !missed; ++round) {
+            HWND popup = nullptr;
+            HMENU shown = nullptr;
+            missed = !WaitFor([&] {
+                for (int i = 0; i < 3 && !popup; ++i)
+                    if ((popup = PopupOf(GetSubMenu(menu, i))))
+                        shown = GetSubMenu(menu, i);
+                return popup != nullptr;
+            });
+            escaped.push_back(shown == GetSubMenu(menu, 0) ? 0 : shown == GetSubMenu(menu, 1) ? 1 : 2);
+            PostMessageW(popup, WM_KEYDOWN, VK_ESCAPE, 0);
+            WaitFor([&] { return !ShowsPopupMenu(); });
+            count = escaped.size();
+        }
+        for (int i = 0; missed && i < 100; ++i) {
+            PostMessageW(bar.Handle(), WM_CANCELMODE, 0, 0);
+            if (WaitFor([&] { return !ShowsPopupMenu(); }, 10))
+                break;
+        }
+    });
+    PostMessageW(list, WM_SYSCHAR, 'f', 1 << 29);
+    CHECK(PumpUntil([&] { return count >= 1 || missed; }));
+    pointAt(rest);  // the move the system sends when the popup goes
+    CHECK(bar.KeyboardItem() == 0);
+    CHECK(HotItem(bar) == 0);
+    PostMessageW(list, WM_KEYDOWN, VK_DOWN, 0);
+    CHECK(PumpUntil([&] { return count >= 2 || missed; }));
+    testlimit::Join(user, testlimit::kStep, "the keyboard user's thread");
+    REQUIRE_FALSE_MESSAGE(missed, "waited 10 s in vain for a popup of the command bar");
+    CHECK(escaped == std::vector<int>{0, 0});
+
+    // A real move takes the hot button, and the keyboard follows it.
+    pointAt(POINT{rest.x + 2, rest.y});
+    CHECK(HotItem(bar) == 1);
+    CHECK(bar.KeyboardItem() == 1);
+    PostMessageW(list, WM_KEYDOWN, VK_ESCAPE, 0);
+    PumpFor(50);
+    CHECK(bar.KeyboardItem() == -1);
+}
+
 TEST_CASE("greyed accelerators send nothing, and a stop keeps the window painting") {
     BoxAnswerer boxes;
     FrameHarness h;
