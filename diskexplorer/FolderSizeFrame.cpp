@@ -277,7 +277,9 @@ LRESULT FolderSizeFrame::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         return 0;
     }
     case WM_CLOSE:
-        if (stopping_) {
+        // A stop would wait for the worker's read, however long the disk
+        // takes; the worker only reads and the settings are already kept.
+        if (stopping_ || IsScanning()) {
             EndProcessNow();
             return 0;
         }

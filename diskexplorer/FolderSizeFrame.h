@@ -67,9 +67,9 @@ protected:
     const TCHAR* ClassName() const override { return L"QUARN_Drossel_Frame"; }
     void ModifyClass(WNDCLASSEX& windowClass) const override;
     LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
-    // A close asked for while a stuck worker is waited for: the window and the
-    // model must outlive the worker, which only reads, so the process ends
-    // here without further ado.
+    // A close asked for while a worker runs or is waited for: the window and
+    // the model must outlive the worker, which only reads and may be stuck in
+    // one read of a failing disk, so the process ends here without further ado.
     virtual void EndProcessNow();
 
 private:

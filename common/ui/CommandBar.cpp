@@ -170,6 +170,7 @@ void CommandBar::ShowAccessKeys(bool show) {
 
 void CommandBar::EnterKeyboardMode(int index) {
     keyboard_ = index;
+    GetCursorPos(&pointer_);
     Send(TB_SETHOTITEM, index);
     ShowAccessKeys(true);
 }
@@ -382,6 +383,27 @@ bool CommandBar::OnMenuInput(const MSG& message) {
     }
 }
 
+// In keyboard mode the keyboard's button is the one hot button. The toolbar
+// would make the button under the pointer hot on any move, among them the
+// move without movement that the system sends when the closed popup goes:
+// only a real move takes the hot button, and the keyboard's then follows it.
+LRESULT CommandBar::OnKeyboardModeMouse(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_MOUSEMOVE) {
+        POINT point{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
+        ClientToScreen(Handle(), &point);
+        if (point.x == pointer_.x && point.y == pointer_.y)
+            return 0;
+        pointer_ = point;
+    }
+    LRESULT result = DefaultProc(message, wParam, lParam);
+    int hot = static_cast<int>(Send(TB_GETHOTITEM));
+    if (message == WM_MOUSEMOVE && hot >= 0 && hot < Count() && Send(TB_ISBUTTONENABLED, kFirstButton + hot))
+        keyboard_ = hot;
+    else if (hot != keyboard_)
+        Send(TB_SETHOTITEM, keyboard_);  // the pointer left the bar, or rests on a greyed button
+    return result;
+}
+
 LRESULT CommandBar::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_LBUTTONDOWN:
@@ -392,6 +414,11 @@ LRESULT CommandBar::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             OpenPopup(hit, false);
         return 0;
     }
+    case WM_MOUSEMOVE:
+    case WM_MOUSELEAVE:
+        if (keyboard_ >= 0)
+            return OnKeyboardModeMouse(message, wParam, lParam);
+        break;
     case WM_MENUSELECT:
         if (!(HIWORD(wParam) == 0xFFFF && lParam == 0)) {
             selectedMenu_ = reinterpret_cast<HMENU>(lParam);

@@ -61,6 +61,7 @@ private:
     UINT TrackPopup(int index, bool keyboard);
     void SwitchTo(int index, bool keyboard);
     void EnterKeyboardMode(int index);
+    LRESULT OnKeyboardModeMouse(UINT message, WPARAM wParam, LPARAM lParam);
     void ShowAccessKeys(bool show);
     int FindAccessKey(TCHAR key) const;
     int Count() const { return static_cast<int>(titles_.size()); }
@@ -89,7 +90,8 @@ private:
     int next_ = -1;
     bool nextByKeyboard_ = false;
     bool escaped_ = false;
-    // Where the pointer was when last seen by the open popup's hook.
+    // Where the pointer was when last seen by the open popup's hook or by the
+    // bar in keyboard mode, or when keyboard mode began.
     POINT pointer_{};
     HHOOK hook_ = nullptr;
 };

@@ -158,6 +158,47 @@ TEST_CASE("the command bar opens menu 128 from the keyboard, moves between popup
     CHECK(boxes.Boxes().empty());
 }
 
+TEST_CASE("after Alt+F and Escape File alone is hot, though the pointer rests on View, until the pointer moves") {
+    FrameHarness h;
+    REQUIRE(h.Open());
+    CommandBar& bar = h.frame->Commands();
+    HMENU file = GetSubMenu(h.frame->Menu(), 0);
+    RECT view{};
+    bar.Send(TB_GETITEMRECT, 1, reinterpret_cast<LPARAM>(&view));
+    // The pointer goes over View, with the move the system sends there at rest (as when a popup goes).
+    auto pointAt = [&](LONG x) {
+        POINT at{x, (view.top + view.bottom) / 2}, screen = at;
+        ClientToScreen(bar.Handle(), &screen);
+        SetCursorPos(screen.x, screen.y);
+        PostMessageW(bar.Handle(), WM_MOUSEMOVE, 0, MAKELPARAM(at.x, at.y));
+        PumpFor(100);
+    };
+    pointAt(view.left + 4);
+    std::atomic<int> escaped{0};
+    std::atomic<bool> done{false};
+    std::thread user([&] {  // escapes File's popup twice; any other popup is cancelled
+        for (HWND popup = nullptr; escaped < 2 && WaitFor([&] { return (popup = PopupOf(file)) != nullptr; }); ++escaped) {
+            PostMessageW(popup, WM_KEYDOWN, VK_ESCAPE, 0);
+            WaitFor([&] { return !ShowsPopupMenu(); });
+        }
+        for (int i = 0; i < 100 && ShowsPopupMenu(); ++i, Sleep(100))
+            PostMessageW(bar.Handle(), WM_CANCELMODE, 0, 0);
+        done = true;
+    });
+    PostMessageW(h.frame->List(), WM_SYSCHAR, 'f', 1 << 29);
+    CHECK(PumpUntil([&] { return escaped >= 1 || done; }));
+    pointAt(view.left + 4);
+    CHECK(bar.KeyboardItem() == 0);
+    CHECK(bar.Send(TB_GETHOTITEM) == 0);
+    PostMessageW(h.frame->List(), WM_KEYDOWN, VK_DOWN, 0);
+    CHECK(PumpUntil([&] { return done.load(); }));
+    testlimit::Join(user, testlimit::kStep, "the keyboard user's thread");
+    CHECK_MESSAGE(escaped == 2, "Down opened another popup than File's");
+    pointAt(view.left + 6);  // a real move: View is hot, and the keyboard's
+    CHECK(bar.Send(TB_GETHOTITEM) == 1);
+    CHECK(bar.KeyboardItem() == 1);
+}
+
 TEST_CASE("greyed accelerators send nothing, and a stop keeps the window painting") {
     BoxAnswerer boxes;
     FrameHarness h;
@@ -216,7 +257,12 @@ TEST_CASE("keys the bar does not use end keyboard mode and do their work; Alt he
 struct EndCountingFrame : FolderSizeFrame {
     ImageVolumeSource* source = nullptr;
     int ends = 0;
-    void EndProcessNow() override { ++ends, source->SetRecordDelay(0); }
+    bool readStuck = false;  // at the last end request
+    void EndProcessNow() override {
+        ++ends;
+        readStuck = IsScanning();
+        source->SetRecordDelay(0);
+    }
 };
 
 TEST_CASE("a stop of a stuck read drops the input of the wait and ends the process when asked to close; stale errors") {
@@ -248,4 +294,28 @@ TEST_CASE("a stop of a stuck read drops the input of the wait and ends the proce
     h.Command(ID_DRIVE_FIRST + 1);
     CHECK(h.WaitReady());
     CHECK(boxes.Boxes().empty());
+}
+
+TEST_CASE("the first close of a window whose scan is stuck in a read ends the process without waiting for the read") {
+    FrameHarness h;
+    auto frame = new EndCountingFrame;
+    frame->source = &h.source;
+    REQUIRE(h.Open(std::unique_ptr<FolderSizeFrame>(frame)));
+    // Exit, and the window menu's Close (where the close box and Alt+F4 lead).
+    for (auto close : {+[](FolderSizeFrame& f) { f.Send(WM_COMMAND, ID_EXIT); },
+                       +[](FolderSizeFrame& f) { f.Send(WM_SYSCOMMAND, SC_CLOSE); }}) {
+        REQUIRE(h.WaitReady());
+        int ends = frame->ends;
+        uint64_t calls = h.source.RecordCalls();
+        h.source.SetRecordDelay(testlimit::kStep);  // until the end request releases it
+        h.Command(ID_REFRESH);
+        REQUIRE(PumpUntil([&] { return h.source.RecordCalls() > calls; }));
+        close(*frame);
+        CHECK(PumpUntil([&] { return frame->ends > ends; }));
+        CHECK(frame->readStuck);
+        CHECK(frame->IsWindow());
+    }
+    REQUIRE(h.WaitReady());
+    h.frame->Send(WM_CLOSE);  // with no scan running the window goes
+    CHECK_FALSE(h.frame->IsWindow());
 }
