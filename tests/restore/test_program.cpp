@@ -194,7 +194,7 @@ TEST_CASE("Entries named as devices are no hive files: the hive beside them goes
 
 TEST_CASE("Under WOW64 the running system's own config folder is restored, not its 32-bit view") {
     if (!PrefixRuns32BitPrograms()) {
-        MESSAGE("not run: without a 32-bit program there is no WOW64 view to get wrong");
+        MESSAGE("not run here: this prefix runs no 32-bit program, so there is no WOW64 view to get wrong");
         return;
     }
     char windows[MAX_PATH] = {};
