@@ -38,6 +38,19 @@ bool IsPlainName(const tstring& name) {
     return true;
 }
 
+// Windows finds a device under these names in every folder, so the config
+// folder would seem to hold a hive file of that name.
+bool IsDeviceName(const tstring& name) {
+    for (const TCHAR* device : {_T("CON"), _T("PRN"), _T("AUX"), _T("NUL")}) {
+        if (name.CompareNoCase(device) == 0)
+            return true;
+    }
+    if (name.size() != 4 || name[3] < _T('1') || name[3] > _T('9'))
+        return false;
+    tstring stem = name.substr(0, 3);
+    return stem.CompareNoCase(_T("COM")) == 0 || stem.CompareNoCase(_T("LPT")) == 0;
+}
+
 bool IsPlainFile(const tstring& path) {
     DWORD attributes = GetFileAttributes(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
@@ -197,7 +210,7 @@ tstring MachineHiveName(const tstring& entryName) {
         !EndsWithNoCase(entryName, kHiveExtension))
         return tstring();
     tstring hive = entryName.substr(prefix, entryName.size() - prefix - extension);
-    return IsPlainName(hive) ? hive : tstring();
+    return IsPlainName(hive) && !IsDeviceName(hive) ? hive : tstring();
 }
 
 bool RestoreRegistry(const tstring& windowsFolder, const tstring& backupFile, RestoreReport& report) {

@@ -15,7 +15,8 @@ bool RestoreRegistry(const tstring& windowsFolder, const tstring& backupFile, Re
 
 // The config file a pack entry may replace ("HKLM_SOFTWARE.dat" gives
 // "SOFTWARE"): the part between "HKLM_" and ".dat" when it is a plain name of
-// ASCII letters and digits; else the empty string.
+// ASCII letters and digits and no device name (NUL, COM1); else the empty
+// string.
 tstring MachineHiveName(const tstring& entryName);
 
 // True for an entry named as a machine hive, "HKLM_" at its start.

@@ -96,6 +96,9 @@ def main(out):
         write(label + ".bkp", zlib.compress(pack([sam, ("HKLM_SYSTEM.dat", data)])))
     odd = ["HKLM_SYSTEM .dat", "HKLM_BCD00000000.dat", "hklm_sys-tem.dat", "HKLM_Caf\u00e9.dat"]
     write("names.bkp", zlib.compress(pack([sam] + [(n, hive_bytes(n, 9000)) for n in odd] + full[4:5])))
+    # Device names, which Windows finds in every folder, beside a real hive.
+    devices = ["HKLM_NUL.dat", "HKLM_com1.dat", "HKLM_Aux.dat", "HKLM_LPT9.dat"]
+    write("devices.bkp", zlib.compress(pack([sam] + [(n, hive_bytes(n, 9000)) for n in devices])))
     write("components.bkp", zlib.compress(pack([("HKLM_COMPONENTS.dat", hive_bytes("C", 9000))])))
 
     for label, hostile in (("dotdot", "..\\..\\x.dat"), ("drive", "C:\\x.dat"), ("rooted", "\\x.dat"),

@@ -38,6 +38,7 @@ const char kBoxCaption[] = "Quarn Orvane Restore";
 const DWORD kPatience = 60000;
 const char kRestored[] =
     "Registry was successfully restored!\nPlease remove the CD from the computer and reboot the system.";
+const char kLeftOut[] = "\n\nThis Windows has no hive file for these entries of the backup; they were left out:";
 
 tstring WindowText(HWND window) {
     char text[1024] = {};
@@ -179,9 +180,21 @@ TEST_CASE("The program asks for both paths, reports a failure, then restores and
     CHECK(FakeWindows::Files(win.Temp()).empty());
 }
 
+TEST_CASE("Entries named as devices are no hive files: the hive beside them goes in, the box names them") {
+    FakeWindows win;
+    auto before = win.Snapshot();
+    RestoreProgram program;
+    program.SetItemText(1000, win.Backup("devices.bkp"));
+    program.SetItemText(1002, win.Windows());
+    CHECK(program.ClickAndReadBox(IDOK) ==
+          tstring(kRestored) + kLeftOut + "\nHKLM_Aux.dat\nHKLM_com1.dat\nHKLM_LPT9.dat\nHKLM_NUL.dat");
+    before["SAM"] = EntryData("HKLM_SAM.dat");
+    CHECK(win.Snapshot() == before);
+}
+
 TEST_CASE("Under WOW64 the running system's own config folder is restored, not its 32-bit view") {
     if (!PrefixRuns32BitPrograms()) {
-        MESSAGE("not run: without a 32-bit program there is no WOW64 view to get wrong");
+        MESSAGE("not run here: this prefix runs no 32-bit program, so there is no WOW64 view to get wrong");
         return;
     }
     char windows[MAX_PATH] = {};
@@ -194,9 +207,7 @@ TEST_CASE("Under WOW64 the running system's own config folder is restored, not i
     program.SetItemText(1000, win.Backup("no_sam.bkp"));
     program.SetItemText(1002, windows);
     // Only the hive file that is there goes in; the closing box names the other.
-    CHECK(program.ClickAndReadBox(IDOK) ==
-          tstring(kRestored) +
-              "\n\nThis Windows has no hive file for these entries of the backup; they were left out:\nHKLM_SOFTWARE.dat");
+    CHECK(program.ClickAndReadBox(IDOK) == tstring(kRestored) + kLeftOut + "\nHKLM_SOFTWARE.dat");
     CHECK(ReadAll(config + "SYSTEM") == EntryData("HKLM_SYSTEM.dat"));
     CHECK(GetFileAttributesA((config + "SOFTWARE").c_str()) == INVALID_FILE_ATTRIBUTES);
     DeleteFileA((config + "SYSTEM").c_str());

@@ -144,6 +144,7 @@ TEST_CASE("A settings file in use is left as it is; a damaged one is kept aside 
     TempFolder folder(_T("settings"));
     tstring path = folder.File(_T("settings.dat"));
     Log::Instance().SetFileName(folder.File(_T("orvane.log")));
+    tstring logged;  // what the sub-case leaves in the log
 
     SUBCASE("damaged: too short for the first group") {
         std::string damaged = SettingsBytes().Int(2).Raw("\x10\x00\x00").Get();
@@ -158,6 +159,7 @@ TEST_CASE("A settings file in use is left as it is; a damaged one is kept aside 
         Settings::Values v;
         CHECK(Settings::ReadFile(path, v) == 0);
         CHECK(v.texts[Settings::MailText] == _T("user@example.com"));
+        logged = _T("; kept as ") + path + _T(".damaged, a new one written");
     }
     SUBCASE("in use by another program") {
         WriteAll(path, FullFile().Get());
@@ -170,9 +172,12 @@ TEST_CASE("A settings file in use is left as it is; a damaged one is kept aside 
         }
         CloseHandle(exclusive);
         CHECK(ReadAll(path) == FullFile().Get());
+        logged = _T("The settings file ") + path + _T(" cannot be opened (0x80070020); it is left as it is");
     }
-    // Both are logged.
-    CHECK_FALSE(ReadAll(folder.File(_T("orvane.log"))).empty());
+    // Each is logged, naming its file (the log is UTF-16).
+    std::string bytes = ReadAll(folder.File(_T("orvane.log")));
+    std::wstring log(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
+    CHECK_MESSAGE(log.find(logged.c_str()) != std::wstring::npos, std::string(log.begin(), log.end()));
     Log::Instance().SetFileName(tstring());
 }
 
