@@ -314,30 +314,11 @@ Settings::Values Settings::Merge(const Values& fresh) const {
     return merged;
 }
 
-int32_t Settings::Reload() {
-    CriticalSectionLock lock(section_);
-    try {
-        tstring path = FilePath();
-        if (path.empty())
-            return kPathNotFound;
-        SaveLock fileLock(path);
-        if (!fileLock.Owned())
-            return FoldWin32(ERROR_TIMEOUT);
-        Values fresh = values_;
-        int32_t code = ReadSettledFile(path, fresh);
-        if (code != 0)
-            return IsMissingFile(code) ? 0 : code;
-        values_ = Merge(fresh);
-        g_skipScanDrives = values_.skipScanDrives;
-        return 0;
-    } catch (const ErrorBase& e) {
-        return CodeOf(e);
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
-}
+int32_t Settings::Reload() { return MergeWithFile(false); }
 
-int32_t Settings::Save() {
+int32_t Settings::Save() { return MergeWithFile(true); }
+
+int32_t Settings::MergeWithFile(bool write) {
     CriticalSectionLock lock(section_);
     try {
         tstring path = FilePath();
@@ -352,15 +333,21 @@ int32_t Settings::Save() {
         if (code == 0) {
             merged = Merge(fresh);
         } else if (IsMissingFile(code)) {
+            if (!write)
+                return 0;
             merged = values_;
             merged.skipScanDrives = g_skipScanDrives;
         } else {
             // Writing now would replace settings this object never saw.
             return code;
         }
-        WriteFile(path, merged);
+        if (write)
+            WriteFile(path, merged);
         values_ = merged;
         g_skipScanDrives = merged.skipScanDrives;
+        // Unsaved changes stay changes until they are written.
+        if (!write)
+            return 0;
         g_skipScanDrivesChanged = false;
         changed_ = 0;
         filled_ = 0;

@@ -119,6 +119,9 @@ private:
     void SetFolder(Text text, const tstring& value);
     tstring DefaultedFolder(Text text, const TCHAR* name);
     Values Merge(const Values& fresh) const;
+    // This object's changes merged into a fresh read of the file, written
+    // there when write is true.
+    int32_t MergeWithFile(bool write);
 
     static uint32_t TextBit(Text text) { return 1u << text; }
     static uint32_t FlagBit(Flag flag) { return 0x100u << flag; }

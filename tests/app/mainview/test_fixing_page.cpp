@@ -71,6 +71,36 @@ bool ValueExists(const wchar_t* name) {
     return exists;
 }
 
+// A registered engine that scanned the shared DLLs, with the planted
+// findings' FixIDs and an excluded text naming every other finding.
+struct ScannedEngine {
+    explicit ScannedEngine(const std::vector<std::wstring>& names) {
+        CoCreateInstance(CLSID_CCrawler, nullptr, CLSCTX_INPROC_SERVER, IID_ICrawler, engine.ReceiveVoid());
+        REQUIRE(engine);
+        REQUIRE(ScanToFinish(engine.Get(), 4));
+        ids = Planted(engine.Get(), names, others);
+    }
+    // The worker reaches the engine through the interface table, which
+    // marshals it by the registered type library.
+    RegisteredEngine registered;
+    ComPtr<ICrawler> engine;
+    std::vector<long> ids;
+    std::wstring others;
+};
+
+// The page on the view's event window, its scripts and boxes recorded.
+struct ShownPage {
+    ShownPage() {
+        g_page = &page;
+        page.AttachControl(nullptr, kEventMessage, window, &sink);
+    }
+    ~ShownPage() { DestroyWindow(window); }
+    RecordingUiServices ui;
+    RecordingScriptSink sink;
+    HWND window = EventWindow(L"FixingPageTestEvents", EventWindowProc);
+    FixingPage page;
+};
+
 }  // namespace
 
 TEST_CASE("excluded texts and failure rows") {
@@ -94,25 +124,15 @@ TEST_CASE("the worker fixes the planted findings but the excluded one") {
     std::vector<std::wstring> names = {L"C:\\gone\\one.dll", L"C:\\gone\\two.dll", L"C:\\gone\\it's kept.dll"};
     PlantSharedDlls(names);
     {
-        // The worker reaches the engine through the interface table, which
-        // marshals it by the registered type library.
-        RegisteredEngine registered;
-        ComPtr<ICrawler> engine;
-        CoCreateInstance(CLSID_CCrawler, nullptr, CLSCTX_INPROC_SERVER, IID_ICrawler, engine.ReceiveVoid());
-        REQUIRE(engine);
-        REQUIRE(ScanToFinish(engine.Get(), 4));
-        std::wstring excluded;
-        std::vector<long> ids = Planted(engine.Get(), names, excluded);
-        REQUIRE(ids[0] != 0);
-        REQUIRE(ids[2] != 0);
-        excluded += L" " + std::to_wstring(ids[2]);
+        ScannedEngine scanned(names);
+        ComPtr<ICrawler>& engine = scanned.engine;
+        REQUIRE(scanned.ids[0] != 0);
+        REQUIRE(scanned.ids[2] != 0);
+        std::wstring excluded = scanned.others + L" " + std::to_wstring(scanned.ids[2]);
 
-        RecordingUiServices ui;
-        RecordingScriptSink sink;
-        HWND window = EventWindow(L"FixingPageTestEvents", EventWindowProc);
-        FixingPage page;
-        g_page = &page;
-        page.AttachControl(nullptr, kEventMessage, window, &sink);
+        ShownPage shown;
+        FixingPage& page = shown.page;
+        RecordingScriptSink& sink = shown.sink;
         page.SetWorkerInline(true);
         try {
             page.StartFix(engine.Get(), excluded);
@@ -127,13 +147,12 @@ TEST_CASE("the worker fixes the planted findings but the excluded one") {
         CHECK(!ValueExists(names[0].c_str()));
         CHECK(!ValueExists(names[1].c_str()));
         CHECK(ValueExists(names[2].c_str()));
-        CHECK(ui.boxes.empty());
+        CHECK(shown.ui.boxes.empty());
 
         // Everything excluded: no session, no undo file, no finish.
         sink.scripts.clear();
         page.StartFix(engine.Get(), excluded);
         CHECK(Deliver().empty());
-        DestroyWindow(window);
     }
     RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kSharedDlls, names[2].c_str());
     CoUninitialize();
@@ -144,14 +163,9 @@ TEST_CASE("records a scheduled fix has fixed fail again with a reason in every r
     std::vector<std::wstring> names = {L"C:\\gone\\fixed twice.dll"};
     PlantSharedDlls(names);
     {
-        RegisteredEngine registered;
-        ComPtr<ICrawler> engine;
-        CoCreateInstance(CLSID_CCrawler, nullptr, CLSCTX_INPROC_SERVER, IID_ICrawler, engine.ReceiveVoid());
-        REQUIRE(engine);
-        REQUIRE(ScanToFinish(engine.Get(), 4));
-        std::wstring others;
-        std::vector<long> ids = Planted(engine.Get(), names, others);
-        REQUIRE(ids[0] != 0);
+        ScannedEngine scanned(names);
+        ComPtr<ICrawler>& engine = scanned.engine;
+        REQUIRE(scanned.ids[0] != 0);
         // As the scheduled run fixes: every record at once, the list kept.
         REQUIRE(engine->BeginFixSession() == S_OK);
         BSTR report = nullptr;
@@ -160,30 +174,23 @@ TEST_CASE("records a scheduled fix has fixed fail again with a reason in every r
         REQUIRE(engine->FinalizeFixSession() == S_OK);
         REQUIRE_FALSE(ValueExists(names[0].c_str()));
 
-        RecordingUiServices ui;
-        RecordingScriptSink sink;
-        HWND window = EventWindow(L"FixingPageTestEvents", EventWindowProc);
-        FixingPage page;
-        g_page = &page;
-        page.AttachControl(nullptr, kEventMessage, window, &sink);
+        ShownPage shown;
+        FixingPage& page = shown.page;
         // On a thread of its own, as in the program: the engine reaches the
         // worker through the interface table's proxy, failures included.
-        page.StartFix(engine.Get(), others);
-        std::vector<std::wstring> events;
+        page.StartFix(engine.Get(), scanned.others);
         for (DWORD start = GetTickCount(); page.Busy() && GetTickCount() - start < testlimit::kStep;) {
             MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
-            std::vector<std::wstring> more = Deliver();
-            events.insert(events.end(), more.begin(), more.end());
+            Deliver();
         }
         REQUIRE_MESSAGE(!page.Busy(), "waited in vain for the fix worker's end");
         int rows = 0;
-        for (const auto& script : sink.scripts) {
+        for (const auto& script : shown.sink.scripts) {
             if (script.text.compare(0, 10, L"OnFixFail(") != 0) continue;
             ++rows;
             CHECK(script.text.find(L":</b>&nbsp;&nbsp;&nbsp;") == std::wstring::npos);
         }
         CHECK(rows == 1);
-        DestroyWindow(window);
     }
     CoUninitialize();
 }
