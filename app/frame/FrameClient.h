@@ -35,3 +35,9 @@ public:
 protected:
     ~FrameClient() = default;
 };
+
+// Runs a queued operation (1 backup, 2 compaction, 3 scan and fix) as the
+// frame's timer does, with the operation lock taken: the lock is ended here
+// unless the job keeps it; whatever escapes the job is reported and ends the
+// lock and the client's quiet mode. Operation 0 only ends the lock.
+void RunQueuedOperation(FrameClient& client, int operation);

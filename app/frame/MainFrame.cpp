@@ -177,17 +177,21 @@ void MainFrame::OnTimer() {
                 idleSeen_ = true;
             }
         }
-        try {
-            bool kept = false;
-            if (operation >= OperationBackup && operation <= OperationScanFix) kept = client_.RunScheduledJob(operation);
-            if (!kept) EndOperation();
-        } catch (...) {
-            ReportCurrentException(L"scheduled job");
-            EndOperation();
-            client_.ClearQuiet();
-        }
+        RunQueuedOperation(client_, operation);
     }
     inTimer_ = false;
+}
+
+void RunQueuedOperation(FrameClient& client, int operation) {
+    try {
+        bool kept = false;
+        if (operation >= OperationBackup && operation <= OperationScanFix) kept = client.RunScheduledJob(operation);
+        if (!kept) EndOperation();
+    } catch (...) {
+        ReportCurrentException(L"scheduled job");
+        EndOperation();
+        client.ClearQuiet();
+    }
 }
 
 void MainFrame::OnClose() {

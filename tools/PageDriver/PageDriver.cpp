@@ -66,7 +66,6 @@
 #include "app/pages/SettingsPage.h"
 #include "app/pages/UndoPage.h"
 #include "common/com/ComPtr.h"
-#include "common/errors/ErrorBase.h"
 #include "common/log/Log.h"
 #include "engine/engine.h"
 
@@ -146,11 +145,7 @@ protected:
         current_ = page;
         PrintLine(L"show " + std::wstring(page->PageName()) + L"#" + query);
         if (loadPump_) {
-            DWORD start = GetTickCount();
-            while (GetTickCount() - start < loadPump_) {
-                MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-                PumpMessages();
-            }
+            WaitPumping(loadPump_);
             PrintLine(L"loaded " + std::wstring(page->PageName()));
         }
         if (current_ == page) page->OnShown();
@@ -227,21 +222,10 @@ private:
     std::deque<std::vector<std::wstring>> clicks_;
 };
 
-// As the frame's timer: the job runs with the operation lock, which it ends
-// itself; whatever escapes it ends the lock and the view's quiet mode.
+// As the frame's timer hands it over; failures show in the program log.
 void RunJob(DrivenView& view, int operation) {
     PrintLine(FormatText(L"job %d", operation));
-    try {
-        if (!view.RunScheduledJob(operation)) EndOperation();
-    } catch (const ErrorBase& e) {
-        PrintLine(L"job failed: " + std::wstring(e.Message().c_str()));
-        EndOperation();
-        view.ClearQuiet();
-    } catch (...) {
-        PrintLine(L"job failed");
-        EndOperation();
-        view.ClearQuiet();
-    }
+    RunQueuedOperation(view, operation);
     PrintLine(FormatText(L"job %d ended", operation));
 }
 
