@@ -364,10 +364,11 @@ bool Settings::GetFlag(Flag flag) const {
     return values_.flags[flag];
 }
 
+// A set is a change even when this object holds the value already: its copy
+// may be stale, and the file (written by the other object since) must end
+// with what was set last.
 void Settings::SetFlag(Flag flag, bool value) {
     CriticalSectionLock lock(section_);
-    if (values_.flags[flag] == value)
-        return;
     values_.flags[flag] = value;
     changed_ |= FlagBit(flag);
 }
@@ -379,8 +380,6 @@ tstring Settings::GetText(Text text) const {
 
 void Settings::SetText(Text text, const tstring& value) {
     CriticalSectionLock lock(section_);
-    if (values_.texts[text] == value)
-        return;
     values_.texts[text] = value;
     changed_ |= TextBit(text);
     filled_ &= ~TextBit(text);

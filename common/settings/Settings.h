@@ -6,8 +6,9 @@
 
 // The user's settings, kept in "settings.dat" in the data folder. The main
 // program and the engine each hold an object over the same file; each object
-// remembers which values it changed, and saving merges exactly those changes
-// into a fresh read of the file, so neither undoes the other's changes.
+// remembers which values were set on it (to what it held already or not), and
+// saving merges exactly those into a fresh read of the file, so neither undoes
+// the other's changes and the value set last is the one stored.
 //
 // The file: int32 SkipScanDrives; strings UndoDirectory, BackupDirectory,
 // ReportMail; byte ReportMailSwitch; string ReportMailServer; bytes AutoFix,
@@ -129,7 +130,7 @@ private:
     tstring filePath_;
     Values values_;
     bool loaded_ = false;
-    // Values this object changed since it last read or wrote the file.
+    // Values set on this object since it loaded or last wrote the file.
     uint32_t changed_ = 0;
     // Default folders this object filled in; saved only where the file has none.
     uint32_t filled_ = 0;

@@ -244,18 +244,23 @@ TEST_CASE("Saving merges this object's changes into the file as the other progra
     }
 }
 
-TEST_CASE("Setting a value to what the object already holds is no change") {
+TEST_CASE("A value set to what the object's stale copy holds is still stored: the last set wins") {
     TempFolder folder(_T("settings"));
     tstring path = folder.File(_T("settings.dat"));
     WriteAll(path, FullFile().Get());
+    Settings(true, path).SetAutoFix(false);  // saved at its end
     Settings a(true, path);
     Settings b(true, path);
     b.SetReportMail(_T("b@example.com"));
+    b.SetAutoFix(true);
     CHECK(b.Save() == 0);
     a.SetReportMail(_T("admin@example.com"));
-    a.SetReportMail(a.GetReportMail());
+    a.SetAutoFix(false);
     CHECK(a.Save() == 0);
-    CHECK(a.GetReportMail() == _T("b@example.com"));
+    Settings::Values v;
+    CHECK(Settings::ReadFile(path, v) == 0);
+    CHECK(v.texts[Settings::MailText] == _T("admin@example.com"));
+    CHECK_FALSE(v.flags[Settings::AutoFixFlag]);
 }
 
 TEST_CASE("Folder setters end the folder with a separator") {
