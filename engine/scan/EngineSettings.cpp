@@ -1,5 +1,6 @@
 #include "engine/scan/EngineSettings.h"
 #include "common/errors/ErrorBase.h"
+#include "common/log/Log.h"
 
 EngineSettings::EngineSettings() : settings_(GetSettings()) {}
 
@@ -16,10 +17,17 @@ void EngineSettings::PutSkipScanDrives(long value) {
 // The program reads the file when a scheduled job starts in its open window,
 // while this module lives on in the same process: a change must not wait for
 // the module's end to be seen. A file that cannot be written now keeps the
-// change pending, to be saved with the rest at the end.
+// change pending, to be saved with the next change or at the end; the log
+// says so, as until then the program reads the file without it.
 void EngineSettings::Store() {
-    if (settings_.Loaded())
-        settings_.Save();
+    if (!settings_.Loaded())
+        return;
+    int32_t code = settings_.Save();
+    if (code != 0)
+        Log::Instance().Print(LogError,
+                              _T("[error] The settings file %s cannot be saved (0x%08X); the change is kept ")
+                              _T("and saved later"),
+                              settings_.FilePath().c_str(), unsigned(code));
 }
 
 long EngineSettings::GetSwitch(Switch which) const {

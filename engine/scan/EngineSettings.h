@@ -47,7 +47,8 @@ public:
     static void PutUseFile(long value);
 
 private:
-    // Writes the changes of the settings object to the file at once.
+    // Writes the changes of the settings object to the file at once; a file
+    // that cannot be written is logged and the changes stay pending.
     void Store();
     Settings& settings_;
 };

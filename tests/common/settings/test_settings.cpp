@@ -263,6 +263,38 @@ TEST_CASE("A value set to what the object's stale copy holds is still stored: th
     CHECK_FALSE(v.flags[Settings::AutoFixFlag]);
 }
 
+TEST_CASE("Reading again takes the other object's saved values under this one's unsaved ones, writing nothing") {
+    TempFolder folder(_T("settings"));
+    tstring path = folder.File(_T("settings.dat"));
+    WriteAll(path, FullFile().Get());
+    Settings a(true, path);
+    Settings b(true, path);
+    b.SetReportMail(_T("b@example.com"));
+    b.SetReportMailServer(_T("b.example.com"));
+    CHECK(b.Save() == 0);
+    std::string saved = ReadAll(path);
+    WIN32_FILE_ATTRIBUTE_DATA before = {}, after = {};
+    GetFileAttributesEx(path.c_str(), GetFileExInfoStandard, &before);
+    a.SetReportMailServer(_T("a.example.com"));
+    CHECK(a.Reload() == 0);
+    CHECK(a.GetReportMail() == _T("b@example.com"));
+    CHECK(a.GetReportMailServer() == _T("a.example.com"));
+    GetFileAttributesEx(path.c_str(), GetFileExInfoStandard, &after);
+    CHECK(ReadAll(path) == saved);
+    CHECK(CompareFileTime(&before.ftLastWriteTime, &after.ftLastWriteTime) == 0);
+    // A missing file leaves the values; the unsaved change is still saved.
+    DeleteFile(path.c_str());
+    CHECK(a.Reload() == 0);
+    CHECK(a.GetReportMail() == _T("b@example.com"));
+    CHECK(a.GetAutoFix());
+    CHECK_FALSE(FileExists(path));
+    WriteAll(path, saved);
+    CHECK(a.Save() == 0);
+    Settings::Values v;
+    CHECK(Settings::ReadFile(path, v) == 0);
+    CHECK(v.texts[Settings::MailServerText] == _T("a.example.com"));
+}
+
 TEST_CASE("Folder setters end the folder with a separator") {
     Settings s(false);
     s.SetUndoFolder(_T("C:\\x"));

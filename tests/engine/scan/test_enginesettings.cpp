@@ -1,5 +1,6 @@
 #include <doctest/doctest.h>
 #include <shlwapi.h>
+#include "common/log/Log.h"
 #include "common/settings/AppFolders.h"
 #include "engine/scan/EngineSettings.h"
 #include "test_ignore_files.h"
@@ -16,6 +17,13 @@ const EngineSettings::Switch kSwitches[] = {
 // Restores the process-wide switch for the tests that follow.
 struct UseFileRestore {
     ~UseFileRestore() { EngineSettings::PutUseFile(1); }
+};
+
+// Sends the program log to a file of the test's own until the scope ends.
+struct OwnLog {
+    explicit OwnLog(const tstring& path) : old(Log::Instance().FileName()) { Log::Instance().SetFileName(path); }
+    ~OwnLog() { Log::Instance().SetFileName(old); }
+    tstring old;
 };
 
 }  // namespace
@@ -125,4 +133,31 @@ TEST_CASE("UseFile 1 alone makes a settings object use the file") {
     Settings settings(true, path);
     CHECK(settings.Loaded());
     CHECK(EngineSettings(settings).GetText(EngineSettings::ReportMail) == L"kept@example.com");
+}
+
+TEST_CASE("A put is in the file at once; a file in use is logged and gets the change with a later put") {
+    TempFolder folder(L"ignore");
+    tstring path = folder.File(L"settings.dat");
+    OwnLog ownLog(folder.File(L"orvane.log"));
+    Settings settings(true, path);
+    EngineSettings engine(settings);
+    engine.PutSwitch(EngineSettings::AutoFix, 1);
+    Settings::Values v;
+    REQUIRE(Settings::ReadFile(path, v) == 0);
+    CHECK(v.flags[Settings::AutoFixFlag]);
+
+    HANDLE held = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    REQUIRE(held != INVALID_HANDLE_VALUE);
+    engine.PutSwitch(EngineSettings::AutoReboot, 1);
+    CloseHandle(held);
+    std::string bytes = ReadAll(folder.File(L"orvane.log"));
+    std::wstring log(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
+    CHECK(log.find(L"The settings file " + path + L" cannot be saved (0x80070020)") != std::wstring::npos);
+    REQUIRE(Settings::ReadFile(path, v) == 0);
+    CHECK_FALSE(v.flags[Settings::AutoRebootFlag]);
+
+    engine.PutText(EngineSettings::ReportMail, L"later@example.com");
+    REQUIRE(Settings::ReadFile(path, v) == 0);
+    CHECK(v.flags[Settings::AutoRebootFlag]);
+    CHECK(v.texts[Settings::MailText] == L"later@example.com");
 }
