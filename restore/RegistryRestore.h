@@ -6,7 +6,9 @@
 // or the bare pack) over the hive files in <windowsFolder>\system32\config.
 // Only an entry "HKLM_<name>.dat" whose name is a hive file the folder already
 // holds goes in, and only when it is a real hive; every other "HKLM_" entry
-// goes to report.PassOver, user hives are left out in silence. Returns true
+// goes to report.PassOver (one whose name this code page cannot hold exactly
+// among them: it reads with '?' for a look-alike of a hive's name), user
+// hives are left out in silence. Returns true
 // when every such hive is in place. Otherwise the reason, naming the backup,
 // entry or file it concerns, has gone to report.ShowError and the config
 // folder is exactly as it was. Either way the unpacked backup and its hives

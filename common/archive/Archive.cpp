@@ -332,6 +332,14 @@ void Archive::ReadFileTime(FILETIME& value) {
 }
 
 void Archive::ReadString(tstring& value) {
+    ReadString(value, &tstring::FromWide);
+}
+
+void Archive::ReadStrictString(tstring& value) {
+    ReadString(value, &tstring::FromWideStrict);
+}
+
+void Archive::ReadString(tstring& value, tstring (*convert)(const wchar_t*)) {
     int32_t n = ReadInt();
     value.clear();
     // A count the file cannot hold is a short or corrupt body: checked before
@@ -340,7 +348,7 @@ void Archive::ReadString(tstring& value) {
         return;
     std::vector<WCHAR> text(size_t(n) / 2 + 2, 0);
     buffer_.Read(text.data(), uint32_t(n));
-    value = tstring::FromWide(text.data());
+    value = convert(text.data());
 }
 
 tstring Archive::ReadString() {

@@ -83,6 +83,9 @@ public:
     // be readable.
     void ReadString(tstring& value);
     tstring ReadString();
+    // The same, converted by tstring::FromWideStrict: for names, which the
+    // ANSI build must not read as look-alikes of other names.
+    void ReadStrictString(tstring& value);
     // The target is released first.
     void ReadBlock(SharedBuffer& value);
     // n raw bytes from the start of value; value grows to n, a larger buffer
@@ -107,6 +110,7 @@ private:
     void AppendInPlace();
     void Forget();
     void WriteCounted(const void* bytes, uint64_t length);
+    void ReadString(tstring& value, tstring (*convert)(const wchar_t*));
 
     tstring path_;
     HandleHolder file_;

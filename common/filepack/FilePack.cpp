@@ -193,7 +193,7 @@ void FilePack::LoadIndex() {
                 throw LayoutError();
             archive_.Seek(-4, 1);
             tstring name;
-            archive_.ReadString(name);
+            archive_.ReadStrictString(name);
             int32_t offset = int32_t(archive_.Position());
             int32_t dataLength = archive_.ReadInt();
             if (dataLength < 0 || uint32_t(dataLength) > archive_.Remaining())

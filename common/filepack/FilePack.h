@@ -19,7 +19,9 @@ public:
     struct NameLess {
         bool operator()(const tstring& a, const tstring& b) const;
     };
-    // Entry name -> offset of the entry's data length field.
+    // Entry name -> offset of the entry's data length field. The ANSI build
+    // holds the names in the thread's code page, a character it lacks as '?'
+    // and never as a look-alike, so that no entry stands in for another.
     using Index = std::map<tstring, int32_t, NameLess>;
 
     FilePack() = default;

@@ -77,6 +77,23 @@ tstring tstring::FromWide(const wchar_t* text, size_t length) {
 #endif
 }
 
+tstring tstring::FromWideStrict(const wchar_t* text) {
+#ifdef UNICODE
+    return FromWide(text);
+#else
+    if (!text || !*text)
+        return tstring();
+    int length = int(wcslen(text));
+    int n = WideCharToMultiByte(kNarrowCodePage, WC_NO_BEST_FIT_CHARS, text, length, nullptr, 0, nullptr, nullptr);
+    // A UTF-8 code page refuses the flag; it holds every character as it is.
+    if (n <= 0)
+        return FromWide(text, size_t(length));
+    tstring narrow(size_t(n), '\0');
+    WideCharToMultiByte(kNarrowCodePage, WC_NO_BEST_FIT_CHARS, text, length, &narrow[0], n, nullptr, nullptr);
+    return narrow;
+#endif
+}
+
 std::wstring tstring::ToWide() const {
 #ifdef UNICODE
     return std::wstring(data(), size());

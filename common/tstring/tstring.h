@@ -27,6 +27,11 @@ public:
     // the calling thread's ANSI code page. NULL is the empty string.
     static tstring FromWide(const wchar_t* text);
     static tstring FromWide(const wchar_t* text, size_t length);
+    // The same, except that the ANSI build turns a character its code page
+    // lacks into the code page's default character ('?') instead of a
+    // look-alike, so that no name reads as another one (full-width letters
+    // as the plain ones).
+    static tstring FromWideStrict(const wchar_t* text);
     // The whole text (embedded NULs too) as wide characters, converted likewise.
     std::wstring ToWide() const;
 

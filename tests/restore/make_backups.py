@@ -99,6 +99,10 @@ def main(out):
     # Device names, which Windows finds in every folder, beside a real hive.
     devices = ["HKLM_NUL.dat", "HKLM_com1.dat", "HKLM_Aux.dat", "HKLM_LPT9.dat"]
     write("devices.bkp", zlib.compress(pack([sam] + [(n, hive_bytes(n, 9000)) for n in devices])))
+    # Full-width letters, which an ANSI code page's best fit turns into "SYSTEM",
+    # after the real hive of that name.
+    write("fullwidth.bkp", zlib.compress(pack([sam, full[1], ("HKLM_\uff33\uff39\uff33\uff34\uff25\uff2d.dat",
+                                                              hive_bytes("full-width", 9000))])))
     write("components.bkp", zlib.compress(pack([("HKLM_COMPONENTS.dat", hive_bytes("C", 9000))])))
 
     for label, hostile in (("dotdot", "..\\..\\x.dat"), ("drive", "C:\\x.dat"), ("rooted", "\\x.dat"),

@@ -271,6 +271,21 @@ TEST_CASE("Only plain names of hive files this Windows has go in; the other mach
           std::vector<tstring>{"HKLM_BCD00000000.dat", accent, "hklm_sys-tem.dat", "HKLM_SYSTEM .dat"});
 }
 
+TEST_CASE("A name that converts only to a look-alike is passed over, not put over the hive it resembles") {
+    FakeWindows win;
+    auto before = win.Snapshot();
+    RecordingReport report;
+    CHECK(RestoreRegistry(win.Windows(), win.Backup("fullwidth.bkp"), report));
+    before["SAM"] = EntryData("HKLM_SAM.dat");
+    CHECK(ReadAll(win.Config("SYSTEM")) == EntryData("HKLM_SYSTEM.dat"));
+    before["SYSTEM"] = EntryData("HKLM_SYSTEM.dat");
+    CHECK(win.Snapshot() == before);
+    char shown[32] = {};  // named in the thread's code page, without look-alikes
+    WideCharToMultiByte(CP_THREAD_ACP, WC_NO_BEST_FIT_CHARS, L"HKLM_\uFF33\uFF39\uFF33\uFF34\uFF25\uFF2D.dat", -1,
+                        shown, sizeof(shown), nullptr, nullptr);
+    CHECK(report.passedOver == std::vector<tstring>{shown});
+}
+
 TEST_CASE("A failed write while unpacking is told from damage, and the box names the file") {
     // Work folder paths just too long for "uncompressed_file", then for "HKLM_COMPONENTS.dat".
     for (size_t room : {245u, 241u}) {

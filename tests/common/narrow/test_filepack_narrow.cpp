@@ -6,7 +6,7 @@ TEST_CASE("ANSI build: entry names are UTF-16 on file and ANSI in the index") {
     const wchar_t latin[] = L"caf\u00e9.txt";
     WriteBytes(root / _T("n.qna"), CraftPack({{latin, "latin"}}));
     char expected[64] = {};
-    WideCharToMultiByte(CP_ACP, 0, latin, -1, expected, sizeof(expected), nullptr, nullptr);
+    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, latin, -1, expected, sizeof(expected), nullptr, nullptr);
     {
         FilePack pack;
         pack.Open(root / _T("n.qna"), true);
