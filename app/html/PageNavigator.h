@@ -1,5 +1,6 @@
 #pragma once
 #include <windows.h>
+#include "app/OperationLock.h"
 
 class HtmlPage;
 class RLog;
@@ -48,8 +49,9 @@ public:
     // A fix decided on, running, or its end not yet shown.
     virtual bool FixBusy() { return false; }
     // Starts fixing every record but the excluded FixIDs (" N N"), with the
-    // operation lock the view took for it: the fix gives it back.
-    virtual void StartFix(ICrawler* engine, const wchar_t* excluded) {}
+    // operation lock the view took for it: the fix gives it back. Pages
+    // without a fix start none, and give the lock back at once.
+    virtual void StartFix(ICrawler* engine, const wchar_t* excluded) { EndOperation(); }
     // The progress window of a backup made before fixing, opened when absent
     // (over owner); NULL when there is none.
     virtual RLog* OpenBackupProgress(HWND owner) { return nullptr; }

@@ -195,8 +195,9 @@ void FixingPage::RunFix() {
                 ck = engine->get_Count(&n);
                 WaitForSingleObject(fixEvent_, 200);
             } catch (const ErrorBase& e) {
+                // Its message begins with the check's own name, which tells
+                // the user nothing: the reason comes from the code below.
                 code = e.Code();
-                message = e.Message();
             } catch (...) {
                 code = E_FAIL;
                 message = kFatalError;

@@ -11,6 +11,7 @@
 #include "RecordingUiServices.h"
 #include "TempFolder.h"
 #include "app/frame/AboutBox.h"
+#include "app/html/BrowserVersion.h"
 #include "app/html/UiCache.h"
 #include "app/mainview/MainView.h"
 #include "app/OperationLock.h"
@@ -145,6 +146,28 @@ TEST_CASE("the backup page for a user without the backup privilege: the rights b
     for (HANDLE handle : {impersonation, restricted, process}) CloseHandle(handle);
     SetPageNavigator(nullptr);
     CoUninitialize();
+}
+
+TEST_CASE("while a fix is on its way the scan pages' events keep its page, each with the busy box") {
+    SetIEVersion(BrowserVersion{6, 0});
+    RecordingUiServices ui;
+    MaintenancePages pages;
+    SetPageNavigator(&pages);
+    {
+        ListingView view;
+        pages.ReserveFix(true);
+        for (const wchar_t* event : {L"Scan_ViewResult", L"Scan_Again", L"Scan_Custom", L"Scan_SelectUnionCancel"}) {
+            CAPTURE(std::string(event, event + wcslen(event)));
+            size_t shown = view.shown.size(), boxes = ui.boxes.size();
+            CHECK(Dispatch(view, event, L"true") == 0);
+            CHECK(view.shown.size() == shown);
+            CHECK(ui.boxes.size() == boxes + 1);
+            CHECK((!ui.boxes.empty() && ui.boxes.back().type == MB_ICONINFORMATION));
+        }
+        pages.ReserveFix(false);
+    }
+    SetPageNavigator(nullptr);
+    SetIEVersion(BrowserVersion{});
 }
 
 TEST_CASE("the About box shows the splash picture above its button") {

@@ -224,6 +224,12 @@ TEST_CASE("undo page: a fix session is listed, shown, undone one fix and then th
     CHECK(Missing(exportOne, exportBefore).empty());  // nothing the registry did not hold
     CHECK(Missing(exportFixed, exportOne).empty());   // nothing else came back or went
     CHECK_FALSE(Missing(exportOne, exportFixed).empty());
+    // Every row unchecked: nothing is tried, and the box says so.
+    shown.Send(L"ShowUndoData", Number(0));
+    shown.Send(L"UndoFixes", Text(L" 1 2 3"));
+    CHECK(ui.boxes.back().text ==
+          L"Nothing was rolled back: no undo session is loaded, or no change of it is selected.");
+    CHECK(RegExport(folder + L"none.reg") == exportOne);
 
     {
         // Writes to the key refused: two undos fail, then one; nothing changes.
