@@ -16,13 +16,17 @@ std::atomic<const char*> waitingFor{nullptr};
 std::atomic<const char*> runningCase{nullptr};
 std::atomic<ULONGLONG> deadline{0};
 std::atomic<bool> exiting{false};
+// Cases that passed the run's filters; -1 until a run ended.
+std::atomic<long> casesRun{-1};
 
 // Keeps the running case and its deadline for the watchdog.
 struct CaseWatch : doctest::IReporter {
     explicit CaseWatch(const doctest::ContextOptions&) {}
     void report_query(const doctest::QueryData&) override {}
     void test_run_start() override {}
-    void test_run_end(const doctest::TestRunStats&) override {}
+    void test_run_end(const doctest::TestRunStats& stats) override {
+        casesRun = long(stats.numTestCasesPassingFilters);
+    }
     void test_case_start(const doctest::TestCaseData& data) override {
         runningCase = data.m_name;
         deadline = GetTickCount64() + kCaseLimit;
@@ -174,6 +178,12 @@ int main(int argc, char** argv) {
         return relaunched;
     doctest::Context context(argc, argv);
     int result = context.run();
+    // A filter that matches no case (a case renamed, a pattern mistyped)
+    // would otherwise pass without testing anything.
+    if (result == 0 && !context.shouldExit() && testlimit::casesRun == 0) {
+        std::fprintf(stderr, "no test case matched the filters: nothing was tested\n");
+        result = 1;
+    }
     testlimit::exiting = true;
     testlimit::deadline = GetTickCount64() + testlimit::kExitLimit;
     return result;

@@ -6,7 +6,8 @@
 //
 // With /loadpump every page the view shows pumps messages for a while before
 // it counts as loaded, as the program's HTML view does while the browser
-// loads the page: clicks queued before (see "click") are handled then.
+// loads the page: clicks queued before (see "click") are handled then. Every
+// page show holds the operation lock while it is free, as the view's does.
 // With /browser the browser's module is loaded, as the program's control
 // loads it: the view then defers the handlers it defers with a browser of
 // version 7 or later (they act on a posted copy of the event).
@@ -140,6 +141,9 @@ public:
 
 protected:
     bool DisplayPage(HtmlPage* page, const wchar_t* query) override {
+        // Held for the load when it is free, as the program's view holds it:
+        // a job or an Apply handled while the page loads meets it.
+        OperationScope lock;
         if (current_ && current_ != page) current_->Hide();
         page->AttachControl(nullptr, events_.EventMessage(), events_.Handle(), &host_);
         current_ = page;

@@ -134,12 +134,24 @@ def log_line(line, want):
     return line.startswith("log: ") and not want.startswith("log: ")
 
 
+ROOTS = {"HKLM": "HKEY_LOCAL_MACHINE", "HKCU": "HKEY_CURRENT_USER", "HKCR": "HKEY_CLASSES_ROOT"}
+
+
 def exported(key):
-    """The key as reg export writes it."""
-    path = "C:\\orvane-journey-export.reg"
-    wine("reg", "export", key, path, "/y")
-    code, lines = wine("cmd", "/c", "type", path)
-    wine("cmd", "/c", "del", path)
+    """The key as reg export writes it (UTF-16). An export that failed would
+    compare equal to another failed one, so it ends the check instead."""
+    path = os.path.join(os.environ.get("TMPDIR", "/tmp"), "orvane-export-%d.reg" % os.getpid())
+    code, out = wine("reg", "export", key, "Z:" + path.replace("/", "\\"), "/y")
+    try:
+        with open(path, encoding="utf-16") as f:
+            lines = f.read().splitlines()
+        os.unlink(path)
+    except OSError as e:
+        lines = [str(e)]
+    root, _, rest = key.partition("\\")
+    header = ("[%s\\%s]" % (ROOTS.get(root, root), rest)).lower()
+    if code != 0 or header not in (l.strip().lower() for l in lines):
+        raise RuntimeError("reg export of %s failed (exit %d): %s" % (key, code, " | ".join(out + lines[:3])))
     return lines
 
 
