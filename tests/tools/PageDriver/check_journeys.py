@@ -92,6 +92,13 @@ FAULTS = [
      "view\tFix", "wait\tview\tFixFinish\t120000"],
      ["show Fixing.htm#", "!show", "!moved successfully", BUSY, "!show", "!moved successfully", BUSY, "!show",
       "!moved successfully", "script view: OnFixFinish(0);"]),
+    # A page's load holds the operation lock, as the view's does: an Apply
+    # handled meanwhile moves nothing.
+    ("settings applied while a page loads", ["/loadpump"], ["answers\t6", "folder\t" + MOVED,
+     "settings\tpageLoaded", "settings\tBrowseForFolder\t\tundoPath",
+     "click\tsettings\tconfigurationChanged\t\tapply", ITEM + "RegistryScan"],
+     ["show scanStart.htm#", "!moved successfully", BUSY, "!moved successfully", "loaded scanStart.htm",
+      "!moved successfully"]),
     # A job in the open window reads what the scheduler page stored, and the
     # results it fixed are not shown again.
     ("scheduled fix after the scheduler page", [], [l % "true" if "%" in l else l for l in AUTOFIX] + RESULTS + [
