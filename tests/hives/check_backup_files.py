@@ -101,8 +101,11 @@ def windows(path):
 
 
 def probe(*args):
-    out = subprocess.run([WINE_RUN, PROBE] + list(args), stdout=subprocess.PIPE, timeout=240).stdout
-    return out.decode("utf-8").replace("\r", "").splitlines()
+    run = subprocess.run([WINE_RUN, PROBE] + list(args), stdout=subprocess.PIPE, timeout=240)
+    # The probe ends with 0 whatever it read; any other end (Wine's loader
+    # failing, a crash) is said, as its output alone would not tell it.
+    check(run.returncode == 0, "probe %s ended with exit code %d" % (" ".join(args[:1]), run.returncode))
+    return run.stdout.decode("utf-8").replace("\r", "").splitlines()
 
 
 def main():
