@@ -15,14 +15,6 @@ namespace {
 const LONG kDownloadControl = 0x40044070;
 const DISPID kHTMLEvent = 1;
 
-// The control shares the main program's log file.
-void OpenLog() {
-    try {
-        Log::Instance().SetFileName(GetAppFolder(true) + L"\\Orvane.log");
-    } catch (const ErrorBase&) {
-    }
-}
-
 RECT ClientRect(HWND window) {
     RECT client = {};
     GetClientRect(window, &client);
@@ -50,7 +42,8 @@ HRESULT CQNHTMLControl::Create(IUnknown* outer, REFIID iid, void** result) noexc
 CQNHTMLControl::CQNHTMLControl(IUnknown* outer)
     : ActiveXControl(outer, CLSID_CQNHTMLControl, DIID__IQNHTMLControlEvents),
       htmlEvents_(this, DIID__IQNHTMLControlEvents), site_(*this), events_(*this) {
-    OpenLog();
+    // The control shares the main program's log file.
+    UseDataFolderLog();
 }
 
 CQNHTMLControl::~CQNHTMLControl() = default;

@@ -2,6 +2,7 @@
 #include <shlwapi.h>
 #include <vector>
 #include "common/errors/ErrorBase.h"
+#include "common/log/Log.h"
 #include "common/system/SpecialFolder.h"
 
 namespace {
@@ -109,6 +110,15 @@ tstring GetLogFilePath() {
     tstring path = DataFile(_T("Orvane.log"));
     RotateLogFile(path);
     return path;
+}
+
+bool UseDataFolderLog() noexcept {
+    try {
+        Log::Instance().SetFileName(DataFile(_T("Orvane.log")));
+        return true;
+    } catch (...) {
+        return false;
+    }
 }
 
 void RotateLogFile(const tstring& path) {

@@ -21,6 +21,10 @@ tstring GetBackupListPath();     // data folder\backups.lst
 tstring GetRestoreFlagPath();
 // data folder\Orvane.log, rotated first (RotateLogFile).
 tstring GetLogFilePath();
+// Gives the process log (Log::Instance) the data folder's "Orvane.log", the
+// file every module of the suite writes; false when the data folder cannot be
+// had. Not rotated: only the main program's start-up rotates the file.
+bool UseDataFolderLog() noexcept;
 
 // When the file at path is larger than 1 MiB and no other process has it
 // open, it replaces path + ".old". Files that are missing, in use or not

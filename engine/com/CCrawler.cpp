@@ -3,6 +3,7 @@
 #include "common/com/ComBoundary.h"
 #include "common/com/ConnectionPointEnum.h"
 #include "common/errors/CheckObjects.h"
+#include "common/settings/AppFolders.h"
 #include "common/system/OsVersion.h"
 #include "common/system/Privilege.h"
 #include "common/system/Security.h"
@@ -35,6 +36,13 @@ bool SwitchProfilePrivilege(bool enable) noexcept {
         return false;
     }
 }
+
+// The module's lines go to the program's log file from its first object on.
+// Not at load: DllMain runs under the loader lock, where the shell's folder
+// look-up must not run. A data folder that cannot be had is tried again with
+// the next object.
+BOOL CALLBACK OpenLog(PINIT_ONCE, PVOID, PVOID*) { return UseDataFolderLog(); }
+INIT_ONCE logOpened = INIT_ONCE_STATIC_INIT;
 }
 
 CCrawler::CCrawler()
@@ -58,6 +66,7 @@ HRESULT CCrawler::CreateInstance(REFIID iid, void** result) noexcept {
     if (!result)
         return E_POINTER;
     *result = nullptr;
+    InitOnceExecuteOnce(&logOpened, OpenLog, nullptr, nullptr);
     return ComCall(CLSID_CCrawler, [&] {
         CCrawler* crawler = new CCrawler();
         crawler->AddRef();

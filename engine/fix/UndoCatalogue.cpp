@@ -91,7 +91,7 @@ std::vector<UndoFileInfo> UndoCatalogue::List() const {
         case UndoFileSuspect:
             // Kept: a damaged file may still be the only record of fixes
             // someone wants back, and one in use belongs to a running session.
-            Log::Instance().Print(LogError, L"Undo file skipped (damaged, newer or in use): %s", path.c_str());
+            Log::Instance().Print(LogError, L"[error] Undo file skipped (damaged, newer or in use): %s", path.c_str());
             break;
         default:
             break;

@@ -6,6 +6,7 @@
 #include <doctest/doctest.h>
 #include <fstream>
 #include <sstream>
+#include <thread>
 #include <vector>
 #include "common/settings/AppFolders.h"
 #include "common/settings/Settings.h"
@@ -136,4 +137,50 @@ TEST_CASE("engine through COM: stored settings hold whichever call comes first, 
     existed ? void(std::ofstream(path.c_str(), std::ios::binary) << saved) : void(DeleteFileW(path.c_str()));
     DeleteFileW((folder + L"dump.js").c_str());
     for (const wchar_t* name : {L"backups", L"undo", L""}) RemoveDirectoryW((folder + name).c_str());
+}
+
+// The registered module writes its own error lines where the program's go:
+// the data folder's log. A script host holds the engine while this process
+// holds settings.dat open without sharing, between its first read and its put.
+TEST_CASE("engine through COM: a put that cannot be saved is said in the data folder's log") {
+    RegisteredEngine engine;
+    std::wstring path = GetSettingsFilePath(), log = GetAppFolder(true) + L"\\Orvane.log";
+    std::string saved = FileBytes(path);
+    bool existed = GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    Settings::WriteFile(path, Settings::Values());
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    std::wstring folder = FormatText(L"%sorvane-held-settings-%u\\", temp, unsigned(GetCurrentProcessId()));
+    CreateDirectoryW(folder.c_str(), nullptr);
+    std::wstring ready = folder + L"ready", go = folder + L"go", script = folder + L"put.js";
+    auto literal = [](std::wstring text) {
+        for (size_t at = 0; (at = text.find(L'\\', at)) != std::wstring::npos; at += 2) text.insert(at, 1, L'\\');
+        return L"'" + text + L"'";
+    };
+    std::wofstream(script.c_str())
+        << L"var e = new ActiveXObject('OrvaneEngine.Crawler'), f = new ActiveXObject('Scripting.FileSystemObject');\n"
+           L"WScript.Echo('AutoReboot=' + e.AutoReboot);\n"
+           L"f.CreateTextFile(" << literal(ready) << L").Close();\n"
+           L"var end = new Date().getTime() + 60000;\n"
+           L"while (!f.FileExists(" << literal(go) << L") && new Date().getTime() < end) {}\n"
+           L"e.AutoReboot = 1;\n";
+    std::string output;
+    std::thread host([&] { output = RunCaptured(L"cscript.exe //nologo \"" + script + L"\""); });
+    ULONGLONG end = GetTickCount64() + testlimit::kLong;
+    while (GetFileAttributesW(ready.c_str()) == INVALID_FILE_ATTRIBUTES && GetTickCount64() < end) Sleep(50);
+    CHECK_MESSAGE(GetFileAttributesW(ready.c_str()) != INVALID_FILE_ATTRIBUTES, "the script host never read a value");
+    HANDLE held = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    std::ofstream(go.c_str()).put('1');
+    testlimit::Join(host, testlimit::kLong, "the script host's put");
+    if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+    CHECK(output.find("AutoReboot=0") != std::string::npos);
+    REQUIRE(held != INVALID_HANDLE_VALUE);
+
+    std::string bytes = FileBytes(log);
+    std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
+    CHECK(text.find(L"[error] The settings file " + path + L" cannot be saved (0x80070020)") != std::wstring::npos);
+
+    existed ? void(std::ofstream(path.c_str(), std::ios::binary) << saved) : void(DeleteFileW(path.c_str()));
+    for (const std::wstring& file : {ready, go, script}) DeleteFileW(file.c_str());
+    RemoveDirectoryW(folder.c_str());
 }

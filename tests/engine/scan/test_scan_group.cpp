@@ -21,6 +21,35 @@ bool Eventually(F condition, DWORD bound = 5000) {
     return true;
 }
 
+// The process log pointed at a file of the case's own for the case's life.
+class CaseLog {
+public:
+    explicit CaseLog(const wchar_t* name) : old_(Log::Instance().FileName()) {
+        wchar_t temp[MAX_PATH];
+        GetTempPathW(MAX_PATH, temp);
+        path_ = FormatText(L"%s%s-%u.log", temp, name, unsigned(GetCurrentProcessId()));
+        DeleteFileW(path_.c_str());
+        Log::Instance().SetFileName(path_);
+    }
+    ~CaseLog() {
+        Log::Instance().SetFileName(old_);
+        DeleteFileW(path_.c_str());
+    }
+    tstring Text() const {
+        HANDLE file = CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return tstring();
+        std::vector<wchar_t> text(32768);
+        DWORD read = 0;
+        ReadFile(file, text.data(), DWORD(text.size() * sizeof(wchar_t)), &read, nullptr);
+        CloseHandle(file);
+        return tstring(text.data(), read / sizeof(wchar_t));
+    }
+
+private:
+    tstring old_, path_;
+};
+
 DWORD FinishAndReturn(ScanGroup& g) {
     g.ReportFinish();
     return g.StopRequested() ? ScanGroup::ExitStopped : ScanGroup::ExitDone;
@@ -140,7 +169,8 @@ TEST_CASE("Starting and waiting") {
         CloseHandle(release);
     }
 
-    SUBCASE("a procedure that ignores the stop is terminated after the wait") {
+    SUBCASE("a procedure that ignores the stop is terminated after the wait, and the log says so first") {
+        CaseLog log(L"scanfw-forced");
         std::atomic<bool> running{false};
         ScanGroup group(&sink, 16, [&](ScanGroup& g) -> DWORD {
             running = true;
@@ -152,16 +182,13 @@ TEST_CASE("Starting and waiting") {
         group.Wait(200);
         CHECK_FALSE(group.IsRunning());
         CHECK(group.ExitCode() == ScanGroup::ExitTerminated);
+        CHECK(log.Text().find(L"[error] Scan group 16 did not stop within 200 ms; its thread is ended.") !=
+              tstring::npos);
     }
 }
 
 TEST_CASE("No exception leaves a group thread; the end is still reported") {
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    tstring logPath = FormatText(L"%sscanfw-group-%u.log", temp, unsigned(GetCurrentProcessId()));
-    DeleteFileW(logPath.c_str());
-    tstring oldLog = Log::Instance().FileName();
-    Log::Instance().SetFileName(logPath);
+    CaseLog log(L"scanfw-group");
     TestSink sink;
     int kind = 0;
     ScanGroup group(&sink, 64, [&](ScanGroup& g) -> DWORD {
@@ -183,17 +210,7 @@ TEST_CASE("No exception leaves a group thread; the end is still reported") {
     CHECK(sink.errors[1] == L"broken walk");
     CHECK(sink.errors[0] == Win32Error(5).Message());
 
-    Log::Instance().SetFileName(oldLog);
-    HANDLE file = CreateFileW(logPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-    REQUIRE(file != INVALID_HANDLE_VALUE);
-    std::vector<wchar_t> text(32768);
-    DWORD read = 0;
-    ReadFile(file, text.data(), DWORD(text.size() * sizeof(wchar_t)), &read, nullptr);
-    CloseHandle(file);
-    DeleteFileW(logPath.c_str());
-    tstring content(text.data(), read / sizeof(wchar_t));
-    CHECK(content.find(L"[error] Scan group 64 failed: broken walk") != tstring::npos);
+    CHECK(log.Text().find(L"[error] Scan group 64 failed: broken walk") != tstring::npos);
 }
 
 TEST_CASE("Pause holds the walk, resume releases it, a stop ends a paused walk promptly") {
