@@ -5,9 +5,9 @@ page object or the view in each state the view shows the page in.
 
     check_journeys.py <wine-run> <PageDriver.exe> <ScanRun.exe> <OrvaneEngine.dll> <app/ui>
 """
-import os, re, subprocess, sys
+import os, re, subprocess, sys, time
 
-WINE, DRIVER, SCANRUN, ENGINE, UI = sys.argv[1:6]
+WINE = DRIVER = SCANRUN = ENGINE = UI = None  # from the command line
 DLLS = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\SharedDlls"
 OLD = "HKCU\\Software\\QUARN\\Orvane"
 # Wine's type library marshaler looks under the neutral locale only.
@@ -144,22 +144,32 @@ def log_line(line, want):
 ROOTS = {"HKLM": "HKEY_LOCAL_MACHINE", "HKCU": "HKEY_CURRENT_USER", "HKCR": "HKEY_CLASSES_ROOT"}
 
 
+EXPORT_TRIES, EXPORT_PAUSE = 4, 1.0
+
+
 def exported(key):
-    """The key as reg export writes it (UTF-16). An export that failed would
-    compare equal to another failed one, so it ends the check instead."""
+    """The key as reg export writes it (UTF-16). reg.exe now and then fails
+    while other tests start and stop programs in the prefix, so a failed
+    export is tried again; one that keeps failing (a key that is not there)
+    would compare equal to another failed one, so it ends the check instead."""
     path = os.path.join(os.environ.get("TMPDIR", "/tmp"), "orvane-export-%d.reg" % os.getpid())
-    code, out = wine("reg", "export", key, "Z:" + path.replace("/", "\\"), "/y")
-    try:
-        with open(path, encoding="utf-16") as f:
-            lines = f.read().splitlines()
-        os.unlink(path)
-    except OSError as e:
-        lines = [str(e)]
     root, _, rest = key.partition("\\")
     header = ("[%s\\%s]" % (ROOTS.get(root, root), rest)).lower()
-    if code != 0 or header not in (l.strip().lower() for l in lines):
-        raise RuntimeError("reg export of %s failed (exit %d): %s" % (key, code, " | ".join(out + lines[:3])))
-    return lines
+    failures = []
+    for attempt in range(EXPORT_TRIES):
+        if attempt:
+            time.sleep(EXPORT_PAUSE)
+        code, out = wine("reg", "export", key, "Z:" + path.replace("/", "\\"), "/y")
+        try:
+            with open(path, encoding="utf-16") as f:
+                lines = f.read().splitlines()
+            os.unlink(path)
+        except OSError as e:
+            lines = [str(e)]
+        if code == 0 and header in (l.strip().lower() for l in lines):
+            return lines
+        failures.append("exit %d: %s" % (code, " | ".join(out + lines[:3])))
+    raise RuntimeError("reg export of %s failed %d times; %s" % (key, EXPORT_TRIES, "; ".join(failures)))
 
 
 def drive(lines, name, *switches):
@@ -276,4 +286,5 @@ def main():
 
 
 if __name__ == "__main__":
+    WINE, DRIVER, SCANRUN, ENGINE, UI = sys.argv[1:6]
     main()
