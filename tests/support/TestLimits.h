@@ -28,6 +28,11 @@ private:
     const char* previous_;
 };
 
+// Where the running case is, in its own words (a step, the state it last
+// saw); the watchdog prints it, with how long ago it was said, when it ends
+// the case. Any thread may call it; a new case starts with none.
+void SetPlace(const char* text);
+
 // Says on stderr what the running case waited for and ends the process.
 [[noreturn]] void Abandon(const char* what);
 

@@ -19,6 +19,16 @@ std::atomic<bool> exiting{false};
 // Cases that passed the run's filters; -1 until a run ended.
 std::atomic<long> casesRun{-1};
 
+// The running case's own word on where it is, and when it said it.
+struct Place {
+    Place() { InitializeCriticalSection(&lock); }
+    CRITICAL_SECTION lock;
+    char text[1024] = "";
+    ULONGLONG said = 0;
+} place;
+
+void ClearPlace() { SetPlace(""); }
+
 // Keeps the running case and its deadline for the watchdog.
 struct CaseWatch : doctest::IReporter {
     explicit CaseWatch(const doctest::ContextOptions&) {}
@@ -28,6 +38,7 @@ struct CaseWatch : doctest::IReporter {
         casesRun = long(stats.numTestCasesPassingFilters);
     }
     void test_case_start(const doctest::TestCaseData& data) override {
+        ClearPlace();
         runningCase = data.m_name;
         deadline = GetTickCount64() + kCaseLimit;
     }
@@ -115,6 +126,13 @@ int RunOnOwnDesktop() {
 
 }  // namespace
 
+void SetPlace(const char* text) {
+    EnterCriticalSection(&place.lock);
+    lstrcpynA(place.text, text ? text : "", sizeof place.text);
+    place.said = GetTickCount64();
+    LeaveCriticalSection(&place.lock);
+}
+
 Waiting::Waiting(const char* what) : previous_(waitingFor.exchange(what)) {}
 Waiting::~Waiting() { waitingFor = previous_; }
 
@@ -126,6 +144,13 @@ void Abandon(const char* what) {
         fprintf(stderr, " (while waiting for %s)", inner);
     if (name)
         fprintf(stderr, " in test case \"%s\"", name);
+    // The thread that writes the place may be the one that hangs: never wait for it.
+    if (TryEnterCriticalSection(&place.lock)) {
+        if (place.text[0])
+            fprintf(stderr, "; the case was at: %s (said %lu s before)", place.text,
+                    static_cast<unsigned long>((GetTickCount64() - place.said) / 1000));
+        LeaveCriticalSection(&place.lock);
+    }
     fprintf(stderr, "; ending the test program\n");
     fflush(stdout);
     fflush(stderr);

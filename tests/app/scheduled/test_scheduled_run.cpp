@@ -13,6 +13,7 @@
 #include "RecordingRestart.h"
 #include "RecordingScriptSink.h"
 #include "TempFolder.h"
+#include "TestLimits.h"
 #include "app/AppUtilities.h"
 #include "app/mainview/MainView.h"
 #include "app/OperationLock.h"
@@ -39,6 +40,8 @@ struct Observer {
     ListingView* view = nullptr;
     const TempFolder* backups = nullptr;
     std::vector<Sample> samples;
+    // The run under way, for the watchdog's report.
+    std::string run;
     // Clicks the side bar and the start page's scan once while the scan runs.
     bool clickWhileScanning = false;
 };
@@ -55,11 +58,34 @@ void Click(MainView& view, const wchar_t* event, const wchar_t* item) {
     SysFreeString(name);
 }
 
+// What the watchdog says when the case outlives its limit: the run, its last
+// sample, and whether its scan had begun. A scan run hangs before its first
+// scanning sample where the view connects to a new engine; that is where
+// Wine 8's RPC runtime can block for ever in the final release of a
+// connection point's proxy (RemRelease waiting in RpcServerUnregisterIf),
+// a fault of Wine under heavy load rather than of the program.
+void SayPlace(const char* step) {
+    const std::vector<Sample>& all = g_observer.samples;
+    bool scanned = std::any_of(all.begin(), all.end(), [](const Sample& s) { return s.scanning; });
+    std::string text = g_observer.run + ", " + step + "; " + std::to_string(all.size()) + " samples";
+    if (!all.empty()) {
+        const Sample& last = all.back();
+        text += std::string("; last: lock ") + (last.locked ? "held" : "free") + ", " + (last.quiet ? "quiet" : "not quiet") +
+                ", " + (last.scanning ? "scanning" : scanned ? "scan over" : "no scan yet") + ", " +
+                std::to_string(last.backups) + " backups";
+    }
+    if (!scanned && g_observer.run.find("scan") != std::string::npos && std::string(step) != "returned")
+        text += "; no scan seen: the view was connecting to the engine (Advise, the release of the last engine's "
+                "proxies), where Wine 8's RPC runtime can hang in RpcServerUnregisterIf";
+    testlimit::SetPlace(text.c_str());
+}
+
 void CALLBACK Observe(HWND, UINT, UINT_PTR, DWORD) {
     UINT state = GetMenuState(GetSystemMenu(GetMainWindow(), FALSE), SC_CLOSE, MF_BYCOMMAND);
     g_observer.samples.push_back({IsOperationRunning(), state != UINT(-1) && (state & MF_GRAYED) != 0,
                                   g_observer.view->Quiet(), g_observer.view->IsScanRunning(),
                                   g_observer.backups->Files().size()});
+    SayPlace("running");
     if (g_observer.clickWhileScanning && g_observer.samples.back().scanning) {
         g_observer.clickWhileScanning = false;
         Click(*g_observer.view, L"OutBarItemClicked", L"RegistryScan");
@@ -67,13 +93,17 @@ void CALLBACK Observe(HWND, UINT, UINT_PTR, DWORD) {
     }
 }
 
-// One scheduled run as the frame's timer makes it, observed throughout.
-void RunObserved(ListingView& view, int operation, bool waits = true) {
+// One scheduled run as the frame's timer makes it, observed throughout; the
+// run's name says what it does, for the watchdog.
+void RunObserved(ListingView& view, int operation, const char* run, bool waits = true) {
     g_observer.samples.clear();
+    g_observer.run = run;
+    SayPlace("starting");
     REQUIRE(TryBeginOperation());
     UINT_PTR timer = SetTimer(nullptr, 0, 20, Observe);
     view.RunScheduledJob(operation);
     KillTimer(nullptr, timer);
+    SayPlace("returned");
     CHECK_FALSE(IsOperationRunning());
     CHECK_FALSE(view.Quiet());
     CHECK_FALSE(view.IsScanRunning());
@@ -233,7 +263,7 @@ TEST_CASE("scheduled scan and fix: a stopped scan fixes nothing, then backup, sc
             ListingView view;
             g_observer.view = &view;
             g_observer.backups = &backups;
-            RunObserved(view, 3, false);
+            RunObserved(view, 3, "run 1 of 4 (a scan without a registered engine)", false);
             CHECK(log.Has(L"Scheduled scan did not start."));
             std::string failed = BodyText(server.Message(++mails));
             CHECK(Holds(failed, "did not run to its end"));
@@ -254,7 +284,7 @@ TEST_CASE("scheduled scan and fix: a stopped scan fixes nothing, then backup, sc
 
             // A scan that runs out of time is stopped and reported as such.
             view.SetScheduledScanLimit(0);
-            RunObserved(view, 3);
+            RunObserved(view, 3, "run 2 of 4 (a scan out of time, stopped)");
             // Well inside the case's own limit (a scan here takes seconds):
             // a scan that does not end is stopped and reported by the run,
             // and the fix session made before it is still undone below.
@@ -274,7 +304,7 @@ TEST_CASE("scheduled scan and fix: a stopped scan fixes nothing, then backup, sc
             g_observer.clickWhileScanning = true;
             view.shown.clear();
             view.sink.scripts.clear();
-            RunObserved(view, 3);
+            RunObserved(view, 3, "run 3 of 4 (backup, then scan and one fix session)");
             CHECK(view.shown == std::vector<std::wstring>{L"backgroundOper.htm#1", L"scanStart.htm#",
                                                           L"backgroundOper.htm#3", L"scanStart.htm#"});
             CHECK(EngineScripts(view.sink) == 0);
@@ -301,14 +331,16 @@ TEST_CASE("scheduled scan and fix: a stopped scan fixes nothing, then backup, sc
 
             // Nothing left to find: no fix session, and the mail says so.
             GetSettings().SetAutoBackupSwitch(false);
-            RunObserved(view, 3);
+            RunObserved(view, 3, "run 4 of 4 (a scan with nothing left to find)");
             CHECK(UndoFiles(undo).size() == undoFiles + 1);
             std::string cleanMail = BodyText(server.Message(++mails));
             CHECK(Holds(cleanMail, "No errors have been found."));
             CHECK_FALSE(Holds(cleanMail, "Errors found: "));
             CHECK(log.Has(L"Scheduled scan found 0 problems; not fixed."));
             CHECK(server.Message(mails + 1, 500).empty());
+            SayPlace("closing the view: it unadvises and releases the engine, where Wine 8's RPC runtime can hang");
         }
+        SayPlace("undoing the fix session");
         UndoNewest(undo);
         CHECK(restart.calls.empty());
         SetPageNavigator(nullptr);
@@ -368,11 +400,11 @@ TEST_CASE("scheduled backups and compaction show their own background page and n
             Click(view, L"Scan_Custom", L"");
             {
                 RecordingHiveOps hives;
-                RunObserved(view, 1);
-                RunObserved(view, 1);
+                RunObserved(view, 1, "backup 1 of 3");
+                RunObserved(view, 1, "backup 2 of 3");
             }
             CHECK(restart.calls.empty());
-            RunObserved(view, 2, false);
+            RunObserved(view, 2, "the compaction", false);
             CHECK(restart.calls.size() == 1);
             const std::wstring selection = L"scanSelectUnions.htm#unions=0";
             CHECK(view.shown == std::vector<std::wstring>{selection, L"backgroundOper.htm#1", selection,
@@ -389,7 +421,7 @@ TEST_CASE("scheduled backups and compaction show their own background page and n
 
             // Any failure has a text, and with mail off the log keeps it.
             ThrowingHiveOps failing;
-            RunObserved(view, 1);
+            RunObserved(view, 1, "backup 3 of 3 (failing)");
             CHECK(log.Has(L"Scheduled backup failed: The backup failed: disk gone"));
             CHECK(backups.Files().size() == 2);
         }
