@@ -23,6 +23,8 @@ const HRESULT kNoSuchFile = HRESULT(0x80040228);
 typedef LONG(NTAPI* NtCreateKeyFn)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, ULONG, PUNICODE_STRING, ULONG,
                                     PULONG);
 typedef LONG(NTAPI* NtSetValueKeyFn)(HANDLE, PUNICODE_STRING, ULONG, ULONG, PVOID, ULONG);
+typedef LONG(NTAPI* NtOpenKeyFn)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES);
+typedef LONG(NTAPI* NtDeleteKeyFn)(HANDLE);
 
 template <class F>
 F Native(const char* name) {
@@ -69,7 +71,25 @@ public:
         }
         RegCloseKey(parent);
     }
-    ~NulTree() { RegDeleteTreeW(HKEY_CURRENT_USER, relative_.c_str()); }
+    // The Win32 functions cannot name the NUL subkey, so RegDeleteTree alone
+    // would leave the tree behind for every later walk of group 128.
+    ~NulTree() {
+        HKEY parent = nullptr;
+        if (RegOpenKeyExW(HKEY_CURRENT_USER, relative_.c_str(), 0, KEY_ALL_ACCESS, &parent) == ERROR_SUCCESS) {
+            std::wstring keyName(L"su\0bkey", 7);
+            UNICODE_STRING countedKey = Counted(keyName);
+            OBJECT_ATTRIBUTES attributes;
+            InitializeObjectAttributes(&attributes, &countedKey, OBJ_CASE_INSENSITIVE, parent, nullptr);
+            HANDLE child = nullptr;
+            if (Native<NtOpenKeyFn>("NtOpenKey")(&child, KEY_ALL_ACCESS, &attributes) == 0 && child) {
+                Native<NtDeleteKeyFn>("NtDeleteKey")(child);
+                CloseHandle(child);
+            }
+            RegCloseKey(parent);
+        }
+        RegDeleteTreeW(HKEY_CURRENT_USER, relative_.c_str());
+        RegDeleteKeyW(HKEY_CURRENT_USER, relative_.c_str());
+    }
 
     std::wstring Path() const { return L"HKCU\\" + relative_; }
     // The subkeys and values as the Win32 functions count them.
