@@ -27,8 +27,6 @@ struct Place {
     ULONGLONG said = 0;
 } place;
 
-void ClearPlace() { SetPlace(""); }
-
 // Keeps the running case and its deadline for the watchdog.
 struct CaseWatch : doctest::IReporter {
     explicit CaseWatch(const doctest::ContextOptions&) {}
@@ -38,7 +36,7 @@ struct CaseWatch : doctest::IReporter {
         casesRun = long(stats.numTestCasesPassingFilters);
     }
     void test_case_start(const doctest::TestCaseData& data) override {
-        ClearPlace();
+        SetPlace("");
         runningCase = data.m_name;
         deadline = GetTickCount64() + kCaseLimit;
     }

@@ -2,6 +2,7 @@
 #include <atomic>
 #include <stdexcept>
 #include <vector>
+#include "FileBytes.h"
 #include "TestSink.h"
 #include "common/errors/ErrorBase.h"
 #include "common/log/Log.h"
@@ -36,14 +37,8 @@ public:
         DeleteFileW(path_.c_str());
     }
     tstring Text() const {
-        HANDLE file = CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                  OPEN_EXISTING, 0, nullptr);
-        if (file == INVALID_HANDLE_VALUE) return tstring();
-        std::vector<wchar_t> text(32768);
-        DWORD read = 0;
-        ReadFile(file, text.data(), DWORD(text.size() * sizeof(wchar_t)), &read, nullptr);
-        CloseHandle(file);
-        return tstring(text.data(), read / sizeof(wchar_t));
+        std::string bytes = ReadAll(path_);
+        return tstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
     }
 
 private:
