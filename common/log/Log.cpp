@@ -24,7 +24,41 @@ tstring LocalTimeText(const FILETIME& time) {
     return TimeText(st);
 }
 
+// Only a file that another program holds for a moment is worth trying again
+// soon; one that cannot be had until something changes (its folder made, a
+// right given) would only stall the caller.
+bool IsBusy(DWORD error) {
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+}
+
+// The log's members are held only to be read and changed, and for the open of
+// the file, so a line waits this long for them only when something is wrong.
+const DWORD kGuardWait = 10000;
+// Another module of this process (the engine, the host control) opening the
+// same file just now takes no longer than that.
+const DWORD kOpeningWait = 2000;
+const DWORD kFileLockWait = 5000;
+const int kAttempts = 31;
+const DWORD kRetryPause = 100;
+
 }  // namespace
+
+class Log::Deadline {
+public:
+    explicit Deadline(DWORD milliseconds)
+        : unlimited_(milliseconds == INFINITE), end_(GetTickCount64() + milliseconds) {}
+    // The shorter of most and the time left.
+    DWORD Within(DWORD most) const {
+        if (unlimited_)
+            return most;
+        ULONGLONG now = GetTickCount64();
+        return now >= end_ ? 0 : DWORD(end_ - now < most ? end_ - now : most);
+    }
+
+private:
+    bool unlimited_;
+    ULONGLONG end_;
+};
 
 Log& Log::Instance() {
     static Log log;
@@ -32,23 +66,22 @@ Log& Log::Instance() {
 }
 
 void Log::SetFileName(const tstring& path) {
-    CriticalSectionLock lock(section_);
-    file_.CloseNoThrow();
+    LocalMutexLock guard(guard_, INFINITE);
+    file_.reset();
     fileName_ = path;
+    refusedUntil_ = 0;
 }
 
 tstring Log::FileName() {
-    CriticalSectionLock lock(section_);
+    LocalMutexLock guard(guard_, INFINITE);
     return fileName_;
 }
 
 void Log::SetLevel(int32_t level) {
-    CriticalSectionLock lock(section_);
     level_ = level;
 }
 
 int32_t Log::Level() {
-    CriticalSectionLock lock(section_);
     return level_;
 }
 
@@ -72,68 +105,115 @@ void Log::Print(Log& log, int32_t level, const TCHAR* format, ...) {
 
 void Log::PrintV(int32_t level, const TCHAR* format, va_list args) {
     try {
-        CriticalSectionLock lock(section_);
         if (!Passes(level_, level))
-            return;
-        // A log that was never given a file has nowhere to write; retrying
-        // would only stall the caller.
-        if (fileName_.empty())
             return;
         tstring text;
         if (format)
             text.FormatV(format, args);
-        SharedBuffer payload = TextPayload(text);
-        for (int attempt = 0; attempt < 31; ++attempt) {
-            try {
-                FILETIME now;
-                GetSystemTimeAsFileTime(&now);
-                WriteLine(level, GetCurrentThreadId(), now, payload);
-                return;
-            } catch (...) {
-                Sleep(100);
-            }
-        }
+        Write(level, text, INFINITE);
     } catch (...) {
     }
 }
 
-void Log::OpenFile() {
-    HandleHolder init(CreateMutex(nullptr, FALSE, FormatText(_T("INIT_LOG_FILE-%u"), GetCurrentProcessId()).c_str()));
-    if (!init.IsValid())
-        return;
-    DWORD wait = WaitForSingleObject(init, 0);
-    if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED)
-        return;
-    HANDLE file = CreateFile(fileName_.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                             nullptr, OPEN_ALWAYS, FILE_FLAG_WRITE_THROUGH, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        DWORD error = GetLastError();
-        ReleaseMutex(init);
-        throw Win32Error(int32_t(error));
+void Log::PrintWithin(DWORD milliseconds, int32_t level, const TCHAR* format, ...) {
+    try {
+        if (!Passes(level_, level))
+            return;
+        tstring text;
+        if (format) {
+            va_list args;
+            va_start(args, format);
+            text.FormatV(format, args);
+            va_end(args);
+        }
+        Write(level, text, milliseconds);
+    } catch (...) {
     }
-    file_.Attach(file);
-    lockName_ = LockName(fileName_);
-    ReleaseMutex(init);
 }
 
-void Log::WriteLine(int32_t level, DWORD threadId, const FILETIME& time, const SharedBuffer& payload) {
-    CriticalSectionLock lock(section_);
-    if (!Passes(level_, level))
-        return;
-    if (!file_.IsValid()) {
-        OpenFile();
-        if (!file_.IsValid())
+void Log::Write(int32_t level, const tstring& text, DWORD milliseconds) {
+    Deadline deadline(milliseconds);
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        FILETIME now;
+        GetSystemTimeAsFileTime(&now);
+        if (WriteLine(level, GetCurrentThreadId(), now, text, deadline) == Done)
             return;
+        DWORD pause = deadline.Within(kRetryPause);
+        if (pause == 0)
+            return;
+        Sleep(pause);
     }
-    tstring message = DescribeError(payload);
+}
+
+Log::Outcome Log::WriteLine(int32_t level, DWORD threadId, const FILETIME& time, const tstring& text,
+                            const Deadline& deadline) {
+    bool retry = false;
+    std::shared_ptr<OpenedFile> file = File(level, deadline, retry);
+    if (!file)
+        return retry ? Retry : Done;
+    tstring message = text;
     if (message.size() > 1 && message.back() == _T('\n'))
         message.pop_back();
     std::wstring line = FormatLine(time, threadId, message).ToWide();
 
-    LogFileLock fileLock(lockName_, 5000);
+    // Held by a thread that ends while it writes, the lock is abandoned and
+    // taken over; held by a process that does not let go, the line is lost.
+    LogFileLock fileLock(file->lock, deadline.Within(kFileLockWait));
     if (!fileLock.Owned())
-        return;
-    AppendToFile(file_, line.data(), DWORD(line.size() * sizeof(wchar_t)), true);
+        return Done;
+    try {
+        AppendToFile(file->file, line.data(), DWORD(line.size() * sizeof(wchar_t)), true);
+        return Done;
+    } catch (const Win32Error& e) {
+        if (e.Code() == FoldWin32(ERROR_LOCK_VIOLATION) || e.Code() == FoldWin32(ERROR_SHARING_VIOLATION))
+            return Retry;
+        DropFile(file);
+        return Done;
+    }
+}
+
+std::shared_ptr<Log::OpenedFile> Log::File(int32_t level, const Deadline& deadline, bool& retry) {
+    LocalMutexLock guard(guard_, deadline.Within(kGuardWait));
+    if (!guard.Owned() || !Passes(level_, level))
+        return nullptr;
+    // A log that was never given a file has nowhere to write.
+    if (fileName_.empty())
+        return nullptr;
+    if (!file_) {
+        if (GetTickCount64() < refusedUntil_)
+            return nullptr;
+        file_ = OpenFile(deadline, retry);
+    }
+    return file_;
+}
+
+std::shared_ptr<Log::OpenedFile> Log::OpenFile(const Deadline& deadline, bool& retry) {
+    auto opened = std::make_shared<OpenedFile>();
+    opened->lock.Attach(CreateMutex(nullptr, FALSE, LockName(fileName_).c_str()));
+    HandleHolder init(CreateMutex(nullptr, FALSE, FormatText(_T("INIT_LOG_FILE-%u"), GetCurrentProcessId()).c_str()));
+    if (!opened->lock.IsValid() || !init.IsValid())
+        return nullptr;
+    DWORD wait = WaitForSingleObject(init, deadline.Within(kOpeningWait));
+    if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED)
+        return nullptr;
+    opened->file.Attach(CreateFile(fileName_.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, FILE_FLAG_WRITE_THROUGH,
+                                   nullptr));
+    DWORD error = GetLastError();
+    ReleaseMutex(init);
+    if (!opened->file.IsValid()) {
+        retry = IsBusy(error);
+        if (!retry)
+            refusedUntil_ = GetTickCount64() + kReopenDelay;
+        return nullptr;
+    }
+    return opened;
+}
+
+void Log::DropFile(const std::shared_ptr<OpenedFile>& failed) {
+    LocalMutexLock guard(guard_, kGuardWait);
+    if (guard.Owned() && file_ == failed)
+        file_.reset();
 }
 
 SharedBuffer Log::TextPayload(const tstring& text) {
@@ -188,8 +268,17 @@ tstring DescribeError(const SharedBuffer& payload) {
 }
 
 LogFileLock::LogFileLock(const tstring& lockName, DWORD milliseconds)
-    : mutex_(CreateMutex(nullptr, FALSE, lockName.c_str())) {
-    if (!mutex_.IsValid())
+    : opened_(CreateMutex(nullptr, FALSE, lockName.c_str())) {
+    mutex_ = opened_.Get();
+    Take(milliseconds);
+}
+
+LogFileLock::LogFileLock(HANDLE mutex, DWORD milliseconds) : mutex_(mutex) {
+    Take(milliseconds);
+}
+
+void LogFileLock::Take(DWORD milliseconds) {
+    if (!mutex_)
         return;
     DWORD wait = WaitForSingleObject(mutex_, milliseconds);
     owned_ = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;

@@ -74,9 +74,11 @@ void ScanGroup::Wait(DWORD milliseconds) {
     if (!thread_) return;
     if (WaitForSingleObject(thread_, milliseconds) != WAIT_TIMEOUT) return;
     // Said before the thread is ended: a walk stuck in a look-up (a drive that
-    // does not answer) is otherwise lost without a trace.
-    Log::Instance().Print(LogError, L"[error] Scan group %u did not stop within %lu ms; its thread is ended.",
-                          unsigned(groupBit_), static_cast<unsigned long>(milliseconds));
+    // does not answer) is otherwise lost without a trace. Within a limit of its
+    // own: a log that another process holds must not double the wait.
+    Log::Instance().PrintWithin(kEndLineLimit, LogError,
+                                L"[error] Scan group %u did not stop within %lu ms; its thread is ended.",
+                                unsigned(groupBit_), static_cast<unsigned long>(milliseconds));
     BoolCheck ck;
     ck = TerminateThread(thread_, ExitTerminated);
     // Termination is asynchronous; the caller relies on the thread being gone.

@@ -43,8 +43,9 @@ public:
     virtual int32_t Start();
     int32_t StartThread(const GroupProcedure& procedure);
     // Waits for the thread; one still running after the time is terminated
-    // with ExitTerminated.
+    // with ExitTerminated, after a log line that takes at most kEndLineLimit.
     void Wait(DWORD milliseconds);
+    static constexpr DWORD kEndLineLimit = 1000;
     bool IsRunning() const;
     // The exit code of the last run; STILL_ACTIVE while it runs, ExitDone
     // before any run.

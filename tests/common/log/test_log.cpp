@@ -2,6 +2,8 @@
 #include <doctest/doctest.h>
 #include <regex>
 #include <set>
+#include <thread>
+#include "TestLimits.h"
 #include "common/errors/ErrorText.h"
 #include "common/log/Log.h"
 #include "LogTestFiles.h"
@@ -171,6 +173,130 @@ TEST_CASE("Two processes writing one log at once lose no line") {
     for (int i = 0; i < count; ++i) {
         CHECK(seen.count(std::wstring(FormatText(L"parent %d", i))) == 1);
         CHECK(seen.count(std::wstring(FormatText(L"child %d", i))) == 1);
+    }
+}
+
+// How long one line took to be printed, in milliseconds.
+template <class F>
+DWORD Took(F print) {
+    ULONGLONG start = GetTickCount64();
+    print();
+    return DWORD(GetTickCount64() - start);
+}
+
+bool Contains(const tstring& path, const std::wstring& message) {
+    std::wstring text = DecodeUtf16(ReadAll(path));
+    return text.find(L"\t\"" + message + L"\"\r\n") != std::wstring::npos;
+}
+
+TEST_CASE("A file that cannot be opened loses the line at once and is left alone a while; a busy one waits") {
+    TempFolder folder(_T("log"));
+    Log log;
+    // Each of these costs 31 retries 100 ms apart when it is taken for busy.
+    const DWORD kQuick = 1500;
+
+    SUBCASE("a file where the folder should be, then the folder made") {
+        tstring notFolder = folder.File(_T("Orvane"));
+        WriteAll(notFolder, "a file, not a folder");
+        tstring path = notFolder + _T("\\Orvane.log");
+        log.SetFileName(path);
+        CHECK(Took([&] { log.Print(LogError, _T("first")); }) < kQuick);
+        CHECK(Took([&] { log.Print(LogError, _T("second")); }) < kQuick);
+        // The folder is there now, but the log does not look again for every line.
+        DeleteFile(notFolder.c_str());
+        CreateDirectory(notFolder.c_str(), nullptr);
+        log.Print(LogError, _T("third, within the pause"));
+        CHECK(GetFileAttributes(path.c_str()) == INVALID_FILE_ATTRIBUTES);
+        Sleep(Log::kReopenDelay + 200);
+        log.Print(LogError, _T("fourth, after the pause"));
+        CHECK(Messages(path) == std::vector<std::wstring>{L"fourth, after the pause"});
+    }
+    SUBCASE("access denied (a folder of the log's name); a new name is tried at once") {
+        tstring path = folder.File(_T("Orvane.log"));
+        CreateDirectory(path.c_str(), nullptr);
+        log.SetFileName(path);
+        CHECK(Took([&] { log.Print(LogError, _T("lost")); }) < kQuick);
+        tstring other = folder.File(_T("other.log"));
+        log.SetFileName(other);
+        log.Print(LogError, _T("kept"));
+        CHECK(Messages(other) == std::vector<std::wstring>{L"kept"});
+    }
+    SUBCASE("a file another program holds for a moment gets its line once it lets go") {
+        tstring path = folder.File(_T("held.log"));
+        WriteAll(path, "");
+        log.SetFileName(path);
+        HANDLE held = CreateFile(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        REQUIRE(held != INVALID_HANDLE_VALUE);
+        std::thread writer([&] { log.Print(LogError, _T("waited for")); });
+        Sleep(400);
+        CloseHandle(held);
+        testlimit::Join(writer, testlimit::kStep, "a line for a log file that was held");
+        CHECK(Messages(path) == std::vector<std::wstring>{L"waited for"});
+    }
+}
+
+// Each log stands for a module of its own (the program, the engine, the host
+// control) opening the one file at the same moment.
+TEST_CASE("Modules of one process that open the log together lose no first line") {
+    TempFolder folder(_T("log"));
+    tstring path = folder.File(_T("modules.log"));
+    const int kRounds = 30, kModules = 3;
+    for (int round = 0; round < kRounds; ++round) {
+        Log logs[kModules];
+        for (Log& log : logs)
+            log.SetFileName(path);
+        HANDLE go = CreateEvent(nullptr, TRUE, FALSE, nullptr);
+        std::vector<std::thread> threads;
+        for (int m = 0; m < kModules; ++m)
+            threads.emplace_back([&, m] {
+                WaitForSingleObject(go, testlimit::kStep);
+                logs[m].Print(LogError, _T("round %d module %d"), round, m);
+            });
+        SetEvent(go);
+        for (std::thread& t : threads)
+            testlimit::Join(t, testlimit::kStep, "a module's first log line");
+        CloseHandle(go);
+    }
+    std::vector<std::wstring> messages = Messages(path);
+    CHECK(messages.size() == size_t(kRounds * kModules));
+    std::set<std::wstring> seen(messages.begin(), messages.end());
+    for (int round = 0; round < kRounds; ++round)
+        for (int m = 0; m < kModules; ++m)
+            CHECK(seen.count(std::wstring(FormatText(L"round %d module %d", round, m))) == 1);
+}
+
+TEST_CASE("A thread ended in the middle of its lines leaves the log to the others") {
+    TempFolder folder(_T("log"));
+    tstring path = folder.File(_T("ended.log"));
+    Log log;
+    log.SetFileName(path);
+    for (int round = 0; round < 5; ++round) {
+        CAPTURE(round);
+        volatile LONG lines = 0;
+        struct Start {
+            Log* log;
+            volatile LONG* lines;
+        } start = {&log, &lines};
+        HANDLE thread = CreateThread(
+            nullptr, 0,
+            [](void* p) -> DWORD {
+                Start* s = static_cast<Start*>(p);
+                for (;;) {
+                    s->log->Print(LogError, _T("busy line"));
+                    InterlockedIncrement(s->lines);
+                }
+            },
+            &start, 0, nullptr);
+        REQUIRE(thread);
+        ULONGLONG end = GetTickCount64() + testlimit::kStep;
+        while (lines < 20 + round * 7 && GetTickCount64() < end)
+            Sleep(1);
+        TerminateThread(thread, 12);
+        testlimit::Wait(thread, testlimit::kStep, "the end of the writing thread");
+        CloseHandle(thread);
+        std::thread after([&] { log.Print(LogError, _T("after round %d"), round); });
+        testlimit::Join(after, testlimit::kStep, "a log line after a writer was ended in the middle of its lines");
+        CHECK(Contains(path, std::wstring(FormatText(L"after round %d", round))));
     }
 }
 

@@ -1,8 +1,11 @@
 #include <doctest/doctest.h>
 #include <atomic>
+#include <thread>
 #include <stdexcept>
 #include <vector>
 #include "FileBytes.h"
+#include "TempFolder.h"
+#include "TestLimits.h"
 #include "TestSink.h"
 #include "common/errors/ErrorBase.h"
 #include "common/log/Log.h"
@@ -22,13 +25,17 @@ bool Eventually(F condition, DWORD bound = 5000) {
     return true;
 }
 
+tstring TempLogPath(const wchar_t* name) {
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    return FormatText(L"%s%s-%u.log", temp, name, unsigned(GetCurrentProcessId()));
+}
+
 // The process log pointed at a file of the case's own for the case's life.
 class CaseLog {
 public:
-    explicit CaseLog(const wchar_t* name) : old_(Log::Instance().FileName()) {
-        wchar_t temp[MAX_PATH];
-        GetTempPathW(MAX_PATH, temp);
-        path_ = FormatText(L"%s%s-%u.log", temp, name, unsigned(GetCurrentProcessId()));
+    explicit CaseLog(const wchar_t* name) : CaseLog(TempLogPath(name)) {}
+    explicit CaseLog(const tstring& path) : old_(Log::Instance().FileName()), path_(path) {
         DeleteFileW(path_.c_str());
         Log::Instance().SetFileName(path_);
     }
@@ -36,6 +43,7 @@ public:
         Log::Instance().SetFileName(old_);
         DeleteFileW(path_.c_str());
     }
+    const tstring& Path() const { return path_; }
     tstring Text() const {
         std::string bytes = ReadAll(path_);
         return tstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
@@ -165,21 +173,100 @@ TEST_CASE("Starting and waiting") {
     }
 
     SUBCASE("a procedure that ignores the stop is terminated after the wait, and the log says so first") {
-        CaseLog log(L"scanfw-forced");
-        std::atomic<bool> running{false};
-        ScanGroup group(&sink, 16, [&](ScanGroup& g) -> DWORD {
-            running = true;
+        // The group waits for the log's folder to change and, in the same
+        // wait, takes a token: the token is gone only when the log grew while
+        // the group still lived.
+        TempFolder folder(L"scanfw-forced");
+        CaseLog log(folder.File(L"forced.log"));
+        HANDLE change = FindFirstChangeNotificationW(folder.Path().c_str(), FALSE, FILE_NOTIFY_CHANGE_SIZE);
+        REQUIRE(change != INVALID_HANDLE_VALUE);
+        HANDLE token = CreateSemaphoreW(nullptr, 1, 1, nullptr);
+        std::atomic<bool> waiting{false};
+        ScanGroup group(&sink, 16, [&](ScanGroup&) -> DWORD {
+            HANDLE both[2] = {change, token};
+            waiting = true;
+            WaitForMultipleObjects(2, both, TRUE, INFINITE);
             for (;;) Sleep(10);
         });
         group.Start();
-        REQUIRE(Eventually([&] { return running.load(); }));
+        REQUIRE(Eventually([&] { return waiting.load(); }));
         group.RequestStop();
         group.Wait(200);
         CHECK_FALSE(group.IsRunning());
         CHECK(group.ExitCode() == ScanGroup::ExitTerminated);
+        LONG left = -1;
+        ReleaseSemaphore(token, 1, &left);
+        CHECK_MESSAGE(left == 0, "the thread was ended before its line was written");
+        CloseHandle(token);
+        FindCloseChangeNotification(change);
         CHECK(log.Text().find(L"[error] Scan group 16 did not stop within 200 ms; its thread is ended.") !=
               tstring::npos);
     }
+}
+
+// The group thread that is ended may be in the middle of a log line: the
+// next lines, and the next forced end, must not wait for it.
+TEST_CASE("A group ended in the middle of its log lines leaves the log usable, and the next Stop returns") {
+    CaseLog log(L"scanfw-logging");
+    TestSink sink;
+    for (int round = 0; round < 5; ++round) {
+        CAPTURE(round);
+        std::atomic<long> lines{0};
+        ScanGroup talker(&sink, 32, [&](ScanGroup&) -> DWORD {
+            for (;;) {
+                Log::Instance().Print(LogError, L"[error] round %d: still walking", round);
+                ++lines;
+            }
+        });
+        ScanGroup silent(&sink, 64, [&](ScanGroup&) -> DWORD {
+            for (;;) Sleep(10);
+        });
+        talker.Start();
+        silent.Start();
+        REQUIRE(Eventually([&] { return lines > 10 + round * 7; }));
+        talker.RequestStop();
+        silent.RequestStop();
+        std::thread stop([&] {
+            talker.Wait(200);
+            Log::Instance().Print(LogError, L"[error] round %d: after the forced end", round);
+            silent.Wait(200);
+        });
+        testlimit::Join(stop, testlimit::kStep, "a log line and a second Stop after a group was ended while it logged");
+        CHECK_FALSE(talker.IsRunning());
+        CHECK_FALSE(silent.IsRunning());
+        tstring text = log.Text();
+        CHECK(text.find(FormatText(L"[error] round %d: after the forced end", round)) != tstring::npos);
+        CHECK(text.find(L"[error] Scan group 32 did not stop within 200 ms; its thread is ended.") != tstring::npos);
+        CHECK(text.find(L"[error] Scan group 64 did not stop within 200 ms; its thread is ended.") != tstring::npos);
+    }
+}
+
+TEST_CASE("A log that another process holds does not lengthen a forced end much") {
+    CaseLog log(L"scanfw-held");
+    TestSink sink;
+    HANDLE held = CreateEventW(nullptr, TRUE, FALSE, nullptr), done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    // Another thread stands for the other process: the lock is its owner's.
+    std::thread holder([&] {
+        LogFileLock lock(Log::LockName(log.Path()), 0);
+        if (lock.Owned()) SetEvent(held);
+        WaitForSingleObject(done, testlimit::kStep);
+    });
+    REQUIRE(testlimit::Wait(held, testlimit::kStep, "the log's write lock"));
+    ScanGroup group(&sink, 4, [&](ScanGroup&) -> DWORD {
+        for (;;) Sleep(10);
+    });
+    group.Start();
+    group.RequestStop();
+    ULONGLONG start = GetTickCount64();
+    group.Wait(200);
+    ULONGLONG took = GetTickCount64() - start;
+    SetEvent(done);
+    testlimit::Join(holder, testlimit::kStep, "the thread holding the log's lock");
+    CHECK_FALSE(group.IsRunning());
+    // The line gives up after its own limit; the file lock's 5 s are not waited.
+    CHECK(took < 200 + ScanGroup::kEndLineLimit + 2000);
+    CloseHandle(held);
+    CloseHandle(done);
 }
 
 TEST_CASE("No exception leaves a group thread; the end is still reported") {
