@@ -141,12 +141,15 @@ void EmergencyDiskPage::Load() {
         }
     } reenable{this, main};
     tstring windows, builder;
+    windowsShown_ = builderShown_ = false;
     if (ComPtr<ICrawler> engine = Engine()) {
         BSTR text = nullptr;
-        if (SUCCEEDED(engine->get_WindowsDirectory(&text))) windows = TakeBstr(text);
+        if ((windowsShown_ = SUCCEEDED(engine->get_WindowsDirectory(&text)))) windows = TakeBstr(text);
         text = nullptr;
-        if (SUCCEEDED(engine->get_PEBuilderDirectory(&text))) builder = TakeBstr(text);
+        if ((builderShown_ = SUCCEEDED(engine->get_PEBuilderDirectory(&text)))) builder = TakeBstr(text);
     }
+    shownWindows_ = windows;
+    shownBuilder_ = builder;
     if (builder.empty()) builder = PeBuilder::InstalledFolder();
     ExecScript(L"document.getElementById('PEBuilderPath').value='" + EscapeScriptString(builder) + L"';");
     ExecScript(L"document.getElementById('WinPath').value='" + EscapeScriptString(windows) + L"';");
@@ -204,19 +207,45 @@ void EmergencyDiskPage::PrepareBuild(const tstring& param) {
     if (isoFile.empty() || IsFolder(isoFile)) Fail(L"Can't get access to ISO-file");
     if (GetFileAttributesW(isoFile.c_str()) != INVALID_FILE_ATTRIBUTES && !DeleteFileW(isoFile.c_str()))
         Fail(L"Can't get access to ISO-file");
-    if (ComPtr<ICrawler> engine = Engine()) {
-        BSTR windows = SysAllocString(windowsFolder.c_str());
-        BSTR folder = SysAllocString(builderFolder.c_str());
-        engine->put_WindowsDirectory(windows);
-        engine->put_PEBuilderDirectory(folder);
-        SysFreeString(windows);
-        SysFreeString(folder);
-    }
+    PutChangedFolders(windowsFolder, builderFolder);
     builder.InstallPlugin(PluginSource());
     AnswerFile(isoFile, windowsFolder, builder.OutputFolder()).Write(builder.AnswerFilePath());
     peBuilderFolder_ = builderFolder;
     isoFile_ = isoFile;
     windowsFolder_ = windowsFolder;
+}
+
+namespace {
+
+// The engine keeps a folder with its trailing separator, the page without.
+bool SameText(const tstring& folder, const tstring& shown) {
+    return WithoutTrailingSlash(folder) == WithoutTrailingSlash(shown);
+}
+
+}  // namespace
+
+void EmergencyDiskPage::PutChangedFolders(const tstring& windowsFolder, const tstring& builderFolder) {
+    bool windows = !windowsShown_ || !SameText(windowsFolder, shownWindows_);
+    bool builder = !builderShown_ || !SameText(builderFolder, shownBuilder_);
+    if (!windows && !builder) return;
+    ComPtr<ICrawler> engine = Engine();
+    if (!engine) return;
+    if (windows) {
+        BSTR text = SysAllocString(windowsFolder.c_str());
+        if (SUCCEEDED(engine->put_WindowsDirectory(text))) {
+            shownWindows_ = windowsFolder;
+            windowsShown_ = true;
+        }
+        SysFreeString(text);
+    }
+    if (builder) {
+        BSTR text = SysAllocString(builderFolder.c_str());
+        if (SUCCEEDED(engine->put_PEBuilderDirectory(text))) {
+            shownBuilder_ = builderFolder;
+            builderShown_ = true;
+        }
+        SysFreeString(text);
+    }
 }
 
 unsigned __stdcall EmergencyDiskPage::BuilderThread(void* page) {

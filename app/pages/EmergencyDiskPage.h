@@ -43,12 +43,21 @@ private:
     static unsigned __stdcall BuilderThread(void* page);
     void RunBuilder();
     ComPtr<ICrawler> Engine();
+    // Stores the build's folders in the engine, those that differ from the
+    // ones it gave when the page loaded: a folder left alone may have been
+    // changed by another process since.
+    void PutChangedFolders(const tstring& windowsFolder, const tstring& builderFolder);
     void ShowError(const tstring& text);
 
     tstring peBuilderFolder_;
     tstring isoFile_;
     tstring windowsFolder_;
     std::vector<tstring> devices_;
+    // The engine's folders as the last load read them; unread ones are put.
+    tstring shownWindows_;
+    tstring shownBuilder_;
+    bool windowsShown_ = false;
+    bool builderShown_ = false;
     ComPtr<ICrawler> engine_;
     HANDLE builder_ = nullptr;
     volatile bool building_ = false;

@@ -159,30 +159,27 @@ int SchedulerPage::OnHTMLEvent(IDispatch*, BSTR eventName, BSTR element, VARIANT
     } else if (IsEvent(eventName, L"RSchedulerInitialState")) {
         TakeSnapshot();
     } else if (IsEvent(eventName, L"SetMail")) {
-        mail_ = ParamText(param);
+        report_.mail = ParamText(param);
         SetModified(true);
     } else if (IsEvent(eventName, L"SetMailServer")) {
-        mailServer_ = ParamText(param);
+        report_.mailServer = ParamText(param);
         SetModified(true);
     } else if (IsEvent(eventName, L"TestMail")) {
         SendTestMail();
     } else if (IsEvent(eventName, L"MailSwitch")) {
-        mailSwitch_ = ParamIsTrue(param);
+        report_.mailSwitch = ParamIsTrue(param);
         SetModified(true);
     } else if (IsEvent(eventName, L"ScanThreshold")) {
-        scanThreshold_ = ParamIsTrue(param);
+        report_.scanThreshold = ParamIsTrue(param);
         SetModified(true);
     } else if (IsEvent(eventName, L"AutoReboot") || IsEvent(eventName, L"AutoFix")) {
         bool fix = IsEvent(eventName, L"AutoFix");
-        (fix ? autoFix_ : autoReboot_) = ParamIsTrue(param);
+        bool on = ParamIsTrue(param);
+        (fix ? report_.autoFix : report_.autoReboot) = on;
         if (ElementText(element) == L"true") {
-            if (engine_) {
-                long value = ParamIsTrue(param) ? 1 : 0;
-                if (fix)
-                    engine_->put_AutoFix(value);
-                else
-                    engine_->put_AutoReboot(value);
-            }
+            // Written now, so the engine holds what the page shows.
+            if (engine_ && SUCCEEDED(fix ? engine_->put_AutoFix(on ? 1 : 0) : engine_->put_AutoReboot(on ? 1 : 0)))
+                (fix ? shown_.autoFix : shown_.autoReboot) = on;
         } else {
             SetModified(true);
         }
@@ -217,31 +214,32 @@ void SchedulerPage::FillFields() {
         std::fill(have, have + 6, false);
     }
     if (!modified_ && engine_) {
+        // Each value read is both what the page holds and what it shows.
         BSTR text = nullptr;
         if ((have[0] = SUCCEEDED(engine_->get_ReportMail(&text))))
-            mail_ = tstring::FromWide(text);
+            report_.mail = shown_.mail = tstring::FromWide(text);
         SysFreeString(text);
         text = nullptr;
         if ((have[1] = SUCCEEDED(engine_->get_ReportMailServer(&text))))
-            mailServer_ = tstring::FromWide(text);
+            report_.mailServer = shown_.mailServer = tstring::FromWide(text);
         SysFreeString(text);
         long value = 0;
         if ((have[2] = SUCCEEDED(engine_->get_ReportMailSwitch(&value))))
-            mailSwitch_ = value != 0;
+            report_.mailSwitch = shown_.mailSwitch = value != 0;
         if ((have[3] = SUCCEEDED(engine_->get_ScanResultsThreshold(&value))))
-            scanThreshold_ = value != 0;
+            report_.scanThreshold = shown_.scanThreshold = value != 0;
         if ((have[4] = SUCCEEDED(engine_->get_AutoFix(&value))))
-            autoFix_ = value != 0;
+            report_.autoFix = shown_.autoFix = value != 0;
         if ((have[5] = SUCCEEDED(engine_->get_AutoReboot(&value))))
-            autoReboot_ = value != 0;
+            report_.autoReboot = shown_.autoReboot = value != 0;
     }
     if (have[0])
-        RunPageScript(L"mailAddress.value=\"" + EscapeScriptString(mail_) + L"\";");
+        RunPageScript(L"mailAddress.value=\"" + EscapeScriptString(report_.mail) + L"\";");
     if (have[1])
-        RunPageScript(L"mailServer.value=\"" + EscapeScriptString(mailServer_) + L"\";");
+        RunPageScript(L"mailServer.value=\"" + EscapeScriptString(report_.mailServer) + L"\";");
     RunPageScript(L" InitTextFields();");
     const wchar_t* ids[4] = {L"mailSwitch", L"scanThreshold", L"autoFix", L"autoReboot"};
-    bool values[4] = {mailSwitch_, scanThreshold_, autoFix_, autoReboot_};
+    bool values[4] = {report_.mailSwitch, report_.scanThreshold, report_.autoFix, report_.autoReboot};
     for (int i = 0; i < 4; ++i) {
         if (have[i + 2])
             RunPageScript(FormatText(L"document.getElementById('%s').checked=%s", ids[i],
@@ -413,23 +411,44 @@ void SchedulerPage::ShowSchedulingError(JobKind kind, const ErrorBase& error) {
 
 void SchedulerPage::Apply(const tstring& what) {
     if (what == L"apply" && modified_ && engine_) {
-        BSTR mail = SysAllocString(mail_.ToWide().c_str());
-        BSTR server = SysAllocString(mailServer_.ToWide().c_str());
-        engine_->put_ReportMail(mail);
-        engine_->put_ReportMailSwitch(mailSwitch_ ? 1 : 0);
-        engine_->put_AutoFix(autoFix_ ? 1 : 0);
-        engine_->put_AutoReboot(autoReboot_ ? 1 : 0);
-        engine_->put_ReportMailServer(server);
-        engine_->put_ScanResultsThreshold(scanThreshold_ ? 1 : 0);
-        SysFreeString(mail);
-        SysFreeString(server);
+        PutChanges();
         TakeSnapshot();
     }
     SetModified(false);
 }
 
+namespace {
+
+// A text put when it differs from the one shown, which it then replaces.
+void PutText(ICrawler* engine, HRESULT (STDMETHODCALLTYPE ICrawler::*put)(BSTR), const tstring& value,
+             tstring& shown) {
+    if (value == shown)
+        return;
+    BSTR text = SysAllocString(value.ToWide().c_str());
+    if (text && SUCCEEDED((engine->*put)(text)))
+        shown = value;
+    SysFreeString(text);
+}
+
+void PutFlag(ICrawler* engine, HRESULT (STDMETHODCALLTYPE ICrawler::*put)(LONG), bool value, bool& shown) {
+    if (value != shown && SUCCEEDED((engine->*put)(value ? 1 : 0)))
+        shown = value;
+}
+
+}  // namespace
+
+void SchedulerPage::PutChanges() {
+    ICrawler* engine = engine_.Get();
+    PutText(engine, &ICrawler::put_ReportMail, report_.mail, shown_.mail);
+    PutFlag(engine, &ICrawler::put_ReportMailSwitch, report_.mailSwitch, shown_.mailSwitch);
+    PutFlag(engine, &ICrawler::put_AutoFix, report_.autoFix, shown_.autoFix);
+    PutFlag(engine, &ICrawler::put_AutoReboot, report_.autoReboot, shown_.autoReboot);
+    PutText(engine, &ICrawler::put_ReportMailServer, report_.mailServer, shown_.mailServer);
+    PutFlag(engine, &ICrawler::put_ScanResultsThreshold, report_.scanThreshold, shown_.scanThreshold);
+}
+
 void SchedulerPage::SendTestMail() {
-    int result = MailNotifier(mail_, mailServer_).SendTestMail();
+    int result = MailNotifier(report_.mail, report_.mailServer).SendTestMail();
     const wchar_t caption[] = L"Testing mail...";
     switch (result) {
     case MailNotifier::Sent:

@@ -14,7 +14,7 @@
 // Task Scheduler jobs of their own and sets up the e-mail report. Job
 // changes go to the job files at once; a snapshot of them in the data folder
 // is what "No" to the save question goes back to. The report settings are
-// the engine's and are written on apply.
+// the engine's; apply writes those the user changed.
 class SchedulerPage : public HtmlPage {
 public:
     SchedulerPage();
@@ -61,16 +61,27 @@ private:
     // Page script that may find no page (the page object outlives it).
     void RunPageScript(const tstring& code);
 
+    // The report settings as the engine's properties hold them.
+    struct Report {
+        tstring mail;
+        tstring mailServer;
+        bool mailSwitch = false;
+        bool scanThreshold = true;
+        bool autoFix = false;
+        bool autoReboot = false;
+    };
+    // Writes the values that differ from those shown, and takes each one
+    // written as shown: what the user left alone may have been changed by
+    // another process since, and must not be put back.
+    void PutChanges();
+
     ComPtr<ICrawler> engine_;
     JobScheduler scheduler_;
     std::unique_ptr<ScheduledJob> jobs_[3];
     TASK_TRIGGER defaults_[3];
-    tstring mail_;
-    tstring mailServer_;
-    bool mailSwitch_ = false;
-    bool scanThreshold_ = true;
-    bool autoFix_ = false;
-    bool autoReboot_ = false;
+    // What the page holds, and what the engine gave when it filled the page.
+    Report report_;
+    Report shown_;
     bool modified_ = false;
     bool windows6_ = false;
     bool savedEnabled_[3] = {};

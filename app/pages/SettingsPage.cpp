@@ -222,21 +222,22 @@ void SettingsPage::RenderIgnoreList() {
 void SettingsPage::RenderSettings() {
     bool haveBackup = true, haveUndo = true, haveSkip = true, haveAuto = true, haveRetention = true;
     if (!modified_) {
+        // Each value read is both the pending one and the one shown.
         BSTR text = nullptr;
         if ((haveBackup = SUCCEEDED(engine_->get_BackupDirectory(&text))))
-            backupFolder_ = tstring::FromWide(text);
+            backupFolder_ = shown_.backupFolder = tstring::FromWide(text);
         SysFreeString(text);
         text = nullptr;
         if ((haveUndo = SUCCEEDED(engine_->get_UndoDirectory(&text))))
-            undoFolder_ = tstring::FromWide(text);
+            undoFolder_ = shown_.undoFolder = tstring::FromWide(text);
         SysFreeString(text);
         long value = 0;
         if ((haveSkip = SUCCEEDED(engine_->get_SkipScanDrives(&value))))
-            skipMask_ = value;
+            skipMask_ = shown_.skipMask = value;
         if ((haveAuto = SUCCEEDED(engine_->get_AutoBackupSwitch(&value))))
-            autoBackup_ = value;
+            autoBackup_ = shown_.autoBackup = value;
         if ((haveRetention = SUCCEEDED(engine_->get_BackupRetentionSwitch(&value))))
-            retention_ = value;
+            retention_ = shown_.retention = value;
     }
     if (haveBackup)
         Script(L"document.getElementById('bkpPath').value='" + EscapeScriptString(backupFolder_) + L"';");
@@ -263,12 +264,14 @@ bool SettingsPage::Apply() {
         ShowMessageBox(GetMainWindow(), IDS_OPERATION_BUSY, 0, MB_ICONINFORMATION);
         return false;
     }
+    // An undo folder left alone is neither moved to nor put back.
+    bool undoChanged = !SameFolder(shown_.undoFolder, undoFolder_);
     BSTR current = nullptr;
     tstring stored;
-    if (SUCCEEDED(engine_->get_UndoDirectory(&current)))
+    if (undoChanged && SUCCEEDED(engine_->get_UndoDirectory(&current)))
         stored = tstring::FromWide(current);
     SysFreeString(current);
-    if (!SameFolder(stored, undoFolder_)) {
+    if (undoChanged && !SameFolder(stored, undoFolder_)) {
         int answer = ShowMessageBox(GetMainWindow(), kAskMoveUndoFiles, kProductTitle, MB_YESNOCANCEL | MB_ICONQUESTION);
         if (answer == IDCANCEL)
             return false;
@@ -284,8 +287,13 @@ bool SettingsPage::Apply() {
             ShowMessageBox(GetMainWindow(), L"All files were moved successfully", kCaption, MB_ICONINFORMATION);
         }
     }
-    Bstr undo(undoFolder_);
-    HRESULT result = engine_->put_UndoDirectory(undo.value);
+    HRESULT result = S_OK;
+    if (undoChanged) {
+        Bstr undo(undoFolder_);
+        result = engine_->put_UndoDirectory(undo.value);
+        if (SUCCEEDED(result))
+            shown_.undoFolder = undoFolder_;
+    }
     if (dismissAll_) {
         engine_->DismissIgnoreList();
     } else {
@@ -294,12 +302,22 @@ bool SettingsPage::Apply() {
                 engine_->RemoveFromIgnoreList(long(i));
     }
     engine_->SaveIgnore();
-    engine_->put_SkipScanDrives(skipMask_);
-    Bstr backup(backupFolder_);
-    engine_->put_BackupDirectory(backup.value);
-    engine_->put_AutoBackupSwitch(autoBackup_);
-    engine_->put_BackupRetentionSwitch(retention_);
+    PutChangedSettings();
     return SUCCEEDED(result);
+}
+
+void SettingsPage::PutChangedSettings() {
+    if (skipMask_ != shown_.skipMask && SUCCEEDED(engine_->put_SkipScanDrives(skipMask_)))
+        shown_.skipMask = skipMask_;
+    if (!SameFolder(backupFolder_, shown_.backupFolder)) {
+        Bstr backup(backupFolder_);
+        if (SUCCEEDED(engine_->put_BackupDirectory(backup.value)))
+            shown_.backupFolder = backupFolder_;
+    }
+    if (autoBackup_ != shown_.autoBackup && SUCCEEDED(engine_->put_AutoBackupSwitch(autoBackup_)))
+        shown_.autoBackup = autoBackup_;
+    if (retention_ != shown_.retention && SUCCEEDED(engine_->put_BackupRetentionSwitch(retention_)))
+        shown_.retention = retention_;
 }
 
 int SettingsPage::AskSaveChanges(HWND owner) {

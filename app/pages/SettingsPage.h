@@ -44,6 +44,9 @@ private:
     void RenderSettings();
     // False when the user cancelled or the engine refused a value.
     bool Apply();
+    // The settings the user changed, each put and then taken as shown: one
+    // left alone may have been changed by another process since.
+    void PutChangedSettings();
     void ClearPending();
     void Reset();
     void BrowseForFolder(const tstring& id);
@@ -65,6 +68,14 @@ private:
     bool dismissAll_ = false;
     long retention_ = 1;
     long autoBackup_ = 0;
+    // The settings as the engine gave them when the page showed them.
+    struct Shown {
+        tstring backupFolder;
+        tstring undoFolder;
+        long skipMask = kDefaultSkipMask;
+        long retention = 1;
+        long autoBackup = 0;
+    } shown_;
 };
 
 // The folder for the engine: variables expanded, one trailing backslash.

@@ -40,6 +40,26 @@ bool IsRefusal(int32_t code) {
            code == FoldWin32(ERROR_ACCESS_DENIED);
 }
 
+// Another holder keeps the file from us for now: the other program saving
+// it, a virus scanner or backup tool reading it. A denial is not counted: a
+// file being replaced answers it only for a moment, which the short retry
+// covers; one that outlasts the retry comes from the file's permissions,
+// which no later use would get past, and would only make every use wait.
+bool IsBusy(int32_t code) {
+    return code == FoldWin32(ERROR_SHARING_VIOLATION) || code == FoldWin32(ERROR_LOCK_VIOLATION) ||
+           code == FoldWin32(ERROR_TIMEOUT);
+}
+
+const int kSettleAttempts = 3;
+const DWORD kSaveLockWait = 10000;
+// A use that finds the other program saving waits for that save, not longer.
+const DWORD kUseLockWait = 1000;
+
+// The object whose load set the process-wide mask last, and when a mask
+// getter last had it try to read the busy file again.
+std::atomic<Settings*> g_maskSource{nullptr};
+std::atomic<ULONGLONG> g_lastMaskTry{0};
+
 const TCHAR kDamagedSuffix[] = _T(".damaged");
 
 void ClearGroup2(Settings::Values& v) {
@@ -70,7 +90,7 @@ void ResetToDefaults(Settings::Values& v) {
 // name is derived from the path, which a mutex name may not contain as such.
 class SaveLock {
 public:
-    explicit SaveLock(const tstring& path) {
+    SaveLock(const tstring& path, DWORD wait) {
         tstring upper = path;
         if (!upper.empty())
             CharUpperBuff(&upper[0], DWORD(upper.size()));
@@ -81,8 +101,8 @@ public:
         }
         mutex_.Attach(CreateMutex(nullptr, FALSE, FormatText(_T("OrvaneSettings-%08X"), hash).c_str()));
         if (mutex_.IsValid()) {
-            DWORD wait = WaitForSingleObject(mutex_, 10000);
-            owned_ = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
+            DWORD result = WaitForSingleObject(mutex_, wait);
+            owned_ = result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
         }
     }
     ~SaveLock() {
@@ -95,22 +115,6 @@ private:
     HandleHolder mutex_;
     bool owned_ = false;
 };
-
-// The other process may be writing the file just now (in use, or for an
-// instant shorter than it will be); a few short retries get past that.
-int32_t ReadSettledFile(const tstring& path, Settings::Values& values) {
-    Settings::Values start = values;
-    int32_t code = 0;
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        if (attempt)
-            Sleep(100);
-        values = start;
-        code = Settings::ReadFile(path, values);
-        if (code == 0 || IsMissingFile(code))
-            break;
-    }
-    return code;
-}
 
 void EnsureFolder(const tstring& path) {
     if (PathFileExists(path.c_str()))
@@ -143,6 +147,8 @@ Settings::Settings(bool load, const tstring& filePath) : filePath_(filePath) {
 Settings::~Settings() {
     if (loaded_)
         Save();
+    Settings* self = this;
+    g_maskSource.compare_exchange_strong(self, nullptr);
 }
 
 tstring Settings::FilePath() const {
@@ -163,6 +169,38 @@ bool Settings::Loaded() const {
 int32_t Settings::ReadFile(const tstring& path, Values& v) {
     ReadOutcome outcome = ReadDone;
     return ReadFile(path, v, outcome);
+}
+
+// The other process may be writing the file just now (in use, or for an
+// instant shorter than it will be); a few short retries get past that.
+int32_t Settings::ReadSettled(const tstring& path, Values& values, ReadOutcome& outcome, int attempts) {
+    Values start = values;
+    int32_t code = 0;
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        if (attempt)
+            Sleep(100);
+        values = start;
+        code = ReadFile(path, values, outcome);
+        if (code == 0 || IsMissingFile(code))
+            break;
+    }
+    return code;
+}
+
+// Under the save lock no save of the other program is met half done, and a
+// damaged file is judged by what that program left, not by a save under way.
+int32_t Settings::ReadLocked(const tstring& path, Values& fresh, ReadOutcome& outcome, int attempts,
+                             DWORD lockWait) const {
+    SaveLock fileLock(path, lockWait);
+    if (!fileLock.Owned()) {
+        outcome = NotOpened;
+        ResetToDefaults(fresh);
+        return FoldWin32(ERROR_TIMEOUT);
+    }
+    int32_t code = ReadSettled(path, fresh, outcome, attempts);
+    if (outcome == Damaged)
+        ReplaceDamaged(path, code, Merge(fresh));
+    return code;
 }
 
 int32_t Settings::ReadFile(const tstring& path, Values& v, ReadOutcome& outcome) {
@@ -240,63 +278,82 @@ void Settings::WriteFile(const tstring& path, const Values& v) {
 
 int32_t Settings::Load() {
     CriticalSectionLock lock(section_);
-    tstring path = FilePath();
-    int32_t code = path.empty() ? int32_t(kPathNotFound) : 0;
-    ReadOutcome outcome = NotOpened;
-    if (code == 0)
-        code = ReadFile(path, values_, outcome);
-    else
-        ResetToDefaults(values_);
-    if (outcome == Damaged)
-        code = ReplaceDamaged(path, code);
-    else if (code != 0 && !IsMissingFile(code) && !path.empty())
-        Log::Instance().Print(LogError,
-                              _T("[error] The settings file %s cannot be opened (0x%08X); it is left as it is"),
-                              path.c_str(), unsigned(code));
-    g_skipScanDrives = values_.skipScanDrives;
-    g_skipScanDrivesChanged = false;
+    // The file's values replace everything this object held.
     changed_ = 0;
     filled_ = 0;
+    g_skipScanDrivesChanged = false;
+    tstring path = FilePath();
+    int32_t code = kPathNotFound;
+    ReadOutcome outcome = NotOpened;
+    Values fresh = values_;
+    if (path.empty())
+        ResetToDefaults(fresh);
+    else
+        code = ReadLocked(path, fresh, outcome, kSettleAttempts, kSaveLockWait);
+    values_ = fresh;
+    unread_ = IsBusy(code);
+    if (outcome != Damaged && code != 0 && !IsMissingFile(code) && !path.empty())
+        Log::Instance().Print(LogError,
+                              _T("[error] The settings file %s cannot be opened (0x%08X); it is left as it is%s"),
+                              path.c_str(), unsigned(code), unread_ ? _T(" and read again when next used") : _T(""));
+    g_skipScanDrives = values_.skipScanDrives;
+    g_maskSource = this;
     return code;
+}
+
+// Until the holder lets go every use tries once more, without waiting for it;
+// what this object was given meanwhile stays on top of what the file holds.
+void Settings::CatchUp() const {
+    if (!unread_)
+        return;
+    Values fresh = values_;
+    ReadOutcome outcome = NotOpened;
+    int32_t code = ReadLocked(FilePath(), fresh, outcome, 1, kUseLockWait);
+    if (IsBusy(code))
+        return;
+    unread_ = false;
+    if (code != 0)
+        return;
+    values_ = Merge(fresh);
+    g_skipScanDrives = values_.skipScanDrives;
+}
+
+void Settings::CatchUpMask() {
+    Settings* source = g_maskSource.load();
+    if (!source || !source->unread_)
+        return;
+    ULONGLONG now = GetTickCount64(), last = g_lastMaskTry.load();
+    if (now - last < kMaskRetryMs || !g_lastMaskTry.compare_exchange_strong(last, now))
+        return;
+    CriticalSectionLock lock(source->section_);
+    source->CatchUp();
 }
 
 // A file that every later save would refuse to overwrite (it cannot be
 // merged) would keep every change of this run from being saved. It is kept
-// for whoever wants to look at it, and a file of the defaults takes its
-// place. Judged again under the lock: the other program may have mended it.
-int32_t Settings::ReplaceDamaged(const tstring& path, int32_t code) {
-    SaveLock fileLock(path);
-    if (!fileLock.Owned())
-        return code;
-    Values again = values_;
-    ReadOutcome outcome = ReadDone;
-    int32_t now = ReadFile(path, again, outcome);
-    if (outcome != Damaged) {
-        if (now == 0)
-            values_ = again;
-        return now;
-    }
+// for whoever wants to look at it, and a file of the defaults (with this
+// object's changes) takes its place. The save lock is held.
+void Settings::ReplaceDamaged(const tstring& path, int32_t code, const Values& replacement) {
     tstring kept = path + kDamagedSuffix;
     if (!MoveFileEx(path.c_str(), kept.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         int32_t moveCode = FoldWin32(int32_t(GetLastError()));
         Log::Instance().Print(LogError,
                               _T("[error] The settings file %s is damaged (0x%08X) and cannot be set aside (0x%08X)"),
                               path.c_str(), unsigned(code), unsigned(moveCode));
-        return code;
+        return;
     }
     try {
-        WriteFile(path, values_);
+        WriteFile(path, replacement);
     } catch (const ErrorBase& e) {
         Log::Instance().Print(LogError,
                               _T("[error] The settings file %s is damaged (0x%08X), kept as %s; ")
                               _T("a new one cannot be written (0x%08X)"),
                               path.c_str(), unsigned(code), kept.c_str(), unsigned(CodeOf(e)));
-        return code;
+        return;
     }
     Log::Instance().Print(LogError,
                           _T("[error] The settings file %s was damaged (0x%08X); kept as %s, a new one written"),
                           path.c_str(), unsigned(code), kept.c_str());
-    return code;
 }
 
 Settings::Values Settings::Merge(const Values& fresh) const {
@@ -321,15 +378,19 @@ int32_t Settings::Save() { return MergeWithFile(true); }
 int32_t Settings::MergeWithFile(bool write) {
     CriticalSectionLock lock(section_);
     try {
+        CatchUp();
         tstring path = FilePath();
         if (path.empty())
             return kPathNotFound;
-        SaveLock fileLock(path);
+        SaveLock fileLock(path, kSaveLockWait);
         if (!fileLock.Owned())
             return FoldWin32(ERROR_TIMEOUT);
         Values fresh = values_;
-        int32_t code = ReadSettledFile(path, fresh);
+        ReadOutcome outcome = NotOpened;
+        int32_t code = ReadSettled(path, fresh, outcome, kSettleAttempts);
         Values merged;
+        if (code == 0 || IsMissingFile(code))
+            unread_ = false;
         if (code == 0) {
             merged = Merge(fresh);
         } else if (IsMissingFile(code)) {
@@ -361,6 +422,7 @@ int32_t Settings::MergeWithFile(bool write) {
 
 bool Settings::GetFlag(Flag flag) const {
     CriticalSectionLock lock(section_);
+    CatchUp();
     return values_.flags[flag];
 }
 
@@ -369,17 +431,20 @@ bool Settings::GetFlag(Flag flag) const {
 // with what was set last.
 void Settings::SetFlag(Flag flag, bool value) {
     CriticalSectionLock lock(section_);
+    CatchUp();
     values_.flags[flag] = value;
     changed_ |= FlagBit(flag);
 }
 
 tstring Settings::GetText(Text text) const {
     CriticalSectionLock lock(section_);
+    CatchUp();
     return values_.texts[text];
 }
 
 void Settings::SetText(Text text, const tstring& value) {
     CriticalSectionLock lock(section_);
+    CatchUp();
     values_.texts[text] = value;
     changed_ |= TextBit(text);
     filled_ &= ~TextBit(text);
@@ -394,6 +459,7 @@ void Settings::SetFolder(Text text, const tstring& value) {
 
 tstring Settings::DefaultedFolder(Text text, const TCHAR* name) {
     CriticalSectionLock lock(section_);
+    CatchUp();
     tstring& folder = values_.texts[text];
     bool configured = !folder.empty();
     try {
@@ -453,6 +519,7 @@ void Settings::EnsureSettingsBuilt() {
 
 int32_t Settings::GetSkipScanDrives() {
     EnsureSettingsBuilt();
+    CatchUpMask();
     int32_t unset = 0;
     g_skipScanDrives.compare_exchange_strong(unset, kDefaultSkipScanDrives);
     return g_skipScanDrives;

@@ -1,5 +1,6 @@
 #pragma once
 #include <windows.h>
+#include <atomic>
 #include <cstdint>
 #include "common/system/CriticalSection.h"
 #include "common/tstring/tstring.h"
@@ -19,6 +20,11 @@
 // Every accessor takes the object's lock: COM property calls and worker
 // threads share one object.
 //
+// A first read that finds the file busy (another holder keeps it from us)
+// gives the defaults for now; the object's next use reads it again, so that
+// a session started while a backup tool or virus scanner held the file still
+// shows and keeps the stored values once the file is free.
+//
 // Note: windows.h maps GetWindowsDirectory to its W or A form; the member is
 // renamed the same way wherever it is declared or called, which is harmless.
 class Settings {
@@ -31,10 +37,13 @@ public:
     Settings& operator=(const Settings&) = delete;
 
     // 0 on success, else the error's code. A failed Load leaves the defaults.
-    // A damaged file (too short for the first group, or unreadable) is kept
-    // beside it as "settings.dat.damaged" and a fresh one written, so that
-    // later changes can be saved; a file that cannot be opened (in use,
-    // denied) is left as it is. Both are logged.
+    // Read under the save lock, with a few short retries. A damaged file (too
+    // short for the first group, or unreadable) is kept beside it as
+    // "settings.dat.damaged" and a fresh one written, so that later changes
+    // can be saved; a file that cannot be opened (in use, denied) is left as
+    // it is. Both are logged. A busy file (a sharing or lock violation, or the
+    // save lock not had in time) marks the object: every accessor, Reload and
+    // Save read the file again first, until a read gets past the holder.
     int32_t Load();
     // Reads the file again, as the other object over it may have saved since;
     // this object's unsaved changes stay on top, and nothing is written. A
@@ -88,12 +97,15 @@ public:
 
     // The process-wide mask of drive classes the scan skips; 0 (unset) reads
     // as 6, and the 6 is stored. Both build the process's settings object
-    // first unless an object built with load true exists already.
+    // first unless an object built with load true exists already. While the
+    // object that loaded last waits to read a busy file, the getter has it
+    // try again (at most every kMaskRetryMs: the scan asks at every path).
     static int32_t GetSkipScanDrives();
     static void SetSkipScanDrives(int32_t value);
     // Whether objects built with load true use the file at all.
     static bool GetUseSettingsFile();
     static void SetUseSettingsFile(bool value);
+    static const DWORD kMaskRetryMs = 100;
 
     enum Text { UndoText, BackupText, PEBuilderText, WindowsText, MailText, MailServerText, TextCount };
     enum Flag { MailSwitchFlag, ThresholdFlag, AutoFixFlag, AutoRebootFlag, AutoBackupFlag, RetentionFlag, FlagCount };
@@ -111,7 +123,15 @@ public:
 private:
     enum ReadOutcome { ReadDone, NotOpened, Damaged };
     static int32_t ReadFile(const tstring& path, Values& values, ReadOutcome& outcome);
-    int32_t ReplaceDamaged(const tstring& path, int32_t code);
+    // ReadFile up to attempts times while the file cannot be read.
+    static int32_t ReadSettled(const tstring& path, Values& values, ReadOutcome& outcome, int attempts);
+    // ReadSettled under the save lock (waited for up to lockWait ms); a
+    // damaged file is set aside and this object's values written instead.
+    int32_t ReadLocked(const tstring& path, Values& fresh, ReadOutcome& outcome, int attempts, DWORD lockWait) const;
+    static void ReplaceDamaged(const tstring& path, int32_t code, const Values& replacement);
+    // With the lock held: the read a busy load still owes, tried once.
+    void CatchUp() const;
+    static void CatchUpMask();
     static void EnsureSettingsBuilt();
     bool GetFlag(Flag flag) const;
     void SetFlag(Flag flag, bool value);
@@ -128,7 +148,10 @@ private:
     static uint32_t FlagBit(Flag flag) { return 0x100u << flag; }
 
     tstring filePath_;
-    Values values_;
+    // Getters too may fill in what a busy load could not read.
+    mutable Values values_;
+    // The load found the file busy: values_ holds defaults, not the file's.
+    mutable std::atomic<bool> unread_{false};
     bool loaded_ = false;
     // Values set on this object since it loaded or last wrote the file.
     uint32_t changed_ = 0;

@@ -51,7 +51,7 @@ STDMETHODIMP CCrawler::get_SkipScanDrives(LONG* pVal) {
 
 STDMETHODIMP CCrawler::put_SkipScanDrives(LONG newVal) {
     return ComCall(IID_ICrawler, [&] {
-        EngineSettings::PutSkipScanDrives(newVal);
+        EngineSettings().PutSkipScanDrives(newVal);
         return S_OK;
     });
 }

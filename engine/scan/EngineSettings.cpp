@@ -10,8 +10,11 @@ long EngineSettings::GetSkipScanDrives() {
     return long(Settings::GetSkipScanDrives());
 }
 
+// Stored at once like the other puts: it must not wait for a put of another
+// value to reach the file.
 void EngineSettings::PutSkipScanDrives(long value) {
     Settings::SetSkipScanDrives(int32_t(value));
+    Store();
 }
 
 // The program reads the file when a scheduled job starts in its open window,

@@ -28,9 +28,10 @@ public:
     EngineSettings();
     explicit EngineSettings(Settings& settings);
 
-    // A mask of 0 reads as 6, and the 6 is kept.
+    // A mask of 0 reads as 6, and the 6 is kept. The mask is process-wide;
+    // a put is stored through this object at once, as the other puts are.
     static long GetSkipScanDrives();
-    static void PutSkipScanDrives(long value);
+    void PutSkipScanDrives(long value);
 
     long GetSwitch(Switch which) const;
     // On exactly when value is 1: scripts pass true as -1, which must not

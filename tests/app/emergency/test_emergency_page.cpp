@@ -14,6 +14,8 @@
 #include "app/pages/EmergencyDiskPage.h"
 #include "app/pages/MaintenancePages.h"
 #include "common/com/ComPtr.h"
+#include "common/settings/AppFolders.h"
+#include "common/settings/Settings.h"
 #include "common/system/FileSystem.h"
 #include "engine/engine.h"
 
@@ -213,6 +215,28 @@ TEST_CASE("A build with blanks in every path: the plug-in, the answers, the buil
           "[input]\r\nbuildiso=1\r\nisofile=C:\\orvane-boot\\iso out\\my disk.iso\r\noutdir=QUARN_temp\r\n"
           "source=C:\\orvane-boot\\win src\r\ncustomdir=\r\nburncd=0\r\nskipregistry=0\r\n"
           "fulloutdir=C:\\orvane-boot\\Bob's PE Builder\\QUARN_temp\r\n");
+}
+
+TEST_CASE("A build stores the folders changed since the page showed them, and only those") {
+    Fixture f;
+    BSTR windows = SysAllocString(kWindows), builder = SysAllocString(L"C:\\orvane-boot\\old builder");
+    f.engine->put_WindowsDirectory(windows);
+    f.engine->put_PEBuilderDirectory(builder);
+    SysFreeString(windows);
+    SysFreeString(builder);
+    Fire(f.page, L"Emergency_OnLoad", L"");
+    {
+        Settings other(true);
+        other.SetWindowsDirectory(L"D:\\other i386");
+        REQUIRE(other.Save() == 0);
+    }
+    f.Build();
+    REQUIRE(AwaitFinish());
+    CHECK(g_finishes.back());
+    Settings::Values stored;
+    REQUIRE(Settings::ReadFile(GetSettingsFilePath(), stored) == 0);
+    CHECK(stored.texts[Settings::WindowsText] == L"D:\\other i386\\");
+    CHECK(stored.texts[Settings::PEBuilderText] == tstring(kBuilder) + L"\\");
 }
 
 TEST_CASE("A build that fails reports why, offers no burning and gives the lock back") {

@@ -12,6 +12,7 @@
 #include "app/pages/MaintenancePages.h"
 #include "app/pages/SchedulerPage.h"
 #include "common/errors/ErrorBase.h"
+#include "common/settings/AppFolders.h"
 #include "common/settings/Settings.h"
 #include "common/system/Security.h"
 #include "jobs/JobScheduler.h"
@@ -140,6 +141,52 @@ TEST_CASE("the page fills its fields from the engine, applies to it and says whe
         CHECK(shown.page.AskSaveChanges(nullptr) == IDNO);
         CHECK(ui.boxes.size() == asked);
     }
+}
+
+TEST_CASE("an apply with one change writes only that value: what another process changed meanwhile stays") {
+    ComApartment com;
+    RecordingUiServices ui;
+    ComPtr<ICrawler> engine = LoadEngine();
+    REQUIRE(engine);
+    Bstr mail(L"page@example.com");
+    engine->put_ReportMail(mail.value);
+    engine->put_AutoFix(0);
+    engine->put_ScanResultsThreshold(1);
+    ShownPage shown;
+    shown.page.SetEngine(engine);
+    shown.Send(L"pageLoaded", L"", Text(L""));
+    {
+        Settings other(true);
+        other.SetAutoFix(true);
+        other.SetReportMail(L"other@example.com");
+        REQUIRE(other.Save() == 0);
+    }
+    shown.Send(L"ScanThreshold", L"", Bool(false));
+    shown.Send(L"configurationChanged", L"", Text(L"apply"));
+    Settings::Values stored;
+    REQUIRE(Settings::ReadFile(GetSettingsFilePath(), stored) == 0);
+    CHECK_FALSE(stored.flags[Settings::ThresholdFlag]);
+    CHECK(stored.flags[Settings::AutoFixFlag]);
+    CHECK(stored.texts[Settings::MailText] == L"other@example.com");
+
+    // An apply whose save fails leaves only its change pending: the next
+    // save does not turn the other process's automatic fix back.
+    engine->put_AutoFix(1);
+    shown.Send(L"pageLoaded", L"", Text(L""));
+    shown.Send(L"ScanThreshold", L"", Bool(true));
+    HANDLE held = CreateFileW(GetSettingsFilePath().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    REQUIRE(held != INVALID_HANDLE_VALUE);
+    shown.Send(L"configurationChanged", L"", Text(L"apply"));
+    CloseHandle(held);
+    {
+        Settings other(true);
+        other.SetAutoFix(false);
+        REQUIRE(other.Save() == 0);
+    }
+    engine->put_AutoReboot(0);
+    REQUIRE(Settings::ReadFile(GetSettingsFilePath(), stored) == 0);
+    CHECK(stored.flags[Settings::ThresholdFlag]);
+    CHECK_FALSE(stored.flags[Settings::AutoFixFlag]);
 }
 
 bool ScheduleServiceRuns() {

@@ -10,6 +10,8 @@
 #include "RecordingScriptSink.h"
 #include "RecordingUiServices.h"
 #include "app/pages/SettingsPage.h"
+#include "common/settings/AppFolders.h"
+#include "common/settings/Settings.h"
 
 namespace {
 
@@ -179,6 +181,40 @@ TEST_CASE("settings: edits reach the engine only on apply, both drive boxes off 
         SysFreeString(home);
         engine->put_SkipScanDrives(6);
     }
+}
+
+TEST_CASE("settings: an apply with one change writes only that value; another process's switch stays") {
+    ComApartment com;
+    PickingUi ui;
+    ComPtr<ICrawler> engine = LoadEngine();
+    REQUIRE(engine);
+    engine->put_SkipScanDrives(SettingsPage::kDefaultSkipMask);
+    engine->put_AutoBackupSwitch(0);
+    engine->put_BackupRetentionSwitch(1);
+    ShownPage shown(engine);
+    shown.Send(L"pageLoaded", Text(L""));
+    {
+        Settings other(true);
+        other.SetAutoBackupSwitch(true);
+        REQUIRE(other.Save() == 0);
+    }
+    shown.Send(L"BackupRetentionSwitch", Bool(false));
+    shown.Send(L"configurationChanged", Text(L"apply"));
+    CHECK(ui.boxes.empty());
+    Settings::Values stored;
+    REQUIRE(Settings::ReadFile(GetSettingsFilePath(), stored) == 0);
+    CHECK_FALSE(stored.flags[Settings::RetentionFlag]);
+    CHECK(stored.flags[Settings::AutoBackupFlag]);
+    // The drive boxes alone: the mask reaches the file at once all the same.
+    shown.Send(L"pageLoaded", Text(L""));
+    shown.Send(L"SkipParams", Number(SettingsPage::kSkipNetwork));
+    shown.Send(L"configurationChanged", Text(L"apply"));
+    REQUIRE(Settings::ReadFile(GetSettingsFilePath(), stored) == 0);
+    CHECK(stored.skipScanDrives == long(SettingsPage::kSkipNetwork));
+    CHECK(stored.flags[Settings::AutoBackupFlag]);
+    engine->put_SkipScanDrives(SettingsPage::kDefaultSkipMask);
+    engine->put_AutoBackupSwitch(0);
+    engine->put_BackupRetentionSwitch(1);
 }
 
 TEST_CASE("ignore list: numbers out of range mark nothing, a damaged import changes nothing") {

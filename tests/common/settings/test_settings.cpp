@@ -181,6 +181,41 @@ TEST_CASE("A settings file in use is left as it is; a damaged one is kept aside 
     Log::Instance().SetFileName(tstring());
 }
 
+TEST_CASE("A first read that meets the file held gives the defaults for now, the stored values once it is free") {
+    TempFolder folder(_T("settings"));
+    tstring path = folder.File(_T("settings.dat"));
+    Log::Instance().SetFileName(folder.File(_T("orvane.log")));
+    WriteAll(path, FullFile().Get());
+    HANDLE held = CreateFile(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    REQUIRE(held != INVALID_HANDLE_VALUE);
+    Settings s(true, path);
+    CHECK(s.GetReportMail().empty());
+    CHECK_FALSE(s.GetAutoFix());
+    CHECK(Settings::GetSkipScanDrives() == 6);
+    // Set while the file is held: it stays over what the file holds.
+    s.SetReportMailServer(_T("mine.example.com"));
+    CloseHandle(held);
+    // The mask's getter, which the scan calls at every path, tries again
+    // only this often; it goes first, so that it must read the file itself.
+    Sleep(2 * Settings::kMaskRetryMs);
+    CHECK(Settings::GetSkipScanDrives() == 2);
+    CHECK(s.GetReportMail() == _T("admin@example.com"));
+    CHECK(s.GetAutoFix());
+    CHECK(s.GetUndoDirectory() == _T("C:\\undo\\"));
+    CHECK(s.GetReportMailServer() == _T("mine.example.com"));
+    CHECK(s.Save() == 0);
+    Settings::Values v;
+    CHECK(Settings::ReadFile(path, v) == 0);
+    CHECK(v.skipScanDrives == 2);
+    CHECK(v.texts[Settings::MailText] == _T("admin@example.com"));
+    CHECK(v.flags[Settings::AutoFixFlag]);
+    CHECK(v.texts[Settings::MailServerText] == _T("mine.example.com"));
+    std::string bytes = ReadAll(folder.File(_T("orvane.log")));
+    std::wstring log(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
+    CHECK(log.find(L"(0x80070020); it is left as it is and read again when next used") != std::wstring::npos);
+    Log::Instance().SetFileName(tstring());
+}
+
 namespace {
 
 // The program and the engine each change some values of one file, then save.

@@ -62,7 +62,7 @@ TEST_CASE("Engine settings travel through the settings file") {
         engine.PutText(EngineSettings::WindowsDirectory, L"D:\\i386/");
         engine.PutText(EngineSettings::UndoDirectory, folder.File(L"undo"));
         engine.PutText(EngineSettings::BackupDirectory, folder.File(L"backup\\"));
-        EngineSettings::PutSkipScanDrives(2);
+        engine.PutSkipScanDrives(2);
     }
     REQUIRE(FileExists(path));
     Settings settings(true, path);
@@ -88,12 +88,13 @@ TEST_CASE("Engine settings travel through the settings file") {
 TEST_CASE("A drive-skip mask of 0 reads as 6 and keeps the 6") {
     TempFolder folder(L"ignore");
     Settings settings(true, folder.File(L"settings.dat"));
-    EngineSettings::PutSkipScanDrives(0);
+    EngineSettings engine(settings);
+    engine.PutSkipScanDrives(0);
     CHECK(EngineSettings::GetSkipScanDrives() == 6);
     CHECK(Settings::GetSkipScanDrives() == 6);
-    EngineSettings::PutSkipScanDrives(4);
+    engine.PutSkipScanDrives(4);
     CHECK(EngineSettings::GetSkipScanDrives() == 4);
-    EngineSettings::PutSkipScanDrives(-1);
+    engine.PutSkipScanDrives(-1);
     CHECK(EngineSettings::GetSkipScanDrives() == -1);
 }
 
