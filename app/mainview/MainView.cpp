@@ -565,8 +565,6 @@ bool MainView::StartFixBackup(const tstring& excluded) {
 
 std::shared_ptr<BackupJob> MainView::EndFixBackup() {
     std::shared_ptr<BackupJob> job = std::move(fixBackup_);
-    // A worker given up may still report steps: never into a closed window.
-    job->progress.Connect(nullptr);
     if (PageNavigator* pages = GetPageNavigator()) pages->CloseBackupProgress();
     if (fixBackupHoldsLock_) EndOperation();
     fixBackupHoldsLock_ = false;
