@@ -44,7 +44,7 @@ void PostEnd(BackupJob& job) {
     VariantClear(&param);
 }
 
-// The worker's own reference: the job outlives whoever started it.
+// Each thread's own reference: the job outlives whoever started it.
 struct JobStart {
     std::shared_ptr<BackupJob> job;
     DWORD limit;

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 #include "EngineTestSupport.h"
+#include "FileBytes.h"
 #include "PageTestSupport.h"
 #include "PlantedFaults.h"
 #include "RecordingHiveOps.h"
@@ -105,14 +106,9 @@ struct OwnLog {
     }
     ~OwnLog() { Log::Instance().SetFileName(old); }
     bool Has(const std::wstring& text) const {
-        HANDLE file = CreateFileW(folder.File(L"Orvane.log").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  nullptr, OPEN_EXISTING, 0, nullptr);
-        if (file == INVALID_HANDLE_VALUE) return false;
-        std::wstring content(GetFileSize(file, nullptr) / sizeof(wchar_t), L'\0');
-        DWORD read = 0;
-        ReadFile(file, &content[0], DWORD(content.size() * sizeof(wchar_t)), &read, nullptr);
-        CloseHandle(file);
-        return content.find(text) != std::wstring::npos;
+        std::string bytes = ReadAll(folder.File(L"Orvane.log"));
+        return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / 2).find(text) !=
+               std::wstring::npos;
     }
 };
 

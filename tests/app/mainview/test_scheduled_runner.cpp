@@ -186,39 +186,6 @@ TEST_CASE("a run that fails gives the window back and leaves the lock to the fra
     DeleteRunOnceValue();
 }
 
-TEST_CASE("a scan and fix whose backup hangs gives the backup up at its limit and scans all the same") {
-    RunSettings settings;
-    GetSettings().SetAutoFix(true);
-    GetSettings().SetAutoBackupSwitch(true);
-    TempFolder logs(L"runnerhung");
-    Log& log = Log::Instance();
-    tstring oldLog = log.FileName();
-    log.SetFileName(logs.Path() + L"\\run.log");
-    log.SetLevel(LogAll);
-    {
-        RecordingHiveOps hives;
-        hives.HoldOn(L"Save", 1);
-        RecordingRunnerView view;
-        ScheduledRunner runner(view);
-        runner.SetBackupWaitLimit(500);
-        REQUIRE(TryBeginOperation());
-        runner.Run(ScheduledRunner::ScanFix);
-        CHECK(hives.Holding());
-        CHECK(view.lockedAtScan);
-        CHECK_FALSE(IsOperationRunning());
-        std::vector<tstring> expected = {L"show 1",  L"running", L"quiet",   L"idle", L"restore", L"show 3",
-                                         L"running", L"quiet",   L"scan 7f", L"idle", L"restore", L"loud"};
-        CHECK(view.calls == expected);
-        CHECK(LogHolds(logs.Path() + L"\\run.log", L"did not finish within 500 ms; given up."));
-        hives.Release();
-        const std::wstring late = L"The backup given up at its limit has returned: ";
-        for (int i = 0; i < 300 && !LogHolds(logs.Path() + L"\\run.log", late); ++i)
-            Sleep(100);
-        CHECK(LogHolds(logs.Path() + L"\\run.log", late));
-    }
-    log.SetFileName(oldLog);
-}
-
 TEST_CASE("a backup job ends once: given up at its limit its steps go nowhere, and the worker's late end changes "
           "nothing; one that committed first counts as made") {
     struct Steps : RLog {
