@@ -16,21 +16,26 @@
 
 namespace {
 
-// Temporary files and folders of one operation, removed however it ends.
+// Temporary files and folders of one operation, removed however it ends;
+// a gate learns of each, so that it can remove them while the operation hangs.
 class TemporaryPaths {
 public:
+    explicit TemporaryPaths(BackupGate* gate = nullptr) : gate_(gate) {}
     ~TemporaryPaths() {
         for (const tstring& path : paths_)
             DeletePath(path);
     }
     tstring Add(const tstring& path) {
         paths_.push_back(path);
+        if (gate_)
+            gate_->Track(path);
         return path;
     }
     void Forget(const tstring& path) { paths_.erase(std::remove(paths_.begin(), paths_.end(), path), paths_.end()); }
 
 private:
     std::vector<tstring> paths_;
+    BackupGate* gate_;
 };
 
 // The saved files of the work folder that the pack takes (not hidden).
@@ -106,7 +111,7 @@ void BackupManager::Report(const TCHAR* step) {
 }
 
 int BackupManager::Create(int kind, const tstring& target, const tstring& comment, bool retention) {
-    TemporaryPaths temporary;
+    TemporaryPaths temporary(gate_);
     // An unwritable target fails before the hives are saved: making the name
     // beside it creates a file in its folder, and an existing target is
     // opened for writing without being truncated.
@@ -141,6 +146,11 @@ int BackupManager::Create(int kind, const tstring& target, const tstring& commen
     BoolCheck ck(target);
     ck = MoveFileEx(beside.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
     temporary.Forget(beside);
+    // Given up while it was being made: whoever waited has called it failed.
+    if (gate_ && !gate_->Commit()) {
+        DeleteFile(target.c_str());
+        throw ErrorBase(HRESULT_FROM_WIN32(ERROR_CANCELLED), _T("The backup was given up before it was listed: ") + target);
+    }
 
     HandleHolder file(CreateFile(target.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     FILETIME created = {};

@@ -1,5 +1,6 @@
 #pragma once
 #include "hives/BackupCatalogue.h"
+#include "hives/BackupGate.h"
 
 // Creates backup files from the saved hives and restores hives from them;
 // the catalogue is its other half.
@@ -15,6 +16,9 @@ public:
     // The sink that Create reports its steps to (null: none).
     void SetProgress(RLog* sink) { progress_ = sink; }
     RLog* Progress() const { return progress_; }
+    // A waiting side that may give the next Create up (null: none). Create then
+    // reports its files to the gate and commits through it before it catalogues.
+    void SetGate(BackupGate* gate) { gate_ = gate; }
 
     // kind 1: every hive; 0: the current user's hives. Returns the index of
     // the new entry. Throws ErrorBase.
@@ -28,4 +32,6 @@ private:
     void Report(const TCHAR* step);
     void Verify(const tstring& backup, const tstring& work);
     void Retain(const tstring& kept);
+
+    BackupGate* gate_ = nullptr;
 };

@@ -6,7 +6,8 @@ const DWORD kBlock = 0x40000;
 }
 
 InflateReader::InflateReader(const tstring& path)
-    : file_(CreateFile(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr)),
+    : file_(CreateFile(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+                       nullptr)),
       input_(kBlock),
       output_(kBlock) {
     live_ = file_.IsValid() && inflateInit(&stream_) == Z_OK;

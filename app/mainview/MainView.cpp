@@ -75,7 +75,10 @@ tstring EngineReportMail(ICrawler* connected) {
 
 }  // namespace
 
-MainView::MainView() : html_(this), scheduledScanLimit_(ScheduledRunner::kScanWaitLimit) {
+MainView::MainView()
+    : html_(this),
+      scheduledScanLimit_(ScheduledRunner::kScanWaitLimit),
+      backupWaitLimit_(ScheduledRunner::kBackupWaitLimit) {
     startPage_.SetSupportMail([this] { return EngineReportMail(engine_); });
 }
 
@@ -447,10 +450,13 @@ int MainView::OnFix(VARIANT* param) {
         // Asked again while the backup runs: the same fix, already on its way.
         if (!fixBackup_->Done()) return 0;
         std::shared_ptr<BackupJob> job = EndFixBackup();
-        if (!job->error.empty()) {
+        if (!job->Error().empty()) {
             // The user asked for a backup before every fix: none, no fix.
-            Log::Instance().Print(LogError, L"[error] The backup before fixing failed: %s", job->error.c_str());
-            ShowMessageBox(GetMainWindow(), job->error.c_str(), L"Error", MB_ICONERROR);
+            Log::Instance().Print(LogError, L"[error] The backup before fixing failed: %s", job->Error().c_str());
+            if (job->GivenUp())
+                ShowMessageBox(GetMainWindow(), IDS_FIX_BACKUP_UNFINISHED, IDS_ERROR, MB_ICONERROR);
+            else
+                ShowMessageBox(GetMainWindow(), job->Error().c_str(), L"Error", MB_ICONERROR);
             OnViewResult();
             return 0;
         }
@@ -541,20 +547,17 @@ bool MainView::StartFixBackup(const tstring& excluded) {
     // Without a way back the worker's end would never be seen.
     if (via->EventWindow() && via->ControlMessage()) job->notify = via;
     PageNavigator* pages = GetPageNavigator();
-    job->progress = pages ? pages->OpenBackupProgress(GetMainWindow()) : nullptr;
+    job->progress.Connect(pages ? pages->OpenBackupProgress(GetMainWindow()) : nullptr);
     // Nothing else may start, and the window may not close, meanwhile.
     fixBackupHoldsLock_ = TryBeginOperation();
     if (Handle()) EnableWindow(Handle(), FALSE);
     SetCloseCommand(false);
     fixBackup_ = job;
-    bool started = ScheduledRunner::StartBackup(job);
+    // At the limit the end is posted all the same, as a backup given up.
+    bool started = ScheduledRunner::StartBackup(job, backupWaitLimit_);
     if (started && job->notify) return true;
     // No post will come back: the backup is waited for here, or never ran.
-    if (started)
-        ScheduledRunner::WaitForBackup(*job);
-    else
-        job->error = L"The backup could not be started.";
-    InterlockedExchange(&job->done, 1);
+    if (started) ScheduledRunner::WaitForBackup(*job, backupWaitLimit_);
     VARIANT none;
     VariantInit(&none);
     return OnFix(&none) == 0;
@@ -707,6 +710,7 @@ bool MainView::RunScheduledJob(int operation) {
     MainViewRunnerHost host(*this);
     ScheduledRunner runner(host);
     runner.SetScanWaitLimit(scheduledScanLimit_);
+    runner.SetBackupWaitLimit(backupWaitLimit_);
     runner.Run(operation);
     return true;
 }

@@ -54,6 +54,8 @@ public:
     long FinishedMask() const { return finishedMask_; }
     // How long a scheduled scan may run before it is stopped.
     void SetScheduledScanLimit(DWORD milliseconds) { scheduledScanLimit_ = milliseconds; }
+    // How long a backup, scheduled or before a fix, may run before it is given up.
+    void SetBackupWaitLimit(DWORD milliseconds) { backupWaitLimit_ = milliseconds; }
 
 protected:
     // Shows a page object with its query in the HTML view; false on failure.
@@ -152,4 +154,5 @@ private:
     std::shared_ptr<BackupJob> fixBackup_;
     bool fixBackupHoldsLock_ = false;
     DWORD scheduledScanLimit_;
+    DWORD backupWaitLimit_;
 };

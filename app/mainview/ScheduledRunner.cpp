@@ -25,40 +25,75 @@ namespace {
 void MakeBackup(BackupJob& job) {
     SYSTEMTIME now = {};
     GetLocalTime(&now);
-    tstring file = ScheduledRunner::BackupFileName(job.folder, now);
+    job.SetFile(ScheduledRunner::BackupFileName(job.folder, now));
     BackupManager manager;
-    manager.SetProgress(job.progress);
+    manager.SetProgress(&job.progress);
+    manager.SetGate(&job.gate);
     manager.Load(GetBackupListPath());
-    manager.Create(1, file, L"Queued automatic backup", job.retention);
+    manager.Create(1, job.File(), L"Queued automatic backup", job.retention);
 }
 
+void PostEnd(BackupJob& job) {
+    if (!job.notify || job.eventName.empty()) return;
+    VARIANT param;
+    VariantInit(&param);
+    param.vt = VT_BSTR;
+    param.bstrVal = SysAllocStringLen(job.param.c_str(), UINT(job.param.size()));
+    if (!job.notify->PostEvent(job.eventName.c_str(), &param))
+        Log::Instance().Print(LogError, L"[error] The end of the backup could not be posted.");
+    VariantClear(&param);
+}
+
+// Each thread's own reference: the job outlives whoever started it.
+struct JobStart {
+    std::shared_ptr<BackupJob> job;
+    DWORD limit;
+};
+
 unsigned __stdcall BackupWorker(void* argument) {
-    // The worker's own reference: the job outlives whoever started it.
-    std::unique_ptr<std::shared_ptr<BackupJob>> holder(static_cast<std::shared_ptr<BackupJob>*>(argument));
-    BackupJob& job = **holder;
+    std::unique_ptr<JobStart> start(static_cast<JobStart*>(argument));
+    BackupJob& job = *start->job;
     HRESULT init = CoInitialize(nullptr);
     // Every failure must carry a text: an empty one reads as success.
+    tstring error;
     try {
         MakeBackup(job);
     } catch (const ErrorBase& e) {
-        job.error = e.Message().empty() ? tstring(L"The backup failed.") : e.Message();
+        error = e.Message().empty() ? tstring(L"The backup failed.") : e.Message();
     } catch (const std::exception& e) {
-        job.error = FormatText(L"The backup failed: %hs", e.what());
+        error = FormatText(L"The backup failed: %hs", e.what());
     } catch (...) {
-        job.error = L"The backup failed.";
+        error = L"The backup failed.";
     }
     if (SUCCEEDED(init)) CoUninitialize();
-    InterlockedExchange(&job.done, 1);
-    if (job.notify && !job.eventName.empty()) {
-        VARIANT param;
-        VariantInit(&param);
-        param.vt = VT_BSTR;
-        param.bstrVal = SysAllocStringLen(job.param.c_str(), UINT(job.param.size()));
-        if (!job.notify->PostEvent(job.eventName.c_str(), &param))
-            Log::Instance().Print(LogError, L"[error] The end of the backup could not be posted.");
-        VariantClear(&param);
-    }
+    if (job.EndWith(error))
+        PostEnd(job);
+    else
+        // Given up long ago and reported so: its end is nobody's news.
+        Log::Instance().Print(LogInfo, L"[info] The backup given up at its limit has returned: %s",
+                              error.empty() ? L"made" : error.c_str());
     return 0;
+}
+
+// Nobody may wait for the worker's post for ever: at the limit this thread
+// gives the backup up and posts the end in its place.
+unsigned __stdcall BackupLimit(void* argument) {
+    std::unique_ptr<JobStart> start(static_cast<JobStart*>(argument));
+    BackupJob& job = *start->job;
+    if (WaitForSingleObject(job.EndedEvent(), start->limit) == WAIT_TIMEOUT && job.EndAtLimit(start->limit))
+        PostEnd(job);
+    return 0;
+}
+
+bool StartThread(unsigned(__stdcall* procedure)(void*), const std::shared_ptr<BackupJob>& job, DWORD limit) {
+    auto* start = new JobStart{job, limit};
+    uintptr_t thread = _beginthreadex(nullptr, 0, procedure, start, 0, nullptr);
+    if (!thread) {
+        delete start;
+        return false;
+    }
+    CloseHandle(reinterpret_cast<HANDLE>(thread));
+    return true;
 }
 
 // Polls every 100 ms, but wakes for every message meanwhile: the engine's
@@ -84,29 +119,27 @@ tstring ScheduledRunner::BackupFileName(const tstring& folder, const SYSTEMTIME&
     return file;
 }
 
-bool ScheduledRunner::StartBackup(const std::shared_ptr<BackupJob>& job) {
-    auto* reference = new std::shared_ptr<BackupJob>(job);
-    uintptr_t thread = _beginthreadex(nullptr, 0, BackupWorker, reference, 0, nullptr);
-    if (!thread) {
-        delete reference;
-        return false;
-    }
-    CloseHandle(reinterpret_cast<HANDLE>(thread));
-    return true;
+bool ScheduledRunner::StartBackup(const std::shared_ptr<BackupJob>& job, DWORD limit) {
+    // The limit's thread first: a backup must not run without one.
+    bool posts = job->notify && !job->eventName.empty();
+    if ((!posts || StartThread(BackupLimit, job, limit)) && StartThread(BackupWorker, job, limit)) return true;
+    // Ends the limit's thread too, should it have started.
+    job->EndWith(L"The backup could not be started.");
+    return false;
 }
 
-void ScheduledRunner::WaitForBackup(const BackupJob& job) {
-    WaitPolling(INFINITE, [&job] { return job.Done(); });
+void ScheduledRunner::WaitForBackup(BackupJob& job, DWORD limit) {
+    WaitPolling(limit, [&job] { return job.Done(); });
+    if (!job.Done()) job.EndAtLimit(limit);
 }
 
-tstring ScheduledRunner::RunBackup() {
+tstring ScheduledRunner::RunBackup(DWORD limit) {
     Settings& settings = GetSettings();
     auto job = std::make_shared<BackupJob>();
     job->folder = settings.BackupFolder();
     job->retention = settings.GetBackupRetentionSwitch();
-    if (!StartBackup(job)) return L"The backup could not be started.";
-    WaitForBackup(*job);
-    return job->error;
+    if (StartBackup(job, limit)) WaitForBackup(*job, limit);
+    return job->Error();
 }
 
 void ScheduledRunner::RequestCompaction(bool windows6) {
@@ -186,7 +219,9 @@ void ScheduledRunner::GiveBackView() {
 }
 
 void ScheduledRunner::RunBackupJob() {
-    tstring error = RunBackup();
+    // A backup given up at its limit is failed like any other, and the run
+    // ends: the lock goes back and the next queued run may start.
+    tstring error = RunBackup(backupWaitLimit_);
     // Logged in every case: with mail off the log is the only trace.
     if (error.empty())
         Log::Instance().Print(LogInfo, L"[info] Scheduled backup created.");

@@ -1,30 +1,10 @@
 #pragma once
 #include <windows.h>
 #include <memory>
+#include "app/mainview/BackupJob.h"
 #include "common/tstring/tstring.h"
 
-class HtmlPage;
-class RLog;
 struct ICrawler;
-
-// One automatic backup ("Queued automatic backup") made on a worker thread.
-// Filled by the UI thread before the start; the worker writes the error text
-// (empty on success) and then the done flag, last.
-struct BackupJob {
-    tstring folder;
-    bool retention = true;
-    // The steps go here while the backup runs (NULL: nowhere).
-    RLog* progress = nullptr;
-    // When eventName is not empty, the worker posts it through this page,
-    // with param as text, once done is set.
-    HtmlPage* notify = nullptr;
-    tstring eventName;
-    tstring param;
-    volatile LONG done = 0;
-    tstring error;
-
-    bool Done() const { return InterlockedCompareExchange(const_cast<volatile LONG*>(&done), 0, 0) != 0; }
-};
 
 // What a scheduled run needs of the main view: its background page, its
 // flags, and a scan started the way the view starts one.
@@ -63,17 +43,25 @@ public:
     void SetScanWaitLimit(DWORD milliseconds) { scanWaitLimit_ = milliseconds; }
     static constexpr DWORD kScanWaitLimit = 4 * 60 * 60 * 1000;
 
+    // A backup that has not ended after this long is given up: a write to a
+    // disk that stopped answering must not hold the program, its lock and
+    // every later run for ever. The fix's automatic backup has the same limit.
+    void SetBackupWaitLimit(DWORD milliseconds) { backupWaitLimit_ = milliseconds; }
+    static constexpr DWORD kBackupWaitLimit = 3 * 60 * 60 * 1000;
+
     // The automatic backup's file: "registry_backup_<date>.bkp" in folder,
     // then " (2)", " (3)"... while the name is taken.
     static tstring BackupFileName(const tstring& folder, const SYSTEMTIME& date);
-    // Runs a backup on a worker thread while the messages are pumped; the
-    // error text, empty on success.
-    static tstring RunBackup();
-    // Starts the backup worker on the job; false when no thread could start
-    // (the job is then left untouched).
-    static bool StartBackup(const std::shared_ptr<BackupJob>& job);
-    // Pumps messages until the job is done.
-    static void WaitForBackup(const BackupJob& job);
+    // Runs a backup on a worker thread while the messages are pumped, for at
+    // most limit; the error text, empty on success.
+    static tstring RunBackup(DWORD limit);
+    // Starts the backup worker on the job. A job that posts its end is given
+    // up by a thread of its own once limit has passed, and that end posted.
+    // False when no thread could start; the job has then ended with that error.
+    static bool StartBackup(const std::shared_ptr<BackupJob>& job, DWORD limit);
+    // Pumps messages until the job is done or limit has passed; then the job
+    // is given up, unless it has committed meanwhile.
+    static void WaitForBackup(BackupJob& job, DWORD limit);
     // On Windows 6 the compaction library's RunOnce value, elsewhere the
     // shared request "CompactAll"; never both.
     static void RequestCompaction(bool windows6);
@@ -86,5 +74,6 @@ private:
     void GiveBackView();
     ScheduledRunnerView& view_;
     DWORD scanWaitLimit_ = kScanWaitLimit;
+    DWORD backupWaitLimit_ = kBackupWaitLimit;
     int depth_ = 0;
 };

@@ -11,8 +11,10 @@ HANDLE OpenSource(const tstring& path) {
     return CreateFile(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
 }
 
+// Nobody else reads or writes a target while it is made, but it may be
+// deleted: a backup given up while a write of it hangs removes its file.
 HANDLE CreateTarget(const tstring& path) {
-    return CreateFile(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    return CreateFile(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_ALWAYS, 0, nullptr);
 }
 
 // A failed read reports false; a read of 0 bytes is the end of the file.

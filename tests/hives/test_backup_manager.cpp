@@ -375,3 +375,29 @@ TEST_CASE("A replacement that fails puts back what the restore replaced and move
     }
     CHECK(Added(before, WorkNames(TempPath())).empty());
 }
+
+TEST_CASE("A backup given up before it commits is neither listed nor left as a file; once committed it stays") {
+    EnsureCurrentClassesKey();
+    TempFolder dir(_T("givenup"));
+    std::set<tstring> before = WorkNames(TempPath());
+    RecordingHiveOps ops;
+    {
+        // It runs to its end all the same, as a write that came back late.
+        BackupGate gate;
+        CHECK(gate.GiveUp());
+        BackupManager manager;
+        manager.Load(dir / _T("backups.lst"));
+        manager.SetGate(&gate);
+        CHECK_THROWS_AS(manager.Create(0, dir / _T("late.bkp"), _T(""), false), ErrorBase);
+        CHECK(manager.Count() == 0);
+    }
+    CHECK(dir.Files().empty());
+    CHECK(Added(before, WorkNames(TempPath())).empty());
+    BackupGate gate;
+    BackupManager manager;
+    manager.Load(dir / _T("backups.lst"));
+    manager.SetGate(&gate);
+    CHECK(manager.Create(0, dir / _T("made.bkp"), _T(""), false) == 0);
+    CHECK_FALSE(gate.GiveUp());
+    CHECK(dir.Files() == std::vector<tstring>{_T("backups.lst"), _T("made.bkp")});
+}

@@ -1,13 +1,16 @@
 #include <doctest/doctest.h>
 #include <cstring>
 #include <string>
+#include <thread>
 #include "FileBytes.h"
 #include "TempFolder.h"
+#include "TestLimits.h"
 #include "common/archive/Crc32.h"
 #include "common/compress/ZlibFile.h"
 #include "common/errors/ErrorBase.h"
 #include "common/filepack/FilePack.h"
 #include "hives/BackupCatalogue.h"
+#include "hives/InflateReader.h"
 
 namespace {
 
@@ -77,6 +80,35 @@ TEST_CASE("Whole files compress and inflate in blocks; damage is reported, early
     CHECK(CompressFile(dir / _T("none"), dir / _T("nz"), -1) == -1);
     CHECK_FALSE(FileExists(dir / _T("nz")));
     CHECK(CompressFile(dir / _T("in"), dir / _T("no\\such\\folder"), -1) == -3);
+}
+
+TEST_CASE("A backup file being compressed or read back can be deleted meanwhile; it goes when closed") {
+    TempFolder dir(_T("zlibheld"));
+    tstring source = FormatText(_T("\\\\.\\pipe\\orvane-compress-%u"), unsigned(GetCurrentProcessId()));
+    // A source that never delivers keeps the target open, as a hung write does.
+    HANDLE pipe = CreateNamedPipe(source.c_str(), PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096, 4096, 0,
+                                  nullptr);
+    REQUIRE(pipe != INVALID_HANDLE_VALUE);
+    tstring target = dir / _T("held.z");
+    std::thread compressor([&] { CompressFile(source, target, -1); });
+    for (int i = 0; i < 300 && !FileExists(target); ++i)
+        Sleep(100);
+    CHECK(FileExists(target));
+    CHECK(DeleteFile(target.c_str()));
+    CloseHandle(pipe);
+    testlimit::Join(compressor, testlimit::kStep, "the compressor after its source closed");
+    CHECK_FALSE(FileExists(target));
+
+    // So can one that is being read back.
+    WriteAll(dir / _T("plain"), Pattern(1000));
+    REQUIRE(CompressFile(dir / _T("plain"), target, -1) == 0);
+    {
+        InflateReader reader(target);
+        char first = 0;
+        CHECK(reader.Read(&first, 1));
+        CHECK(DeleteFile(target.c_str()));
+    }
+    CHECK_FALSE(FileExists(target));
 }
 
 TEST_CASE("The catalogue: exact empty file, round trip, normalised paths, older layout") {

@@ -8,7 +8,7 @@
 // The hive functions for tests under Wine: save, load and unload reach the
 // registry; replacements (a stub in Wine, a reboot on Windows) are recorded.
 // Any call can be made to fail: FailOn("Replace", 2) fails the second
-// replacement with the given status.
+// replacement with the given status; a save can be held (HoldOn).
 //
 // Wine answers a load onto a loaded hive with 183 where Windows says 32, and
 // its profiles have no hive files: a load of the current user's hives is
@@ -23,7 +23,11 @@ public:
     };
 
     RecordingHiveOps() : previous_(SetHiveOps(this)), current_(CurrentUserSid()) {}
-    ~RecordingHiveOps() override { SetHiveOps(previous_); }
+    ~RecordingHiveOps() override {
+        SetHiveOps(previous_);
+        CloseHandle(reached_);
+        CloseHandle(release_);
+    }
     RecordingHiveOps(const RecordingHiveOps&) = delete;
     RecordingHiveOps& operator=(const RecordingHiveOps&) = delete;
 
@@ -33,7 +37,19 @@ public:
         failStatus_ = status;
     }
 
+    // HoldOn("Save", 1): the next save waits, as a write to a disk that
+    // stopped answering does, until Release; after two minutes it goes on.
+    void HoldOn(const tstring& call, int nth) {
+        holdCall_ = call;
+        holdAt_ = nth;
+        holdCalls_ = 0;
+    }
+    // The held call has been reached.
+    bool Holding() const { return WaitForSingleObject(reached_, 0) == WAIT_OBJECT_0; }
+    void Release() { SetEvent(release_); }
+
     LONG Save(HKEY key, const tstring& file) override {
+        Hold(_T("Save"));
         saved.push_back(file);
         if (Fails(_T("Save")))
             return failStatus_;
@@ -66,6 +82,12 @@ public:
     std::vector<Replacement> replaced;
 
 private:
+    void Hold(const tstring& call) {
+        if (call != holdCall_ || ++holdCalls_ != holdAt_)
+            return;
+        SetEvent(reached_);
+        WaitForSingleObject(release_, 120000);
+    }
     bool Fails(const tstring& call) {
         if (call != failCall_)
             return false;
@@ -79,4 +101,9 @@ private:
     int failAt_ = 0;
     int calls_ = 0;
     LONG failStatus_ = ERROR_ACCESS_DENIED;
+    tstring holdCall_;
+    int holdAt_ = 0;
+    int holdCalls_ = 0;
+    HANDLE reached_ = CreateEvent(nullptr, TRUE, FALSE, nullptr);
+    HANDLE release_ = CreateEvent(nullptr, TRUE, FALSE, nullptr);
 };

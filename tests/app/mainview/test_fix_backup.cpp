@@ -6,16 +6,21 @@
 #include <string>
 #include <vector>
 #include "EngineTestSupport.h"
+#include "FileBytes.h"
 #include "PageTestSupport.h"
 #include "PlantedFaults.h"
 #include "RecordingHiveOps.h"
 #include "RecordingScriptSink.h"
 #include "RecordingUiServices.h"
 #include "TempFolder.h"
+#include "app/AppUtilities.h"
 #include "app/html/BrowserVersion.h"
 #include "app/mainview/MainView.h"
 #include "app/OperationLock.h"
 #include "app/pages/MaintenancePages.h"
+#include "common/log/Log.h"
+#include "common/settings/AppFolders.h"
+#include "hives/BackupCatalogue.h"
 
 namespace {
 
@@ -91,6 +96,27 @@ void PumpUntil(const std::function<bool()>& done, int seconds) {
 
 BSTR Text(const tstring& text) { return SysAllocString(text.c_str()); }
 
+// The program log in a file of the case's own.
+struct OwnLog {
+    TempFolder folder{L"fixbackuplog"};
+    tstring old = Log::Instance().FileName();
+    OwnLog() {
+        Log::Instance().SetFileName(folder.File(L"Orvane.log"));
+        Log::Instance().SetLevel(LogAll);
+    }
+    ~OwnLog() { Log::Instance().SetFileName(old); }
+    bool Has(const std::wstring& text) const {
+        std::string bytes = ReadAll(folder.File(L"Orvane.log"));
+        return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / 2).find(text) !=
+               std::wstring::npos;
+    }
+};
+
+bool CloseEnabled(HWND frame) {
+    UINT state = GetMenuState(GetSystemMenu(frame, FALSE), SC_CLOSE, MF_BYCOMMAND);
+    return state != UINT(-1) && !(state & MF_GRAYED);
+}
+
 }  // namespace
 
 TEST_CASE("with AutoBackupSwitch on a fix makes one backup before it starts; off, none") {
@@ -102,17 +128,29 @@ TEST_CASE("with AutoBackupSwitch on a fix makes one backup before it starts; off
         RecordingUiServices ui;
         // Handled at once (older browser) and from the posted copy (7.0 and later).
         // A backup that fails stops the fix: the user asked for one first.
+        // So does one that hangs in a write, given up at its limit.
         struct Run {
             int browser;
             bool autoBackup;
             bool backupFails;
+            bool backupHangs;
         };
-        for (Run run : {Run{6, true, false}, Run{7, true, false}, Run{6, false, false}, Run{6, true, true}}) {
+        for (Run run : {Run{6, true, false, false}, Run{7, true, false, false}, Run{6, false, false, false},
+                        Run{6, true, true, false}, Run{7, true, false, true}}) {
             CAPTURE(run.browser);
             bool autoBackup = run.autoBackup;
             CAPTURE(autoBackup);
             CAPTURE(run.backupFails);
+            CAPTURE(run.backupHangs);
+            ui.boxes.clear();
             if (run.backupFails) hives.FailOn(L"Save", 1);
+            if (run.backupHangs) hives.HoldOn(L"Save", 1);
+            OwnLog log;
+            // A visible frame, for its close command.
+            HWND frame = CreateWindowExW(0, L"STATIC", L"Orvane", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 200, 100,
+                                         nullptr, nullptr, nullptr, nullptr);
+            REQUIRE(frame);
+            SetMainWindow(frame);
             SetIEVersion(BrowserVersion{run.browser, 0});
             PlantSharedDlls(kFaults);
             TempFolder backups(L"fixbackups"), undo(L"fixundo");
@@ -121,6 +159,7 @@ TEST_CASE("with AutoBackupSwitch on a fix makes one backup before it starts; off
             {
                 TestView view(backups);
                 g_view = &view;
+                view.SetBackupWaitLimit(run.backupHangs ? 2000 : 100 * 1000);
                 view.events = EventWindow(L"FixBackupTestEvents", EventWindowProc);
                 BSTR again = SysAllocString(L"Scan_Again");
                 CHECK(view.OnHTMLEvent(nullptr, again, nullptr, nullptr) == 0);
@@ -149,21 +188,47 @@ TEST_CASE("with AutoBackupSwitch on a fix makes one backup before it starts; off
                 engine->put_BackupRetentionSwitch(0);
                 engine->put_AutoBackupSwitch(autoBackup ? 1 : 0);
 
+                BackupCatalogue listed;
+                listed.Load(GetBackupListPath());
+                int entries = listed.Count();
                 VARIANT none;
                 VariantInit(&none);
                 none.vt = VT_BSTR;
                 none.bstrVal = SysAllocString(L"");
                 CHECK(Dispatch(view, L"Fix", &none) == 0);
                 VariantClear(&none);
+                PumpUntil([&] { return hives.Holding() || !ui.boxes.empty() || CountOf(view.sink, L"OnFixFinish(0);"); },
+                          300);
+                if (run.backupHangs) {
+                    CHECK_FALSE(CloseEnabled(frame));
+                    CHECK(IsOperationRunning());
+                }
                 PumpUntil([&] { return !ui.boxes.empty() || CountOf(view.sink, L"OnFixFinish(0);"); }, 300);
+                if (run.backupHangs) {
+                    // Given up: the user is told, the window is theirs again,
+                    // and the hanging write's file is gone already.
+                    REQUIRE(ui.boxes.size() == 1);
+                    CHECK(ui.boxes[0].text.find(L"did not finish in time") != std::wstring::npos);
+                    CHECK(CloseEnabled(frame));
+                    CHECK(log.Has(L"did not finish within 2 seconds; given up."));
+                    CHECK(backups.Files().empty());
+                    hives.Release();
+                    // Its late return neither lists a backup nor fixes.
+                    PumpUntil([&] { return log.Has(L"The backup given up at its limit has returned: "); }, 60);
+                    CHECK(log.Has(L"The backup given up at its limit has returned: "));
+                    PumpUntil([] { return false; }, 1);
+                }
 
-                bool fixes = !run.backupFails;
+                bool fixes = !run.backupFails && !run.backupHangs;
                 CHECK(CountOf(view.sink, L"OnFixFinish(0);") == (fixes ? 1u : 0u));
                 CHECK(std::count_if(view.shown.begin(), view.shown.end(), [](const std::wstring& page) {
                           return page.rfind(L"Fixing.htm#", 0) == 0;
                       }) == (fixes ? 1 : 0));
                 CHECK(view.backupsAtFix == (autoBackup && fixes ? 1u : 0u));
                 CHECK(BackupFiles(backups) == (autoBackup && fixes ? 1u : 0u));
+                CHECK(backups.Files().size() == BackupFiles(backups));
+                listed.Load(GetBackupListPath());
+                CHECK(listed.Count() == entries + (autoBackup && fixes ? 1 : 0));
                 CHECK(undo.Files().size() == (fixes ? 1u : 0u));
                 CHECK(ui.boxes.size() == (fixes ? 0u : 1u));
                 if (!fixes) CHECK(view.shown.back() == L"scanResults.htm#");
@@ -186,6 +251,8 @@ TEST_CASE("with AutoBackupSwitch on a fix makes one backup before it starts; off
                 DestroyWindow(view.events);
             }
             SetPageNavigator(nullptr);
+            SetMainWindow(nullptr);
+            DestroyWindow(frame);
         }
         SetIEVersion(BrowserVersion{});
     }

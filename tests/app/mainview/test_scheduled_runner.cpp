@@ -185,3 +185,37 @@ TEST_CASE("a run that fails gives the window back and leaves the lock to the fra
     EndOperation();
     DeleteRunOnceValue();
 }
+
+TEST_CASE("a backup job ends once: given up at its limit its steps go nowhere, and the worker's late end changes "
+          "nothing; one that committed first counts as made") {
+    struct Steps : RLog {
+        int count = 0;
+        int AddEntry(int, const tstring&, const tstring&) override { return ++count; }
+        void MarkDone(int) override {}
+    } steps;
+    TempFolder logs(L"runnerjob");
+    Log& log = Log::Instance();
+    tstring oldLog = log.FileName();
+    log.SetFileName(logs.Path() + L"\\run.log");
+    BackupJob job;
+    job.SetFile(L"C:\\backups\\registry_backup_2026-03-07.bkp");
+    job.progress.Connect(&steps);
+    job.progress.AddEntry(3, L"", L"Creating backup file");
+    CHECK(job.EndAtLimit(ScheduledRunner::kBackupWaitLimit));
+    job.progress.AddEntry(3, L"", L"Compressing backup file");
+    CHECK(steps.count == 1);
+    CHECK(WaitForSingleObject(job.EndedEvent(), 0) == WAIT_OBJECT_0);
+    CHECK(job.GivenUp());
+    CHECK(job.Error() ==
+          L"The backup did not finish within 3 hours and was given up: C:\\backups\\registry_backup_2026-03-07.bkp");
+    CHECK_FALSE(job.EndWith(L""));
+    CHECK(job.GivenUp());
+
+    BackupJob made;
+    CHECK(made.gate.Commit());
+    CHECK(made.EndAtLimit(1000));
+    CHECK(made.Done());
+    CHECK(made.Error().empty());
+    CHECK_FALSE(made.GivenUp());
+    log.SetFileName(oldLog);
+}

@@ -433,6 +433,60 @@ TEST_CASE("scheduled backups and compaction show their own background page and n
     CoUninitialize();
 }
 
+TEST_CASE("a scheduled backup whose write never returns is given up at its limit: logged, mailed as failed, the lock "
+          "given back, no file left, nothing listed when it returns") {
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    {
+        CapturedLog log;
+        Responder server("smtp", kMailServer, 120);
+        REQUIRE(server.Started());
+        TempFolder backups(L"scheduledhung");
+        MailingSettings settings(backups.Path());
+        KeptFile catalogue(GetBackupListPath());
+        BackupCatalogue listed;
+        listed.Load(GetBackupListPath());
+        int entries = listed.Count();
+        HWND frame = CreateWindowExW(0, L"STATIC", L"Orvane", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr, nullptr,
+                                     nullptr, nullptr);
+        REQUIRE(frame);
+        SetMainWindow(frame);
+        MaintenancePages pages;
+        SetPageNavigator(&pages);
+        {
+            RecordingHiveOps hives;
+            hives.HoldOn(L"Save", 1);
+            {
+                ListingView view;
+                g_observer.view = &view;
+                g_observer.backups = &backups;
+                view.SetBackupWaitLimit(2000);
+                RunObserved(view, 1, "a backup whose first hive save never returns");
+                CHECK(hives.Holding());
+                CHECK(view.shown == std::vector<std::wstring>{L"backgroundOper.htm#1"});
+            }
+            std::wstring file = L"registry_backup_" + Today() + L".bkp";
+            CHECK(log.Has(L"\\" + file + L" did not finish within 2 seconds; given up."));
+            CHECK(log.Has(L"Scheduled backup failed: The backup did not finish within 2 seconds and was given up: "));
+            std::string mail = BodyText(server.Message(1));
+            CHECK(Holds(mail, "Registry backup failed because of the following error: The backup did not finish within "
+                              "2 seconds"));
+            // The file made beside the target before the hives went at the limit.
+            CHECK(backups.Files().empty());
+            hives.Release();
+            for (int i = 0; i < 300 && !log.Has(L"The backup given up at its limit has returned: "); ++i)
+                Sleep(100);
+            CHECK(log.Has(L"The backup given up at its limit has returned: "));
+        }
+        CHECK(backups.Files().empty());
+        listed.Load(GetBackupListPath());
+        CHECK(listed.Count() == entries);
+        SetPageNavigator(nullptr);
+        SetMainWindow(nullptr);
+        DestroyWindow(frame);
+    }
+    CoUninitialize();
+}
+
 TEST_CASE("a scheduled compaction asks through RunOnce on Windows 6 and through the shared list elsewhere") {
     wchar_t self[MAX_PATH] = {};
     GetModuleFileNameW(nullptr, self, MAX_PATH);
