@@ -5,6 +5,7 @@
 #include "app/html/HtmlPage.h"
 #include "app/html/ScriptText.h"
 #include "app/html/UiCache.h"
+#include "app/mainview/DownloadCancel.h"
 #include "common/system/ModuleVersion.h"
 #include "common/system/OsDescription.h"
 #include "common/system/WebAddress.h"
@@ -13,11 +14,16 @@ namespace {
 
 const wchar_t kCantConnect[] = L"Can't connect to server. Check your Internet connection or try again later.";
 const DWORD kMostReplyBytes = 64 * 1024;
+// How long the checker's end waits for a worker whose download the abort did
+// not end; the worker then ends with the process.
+const DWORD kWorkerEndMs = 3000;
 
 // Aborts the download when the check is cancelled and keeps the HTTP status.
-class DownloadCallback : public IBindStatusCallback, public IHttpNegotiate {
+// Counted: urlmon may hold it after the download returns (its binding kept
+// by a cancel that raced the end).
+class DownloadCallback final : public IBindStatusCallback, public IHttpNegotiate {
 public:
-    explicit DownloadCallback(volatile LONG* cancel) : cancel_(cancel) {}
+    explicit DownloadCallback(std::shared_ptr<DownloadCancel> cancel) : cancel_(std::move(cancel)) {}
     DWORD status = 0;
     bool tooLong = false;
 
@@ -34,10 +40,13 @@ public:
         AddRef();
         return S_OK;
     }
-    // Lives on the worker's stack for the whole download.
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
-    STDMETHODIMP OnStartBinding(DWORD, IBinding*) override { return Cancelled() ? E_ABORT : S_OK; }
+    STDMETHODIMP_(ULONG) AddRef() override { return ULONG(InterlockedIncrement(&references_)); }
+    STDMETHODIMP_(ULONG) Release() override {
+        LONG left = InterlockedDecrement(&references_);
+        if (left == 0) delete this;
+        return ULONG(left);
+    }
+    STDMETHODIMP OnStartBinding(DWORD, IBinding* binding) override { return cancel_->Hold(binding) ? S_OK : E_ABORT; }
     STDMETHODIMP GetPriority(LONG*) override { return E_NOTIMPL; }
     STDMETHODIMP OnLowResource(DWORD) override { return S_OK; }
     // Only the reply's first 64 KiB count: an endless reply must not fill the
@@ -46,7 +55,10 @@ public:
         if (progress > kMostReplyBytes) tooLong = true;
         return Cancelled() || tooLong ? E_ABORT : S_OK;
     }
-    STDMETHODIMP OnStopBinding(HRESULT, LPCWSTR) override { return S_OK; }
+    STDMETHODIMP OnStopBinding(HRESULT, LPCWSTR) override {
+        cancel_->Drop();
+        return S_OK;
+    }
     STDMETHODIMP GetBindInfo(DWORD* flags, BINDINFO* info) override {
         if (flags) *flags |= BINDF_GETNEWESTVERSION | BINDF_NOWRITECACHE;
         (void)info;
@@ -65,8 +77,10 @@ public:
     }
 
 private:
-    bool Cancelled() const { return cancel_ && *cancel_; }
-    volatile LONG* cancel_;
+    ~DownloadCallback() = default;
+    bool Cancelled() const { return cancel_->Cancelled(); }
+    std::shared_ptr<DownloadCancel> cancel_;
+    LONG references_ = 1;
 };
 
 tstring Utf8Percent(const tstring& text) {
@@ -87,7 +101,7 @@ tstring Utf8Percent(const tstring& text) {
 struct WorkerStart {
     HtmlPage* page;
     LONG generation;
-    std::shared_ptr<volatile LONG> cancel;
+    std::shared_ptr<DownloadCancel> cancel;
     // The cancelled worker before this one, still on its way out, or NULL.
     HANDLE previous;
 };
@@ -165,13 +179,15 @@ tstring UpdateChecker::TargetFile() {
     return GetUiCacheFolder(true) + L"\\updates.htm";
 }
 
-bool UpdateChecker::Download(const tstring& address, const tstring& file, volatile LONG* cancel, std::string& reply) {
+bool UpdateChecker::Download(const tstring& address, const tstring& file, const std::shared_ptr<DownloadCancel>& cancel,
+                             std::string& reply) {
     // An earlier reply must not pass for this one.
     DeleteFileW(file.c_str());
-    DownloadCallback callback(cancel);
-    HRESULT result = URLDownloadToFileW(nullptr, address.c_str(), file.c_str(), 0, &callback);
-    if ((FAILED(result) && !callback.tooLong) || (cancel && *cancel) ||
-        (callback.status != 0 && (callback.status < 200 || callback.status > 299)))
+    ComPtr<DownloadCallback> callback;
+    callback.Attach(new DownloadCallback(cancel));
+    HRESULT result = URLDownloadToFileW(nullptr, address.c_str(), file.c_str(), 0, callback.Get());
+    if ((FAILED(result) && !callback->tooLong) || cancel->Cancelled() ||
+        (callback->status != 0 && (callback->status < 200 || callback->status > 299)))
         return false;
     HandleHolder handle(CreateFileW(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     if (!handle.IsValid()) return false;
@@ -186,14 +202,14 @@ bool UpdateChecker::Download(const tstring& address, const tstring& file, volati
 
 bool UpdateChecker::Start(HtmlPage* page) {
     if (running_) return false;
-    // A cancelled worker may still hang in a stalled download until its next
-    // callback: the new one waits for it on its own thread, not here on the
-    // UI thread, so that both never write the reply file at once.
+    // A cancelled worker may still be on its way out of its aborted download:
+    // the new one waits for it on its own thread, not here on the UI thread,
+    // so that both never write the reply file at once.
     HANDLE previous = nullptr;
     if (thread_.IsValid() && WaitForSingleObject(thread_, 0) == WAIT_TIMEOUT)
         DuplicateHandle(GetCurrentProcess(), thread_, GetCurrentProcess(), &previous, SYNCHRONIZE, FALSE, 0);
     thread_.CloseNoThrow();
-    cancel_ = std::make_shared<volatile LONG>(0);
+    cancel_ = std::make_shared<DownloadCancel>();
     ++generation_;
     auto* start = new WorkerStart{page, generation_, cancel_, previous};
     thread_.Attach(CreateThread(nullptr, 0, &UpdateChecker::Worker, start, 0, nullptr));
@@ -207,20 +223,21 @@ bool UpdateChecker::Start(HtmlPage* page) {
 }
 
 void UpdateChecker::Cancel() {
-    if (cancel_) InterlockedExchange(cancel_.get(), 1);
+    if (cancel_) cancel_->Cancel();
     ++generation_;
     running_ = false;
 }
 
 void UpdateChecker::Wait() {
-    if (thread_.IsValid()) {
-        HANDLE thread = thread_.Get();
-        while (MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_SENDMESSAGE) == WAIT_OBJECT_0 + 1) {
-            MSG message;
-            PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);
-        }
-        thread_.CloseNoThrow();
+    if (!thread_.IsValid()) return;
+    HANDLE thread = thread_.Get();
+    ULONGLONG end = GetTickCount64() + kWorkerEndMs;
+    for (ULONGLONG now; (now = GetTickCount64()) < end;) {
+        if (MsgWaitForMultipleObjects(1, &thread, FALSE, DWORD(end - now), QS_SENDMESSAGE) != WAIT_OBJECT_0 + 1) break;
+        MSG message;
+        PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);
     }
+    thread_.CloseNoThrow();
 }
 
 tstring UpdateChecker::Accept(const tstring& posted) {
@@ -237,7 +254,7 @@ DWORD WINAPI UpdateChecker::Worker(void* argument) {
         WaitForSingleObject(start.previous, INFINITE);
         CloseHandle(start.previous);
     }
-    volatile LONG* cancel = start.cancel.get();
+    const DownloadCancel& cancel = *start.cancel;
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     std::string reply;
     tstring script;
@@ -245,7 +262,7 @@ DWORD WINAPI UpdateChecker::Worker(void* argument) {
     // Nothing may leave the thread: any failure reads as no connection.
     try {
         tstring address = ProductSite() + L"/vertest/orvane.php?ver=" + VersionCode();
-        received = Download(address, TargetFile(), cancel, reply);
+        received = Download(address, TargetFile(), start.cancel, reply);
     } catch (...) {
         received = false;
     }
@@ -256,8 +273,8 @@ DWORD WINAPI UpdateChecker::Worker(void* argument) {
         for (const wchar_t* p = kCantConnect; *p; ++p) text += char(*p);
         script = UpdateReplyScript(text);
     }
-    for (int i = 0; i < 10 && !*cancel; ++i) Sleep(50);
-    if (!*cancel) {
+    for (int i = 0; i < 10 && !cancel.Cancelled(); ++i) Sleep(50);
+    if (!cancel.Cancelled()) {
         VARIANT param;
         param.vt = VT_BSTR;
         tstring posted = FormatText(L"%ld|", start.generation) + script;

@@ -5,6 +5,7 @@
 #include "common/system/HandleHolder.h"
 #include "common/tstring/tstring.h"
 
+class DownloadCancel;
 class HtmlPage;
 
 // The maker's web site without a trailing slash: HKCU\Software\QUARN\Orvane
@@ -27,8 +28,9 @@ tstring UpdateReplyScript(const std::string& reply);
 tstring SupportAddress(const tstring& base, const tstring& name, const tstring& mail);
 
 // The update check of the start page: one download worker at a time, ended
-// by a flag (the download's callback aborts), its result posted to the page
-// as "ShowUpdate" with "<check number>|<script>".
+// by aborting its download, its result posted to the page as "ShowUpdate"
+// with "<check number>|<script>". Its end waits a few seconds at most for the
+// worker, so that no download keeps the process alive.
 class UpdateChecker {
 public:
     UpdateChecker() = default;
@@ -38,7 +40,7 @@ public:
 
     // False when a worker could not be started.
     bool Start(HtmlPage* page);
-    // Ends the running check: its result is dropped from now on.
+    // Ends the running check and its download: its result is dropped from now on.
     void Cancel();
     // The script of a posted result when it belongs to the running check
     // (which then ends), else empty.
@@ -49,7 +51,8 @@ public:
     static tstring TargetFile();
     // Downloads address to file and reads at most 64 KiB of it; false on
     // any failure (connection, HTTP status, cancel, an empty reply).
-    static bool Download(const tstring& address, const tstring& file, volatile LONG* cancel, std::string& reply);
+    static bool Download(const tstring& address, const tstring& file, const std::shared_ptr<DownloadCancel>& cancel,
+                         std::string& reply);
 
 private:
     static DWORD WINAPI Worker(void* argument);
@@ -57,8 +60,8 @@ private:
 
     // The newest worker; each waits for the one before it.
     HandleHolder thread_;
-    // The newest worker's own flag: a new check never clears an old one's.
-    std::shared_ptr<volatile LONG> cancel_;
+    // The newest worker's own: a new check never clears an old one's.
+    std::shared_ptr<DownloadCancel> cancel_;
     LONG generation_ = 0;
     bool running_ = false;
 };

@@ -199,12 +199,50 @@ bool ScheduleServiceRuns() {
     return status.dwCurrentState != SERVICE_STOPPED;
 }
 
-// Wine's service cannot be stopped once started: this runs first in the
-// program, and the other Task Scheduler tests of the prefix wait for it.
+// The running "Schedule" service's process as "<process id> <start time>",
+// empty while the service is stopped.
+std::wstring ScheduleServiceProcess() {
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE service = OpenServiceW(manager, L"Schedule", SERVICE_QUERY_STATUS);
+    SERVICE_STATUS_PROCESS status = {};
+    DWORD size = 0;
+    BOOL known = QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof status,
+                                      &size);
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    if (!known || status.dwCurrentState == SERVICE_STOPPED) return L"";
+    FILETIME times[4] = {};
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, status.dwProcessId);
+    if (process) GetProcessTimes(process, &times[0], &times[1], &times[2], &times[3]);
+    if (process) CloseHandle(process);
+    return std::to_wstring(status.dwProcessId) + L" " +
+           std::to_wstring(ULONGLONG(times[0].dwHighDateTime) << 32 | times[0].dwLowDateTime);
+}
+
+// Where the case below notes the service process it started; no one else writes there.
+const wchar_t kStartedServiceKey[] = L"Software\\OrvaneTest\\schedulerpage";
+
+// Wine's service cannot be stopped once started: this case runs as a test of
+// its own, before every other test of the prefix that needs the service. A
+// later run in the prefix finds the service it started still running, says
+// so and is counted as skipped; a service that runs for any other reason
+// fails it.
 TEST_CASE("a stopped Task Scheduler service is offered to be started; No creates nothing") {
     ComApartment com;
     RecordingUiServices ui;
-    REQUIRE_FALSE(ScheduleServiceRuns());
+    if (ScheduleServiceRuns()) {
+        wchar_t started[64] = {};
+        DWORD size = sizeof started - sizeof(wchar_t);
+        RegGetValueW(HKEY_CURRENT_USER, kStartedServiceKey, L"Process", RRF_RT_REG_SZ, nullptr, started, &size);
+        std::wstring running = ScheduleServiceProcess();
+        REQUIRE_MESSAGE(!running.empty(), "the Task Scheduler service's process cannot be read");
+        REQUIRE_MESSAGE(std::string(running.begin(), running.end()) == std::string(started, started + wcslen(started)),
+                        "the Task Scheduler service runs, and no earlier run of this case in the prefix started it "
+                        "(left: its process and start time; right: what this case noted)");
+        MESSAGE("not run here: the Task Scheduler service runs since an earlier run of this case in the prefix started "
+                "it, and Wine cannot stop it to offer the start again");
+        return;
+    }
     ShownPage shown;
     ui.boxAnswer = IDNO;
     shown.Send(L"RSchedulerEnableCompact", L"", Bool(true));
@@ -219,6 +257,10 @@ TEST_CASE("a stopped Task Scheduler service is offered to be started; No creates
     CHECK(ui.boxes.size() == 1);
     ui.boxAnswer = IDYES;
     shown.Send(L"RSchedulerEnableCompact", L"", Bool(true));
+    std::wstring started = ScheduleServiceProcess();
+    RegSetKeyValueW(HKEY_CURRENT_USER, kStartedServiceKey, L"Process", REG_SZ, started.c_str(),
+                    DWORD((started.size() + 1) * sizeof(wchar_t)));
+    CHECK_FALSE(started.empty());
     CHECK(shown.page.Job(CompactJob).HasTask());
     JobScheduler cleanup;
     if (cleanup.AttachService())

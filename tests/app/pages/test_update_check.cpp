@@ -12,9 +12,12 @@
 #include "FileBytes.h"
 #include "PlantedBrowser.h"
 #include "RecordingScriptSink.h"
+#include "StartProcess.h"
+#include "TestLimits.h"
 #include "app/html/HtmlView.h"
 #include "app/mainview/ScanStartPage.h"
 #include "app/mainview/UpdateCheck.h"
+#include "common/com/ComPtr.h"
 #include "common/system/OsDescription.h"
 
 namespace doctest {
@@ -35,6 +38,8 @@ const wchar_t kCantConnect[] =
 const wchar_t kCancelled[] = L"license_middle.innerHTML = \"Operation was canceled by user.\"";
 // The test program's version resource says 7.3.5.0.
 const wchar_t kVersionCode[] = L"735";
+const char kSilentRequest[] = "GET /silent/vertest/orvane.php?ver=735 HTTP/1.1";
+const wchar_t kChildOption[] = L"--update-child=";
 
 bool Links(const tstring& script) { return script.find(L"<a ") != tstring::npos; }
 
@@ -63,6 +68,46 @@ std::vector<std::string> RequestLog() {
     for (std::string line; std::getline(log, line);) lines.push_back(line);
     return lines;
 }
+
+// An http handler whose Start does not return while the child lives: a
+// download stuck where no abort reaches.
+class StuckProtocol : public IInternetProtocol, public IClassFactory {
+public:
+    HANDLE started = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
+        if (iid == IID_IUnknown || iid == IID_IInternetProtocolRoot || iid == IID_IInternetProtocol)
+            *object = static_cast<IInternetProtocol*>(this);
+        else if (iid == IID_IClassFactory)
+            *object = static_cast<IClassFactory*>(this);
+        else
+            *object = nullptr;
+        return *object ? S_OK : E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** object) override {
+        return outer ? CLASS_E_NOAGGREGATION : QueryInterface(iid, object);
+    }
+    STDMETHODIMP LockServer(BOOL) override { return S_OK; }
+    STDMETHODIMP Start(LPCWSTR, IInternetProtocolSink*, IInternetBindInfo*, DWORD, HANDLE_PTR) override {
+        SetEvent(started);
+        Sleep(testlimit::kLong);
+        return E_FAIL;
+    }
+    STDMETHODIMP Continue(PROTOCOLDATA*) override { return S_OK; }
+    STDMETHODIMP Abort(HRESULT, DWORD) override { return S_OK; }
+    STDMETHODIMP Terminate(DWORD) override { return S_OK; }
+    STDMETHODIMP Suspend() override { return E_NOTIMPL; }
+    STDMETHODIMP Resume() override { return E_NOTIMPL; }
+    STDMETHODIMP Read(void*, ULONG, ULONG* read) override {
+        if (read) *read = 0;
+        return S_FALSE;
+    }
+    STDMETHODIMP Seek(LARGE_INTEGER, DWORD, ULARGE_INTEGER*) override { return E_NOTIMPL; }
+    STDMETHODIMP LockRequest(DWORD) override { return S_OK; }
+    STDMETHODIMP UnlockRequest() override { return S_OK; }
+};
+const CLSID kStuckProtocol = {0x5d1c7a3e, 0x2b8f, 0x4e61, {0x9a, 0x0d, 0x3c, 0x47, 0x18, 0xe2, 0x6b, 0x95}};
 
 // The start page on the recording sink, with its worker's posted events
 // coming back through a window of the test's thread.
@@ -99,6 +144,14 @@ struct CheckedPage {
             MSG message;
             while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
         }
+    }
+    // Pumps until the server's log holds `line` past its first `from` lines, or 10 s have gone.
+    bool AwaitLog(size_t from, const std::string& line) {
+        for (int i = 0; i < 100; ++i, PumpFor(100)) {
+            std::vector<std::string> log = RequestLog();
+            if (log.size() > from && std::find(log.begin() + from, log.end(), line) != log.end()) return true;
+        }
+        return false;
     }
     // One whole check against `site`: the script that showed the reply.
     std::wstring Check(const std::wstring& site) {
@@ -183,26 +236,100 @@ TEST_CASE("update check against the update server: replies, failures, cancel and
         CHECK(start.sink.scripts[2].text == kCancelled);
         CHECK(start.sink.scripts[3].text == L"checking = false");
 
-        // The next check starts while the cancelled download still hangs
-        // (the UI thread does not wait for it) and downloads after it.
+        // The cancel ended the stalled download itself: the next check, which
+        // waits for the cancelled worker, is answered while the slow reply
+        // still stalls.
         SetSite(server);
         start.Send(L"CheckUpdates");
         REQUIRE(start.sink.scripts.size() == 5);
         CHECK(start.sink.scripts[4].text.find(L"Please wait...") != std::wstring::npos);
-        CHECK(RequestLog().size() == before + 1);
+        start.PumpFor(20000, 8);
+        REQUIRE_MESSAGE(start.sink.scripts.size() == 8, "the next check was not answered within 20 s");
+        CHECK(Links(start.sink.scripts[6].text));
+        CHECK(start.sink.scripts[7].text == L"checking = false");
+        CHECK(RequestLog().back() == "GET /vertest/orvane.php?ver=735 HTTP/1.1");
         std::wstring release = server + L"/release", released = TempPath(L"released.txt");
         REQUIRE(URLDownloadToFileW(nullptr, release.c_str(), released.c_str(), 0, nullptr) == S_OK);
         DeleteFileW(released.c_str());
-        start.PumpFor(60000, 8);
-        REQUIRE(start.sink.scripts.size() == 8);
-        CHECK(Links(start.sink.scripts[6].text));
-        CHECK(start.sink.scripts[7].text == L"checking = false");
-        std::vector<std::string> log = RequestLog();
-        CHECK(std::find(log.begin(), log.end(), "slow released") != log.end());
-        CHECK(log.back() == "GET /vertest/orvane.php?ver=735 HTTP/1.1");
+        CHECK(start.AwaitLog(before, "slow released"));
+    }
+    SUBCASE("checks cancelled at any moment of their download: the next check is answered") {
+        SetSite(server);
+        for (DWORD wait = 0; wait < 200; wait += 10) {
+            start.Send(L"CheckUpdates");
+            start.PumpFor(wait);
+            start.Send(L"CancelUpdates");
+        }
+        CHECK(Links(start.Check(server)));
     }
     RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\QUARN\\Orvane", L"SiteBase");
     CoUninitialize();
+}
+
+// The start page in a process of its own, held as the view holds it: its
+// check is cancelled once the download has started, then the page goes and
+// the process ends. Orders: "silent" (a server that never answers) or
+// "stuck" (a download no abort reaches), "|", the event to set on the cancel.
+TEST_CASE("UpdateCheckChild" * doctest::skip()) {
+    std::wstring orders = GetCommandLineW();
+    REQUIRE(orders.find(kChildOption) != std::wstring::npos);
+    orders = orders.substr(orders.find(kChildOption) + wcslen(kChildOption));
+    orders = orders.substr(0, orders.find(L'"'));
+    bool stuck = orders.compare(0, 6, L"stuck|") == 0;
+    HANDLE cancelled = OpenEventW(EVENT_MODIFY_STATE, FALSE, orders.substr(orders.find(L'|') + 1).c_str());
+    REQUIRE(cancelled);
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    StuckProtocol protocol;
+    ComPtr<IInternetSession> session;
+    if (stuck) {
+        REQUIRE(CoInternetGetSession(0, session.Receive(), 0) == S_OK);
+        REQUIRE(session->RegisterNameSpace(&protocol, kStuckProtocol, L"http", 0, nullptr, 0) == S_OK);
+    }
+    {
+        CheckedPage start;
+        SetSite(Server() + (stuck ? L"" : L"/silent"));
+        size_t before = RequestLog().size();
+        start.Send(L"CheckUpdates");
+        REQUIRE(stuck ? testlimit::Wait(protocol.started, testlimit::kStep, "the stuck download to start", true)
+                      : start.AwaitLog(before, kSilentRequest));
+        start.Send(L"CancelUpdates");
+        SetEvent(cancelled);
+    }
+    ExitProcess(0);
+}
+
+TEST_CASE("a cancelled check keeps no process alive: a server that never answers, a download no abort reaches") {
+    for (const wchar_t* mode : {L"silent", L"stuck"}) {
+        std::string name(mode, mode + wcslen(mode));
+        CAPTURE(name);
+        std::wstring event = L"OrvaneUpdateCancelled-" + std::to_wstring(GetCurrentProcessId()) + L"-" + mode;
+        HANDLE cancelled = CreateEventW(nullptr, TRUE, FALSE, event.c_str());
+        wchar_t exe[MAX_PATH];
+        GetModuleFileNameW(nullptr, exe, MAX_PATH);
+        std::wstring line = L"\"" + std::wstring(exe) + L"\" --no-skip -tc=UpdateCheckChild \"" + kChildOption + mode +
+                            L"|" + event + L"\"";
+        // Its cases' output goes where this program's goes.
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+        startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+        PROCESS_INFORMATION child = {};
+        REQUIRE(CreateProcessRetrying(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                                      &child));
+        HANDLE either[2] = {cancelled, child.hProcess};
+        CHECK_MESSAGE(WaitForMultipleObjects(2, either, FALSE, testlimit::kLong) == WAIT_OBJECT_0,
+                      "the child ended or took 120 s before its check was cancelled");
+        // The page's end waits 3 s at most for the cancelled worker.
+        if (!testlimit::Wait(child.hProcess, 15000, "the child holding the start page to end after the cancel"))
+            TerminateProcess(child.hProcess, 9);
+        DWORD code = 9;
+        testlimit::Wait(child.hProcess, testlimit::kStep, "the child to end");
+        GetExitCodeProcess(child.hProcess, &code);
+        CHECK(code == 0);
+        for (HANDLE handle : {cancelled, child.hProcess, child.hThread}) CloseHandle(handle);
+    }
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\QUARN\\Orvane", L"SiteBase");
 }
 
 TEST_CASE("the support page opens with every value intact") {

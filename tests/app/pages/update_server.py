@@ -18,6 +18,9 @@ The site base a test sets picks the reply: the path's first part names it
            later; the log then says "slow released" or "slow timed out")
   404      a not-found status with a text body
   gone     nothing: the connection closes before any status
+  silent   nothing ever: the request is read and never answered; the log says
+           "silent closed" once the client closes the connection (at most
+           300 s later, else "silent timed out")
 /query?<query> answers the query's parse_qs fields, one "key=value" a line.
 """
 import http.server
@@ -36,6 +39,7 @@ REPLIES = {
     "reversed": b"Read this ]x[ http://127.0.0.1/",
 }
 HUGE_BYTES = 50 * 1024 * 1024
+SILENT_SECONDS = 300
 RELEASED = threading.Event()
 
 
@@ -81,6 +85,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 self.send_text(404, b"Not here [http://127.0.0.1/missing]")
             elif reply == "gone":
                 self.connection.shutdown(socket.SHUT_RDWR)
+            elif reply == "silent":
+                self.connection.settimeout(SILENT_SECONDS)
+                try:
+                    closed = self.connection.recv(1) == b""
+                except ConnectionResetError:
+                    closed = True
+                except socket.timeout:
+                    closed = False
+                self.note("silent closed" if closed else "silent timed out")
             elif reply == "huge":
                 self.send_response(200)
                 self.send_header("Content-Type", "text/plain")

@@ -113,6 +113,15 @@ def wine(*args):
     return run.returncode, run.stdout.decode("utf-8", "replace").splitlines()
 
 
+def set_up(*args):
+    """Runs a set-up command; one that fails is a problem of its own, with
+    its exit code and output, since the journeys after it cannot tell why
+    they go wrong."""
+    code, out = wine(*args)
+    name = os.path.basename(args[0].replace("\\", "/"))
+    return ["set-up %s %s: exit %d: %s" % (name, " ".join(args[1:]), code, " | ".join(out[-20:]))] * (code != 0)
+
+
 def out_of_order(out, expected):
     """The first expected line missing from out, in order, or a forbidden one found."""
     at, banned = 0, []
@@ -236,17 +245,18 @@ def main():
     setup = [["regsvr32", "/s", "Z:" + ENGINE.replace("/", "\\")],
              ["reg", "add", NEUTRAL + "\\win64", "/ve", "/d", "Z:" + ENGINE.replace("/", "\\"), "/f"]]
     setup += [["reg", "add", DLLS, "/v", n, "/t", "REG_DWORD", "/d", "1", "/f"] for n in GONE]
+    problems = []
     for command in setup:
-        wine(*command)
+        problems += set_up(*command)
     try:
         # An earlier run of the program leaves a fix session and an ignored record,
         # an older version its settings.
-        wine(SCANRUN, "--mask", "4", "--filter", "ignored.dll", "--ignore")
-        wine(SCANRUN, "--mask", "4", "--filter", "fixed.dll", "--no-undo")
+        problems += set_up(SCANRUN, "--mask", "4", "--filter", "ignored.dll", "--ignore")
+        problems += set_up(SCANRUN, "--mask", "4", "--filter", "fixed.dll", "--no-undo")
         for value, kind, data in OLD_VALUES:
-            wine("reg", "add", OLD, "/v", value, "/t", kind, "/d", data, "/f")
+            problems += set_up("reg", "add", OLD, "/v", value, "/t", kind, "/d", data, "/f")
         code, out = drive("\n".join(JOURNEY).split("\n"), "journey")
-        problems = ["journey: missing " + s for s in SHOWN if s not in "\n".join(out)]
+        problems += ["journey: missing " + s for s in SHOWN if s not in "\n".join(out)]
         problems += ["journey: " + p for p in unanswered(out, [])] + ["journey: exit %d" % code] * (code != 0)
         wine("cmd", "/c", "mkdir", MOVED)
         for name, switches, events, expected in FAULTS:
