@@ -104,28 +104,23 @@ void Log::Print(Log& log, int32_t level, const TCHAR* format, ...) {
 }
 
 void Log::PrintV(int32_t level, const TCHAR* format, va_list args) {
+    PrintWithinV(INFINITE, level, format, args);
+}
+
+void Log::PrintWithin(DWORD milliseconds, int32_t level, const TCHAR* format, ...) {
+    va_list args;
+    va_start(args, format);
+    PrintWithinV(milliseconds, level, format, args);
+    va_end(args);
+}
+
+void Log::PrintWithinV(DWORD milliseconds, int32_t level, const TCHAR* format, va_list args) {
     try {
         if (!Passes(level_, level))
             return;
         tstring text;
         if (format)
             text.FormatV(format, args);
-        Write(level, text, INFINITE);
-    } catch (...) {
-    }
-}
-
-void Log::PrintWithin(DWORD milliseconds, int32_t level, const TCHAR* format, ...) {
-    try {
-        if (!Passes(level_, level))
-            return;
-        tstring text;
-        if (format) {
-            va_list args;
-            va_start(args, format);
-            text.FormatV(format, args);
-            va_end(args);
-        }
         Write(level, text, milliseconds);
     } catch (...) {
     }

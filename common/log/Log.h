@@ -77,6 +77,7 @@ public:
 private:
     enum Outcome { Done, Retry };
     class Deadline;
+    void PrintWithinV(DWORD milliseconds, int32_t level, const TCHAR* format, va_list args);
     void Write(int32_t level, const tstring& text, DWORD milliseconds);
     // One attempt at one line: Done when written, filtered out or lost for
     // good, Retry when the file is only busy. The text as DescribeError gives

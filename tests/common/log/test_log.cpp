@@ -184,11 +184,6 @@ DWORD Took(F print) {
     return DWORD(GetTickCount64() - start);
 }
 
-bool Contains(const tstring& path, const std::wstring& message) {
-    std::wstring text = DecodeUtf16(ReadAll(path));
-    return text.find(L"\t\"" + message + L"\"\r\n") != std::wstring::npos;
-}
-
 TEST_CASE("A file that cannot be opened loses the line at once and is left alone a while; a busy one waits") {
     TempFolder folder(_T("log"));
     Log log;
@@ -263,41 +258,6 @@ TEST_CASE("Modules of one process that open the log together lose no first line"
     for (int round = 0; round < kRounds; ++round)
         for (int m = 0; m < kModules; ++m)
             CHECK(seen.count(std::wstring(FormatText(L"round %d module %d", round, m))) == 1);
-}
-
-TEST_CASE("A thread ended in the middle of its lines leaves the log to the others") {
-    TempFolder folder(_T("log"));
-    tstring path = folder.File(_T("ended.log"));
-    Log log;
-    log.SetFileName(path);
-    for (int round = 0; round < 5; ++round) {
-        CAPTURE(round);
-        volatile LONG lines = 0;
-        struct Start {
-            Log* log;
-            volatile LONG* lines;
-        } start = {&log, &lines};
-        HANDLE thread = CreateThread(
-            nullptr, 0,
-            [](void* p) -> DWORD {
-                Start* s = static_cast<Start*>(p);
-                for (;;) {
-                    s->log->Print(LogError, _T("busy line"));
-                    InterlockedIncrement(s->lines);
-                }
-            },
-            &start, 0, nullptr);
-        REQUIRE(thread);
-        ULONGLONG end = GetTickCount64() + testlimit::kStep;
-        while (lines < 20 + round * 7 && GetTickCount64() < end)
-            Sleep(1);
-        TerminateThread(thread, 12);
-        testlimit::Wait(thread, testlimit::kStep, "the end of the writing thread");
-        CloseHandle(thread);
-        std::thread after([&] { log.Print(LogError, _T("after round %d"), round); });
-        testlimit::Join(after, testlimit::kStep, "a log line after a writer was ended in the middle of its lines");
-        CHECK(Contains(path, std::wstring(FormatText(L"after round %d", round))));
-    }
 }
 
 TEST_CASE("DescribeError gives the text of each record kind") {
