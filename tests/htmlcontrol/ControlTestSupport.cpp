@@ -3,6 +3,7 @@
 #include <doctest/doctest.h>
 #include <sstream>
 #include <vector>
+#include "common/errors/ErrorBase.h"
 #include "common/system/RunProcess.h"
 #include "TestLimits.h"
 
@@ -67,7 +68,18 @@ RegQuery QueryClassesKey(const std::wstring& key) {
     const std::wstring full = L"HKEY_CLASSES_ROOT\\" + key;
     PROCESS_INFORMATION process = {};
     HANDLE pipe = nullptr;
-    RunProcess(L"C:\\windows\\system32\\reg.exe query \"" + full + L"\"", process, pipe);
+    // Under load wine now and then refuses to start a process for a moment.
+    for (int attempt = 0;; ++attempt) {
+        try {
+            RunProcess(L"C:\\windows\\system32\\reg.exe query \"" + full + L"\"", process, pipe);
+            break;
+        } catch (const ErrorBase& e) {
+            std::wstring message = e.Message().ToWide();
+            INFO(std::string(message.begin(), message.end()));
+            REQUIRE(attempt < 4);
+            Sleep(200);
+        }
+    }
     testlimit::Waiting note("reg.exe query's output");
     std::wstring text = ReadPipe(pipe);
     testlimit::Wait(process.hProcess, 60000, "reg.exe query");
