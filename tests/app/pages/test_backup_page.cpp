@@ -56,9 +56,20 @@ void January2(SYSTEMTIME* now) {
 }
 
 // A fresh backups.lst in the data folder for one test.
+// Gone for the case: a list still held open elsewhere (deleted, but not yet
+// away) must not pass for this case's own.
 struct FreshCatalogue {
-    FreshCatalogue() { DeleteFileW(GetBackupListPath().c_str()); }
-    ~FreshCatalogue() { DeleteFileW(GetBackupListPath().c_str()); }
+    FreshCatalogue() { REQUIRE_MESSAGE(Remove(), "the backup list cannot be deleted"); }
+    ~FreshCatalogue() { Remove(); }
+    static bool Remove() {
+        std::wstring path = GetBackupListPath();
+        DeleteFileW(path.c_str());
+        for (int wait = 0; wait < 100 && GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; ++wait) {
+            Sleep(50);
+            DeleteFileW(path.c_str());
+        }
+        return GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES;
+    }
 };
 
 std::wstring Text(UINT id) { return tstring(MAKEINTRESOURCEW(id)); }
