@@ -47,6 +47,26 @@ struct Observer {
 };
 Observer g_observer;
 
+// The hidden frame a scheduled run reports to, with the pages it opens; put
+// back even when a case stops at a failed REQUIRE, so that later cases do not
+// meet a destroyed main window.
+struct HiddenFrame {
+    HWND window = CreateWindowExW(0, L"STATIC", L"Orvane", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr, nullptr,
+                                  nullptr, nullptr);
+    MaintenancePages pages;
+    HiddenFrame() {
+        SetMainWindow(window);
+        SetPageNavigator(&pages);
+    }
+    ~HiddenFrame() {
+        SetPageNavigator(nullptr);
+        SetMainWindow(nullptr);
+        DestroyWindow(window);
+    }
+    HiddenFrame(const HiddenFrame&) = delete;
+    HiddenFrame& operator=(const HiddenFrame&) = delete;
+};
+
 void Click(MainView& view, const wchar_t* event, const wchar_t* item) {
     BSTR name = SysAllocString(event);
     VARIANT param;
@@ -251,12 +271,8 @@ TEST_CASE("scheduled scan and fix: a stopped scan fixes nothing, then backup, sc
         MailingSettings settings(backups.Path());
         KeptFile catalogue(GetBackupListPath());
         RecordingHiveOps hives;
-        HWND frame = CreateWindowExW(0, L"STATIC", L"Orvane", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr, nullptr,
-                                     nullptr, nullptr);
-        REQUIRE(frame);
-        SetMainWindow(frame);
-        MaintenancePages pages;
-        SetPageNavigator(&pages);
+        HiddenFrame frame;
+        REQUIRE(frame.window);
         int mails = 0;
         {
             // Without a registered engine the scan cannot start: still a report.
@@ -343,9 +359,6 @@ TEST_CASE("scheduled scan and fix: a stopped scan fixes nothing, then backup, sc
         SayPlace("undoing the fix session");
         UndoNewest(undo);
         CHECK(restart.calls.empty());
-        SetPageNavigator(nullptr);
-        SetMainWindow(nullptr);
-        DestroyWindow(frame);
     }
     CoUninitialize();
     HKEY shared = nullptr;
@@ -386,12 +399,8 @@ TEST_CASE("scheduled backups and compaction show their own background page and n
         KeptFile catalogue(GetBackupListPath());
         CompactFlags shared;
         shared.Open(true);
-        HWND frame = CreateWindowExW(0, L"STATIC", L"Orvane", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr, nullptr,
-                                     nullptr, nullptr);
-        REQUIRE(frame);
-        SetMainWindow(frame);
-        MaintenancePages pages;
-        SetPageNavigator(&pages);
+        HiddenFrame frame;
+        REQUIRE(frame.window);
         {
             ListingView view;
             g_observer.view = &view;
@@ -426,9 +435,6 @@ TEST_CASE("scheduled backups and compaction show their own background page and n
             CHECK(backups.Files().size() == 2);
         }
         RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kRunOnce, L"QUARN OrvaneCompact");
-        SetPageNavigator(nullptr);
-        SetMainWindow(nullptr);
-        DestroyWindow(frame);
     }
     CoUninitialize();
 }
@@ -446,12 +452,8 @@ TEST_CASE("a scheduled backup whose write never returns is given up at its limit
         BackupCatalogue listed;
         listed.Load(GetBackupListPath());
         int entries = listed.Count();
-        HWND frame = CreateWindowExW(0, L"STATIC", L"Orvane", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr, nullptr,
-                                     nullptr, nullptr);
-        REQUIRE(frame);
-        SetMainWindow(frame);
-        MaintenancePages pages;
-        SetPageNavigator(&pages);
+        HiddenFrame frame;
+        REQUIRE(frame.window);
         {
             RecordingHiveOps hives;
             hives.HoldOn(L"Save", 1);
@@ -480,9 +482,6 @@ TEST_CASE("a scheduled backup whose write never returns is given up at its limit
         CHECK(backups.Files().empty());
         listed.Load(GetBackupListPath());
         CHECK(listed.Count() == entries);
-        SetPageNavigator(nullptr);
-        SetMainWindow(nullptr);
-        DestroyWindow(frame);
     }
     CoUninitialize();
 }
