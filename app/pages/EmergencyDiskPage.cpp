@@ -222,30 +222,29 @@ bool SameText(const tstring& folder, const tstring& shown) {
     return WithoutTrailingSlash(folder) == WithoutTrailingSlash(shown);
 }
 
+// A folder put unless it is the one shown, which it then replaces.
+void PutFolder(ICrawler* engine, HRESULT (STDMETHODCALLTYPE ICrawler::*put)(BSTR), const tstring& folder,
+               tstring& shown, bool& known) {
+    if (known && SameText(folder, shown))
+        return;
+    BSTR text = SysAllocString(folder.c_str());
+    if (text && SUCCEEDED((engine->*put)(text))) {
+        shown = folder;
+        known = true;
+    }
+    SysFreeString(text);
+}
+
 }  // namespace
 
 void EmergencyDiskPage::PutChangedFolders(const tstring& windowsFolder, const tstring& builderFolder) {
-    bool windows = !windowsShown_ || !SameText(windowsFolder, shownWindows_);
-    bool builder = !builderShown_ || !SameText(builderFolder, shownBuilder_);
-    if (!windows && !builder) return;
+    if (windowsShown_ && SameText(windowsFolder, shownWindows_) && builderShown_ &&
+        SameText(builderFolder, shownBuilder_))
+        return;
     ComPtr<ICrawler> engine = Engine();
     if (!engine) return;
-    if (windows) {
-        BSTR text = SysAllocString(windowsFolder.c_str());
-        if (SUCCEEDED(engine->put_WindowsDirectory(text))) {
-            shownWindows_ = windowsFolder;
-            windowsShown_ = true;
-        }
-        SysFreeString(text);
-    }
-    if (builder) {
-        BSTR text = SysAllocString(builderFolder.c_str());
-        if (SUCCEEDED(engine->put_PEBuilderDirectory(text))) {
-            shownBuilder_ = builderFolder;
-            builderShown_ = true;
-        }
-        SysFreeString(text);
-    }
+    PutFolder(engine.Get(), &ICrawler::put_WindowsDirectory, windowsFolder, shownWindows_, windowsShown_);
+    PutFolder(engine.Get(), &ICrawler::put_PEBuilderDirectory, builderFolder, shownBuilder_, builderShown_);
 }
 
 unsigned __stdcall EmergencyDiskPage::BuilderThread(void* page) {
