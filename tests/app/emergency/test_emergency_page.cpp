@@ -62,6 +62,17 @@ bool AwaitFinish() {
     return g_finishes.size() > before;
 }
 
+// Waits (a minute at most) until the build's thread has posted an event,
+// leaving it in the queue.
+bool AwaitPostedEvent(HWND events) {
+    MSG msg;
+    for (int i = 0; i < 6000; ++i) {
+        if (PeekMessageW(&msg, events, kEventMessage, kEventMessage, PM_NOREMOVE)) return true;
+        Sleep(10);
+    }
+    return false;
+}
+
 int Fire(EmergencyDiskPage& page, const wchar_t* name, const tstring& text) {
     return SendEvent(page, name, nullptr, Text(text.c_str()));
 }
@@ -106,6 +117,14 @@ struct PickingUi : RecordingUiServices {
     DWORD fileFlags = 0;
 };
 
+// The texts of the boxes shown, for a failure that finds more or fewer.
+std::string BoxTexts(const RecordingUiServices& ui) {
+    std::string texts;
+    for (const RecordingUiServices::Box& box : ui.boxes)
+        texts += "[" + std::string(box.text.begin(), box.text.end()) + "] ";
+    return texts;
+}
+
 void Copy(const tstring& from, const tstring& to) { REQUIRE(CopyFileW(from.c_str(), to.c_str(), FALSE)); }
 
 // A builder folder with its plug-in folder and the fake builder, a Windows
@@ -138,6 +157,7 @@ struct Fixture {
         page.AttachControl(nullptr, kEventMessage, events, &sink);
         SetEnvironmentVariableW(L"ORVANE_FAKE_ISO", L"1");
         SetEnvironmentVariableW(L"ORVANE_FAKE_EXIT", L"0");
+        SetEnvironmentVariableW(L"ORVANE_FAKE_HOLD", nullptr);
     }
     ~Fixture() {
         DestroyWindow(events);
@@ -157,6 +177,12 @@ TEST_CASE("A build with blanks in every path: the plug-in, the answers, the buil
                       "source=D:\\\r\n[other]\r\nsource=untouched\r\nburncd=1\r\n");
     WriteAll(kIso, "an older image");
 
+    // The builder runs until the hold file is gone: the checks below meet the
+    // build while it runs, and its end (a box from the build's thread) cannot
+    // come among them.
+    tstring hold = tstring(kRoot) + L"hold";
+    WriteAll(hold, "");
+    SetEnvironmentVariableW(L"ORVANE_FAKE_HOLD", hold.c_str());
     f.Build();
     // Held from the start of the build, and still after the builder ended,
     // until its end arrives on the UI thread.
@@ -167,19 +193,24 @@ TEST_CASE("A build with blanks in every path: the plug-in, the answers, the buil
     // while closing the window may go on to wait for the lock.
     CHECK(f.pages.AskToLeave(&f.page, L"Undo") == IDCANCEL);
     // The side bar says why nothing happens.
-    REQUIRE(f.ui.boxes.size() == 1);
+    REQUIRE_MESSAGE(f.ui.boxes.size() == 1, BoxTexts(f.ui));
     CHECK(f.ui.boxes[0].text == L"Another operation is running. Wait until it has finished, then try again.");
     f.ui.boxes.clear();
     CHECK(f.pages.AskToLeave(&f.page, nullptr) != IDCANCEL);
     CHECK(f.sink.scripts.size() == 1);
     CHECK(f.sink.scripts[0].text == L"DisableToolbars();");
+    REQUIRE(DeleteFileW(hold.c_str()));
+    REQUIRE(AwaitPostedEvent(f.events));
+    CHECK(IsOperationRunning());
+    CHECK(f.page.HoldsLock());
     REQUIRE(AwaitFinish());
+    SetEnvironmentVariableW(L"ORVANE_FAKE_HOLD", nullptr);
     CHECK_FALSE(IsOperationRunning());
     CHECK_FALSE(f.page.Busy());
     CHECK(f.pages.AskToLeave(&f.page, L"Undo") != IDCANCEL);
     CHECK(g_finishes.back());
     CHECK(f.sink.CompareWithGolden("emergency", "built") == "");
-    REQUIRE(f.ui.boxes.size() == 1);
+    REQUIRE_MESSAGE(f.ui.boxes.size() == 1, BoxTexts(f.ui));
     CHECK(f.ui.boxes[0].text == L"Emergency disk image was created successfully");
     CHECK(f.ui.boxes[0].caption == L"QUARN Orvane");
     CHECK(ReadAll(kIso) == "CD001 emergency image");
@@ -246,7 +277,7 @@ TEST_CASE("A build that fails reports why, offers no burning and gives the lock 
         f.Build();
         REQUIRE(AwaitFinish());
         CHECK_FALSE(g_finishes.back());
-        REQUIRE(f.ui.boxes.size() == 1);
+        REQUIRE_MESSAGE(f.ui.boxes.size() == 1, BoxTexts(f.ui));
         CHECK(f.ui.boxes[0].text == L"Emergency disk image was not created");
         CHECK(f.ui.boxes[0].type == MB_ICONERROR);
     }
@@ -254,13 +285,13 @@ TEST_CASE("A build that fails reports why, offers no burning and gives the lock 
         SetEnvironmentVariableW(L"ORVANE_FAKE_EXIT", L"3");
         f.Build();
         REQUIRE(AwaitFinish());
-        REQUIRE(f.ui.boxes.size() == 1);
+        REQUIRE_MESSAGE(f.ui.boxes.size() == 1, BoxTexts(f.ui));
         CHECK(f.ui.boxes[0].text == L"PE Builder exited with errors");
     }
     SUBCASE("the builder folder is wrong: nothing starts") {
         f.Build(L"C:\\orvane-boot\\no such folder");
         CHECK(g_finishes.empty() == true);
-        REQUIRE(f.ui.boxes.size() == 1);
+        REQUIRE_MESSAGE(f.ui.boxes.size() == 1, BoxTexts(f.ui));
         CHECK(f.ui.boxes[0].text == L"Wrong PE Builder directory");
         CHECK(f.sink.scripts.empty());
         CHECK_FALSE(FileExists(tstring(kBuilder) + L"\\pebuilder.log"));
@@ -281,7 +312,7 @@ TEST_CASE("Devices from the bus listing, burning the chosen one with its whole a
 
     // Burning before a device scan.
     Fire(f.page, L"BurnCD", tstring(kTools) + L"\n" + kIso + L"\n\ntrue\nfalse");
-    REQUIRE(f.ui.boxes.size() == 1);
+    REQUIRE_MESSAGE(f.ui.boxes.size() == 1, BoxTexts(f.ui));
     CHECK(f.ui.boxes[0].text == L"Select device!");
     CHECK_FALSE(FileExists(log));
     CHECK_FALSE(IsOperationRunning());
@@ -310,7 +341,7 @@ TEST_CASE("Devices from the bus listing, burning the chosen one with its whole a
     WriteAll(kIso, "CD001 emergency image");
     SetEnvironmentVariableW(L"ORVANE_FAKE_EXIT", L"2");
     Fire(f.page, L"BurnCD", tstring(kTools) + L"\n" + kIso + L"\n1\nfalse\ntrue");
-    REQUIRE(f.ui.boxes.size() == 2);
+    REQUIRE_MESSAGE(f.ui.boxes.size() == 2, BoxTexts(f.ui));
     CHECK(f.ui.boxes[1].text == L"cdrecord.exe exited with errors");
     CHECK(FileExists(kIso));
     REQUIRE(LogLines(log).size() == 3);
@@ -319,7 +350,7 @@ TEST_CASE("Devices from the bus listing, burning the chosen one with its whole a
     // No tool in the folder: burning is switched off again.
     f.sink.scripts.clear();
     Fire(f.page, L"BurnSelected", tstring(kRoot));
-    REQUIRE(f.ui.boxes.size() == 3);
+    REQUIRE_MESSAGE(f.ui.boxes.size() == 3, BoxTexts(f.ui));
     CHECK(f.ui.boxes[2].text == L"Can't get access to program: \"cdrecord.exe\"");
     CHECK(Texts(f.sink) == std::vector<std::wstring>{L"OnNotBurnCDCheck();"});
 }
