@@ -39,15 +39,42 @@ std::wstring ToUtf16(const tstring& text) {
     return head.ToWide();
 }
 
+// Where the content of a writer goes until it is complete.
+const TCHAR kPendingSuffix[] = _T(".new.tmp");
+
 // A virus scanner or indexer may hold the just-closed original for a moment;
-// such a refusal is short-lived, so the replacement is tried a few times.
-bool ReplaceWith(const TCHAR* temp, const tstring& target) {
+// such a refusal is short-lived, so the move is tried a few times. A new
+// file never replaces one that appeared meanwhile by another way.
+bool MoveIn(const tstring& pending, const tstring& target, bool replace) {
+    DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
     for (int attempt = 0;; ++attempt) {
-        if (MoveFileEx(temp, target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        if (MoveFileEx(pending.c_str(), target.c_str(), flags))
             return true;
         DWORD error = GetLastError();
         if (attempt == 9 || (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED))
             return false;
+        Sleep(20);
+    }
+}
+
+// The file beside is held with delete sharing alone: no other writer can
+// open it, and it can still be moved over the target while held, so no one
+// can take the name between the finished write and the move. A leftover of a
+// writer that ended is emptied and reused. Access is refused for a moment
+// while another writer's leftover is being deleted.
+HANDLE ClaimPending(const tstring& pending) {
+    for (int attempt = 0;; ++attempt) {
+        HANDLE file = CreateFile(pending.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            if (SetEndOfFile(file))
+                return file;
+            DWORD error = GetLastError();
+            CloseHandle(file);
+            throw Win32Error(int32_t(error));
+        }
+        if (attempt == 9 || GetLastError() != ERROR_ACCESS_DENIED)
+            ThrowLastError();
         Sleep(20);
     }
 }
@@ -73,6 +100,10 @@ Archive::~Archive() {
     }
 }
 
+tstring Archive::PendingPath(const tstring& path) {
+    return FullPathOf(path) + kPendingSuffix;
+}
+
 void Archive::SetPageSize(uint32_t pageSize) {
     if (IsOpen())
         throw HRError(E_UNEXPECTED);
@@ -83,11 +114,10 @@ void Archive::Open(const tstring& requested, int32_t mode, bool verify) {
     // The caller may pass Path() itself, which closing clears.
     const tstring path(requested);
     CloseIfOpen();
-    DWORD access, share = 0;
+    DWORD access;
     switch (mode) {
     case ModeRead:
         access = GENERIC_READ;
-        share = FILE_SHARE_READ;
         break;
     case ModeCreate:
     case ModeReadWrite:
@@ -99,13 +129,15 @@ void Archive::Open(const tstring& requested, int32_t mode, bool verify) {
     default:
         throw HRError(E_INVALIDARG);
     }
-    // Mode 1 does not truncate here: the old content stays until the new one
-    // has been written completely at close. The open handle keeps others out.
-    DWORD creation = mode == ModeRead ? OPEN_EXISTING : OPEN_ALWAYS;
-    HANDLE file = CreateFile(path.c_str(), access, share, nullptr, creation, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        ThrowLastError();
-    file_.Attach(file);
+    if (mode == ModeRead) {
+        HANDLE file = CreateFile(path.c_str(), access, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE)
+            ThrowLastError();
+        file_.Attach(file);
+    } else {
+        OpenForWriting(path, access);
+    }
     mode_ = mode;
     if (path_ != path)
         path_ = path;
@@ -118,16 +150,41 @@ void Archive::Open(const tstring& requested, int32_t mode, bool verify) {
     }
 }
 
+// The file beside is taken before the target, so that two writers of a file
+// that does not exist yet cannot both go ahead. The target is never created
+// here: it keeps its old content, or stays missing, until the close.
+void Archive::OpenForWriting(const tstring& path, DWORD access) {
+    tstring target = FullPathOf(path);
+    tstring pending = PendingPath(target);
+    pending_.Attach(ClaimPending(pending));
+    pendingPath_ = pending;
+    target_ = target;
+    HANDLE file = CreateFile(target.c_str(), access, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        file_.Attach(file);
+        return;
+    }
+    DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND)
+        return;
+    DropPending();
+    target_.clear();
+    throw Win32Error(int32_t(error));
+}
+
 void Archive::Load(bool verify) {
     buffer_.Reset();
     if (mode_ == ModeAppend) {
-        MoveFilePointer(file_, 0, FILE_END);
+        if (file_.IsValid())
+            MoveFilePointer(file_, 0, FILE_END);
         return;
     }
     if (mode_ == ModeCreate)
         return;
-    MoveFilePointer(file_, 0, FILE_BEGIN);
-    buffer_.ReadFromFile(file_);
+    if (file_.IsValid()) {
+        MoveFilePointer(file_, 0, FILE_BEGIN);
+        buffer_.ReadFromFile(file_);
+    }
     if (verify) {
         uint32_t size = buffer_.Size();
         uint32_t stored = 0;
@@ -143,21 +200,22 @@ void Archive::Load(bool verify) {
     }
     if (mode_ == ModeReadWrite)
         buffer_.Seek(0, 2);
-    MoveFilePointer(file_, 0, FILE_BEGIN);
+    if (file_.IsValid())
+        MoveFilePointer(file_, 0, FILE_BEGIN);
 }
 
 void Archive::CloseIfOpen() {
-    if (file_.IsValid())
+    if (IsOpen())
         Close();
 }
 
 void Archive::Discard() {
-    if (file_.IsValid())
+    if (IsOpen())
         Forget();
 }
 
 void Archive::Close() {
-    if (!file_.IsValid())
+    if (!IsOpen())
         return;
     try {
         Flush();
@@ -170,6 +228,8 @@ void Archive::Close() {
 
 void Archive::Forget() {
     file_.CloseNoThrow();
+    DropPending();
+    target_.clear();
     path_.clear();
     mode_ = ModeCreate;
     dirty_ = false;
@@ -178,53 +238,59 @@ void Archive::Forget() {
 void Archive::Flush() {
     switch (mode_) {
     case ModeCreate:
-        ReplaceThroughTemporary();
+        MoveInFinished();
         break;
     case ModeReadWrite:
         if (dirty_)
-            ReplaceThroughTemporary();
+            MoveInFinished();
         break;
     case ModeAppend:
-        AppendInPlace();
+        if (file_.IsValid())
+            AppendInPlace();
+        else if (buffer_.Size() != 0)
+            MoveInFinished();
         break;
     default:
         break;  // mode 0 never writes
     }
 }
 
-// A settings, undo or backup file must never be left half rewritten: the new
-// content goes to a temporary file beside it, which replaces the original only
-// once it is completely on disk.
-void Archive::ReplaceThroughTemporary() {
-    tstring full = FullPathOf(path_);
-    size_t slash = full.rfind(_T('\\'));
-    tstring folder = slash == tstring::npos ? tstring(_T(".")) : full.substr(0, slash + 1);
-    TCHAR temp[MAX_PATH];
-    if (GetTempFileName(folder.c_str(), _T("~ar"), 0, temp) == 0)
+// A settings, undo or backup list file must never be left empty or half
+// written under its name: the content is written whole to the file beside,
+// which then takes the target's place.
+void Archive::MoveInFinished() {
+    MoveFilePointer(pending_, 0, FILE_BEGIN);
+    buffer_.WriteToFile(pending_);
+    if (!SetEndOfFile(pending_) || !FlushFileBuffers(pending_))
         ThrowLastError();
-    HandleHolder out(CreateFile(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    try {
-        if (!out.IsValid())
-            ThrowLastError();
-        buffer_.WriteToFile(out);
-        if (!FlushFileBuffers(out))
-            ThrowLastError();
-        out.Close();
+    bool replace = file_.IsValid();
+    if (replace) {
         // The original stays locked until here; it must be closed to be replaced.
         file_.Close();
         // The replacement takes the place of the original, so it keeps its
         // hidden and system marks.
         const DWORD marks = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
-        DWORD attributes = GetFileAttributes(full.c_str());
+        DWORD attributes = GetFileAttributes(target_.c_str());
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & marks))
-            SetFileAttributes(temp, attributes & (marks | FILE_ATTRIBUTE_ARCHIVE));
-        if (!ReplaceWith(temp, full))
-            ThrowLastError();
-    } catch (...) {
-        out.CloseNoThrow();
-        DeleteFile(temp);
-        throw;
+            SetFileAttributes(pendingPath_.c_str(), attributes & (marks | FILE_ATTRIBUTE_ARCHIVE));
     }
+    if (!MoveIn(pendingPath_, target_, replace))
+        ThrowLastError();
+    // The handle now belongs to the target: the name beside is free again and
+    // may be another writer's as soon as the handle is closed.
+    pendingPath_.clear();
+    pending_.CloseNoThrow();
+}
+
+// Deleted while still held, so that no other writer can take the name between
+// the delete and the close.
+void Archive::DropPending() {
+    if (!pending_.IsValid())
+        return;
+    if (!pendingPath_.empty())
+        DeleteFile(pendingPath_.c_str());
+    pending_.CloseNoThrow();
+    pendingPath_.clear();
 }
 
 // Appending adds to the file in place; a failed append is cut off again so

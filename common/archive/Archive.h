@@ -12,17 +12,25 @@
 // UTF-16LE characters without terminator (also in the ANSI build, which
 // converts); a block is an int32 byte count followed by the bytes.
 //
-// Rewriting is safe against failures: modes 1 and 2 write the content to a
-// temporary file in the same folder and replace the original only after the
-// whole write succeeded; mode 3 cuts a failed append back off. Mode 0 never
-// writes.
+// Rewriting is safe against failures and against an end at any moment: the
+// content goes to a file beside the target ("<name>.new.tmp"), which takes the
+// target's name only once it is completely on disk. Nothing appears under a
+// missing file's name before that, so a reader finds either no file or the
+// whole new one, never an empty or partial one. Mode 3 adds to an existing
+// file in place and cuts a failed append back off. Mode 0 never writes.
+//
+// A writer holds the file beside from the open to the close, and the target
+// too when it exists, without sharing: a second writer's open, and a reader's
+// open of an existing target, fail with a sharing violation until the first
+// writer closes. A file beside left by a process that ended is taken up and
+// removed by the next writer of the same target.
 class Archive {
 public:
     enum Mode : int32_t {
         ModeRead = 0,       // existing file, shared for reading, position 0
-        ModeCreate = 1,     // content replaced by what is written
-        ModeReadWrite = 2,  // created when missing, position at the end
-        ModeAppend = 3,     // what is written is added to the file's end
+        ModeCreate = 1,     // content replaced by what is written, at the close
+        ModeReadWrite = 2,  // position at the end; a missing file is made only by a write
+        ModeAppend = 3,     // what is written is added to the file's end (or makes it)
     };
 
     Archive() = default;
@@ -46,7 +54,10 @@ public:
     // content (for a writer whose in-memory copy is no longer trusted).
     void Discard();
 
-    bool IsOpen() const { return file_.IsValid(); }
+    // The file beside a target that a writer's content goes to until its close.
+    static tstring PendingPath(const tstring& path);
+
+    bool IsOpen() const { return file_.IsValid() || pending_.IsValid(); }
     const tstring& Path() const { return path_; }
     int32_t Mode() const { return mode_; }
 
@@ -104,16 +115,24 @@ public:
     const MemoryBuffer& Buffer() const { return buffer_; }
 
 private:
+    void OpenForWriting(const tstring& path, DWORD access);
     void Load(bool verify);
     void Flush();
-    void ReplaceThroughTemporary();
+    void MoveInFinished();
     void AppendInPlace();
+    void DropPending();
     void Forget();
     void WriteCounted(const void* bytes, uint64_t length);
     void ReadString(tstring& value, tstring (*convert)(const wchar_t*));
 
     tstring path_;
+    // The target, while it exists; none for a file that is still to be made.
     HandleHolder file_;
+    // Writing modes: the file beside that the finished content becomes.
+    HandleHolder pending_;
+    // Both full paths, fixed at the open whatever the current folder becomes.
+    tstring target_;
+    tstring pendingPath_;
     int32_t mode_ = ModeCreate;
     MemoryBuffer buffer_;
     // Mode 2 rewrites the file only when something was written.

@@ -219,6 +219,8 @@ void FilePack::AddFolder(const tstring& folder, bool includeHidden, const tstrin
     RequireOpen();
     tstring prefixText = prefix.empty() ? tstring() : prefix + _T("\\");
     tstring packPath = FullPath(fileName_);
+    // Until its close a new pack's content lives in the file beside it.
+    tstring packPending = Archive::PendingPath(packPath);
     WIN32_FIND_DATA data;
     FindHandleHolder search(FindFirstFile((folder + _T("\\*")).c_str(), &data));
     if (!search.IsValid())
@@ -238,7 +240,8 @@ void FilePack::AddFolder(const tstring& folder, bool includeHidden, const tstrin
             if (IsExcluded(name.c_str(), exclusions))
                 continue;
             // The pack itself may live inside the packed folder.
-            if (FullPath(folder + _T("\\") + name).CompareNoCase(packPath.c_str()) == 0)
+            tstring full = FullPath(folder + _T("\\") + name);
+            if (full.CompareNoCase(packPath.c_str()) == 0 || full.CompareNoCase(packPending.c_str()) == 0)
                 continue;
             AddFile(prefixText + name, folder);
         }

@@ -152,12 +152,9 @@ void UndoFile::Create(const tstring& path) {
     try {
         Persist();
     } catch (...) {
+        // A first write that failed left no file under the name.
         archive_.Discard();
         Reset();
-        // The empty file that opening made is ours: it holds nothing.
-        int32_t count = 0;
-        if (CheckUndoFile(path, count) == UndoFileForeign)
-            DeleteFileW(path.c_str());
         throw;
     }
 }

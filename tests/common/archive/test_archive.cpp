@@ -161,14 +161,15 @@ TEST_CASE("open modes") {
         CHECK_FALSE(a.IsOpen());
         CHECK(ReadWholeFile(path) == "<missing>");
     }
-    SUBCASE("mode 2 creates a missing file, which stays empty without writes") {
+    SUBCASE("mode 2 opens a missing file empty and makes none without writes") {
         {
             Archive a(path, Archive::ModeReadWrite);
             CHECK(a.IsOpen());
             CHECK(a.Path() == path);
             CHECK(a.Size() == 0);
         }
-        CHECK(ReadWholeFile(path).empty());
+        CHECK(ReadWholeFile(path) == "<missing>");
+        CHECK(folder.Files().empty());
     }
     SUBCASE("mode 1 empties an existing file even when nothing is written") {
         WriteAll(path, "old content");

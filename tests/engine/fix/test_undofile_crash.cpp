@@ -2,6 +2,7 @@
 #include <doctest/doctest.h>
 #include <windows.h>
 #include "UndoTestSupport.h"
+#include "common/archive/MemoryBuffer.h"
 #include "engine/fix/UndoCatalogue.h"
 #include "engine/fix/UndoFile.h"
 
@@ -41,6 +42,17 @@ std::unique_ptr<FixEntry> SubkeyAndValueEntry(const tstring& keyPath) {
     return entry;
 }
 
+// A disk that stops answering during the first write of the new file: the
+// parent is told, and the write never returns.
+HANDLE g_writeHangs = nullptr;
+
+BOOL WINAPI HangingWrite(HANDLE file, LPCVOID bytes, DWORD count, LPDWORD written, LPOVERLAPPED overlapped) {
+    ::WriteFile(file, bytes, count / 2, written, overlapped);
+    SetEvent(g_writeHangs);
+    Sleep(INFINITE);
+    return FALSE;
+}
+
 // Fixes as the engine does; signals the parent at the chosen moment and
 // waits there to be killed.
 int RunChild(const std::vector<tstring>& orders) {
@@ -48,6 +60,10 @@ int RunChild(const std::vector<tstring>& orders) {
     const tstring& keyPath = orders[2];
     HANDLE ready = OpenEventW(EVENT_MODIFY_STATE, FALSE, orders[3].c_str());
     UndoFile file;
+    if (stage == L"creating") {
+        g_writeHangs = ready;
+        MemoryBuffer::SetWriteFileFunction(HangingWrite);
+    }
     file.Create(orders[1]);
     if (stage == L"running") {
         for (int i = 0; i < kLoopEntries; ++i) {
@@ -165,6 +181,14 @@ TEST_CASE("UndoFile: a fix session killed at any moment leaves an undo file that
         HKEY sub = nullptr;
         CHECK(RegOpenKeyExW(key.Handle(), L"sub", 0, KEY_READ, &sub) == ERROR_FILE_NOT_FOUND);
         CheckRecoverable(folder, name, key, before, 2);
+    }
+    SUBCASE("killed while the new file's first write hangs") {
+        KilledChild child = RunAndKill(L"creating", folder / name, key.Path(), 0);
+        REQUIRE(child.signalled);
+        CHECK(child.killed);
+        CHECK(GetFileAttributesW((folder / name).c_str()) == INVALID_FILE_ATTRIBUTES);
+        CHECK(UndoCatalogue(folder.Path()).List().empty());
+        CHECK(Snapshot(key) == before);
     }
     SUBCASE("killed while fixes follow one another") {
         for (DWORD delay : {DWORD(1), DWORD(7), DWORD(23)}) {
