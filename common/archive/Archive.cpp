@@ -79,6 +79,11 @@ HANDLE ClaimPending(const tstring& pending) {
     }
 }
 
+// A writer holds the target without sharing.
+HANDLE OpenExisting(const tstring& target, DWORD access) {
+    return CreateFile(target.c_str(), access, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
 }  // namespace
 
 Archive::Archive(const TCHAR* path, int32_t mode, bool verify) {
@@ -150,26 +155,32 @@ void Archive::Open(const tstring& requested, int32_t mode, bool verify) {
     }
 }
 
-// The file beside is taken before the target, so that two writers of a file
-// that does not exist yet cannot both go ahead. The target is never created
-// here: it keeps its old content, or stays missing, until the close.
+// An existing target is held from here to the close. A target that does not
+// exist is never created here: the writer holds the file beside instead, so
+// that a second writer of the same new file is refused until the first one's
+// file has taken the name, and a reader finds no file until then.
 void Archive::OpenForWriting(const tstring& path, DWORD access) {
     tstring target = FullPathOf(path);
-    tstring pending = PendingPath(target);
-    pending_.Attach(ClaimPending(pending));
-    pendingPath_ = pending;
-    target_ = target;
-    HANDLE file = CreateFile(target.c_str(), access, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file != INVALID_HANDLE_VALUE) {
-        file_.Attach(file);
-        return;
+    HandleHolder file(OpenExisting(target, access));
+    if (!file.IsValid() && GetLastError() == ERROR_FILE_NOT_FOUND) {
+        tstring pending = PendingPath(target);
+        HandleHolder claim(ClaimPending(pending));
+        // Another writer's new file may have taken the name between the looks.
+        file.Attach(OpenExisting(target, access));
+        if (!file.IsValid() && GetLastError() == ERROR_FILE_NOT_FOUND) {
+            pending_.Attach(claim.Detach());
+            pendingPath_ = pending;
+            target_ = target;
+            return;
+        }
+        DWORD error = GetLastError();
+        DeleteFile(pending.c_str());
+        SetLastError(error);
     }
-    DWORD error = GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND)
-        return;
-    DropPending();
-    target_.clear();
-    throw Win32Error(int32_t(error));
+    if (!file.IsValid())
+        ThrowLastError();
+    file_.Attach(file.Detach());
+    target_ = target;
 }
 
 void Archive::Load(bool verify) {
@@ -259,6 +270,12 @@ void Archive::Flush() {
 // written under its name: the content is written whole to the file beside,
 // which then takes the target's place.
 void Archive::MoveInFinished() {
+    if (!pending_.IsValid()) {
+        // The held target keeps every other writer of it out of the file beside.
+        tstring pending = PendingPath(target_);
+        pending_.Attach(ClaimPending(pending));
+        pendingPath_ = pending;
+    }
     MoveFilePointer(pending_, 0, FILE_BEGIN);
     buffer_.WriteToFile(pending_);
     if (!SetEndOfFile(pending_) || !FlushFileBuffers(pending_))
@@ -285,9 +302,7 @@ void Archive::MoveInFinished() {
 // Deleted while still held, so that no other writer can take the name between
 // the delete and the close.
 void Archive::DropPending() {
-    if (!pending_.IsValid())
-        return;
-    if (!pendingPath_.empty())
+    if (pending_.IsValid() && !pendingPath_.empty())
         DeleteFile(pendingPath_.c_str());
     pending_.CloseNoThrow();
     pendingPath_.clear();

@@ -19,11 +19,12 @@
 // whole new one, never an empty or partial one. Mode 3 adds to an existing
 // file in place and cuts a failed append back off. Mode 0 never writes.
 //
-// A writer holds the file beside from the open to the close, and the target
-// too when it exists, without sharing: a second writer's open, and a reader's
-// open of an existing target, fail with a sharing violation until the first
-// writer closes. A file beside left by a process that ended is taken up and
-// removed by the next writer of the same target.
+// A writer holds an existing target from the open to the close without
+// sharing, and a target still to be made through the file beside it: a second
+// writer's open, and a reader's open of an existing target, fail with a
+// sharing violation until the first writer closes; a reader of a file still
+// to be made finds none. A file beside left by a process that ended is taken
+// up and removed by the next writer of the same target.
 class Archive {
 public:
     enum Mode : int32_t {
@@ -128,7 +129,8 @@ private:
     tstring path_;
     // The target, while it exists; none for a file that is still to be made.
     HandleHolder file_;
-    // Writing modes: the file beside that the finished content becomes.
+    // The file beside that the finished content becomes: from the open for a
+    // file still to be made, from the close for an existing one.
     HandleHolder pending_;
     // Both full paths, fixed at the open whatever the current folder becomes.
     tstring target_;

@@ -68,6 +68,24 @@ TEST_CASE("a failed write leaves the original file intact and the stream closed"
     }
 }
 
+TEST_CASE("a failed first write leaves no file under the name and nothing beside it") {
+    TempFolder folder(_T("arch-failnew"));
+    tstring path = folder.File(_T("backups.lst"));
+    for (int32_t mode : {int32_t(Archive::ModeCreate), int32_t(Archive::ModeReadWrite), int32_t(Archive::ModeAppend)}) {
+        CAPTURE(mode);
+        Archive a;
+        a.SetPageSize(4);
+        a.Open(path, mode);
+        a.WriteString(_T("the first list"));
+        {
+            FullDisk disk;
+            CHECK(CloseCode(a) == kDiskFull);
+        }
+        CHECK_FALSE(a.IsOpen());
+        CHECK(folder.Files().empty());
+    }
+}
+
 TEST_CASE("a failed append is cut back off") {
     TempFolder folder(_T("arch-failappend"));
     tstring path = folder.File(_T("log.bin"));

@@ -120,7 +120,8 @@ TEST_CASE("Archive: a save ended half-way leaves no file, or the old one, under 
     WriteAll(path, "old list");
     REQUIRE(WriterEndedHalfWay(Archive::ModeCreate, path));
     CHECK(ReadWholeFile(path) == "old list");
-    { Archive next(path, Archive::ModeReadWrite); }
+    { Archive next(path, Archive::ModeReadWrite); next.WriteRaw("+next", 5); }
+    CHECK(ReadWholeFile(path) == "old list+next");
     CHECK(folder.Files().size() == 1);
 }
 
