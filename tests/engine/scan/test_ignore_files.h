@@ -75,4 +75,15 @@ inline std::vector<std::wstring> StoredKeys(const std::string& bytes) {
     return keys;
 }
 
+// The same keys on one line, for checks that print what they found.
+inline std::string StoredKeyText(const std::string& bytes) {
+    std::string text;
+    for (const std::wstring& key : StoredKeys(bytes)) {
+        text += text.empty() ? "" : " ";
+        for (wchar_t c : key)
+            text += c < 0x80 ? char(c) : '?';
+    }
+    return text;
+}
+
 }  // namespace ignoretest
