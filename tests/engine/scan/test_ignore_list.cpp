@@ -1,6 +1,7 @@
 #include <doctest/doctest.h>
 #include <thread>
 #include "common/errors/ErrorBase.h"
+#include "common/system/FileSaveLock.h"
 #include "engine/scan/IgnoreFile.h"
 #include "engine/scan/IgnoreList.h"
 #include "HeldFile.h"
@@ -156,6 +157,35 @@ TEST_CASE("Two lists over one file: each save puts its own changes on the other'
     other.Save();
     REQUIRE(reread.Load(IgnoreList::User) == 0);
     CHECK(Keys(reread.UserRecords()) == std::vector<tstring>{L"HKCU\\late"});
+}
+
+TEST_CASE("A save waits for another saver's lock, then keeps what that saver wrote") {
+    Lists l;
+    REQUIRE(l.list.Load(IgnoreList::User) == 0);
+    l.list.Add(Finding(1, L"HKCU\\mine", L""));
+    bool saved = false;
+    std::thread saver;
+    {
+        // Any saver of the file: another engine object, in this process or another.
+        FileSaveLock other(_T("OrvaneIgnores-"), l.user, 0);
+        REQUIRE(other.Owned());
+        saver = std::thread([&] {
+            try {
+                l.list.Save();
+                saved = true;
+            } catch (const ErrorBase&) {
+            }
+        });
+        Sleep(1000);
+        IgnoreBytes theirs;
+        theirs.Full(L"HKCU\\theirs", L"", L"", L"", 2);
+        WriteAll(l.user, theirs.Bytes());
+    }
+    testlimit::Join(saver, testlimit::kStep, "the save waiting for the lock");
+    CHECK(saved);
+    IgnoreList reread(l.user, l.system);
+    REQUIRE(reread.Load(IgnoreList::User) == 0);
+    CHECK(Keys(reread.UserRecords()) == std::vector<tstring>{L"HKCU\\theirs", L"HKCU\\mine"});
 }
 
 TEST_CASE("Savers on two threads lose none of each other's records") {
