@@ -135,13 +135,15 @@ bool IgnoreList::ReadUserFile(const tstring& path, int attempts, bool create) {
         // for whoever wants to look at it, and an empty one takes its place.
         int32_t moved = SetDamagedFileAside(path);
         if (moved != 0) {
-            Log::Instance().Print(LogError, _T("[error] The ignore list %s is damaged (%s) and cannot be set aside (0x%08X)"),
+            Log::Instance().Print(LogError,
+                                  _T("[error] The ignore list %s is damaged (%s) and cannot be set aside (0x%08X)"),
                                   path.c_str(), read.message.c_str(), unsigned(moved));
             break;
         }
         WriteIgnoreFile(path, std::vector<ScanRecord>());
         Adopt(std::vector<ScanRecord>());
-        Log::Instance().Print(LogError, _T("[error] The ignore list %s was damaged (%s); kept as %s, a new one written"),
+        Log::Instance().Print(LogError,
+                              _T("[error] The ignore list %s was damaged (%s); kept as %s, a new one written"),
                               path.c_str(), read.message.c_str(), DamagedFileCopy(path).c_str());
         return false;
     }

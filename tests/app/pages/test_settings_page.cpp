@@ -363,7 +363,8 @@ struct UserIgnoreFile {
 
 std::string KeptList() {
     ignoretest::IgnoreBytes b;
-    b.Full(L"HKCU\\kept1", L"", L"r1", L"itemKept1", 0x012C0064).Full(L"HKCU\\kept2", L"", L"r2", L"itemKept2", 0x012C0064);
+    b.Full(L"HKCU\\kept1", L"", L"r1", L"itemKept1", 0x012C0064);
+    b.Full(L"HKCU\\kept2", L"", L"r2", L"itemKept2", 0x012C0064);
     return b.Bytes();
 }
 

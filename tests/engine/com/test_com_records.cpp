@@ -480,7 +480,8 @@ struct ScriptHost {
         DeleteFileW(ready.c_str());
         DeleteFileW(go.c_str());
         std::wofstream(script.c_str())
-            << L"var e = new ActiveXObject('OrvaneEngine.Crawler'), f = new ActiveXObject('Scripting.FileSystemObject');\n"
+            << L"var e = new ActiveXObject('OrvaneEngine.Crawler');\n"
+               L"var f = new ActiveXObject('Scripting.FileSystemObject');\n"
                L"f.CreateTextFile(" << ScriptLiteral(ready) << L").Close();\n"
                L"var end = new Date().getTime() + 60000;\n"
                L"while (!f.FileExists(" << ScriptLiteral(go) << L") && new Date().getTime() < end) {}\n"
