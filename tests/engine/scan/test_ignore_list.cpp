@@ -188,6 +188,106 @@ TEST_CASE("A save waits for another saver's lock, then keeps what that saver wro
     CHECK(Keys(reread.UserRecords()) == std::vector<tstring>{L"HKCU\\theirs", L"HKCU\\mine"});
 }
 
+TEST_CASE("Full records join the user list from either file, short ones only the system list") {
+    Lists l;
+    IgnoreBytes user;
+    user.Full(L"HKCU\\u", L"", L"r", L"i", 3).Short(1, L"HKCU\\dropped", L"");
+    WriteAll(l.user, user.Bytes());
+    IgnoreBytes system;
+    system.Short(1, L"HKLM\\Software\\Sys", L"").Full(L"HKLM\\fromsystem", L"v", L"", L"", 4);
+    WriteAll(l.system, system.Bytes());
+
+    REQUIRE(l.list.Load(IgnoreList::User) == 0);
+    REQUIRE(l.list.Load(IgnoreList::System) == 0);
+    CHECK(Keys(l.list.UserRecords()) == std::vector<tstring>{L"HKCU\\u", L"HKLM\\fromsystem"});
+    CHECK(Keys(l.list.SystemRecords()) == std::vector<tstring>{L"HKLM\\Software\\Sys"});
+    CHECK(l.list.Knows(Finding(4, L"HKLM\\fromsystem", L"v")));
+
+    // Reloading one list leaves the other as it is.
+    REQUIRE(l.list.Load(IgnoreList::User) == 0);
+    CHECK(Keys(l.list.UserRecords()) == std::vector<tstring>{L"HKCU\\u"});
+    CHECK(l.list.SystemRecords().size() == 1);
+}
+
+TEST_CASE("Export and import: a fresh list takes each record once") {
+    Lists source;
+    source.list.Load(IgnoreList::User);
+    source.list.Add(Finding(0x012D0065, L"HKCR\\CLSID\\{1}", L"", L"{1}"));
+    source.list.Add(Finding(0x012E0066, L"HKCU\\Software\\x", L"name", L"file.dll"));
+    tstring exported = source.folder.File(L"export.dat");
+    source.list.Export(exported);
+
+    Lists target;
+    REQUIRE(target.list.Load(IgnoreList::User) == 0);
+    target.list.Import(exported);
+    target.list.Import(exported);
+    auto records = target.list.UserRecords();
+    REQUIRE(records.size() == 2);
+    CHECK(records[0].ErrorID == 0x012D0065);
+    CHECK(records[0].Item == L"{1}");
+    CHECK(records[0].Reason == L"reason");
+    CHECK(records[1].ValueName == L"name");
+    // Import saves the user file.
+    CHECK(ReadAll(target.user) == ReadAll(exported));
+
+    Lists reread;
+    WriteAll(reread.user, ReadAll(target.user));
+    REQUIRE(reread.list.Load(IgnoreList::User) == 0);
+    CHECK(reread.list.UserRecords().size() == 2);
+}
+
+TEST_CASE("An import skips flag-1 records and takes other flags as full records") {
+    Lists l;
+    l.list.Load(IgnoreList::User);
+    tstring path = l.folder.File(L"mixed.dat");
+    IgnoreBytes b;
+    b.Short(1, L"HKLM\\short", L"v").Full(L"HKCU\\next", L"", L"", L"", 2);
+    b.Byte(5).Text(L"HKCU\\five").Text(L"").Text(L"").Text(L"").Int(5);
+    WriteAll(path, b.Bytes());
+    l.list.Import(path);
+    auto records = l.list.UserRecords();
+    CHECK(Keys(records) == std::vector<tstring>{L"HKCU\\next", L"HKCU\\five"});
+    CHECK(records[1].Flag == 0);
+    // What the engine wrote must read back as full records in its own lists.
+    REQUIRE(l.list.Load(IgnoreList::User) == 0);
+    CHECK(l.list.UserRecords().size() == 2);
+}
+
+TEST_CASE("A damaged import merges nothing and leaves the user file alone") {
+    Lists l;
+    l.list.Load(IgnoreList::User);
+    l.list.Add(Finding(1, L"HKCU\\kept", L""));
+    l.list.Save();
+    std::string saved = ReadAll(l.user);
+    tstring path = l.folder.File(L"bad.dat");
+
+    IgnoreBytes good;
+    good.Full(L"HKCU\\first", L"", L"", L"", 1).Full(L"HKCU\\second", L"", L"", L"", 2);
+    std::string goodBytes = good.Bytes();
+
+    SUBCASE("flipped") {
+        std::string bytes = goodBytes;
+        bytes[9] ^= 0x01;
+        WriteAll(path, bytes);
+        CHECK_THROWS_AS(l.list.Import(path), ErrorBase);
+    }
+    SUBCASE("truncated") {
+        WriteAll(path, goodBytes.substr(0, goodBytes.size() - 3));
+        CHECK_THROWS_AS(l.list.Import(path), ErrorBase);
+    }
+    SUBCASE("crafted: a valid record, then a count beyond the file") {
+        IgnoreBytes crafted;
+        crafted.Full(L"HKCU\\first", L"", L"", L"", 1).Byte(0).Int(0x40000000);
+        WriteAll(path, crafted.Bytes());
+        CHECK_THROWS_AS(l.list.Import(path), ErrorBase);
+    }
+    SUBCASE("missing") {
+        CHECK_THROWS_AS(l.list.Import(l.folder.File(L"absent.dat")), ErrorBase);
+    }
+    CHECK(Keys(l.list.UserRecords()) == std::vector<tstring>{L"HKCU\\kept"});
+    CHECK(ReadAll(l.user) == saved);
+}
+
 TEST_CASE("The index keeps one entry per ErrorID, KeyPath and ValueName") {
     Lists l;
     IgnoreBytes twice;
