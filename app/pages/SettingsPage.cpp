@@ -294,6 +294,19 @@ bool SettingsPage::Apply() {
         if (SUCCEEDED(result))
             shown_.undoFolder = undoFolder_;
     }
+    ApplyIgnoreList();
+    PutChangedSettings();
+    return SUCCEEDED(result);
+}
+
+// A list left alone is not saved: a save of this engine object's list is a
+// write of the user's file, which is not this page's to make for a setting.
+void SettingsPage::ApplyIgnoreList() {
+    bool marked = false;
+    for (bool mark : marks_)
+        marked = marked || mark;
+    if (!dismissAll_ && !marked)
+        return;
     if (dismissAll_) {
         engine_->DismissIgnoreList();
     } else {
@@ -301,9 +314,11 @@ bool SettingsPage::Apply() {
             if (marks_[i - 1])
                 engine_->RemoveFromIgnoreList(long(i));
     }
-    engine_->SaveIgnore();
-    PutChangedSettings();
-    return SUCCEEDED(result);
+    // The engine keeps the removals for its next save when this one is refused.
+    HRESULT saved = engine_->SaveIgnore();
+    if (FAILED(saved))
+        Log::Instance().Print(LogError, L"[error] Settings page: the ignore list was not saved: %s",
+                              HRError(saved).Message().c_str());
 }
 
 void SettingsPage::PutChangedSettings() {

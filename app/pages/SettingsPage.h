@@ -47,6 +47,8 @@ private:
     // The settings the user changed, each put and then taken as shown: one
     // left alone may have been changed by another process since.
     void PutChangedSettings();
+    // The marked removals (or the dismissal) and the save, when there are any.
+    void ApplyIgnoreList();
     void ClearPending();
     void Reset();
     void BrowseForFolder(const tstring& id);

@@ -52,7 +52,8 @@ CCrawler::CCrawler()
       ignoreObjectsMutex_(NewListMutex()),
       privileged_(SwitchProfilePrivilege(true)),
       windows6_(IsWindowsMajor6()) {
-    // A list that cannot be read stays empty; the engine works without it.
+    // A list that cannot be read stays empty, and its file is kept from this
+    // object's saves until it is read; the engine works without it.
     ignores_.Load(IgnoreList::User);
     ignores_.Load(IgnoreList::System);
 }

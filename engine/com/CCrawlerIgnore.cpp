@@ -30,6 +30,8 @@ STDMETHODIMP CCrawler::get_IgnoreCount(LONG* pVal) {
     if (!pVal)
         return E_FAIL;
     return ComCall(IID_ICrawler, [&] {
+        // A list whose file was busy when this object read it is shown as the file has it.
+        ignores_.CatchUp();
         std::vector<ComPtr<IqnRegRecord>> objects;
         for (const ScanRecord& record : ignores_.UserRecords())
             objects.push_back(IgnoreObject(record));
@@ -65,6 +67,8 @@ STDMETHODIMP CCrawler::DismissIgnoreList() {
     });
 }
 
+// A file that cannot be read (another program holds it) is left as it is and
+// the failure returned: the changes stay for the next save.
 STDMETHODIMP CCrawler::SaveIgnore() {
     return ComCall(IID_ICrawler, [&] {
         ignores_.Save();

@@ -4,6 +4,8 @@
 
 STDMETHODIMP CCrawler::Scan(LONG UnionsMask) {
     return ComCall(IID_ICrawler, [&] {
+        // Before the scan threads test findings against it, never on them.
+        ignores_.CatchUp();
         scan_->Controller().Scan(uint32_t(UnionsMask));
         return S_OK;
     });

@@ -1,6 +1,8 @@
 #include "engine/scan/IgnoreFile.h"
+#include <new>
 #include "common/archive/Archive.h"
 #include "common/errors/ErrorBase.h"
+#include "common/system/BusyFile.h"
 
 namespace {
 
@@ -85,6 +87,43 @@ std::vector<ScanRecord> ReadIgnoreFile(const tstring& path, ShortRecordFlag rule
         records.push_back(ReadRecord(in, rule));
     file.Close();
     return records;
+}
+
+namespace {
+
+IgnoreFileRead ReadOnce(const tstring& path, ShortRecordFlag rule) {
+    IgnoreFileRead read;
+    try {
+        read.records = ReadIgnoreFile(path, rule);
+        read.state = IgnoreFileRead::Read;
+        return read;
+    } catch (const ErrorBase& e) {
+        read.code = e.Code() ? e.Code() : int32_t(E_FAIL);
+        read.message = e.Message();
+    } catch (const std::bad_alloc&) {
+        read.code = E_OUTOFMEMORY;
+        read.message = _T("out of memory");
+    }
+    if (read.code == kCrcMismatch || read.code == kInvalidData)
+        read.state = IgnoreFileRead::Damaged;
+    else if (IsMissingFileCode(read.code))
+        read.state = IgnoreFileRead::Missing;
+    else if (IsBusyFileCode(read.code))
+        read.state = IgnoreFileRead::Busy;
+    else
+        read.state = IgnoreFileRead::Unreadable;
+    return read;
+}
+
+}  // namespace
+
+IgnoreFileRead ReadIgnoreFileSettled(const tstring& path, ShortRecordFlag rule, int attempts) {
+    IgnoreFileRead read = ReadOnce(path, rule);
+    for (int attempt = 1; attempt < attempts && read.state == IgnoreFileRead::Busy; ++attempt) {
+        Sleep(kBusyFileRetryMs);
+        read = ReadOnce(path, rule);
+    }
+    return read;
 }
 
 void WriteIgnoreFile(const tstring& path, const std::vector<ScanRecord>& records) {

@@ -21,6 +21,21 @@ enum class ShortRecordFlag {
 // Read failures throw the file error.
 std::vector<ScanRecord> ReadIgnoreFile(const tstring& path, ShortRecordFlag rule);
 
+// What a read of a file that other processes share gave.
+struct IgnoreFileRead {
+    enum State { Read, Missing, Busy, Damaged, Unreadable };
+    State state = Unreadable;
+    // 0 when read, else the error's code and message.
+    int32_t code = 0;
+    tstring message;
+    std::vector<ScanRecord> records;
+};
+
+// ReadIgnoreFile up to attempts times, 100 ms apart, while the file is busy
+// (a sharing or lock violation). Damaged: the file fails its checks (check
+// value, a record past the end). Throws nothing for the file's sake.
+IgnoreFileRead ReadIgnoreFileSettled(const tstring& path, ShortRecordFlag rule, int attempts);
+
 // Replaces the file with these records as full records; throws when the file
 // cannot be written (an existing file then keeps its old content).
 void WriteIgnoreFile(const tstring& path, const std::vector<ScanRecord>& records);

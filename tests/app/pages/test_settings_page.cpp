@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 #include "FileBytes.h"
+#include "HeldFile.h"
+#include "../../engine/scan/test_ignore_files.h"
 #include "PageTestSupport.h"
 #include "PlantedFaults.h"
 #include "RecordingScriptSink.h"
@@ -346,6 +348,121 @@ TEST_CASE("hostile record texts and folders reach both modes' scripts escaped; r
     engine->SaveIgnore();
     SysFreeString(saved);
     RemoveCpls(names);
+}
+
+namespace {
+
+// The prefix's ignores.dat for one case: put back as it was at the end.
+struct UserIgnoreFile {
+    std::wstring path = GetIgnoreFilePath(false, false);
+    bool existed = FileExists(path);
+    std::string saved = ReadAll(path);
+    ~UserIgnoreFile() { existed ? WriteAll(path, saved) : void(DeleteFileW(path.c_str())); }
+    std::string Keys() const { return ignoretest::StoredKeyText(ReadAll(path)); }
+};
+
+std::string KeptList() {
+    ignoretest::IgnoreBytes b;
+    b.Full(L"HKCU\\kept1", L"", L"r1", L"itemKept1", 0x012C0064);
+    b.Full(L"HKCU\\kept2", L"", L"r2", L"itemKept2", 0x012C0064);
+    return b.Bytes();
+}
+
+FILETIME WriteTime(const std::wstring& path) {
+    FILETIME time = {};
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
+        time = data.ftLastWriteTime;
+    return time;
+}
+
+}  // namespace
+
+TEST_CASE("ignore list: an apply of a setting alone leaves the list's file as it is") {
+    ComApartment com;
+    PickingUi ui;
+    UserIgnoreFile list;
+    WriteAll(list.path, KeptList());
+    // An old date that no write of this run can give the file.
+    HANDLE file = CreateFileW(list.path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    REQUIRE(file != INVALID_HANDLE_VALUE);
+    FILETIME old = {0x2A1B3000, 0x01C0A8F0};
+    SetFileTime(file, nullptr, nullptr, &old);
+    CloseHandle(file);
+    ComPtr<ICrawler> engine = LoadEngine();
+    REQUIRE(engine);
+    long autoBackup = 0;
+    engine->get_AutoBackupSwitch(&autoBackup);
+    ShownPage shown(engine);
+    shown.Send(L"pageLoaded", Text(L""));
+    shown.Send(L"AutoBackSwitch", Bool(autoBackup == 0));
+    shown.Send(L"configurationChanged", Text(L"apply"));
+    long now = 0;
+    engine->get_AutoBackupSwitch(&now);
+    CHECK(now == (autoBackup == 0 ? 1 : 0));
+    FILETIME after = WriteTime(list.path);
+    CHECK(after.dwLowDateTime == old.dwLowDateTime);
+    CHECK(after.dwHighDateTime == old.dwHighDateTime);
+    CHECK(ReadAll(list.path) == KeptList());
+    engine->put_AutoBackupSwitch(autoBackup);
+}
+
+TEST_CASE("ignore list: a first read held busy, then applies; another engine object's record survives") {
+    ComApartment com;
+    PickingUi ui;
+    UserIgnoreFile list;
+    WriteAll(list.path, KeptList());
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring theirs = std::wstring(temp) + L"orvane-settings-theirs.dat",
+                       mine = std::wstring(temp) + L"orvane-settings-mine.dat";
+    ignoretest::IgnoreBytes added, own;
+    added.Full(L"HKCU\\addedByP2", L"", L"", L"itemAdded", 0x012C0064);
+    own.Full(L"HKCU\\mine", L"", L"", L"itemMine", 0x012C0064);
+    WriteAll(theirs, added.Bytes());
+    WriteAll(mine, own.Bytes());
+
+    SUBCASE("held without sharing while the engine object loads the list") {
+        ComPtr<ICrawler> engine;
+        {
+            HeldFile held(list.path);
+            REQUIRE(held.Held());
+            engine = LoadEngine();
+        }
+        REQUIRE(engine);
+        ShownPage shown(engine);
+        shown.page.SetIgnoreMode(true);
+        shown.Send(L"pageLoaded", Text(L""));
+        bool listed = false;
+        for (const auto& s : shown.sink.scripts)
+            listed = listed || (s.text.find(L"itemKept1") != std::wstring::npos &&
+                                s.text.find(L"itemKept2") != std::wstring::npos);
+        CHECK_MESSAGE(listed, "the page does not list the file's records");
+        shown.Send(L"DeleteSelected", Text(L"1"));
+        shown.Send(L"configurationChanged", Text(L"apply"));
+        CHECK(list.Keys() == "HKCU\\kept2");
+    }
+    SUBCASE("another engine object imports a record after this one loaded") {
+        ComPtr<ICrawler> engine = LoadEngine(), other = LoadEngine();
+        REQUIRE(engine);
+        REQUIRE(other);
+        BSTR name = SysAllocString(theirs.c_str());
+        CHECK(other->ImportIgnoreList(name) == S_OK);
+        SysFreeString(name);
+        ShownPage shown(engine);
+        shown.page.SetIgnoreMode(true);
+        shown.Send(L"pageLoaded", Text(L""));
+        shown.Send(L"DeleteSelected", Text(L"1"));
+        shown.Send(L"configurationChanged", Text(L"apply"));
+        CHECK(list.Keys() == "HKCU\\kept2 HKCU\\addedByP2");
+        // This object's own new record goes on top of the other's too.
+        ui.file = mine;
+        shown.Send(L"ImportIgnoreList", Text(L""));
+        CHECK(ui.boxes.back().text == L"Ignore records were successfully imported from " + mine);
+        CHECK(list.Keys() == "HKCU\\kept2 HKCU\\addedByP2 HKCU\\mine");
+    }
+    DeleteFileW(theirs.c_str());
+    DeleteFileW(mine.c_str());
 }
 
 TEST_CASE("without an engine the page says so once and asks nothing") {

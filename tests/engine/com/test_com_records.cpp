@@ -8,7 +8,13 @@
 #include "common/archive/Crc32.h"
 #include "common/settings/AppFolders.h"
 #include "engine/com/ListLock.h"
+#include "HeldFile.h"
+#include "../scan/test_ignore_files.h"
+#include "StartProcess.h"
 #include "TestLimits.h"
+#include <fstream>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -455,4 +461,96 @@ TEST_CASE("A finding moved to the ignore list leaves the found list and is not f
     point->Unadvise(cookie);
     CHECK(crawler->DismissIgnoreList() == S_OK);
     sink->Release();
+}
+
+namespace {
+
+std::wstring ScriptLiteral(std::wstring text) {
+    for (size_t at = 0; (at = text.find(L'\\', at)) != std::wstring::npos; at += 2) text.insert(at, 1, L'\\');
+    return L"'" + text + L"'";
+}
+
+// A script host with an engine object of its own: it makes the object, says
+// so with the file ready, waits for the file go, then runs body.
+struct ScriptHost {
+    std::wstring ready = TempFile(L"ready"), go = TempFile(L"go"), script = TempFile(L"host.js");
+    std::string output;
+    std::thread thread;
+    explicit ScriptHost(const std::wstring& body) {
+        DeleteFileW(ready.c_str());
+        DeleteFileW(go.c_str());
+        std::wofstream(script.c_str())
+            << L"var e = new ActiveXObject('OrvaneEngine.Crawler');\n"
+               L"var f = new ActiveXObject('Scripting.FileSystemObject');\n"
+               L"f.CreateTextFile(" << ScriptLiteral(ready) << L").Close();\n"
+               L"var end = new Date().getTime() + 60000;\n"
+               L"while (!f.FileExists(" << ScriptLiteral(go) << L") && new Date().getTime() < end) {}\n"
+            << body << L"\n";
+        thread = std::thread([this] { output = RunCaptured(L"cscript.exe //nologo \"" + script + L"\""); });
+    }
+    bool WaitReady() {
+        ULONGLONG end = GetTickCount64() + testlimit::kLong;
+        while (GetFileAttributesW(ready.c_str()) == INVALID_FILE_ATTRIBUTES && GetTickCount64() < end) Sleep(50);
+        return GetFileAttributesW(ready.c_str()) != INVALID_FILE_ATTRIBUTES;
+    }
+    void Go() {
+        std::ofstream(go.c_str()).put('1');
+        testlimit::Join(thread, testlimit::kLong, "the script host");
+    }
+    ~ScriptHost() {
+        if (thread.joinable()) Go();
+        for (const std::wstring& file : {ready, go, script}) DeleteFileW(file.c_str());
+    }
+};
+
+}  // namespace
+
+using ignoretest::StoredKeyText;
+
+// Another process, a script host through the engine's COM face, shares the
+// user's list: a first read that meets it busy must not wipe it, and neither
+// object's save may write over the other's records.
+TEST_CASE("engine through COM: a held first read and another process's records survive the saves") {
+    RegisteredEngine engine;
+    MultiThreaded mta;
+    REQUIRE(SUCCEEDED(mta.hr));
+    UserListGuard guard;
+    WriteBytes(guard.Path(), FileBytes()
+                                 .Full(L"HKCU\\kept1", L"", L"r1", L"i1", 0x012C0064)
+                                 .Full(L"HKCU\\kept2", L"v", L"r2", L"i2", 0x012D0065)
+                                 .Bytes());
+
+    SUBCASE("held without sharing while the host's engine loads, let go before its save") {
+        HeldFile held(guard.Path());
+        REQUIRE(held.Held());
+        ScriptHost host(L"try { e.SaveIgnore(); WScript.Echo('saved'); } catch (x) { WScript.Echo('refused'); }\n"
+                        L"WScript.Echo('count=' + e.IgnoreCount);");
+        CHECK_MESSAGE(host.WaitReady(), "the script host never made its engine object");
+        held.Release();
+        host.Go();
+        CHECK(host.output.find("saved") != std::string::npos);
+        CHECK(host.output.find("count=2") != std::string::npos);
+        CHECK(StoredKeyText(ReadBytes(guard.Path())) == "HKCU\\kept1 HKCU\\kept2");
+    }
+    SUBCASE("the host imports a record after this object loaded; this object saves its own") {
+        Held<ICrawler> crawler;
+        Create(crawler);
+        std::wstring theirs = TempFile(L"theirs.dat"), mine = TempFile(L"mine.dat");
+        WriteBytes(theirs, FileBytes().Full(L"HKCU\\addedByP2", L"", L"", L"", 0x012E0066).Bytes());
+        WriteBytes(mine, FileBytes().Full(L"HKCU\\mine", L"", L"", L"", 0x012F0067).Bytes());
+        {
+            ScriptHost host(L"WScript.Echo('import=' + e.ImportIgnoreList(" + ScriptLiteral(theirs) + L"));");
+            CHECK_MESSAGE(host.WaitReady(), "the script host never made its engine object");
+        }
+        CHECK(StoredKeyText(ReadBytes(guard.Path())) == "HKCU\\kept1 HKCU\\kept2 HKCU\\addedByP2");
+        Text mineName(mine);
+        CHECK(crawler->ImportIgnoreList(mineName.b) == S_OK);
+        CHECK(crawler->RemoveFromIgnoreList(1) == S_OK);
+        CHECK(crawler->SaveIgnore() == S_OK);
+        CHECK(StoredKeyText(ReadBytes(guard.Path())) == "HKCU\\kept2 HKCU\\addedByP2 HKCU\\mine");
+        CHECK(IgnoreCount(crawler.p) == 3);
+        CHECK(KeyOf(crawler.p, 2) == L"HKCU\\addedByP2");
+        DeleteFileW(theirs.c_str());
+        DeleteFileW(mine.c_str());
+    }
 }

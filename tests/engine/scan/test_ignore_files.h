@@ -1,7 +1,9 @@
 #pragma once
 #include <windows.h>
 #include <cstdint>
+#include <cstring>
 #include <string>
+#include <vector>
 #include "common/archive/Crc32.h"
 #include "FileBytes.h"
 #include "TempFolder.h"
@@ -42,5 +44,46 @@ public:
 private:
     std::string body_;
 };
+
+// The key paths of an engine-written ignore file (full records), in file
+// order; "?" for a record cut short.
+inline std::vector<std::wstring> StoredKeys(const std::string& bytes) {
+    std::vector<std::wstring> keys;
+    size_t at = 4;
+    auto text = [&] {
+        int32_t size = 0;
+        if (at + 4 > bytes.size())
+            return std::wstring(L"?");
+        memcpy(&size, bytes.data() + at, 4);
+        at += 4;
+        if (size < 0 || at + size_t(size) > bytes.size())
+            return std::wstring(L"?");
+        std::wstring value(reinterpret_cast<const wchar_t*>(bytes.data() + at), size_t(size) / 2);
+        at += size_t(size);
+        return value;
+    };
+    while (at < bytes.size()) {
+        uint8_t flag = uint8_t(bytes[at++]);
+        keys.push_back(text());
+        text();
+        if (flag == 0) {
+            text();
+            text();
+            at += 4;
+        }
+    }
+    return keys;
+}
+
+// The same keys on one line, for checks that print what they found.
+inline std::string StoredKeyText(const std::string& bytes) {
+    std::string text;
+    for (const std::wstring& key : StoredKeys(bytes)) {
+        text += text.empty() ? "" : " ";
+        for (wchar_t c : key)
+            text += c < 0x80 ? char(c) : '?';
+    }
+    return text;
+}
 
 }  // namespace ignoretest

@@ -1,7 +1,10 @@
 #include <doctest/doctest.h>
+#include <thread>
 #include "common/errors/ErrorBase.h"
+#include "common/system/FileSaveLock.h"
 #include "engine/scan/IgnoreFile.h"
 #include "engine/scan/IgnoreList.h"
+#include "HeldFile.h"
 #include "test_ignore_files.h"
 
 using namespace ignoretest;
@@ -47,7 +50,7 @@ TEST_CASE("A missing user file is created empty; a missing system file is a fail
     CHECK(l.list.SystemRecords().empty());
 }
 
-TEST_CASE("A user file with a flipped byte loads nothing") {
+TEST_CASE("A user file with a flipped byte loads nothing and is kept beside an empty one") {
     Lists l;
     IgnoreBytes b;
     b.Full(L"HKCU\\a", L"", L"", L"", 1);
@@ -55,10 +58,134 @@ TEST_CASE("A user file with a flipped byte loads nothing") {
     bytes[bytes.size() - 2] ^= 0x40;
     WriteAll(l.user, bytes);
     CHECK(l.list.Load(IgnoreList::User) == -1);
-    CHECK_FALSE(l.list.Loaded());
     CHECK(l.list.UserRecords().empty());
-    // A damaged list is left for the user to see, not replaced.
-    CHECK(ReadAll(l.user) == bytes);
+    // The damaged list is left for the user to see; saves go on in a new one.
+    CHECK(ReadAll(l.user + L".damaged") == bytes);
+    CHECK(ReadAll(l.user) == std::string(4, '\0'));
+    CHECK(l.list.Loaded());
+    l.list.Add(Finding(2, L"HKCU\\b", L""));
+    l.list.Save();
+    IgnoreList reread(l.user, l.system);
+    REQUIRE(reread.Load(IgnoreList::User) == 0);
+    CHECK(Keys(reread.UserRecords()) == std::vector<tstring>{L"HKCU\\b"});
+
+    // A file damaged after the load is set aside by the save, which writes
+    // the list this object holds.
+    WriteAll(l.user, "not a list");
+    l.list.Add(Finding(3, L"HKCU\\c", L""));
+    l.list.Save();
+    CHECK(ReadAll(l.user + L".damaged") == "not a list");
+    REQUIRE(reread.Load(IgnoreList::User) == 0);
+    CHECK(Keys(reread.UserRecords()) == std::vector<tstring>{L"HKCU\\b", L"HKCU\\c"});
+}
+
+TEST_CASE("A busy user file: read again shortly, else never written over until it is read") {
+    Lists l;
+    IgnoreBytes b;
+    b.Full(L"HKCU\\kept1", L"", L"", L"", 1).Full(L"HKCU\\kept2", L"v", L"", L"", 2);
+    const std::string bytes = b.Bytes();
+    WriteAll(l.user, bytes);
+
+    SUBCASE("held for a moment: the load waits it out") {
+        HeldFile held(l.user, 250);
+        REQUIRE(held.Held());
+        CHECK(l.list.Load(IgnoreList::User) == 0);
+        CHECK(Keys(l.list.UserRecords()) == std::vector<tstring>{L"HKCU\\kept1", L"HKCU\\kept2"});
+        CHECK_FALSE(l.list.Unread());
+    }
+    SUBCASE("held past the retries: marked, the save refused, the file read before the next save") {
+        HeldFile held(l.user);
+        REQUIRE(held.Held());
+        CHECK(l.list.Load(IgnoreList::User) == -1);
+        CHECK(l.list.Unread());
+        l.list.Add(Finding(3, L"HKCU\\mine", L""));
+        CHECK_THROWS_AS(l.list.Save(), ErrorBase);
+        held.Release();
+        CHECK(ReadAll(l.user) == bytes);
+        l.list.Save();
+        CHECK_FALSE(l.list.Unread());
+        IgnoreList reread(l.user, l.system);
+        REQUIRE(reread.Load(IgnoreList::User) == 0);
+        CHECK(Keys(reread.UserRecords()) ==
+              std::vector<tstring>{L"HKCU\\kept1", L"HKCU\\kept2", L"HKCU\\mine"});
+        CHECK(Keys(l.list.UserRecords()) == Keys(reread.UserRecords()));
+    }
+    SUBCASE("held past the retries, free before the listing: the listing catches up") {
+        {
+            HeldFile held(l.user);
+            CHECK(l.list.Load(IgnoreList::User) == -1);
+        }
+        l.list.CatchUp();
+        CHECK(Keys(l.list.UserRecords()) == std::vector<tstring>{L"HKCU\\kept1", L"HKCU\\kept2"});
+        CHECK(ReadAll(l.user) == bytes);
+    }
+}
+
+TEST_CASE("Two lists over one file: each save puts its own changes on the other's records") {
+    Lists l;
+    IgnoreBytes b;
+    b.Full(L"HKCU\\kept1", L"", L"", L"", 1).Full(L"HKCU\\kept2", L"", L"", L"", 2);
+    WriteAll(l.user, b.Bytes());
+    IgnoreList other(l.user, l.system);
+    REQUIRE(l.list.Load(IgnoreList::User) == 0);
+    REQUIRE(other.Load(IgnoreList::User) == 0);
+
+    other.Add(Finding(5, L"HKCU\\addedByOther", L""));
+    other.Save();
+    // This one removes a record and adds one of its own; the other's stays.
+    REQUIRE(l.list.Remove(1));
+    l.list.Add(Finding(6, L"HKCU\\mine", L""));
+    l.list.Save();
+    const std::vector<tstring> expected{L"HKCU\\kept2", L"HKCU\\addedByOther", L"HKCU\\mine"};
+    CHECK(Keys(l.list.UserRecords()) == expected);
+    IgnoreList reread(l.user, l.system);
+    REQUIRE(reread.Load(IgnoreList::User) == 0);
+    CHECK(Keys(reread.UserRecords()) == expected);
+
+    // The same finding ignored in both is stored once; a dismissal takes what
+    // that list held, not what the other added since.
+    l.list.Add(Finding(7, L"HKCU\\both", L""));
+    other.Add(Finding(7, L"HKCU\\both", L""));
+    l.list.Save();
+    other.Save();
+    REQUIRE(reread.Load(IgnoreList::User) == 0);
+    CHECK(Keys(reread.UserRecords()) ==
+          std::vector<tstring>{L"HKCU\\kept2", L"HKCU\\addedByOther", L"HKCU\\mine", L"HKCU\\both"});
+    l.list.Add(Finding(8, L"HKCU\\late", L""));
+    l.list.Save();
+    other.Dismiss();
+    other.Save();
+    REQUIRE(reread.Load(IgnoreList::User) == 0);
+    CHECK(Keys(reread.UserRecords()) == std::vector<tstring>{L"HKCU\\late"});
+}
+
+TEST_CASE("A save waits for another saver's lock, then keeps what that saver wrote") {
+    Lists l;
+    REQUIRE(l.list.Load(IgnoreList::User) == 0);
+    l.list.Add(Finding(1, L"HKCU\\mine", L""));
+    bool saved = false;
+    std::thread saver;
+    {
+        // Any saver of the file: another engine object, in this process or another.
+        FileSaveLock other(_T("OrvaneIgnores-"), l.user, 0);
+        REQUIRE(other.Owned());
+        saver = std::thread([&] {
+            try {
+                l.list.Save();
+                saved = true;
+            } catch (const ErrorBase&) {
+            }
+        });
+        Sleep(1000);
+        IgnoreBytes theirs;
+        theirs.Full(L"HKCU\\theirs", L"", L"", L"", 2);
+        WriteAll(l.user, theirs.Bytes());
+    }
+    testlimit::Join(saver, testlimit::kStep, "the save waiting for the lock");
+    CHECK(saved);
+    IgnoreList reread(l.user, l.system);
+    REQUIRE(reread.Load(IgnoreList::User) == 0);
+    CHECK(Keys(reread.UserRecords()) == std::vector<tstring>{L"HKCU\\theirs", L"HKCU\\mine"});
 }
 
 TEST_CASE("Full records join the user list from either file, short ones only the system list") {
