@@ -56,14 +56,35 @@ inline TASK_TRIGGER OnceTrigger(WORD year, WORD month, WORD day, WORD hour, WORD
     return trigger;
 }
 
+// Deletes a job and makes sure its file is gone. The service reads a job
+// file whenever one appears or changes, and a delete that meets that read
+// fails with a sharing violation: on a busy machine a job planted moments
+// before stayed, and was found again by its key. S_OK once the file is gone,
+// else (after 10 s) the last error of the delete.
+inline HRESULT RemoveJob(const tstring& name) {
+    ComPtr<ITaskScheduler> scheduler = TestScheduler();
+    tstring file = TasksFile(name);
+    HRESULT last = S_OK;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        if (attempt)
+            Sleep(100);
+        if (scheduler)
+            last = scheduler->Delete(name.c_str());
+        if (!DeleteFileW(file.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND)
+            last = HRESULT_FROM_WIN32(GetLastError());
+        if (GetFileAttributesW(file.c_str()) == INVALID_FILE_ATTRIBUTES && GetLastError() == ERROR_FILE_NOT_FOUND)
+            return S_OK;
+    }
+    return FAILED(last) ? last : E_FAIL;
+}
+
 // A job made directly through the Task Scheduler, as another account or
 // program would have made it; data is its work-item data.
 inline bool PlantJob(const tstring& name, const std::string& data, const tstring& program,
                      const TASK_TRIGGER* trigger = nullptr) {
     ComPtr<ITaskScheduler> scheduler = TestScheduler();
-    if (!scheduler)
+    if (!scheduler || FAILED(RemoveJob(name)))
         return false;
-    scheduler->Delete(name.c_str());
     ComPtr<ITask> task;
     if (FAILED(scheduler->NewWorkItem(name.c_str(), CLSID_CTask, IID_ITask,
                                       reinterpret_cast<IUnknown**>(task.Receive()))))
@@ -82,13 +103,6 @@ inline bool PlantJob(const tstring& name, const std::string& data, const tstring
     ComPtr<IPersistFile> file;
     task.QueryInto(IID_IPersistFile, file);
     return file && SUCCEEDED(file->Save(nullptr, TRUE));
-}
-
-inline void RemoveJob(const tstring& name) {
-    ComPtr<ITaskScheduler> scheduler = TestScheduler();
-    if (scheduler)
-        scheduler->Delete(name.c_str());
-    DeleteFileW(TasksFile(name).c_str());
 }
 
 // A key of the current user, of another user and of nobody's kind.
