@@ -15,7 +15,8 @@ struct PlantedOwnJobs {
     PlantedOwnJobs() {
         for (int i = 0; i < 3; ++i) {
             TASK_TRIGGER trigger = OnceTrigger(2031, 3, WORD(i + 4), WORD(i + 2), 30);
-            REQUIRE(PlantJob(Name(kAllJobKinds[i]), KeyWorkItemData(OwnKey(kAllJobKinds[i])), GetModulePath(), &trigger));
+            JobKind kind = kAllJobKinds[i];
+            REQUIRE(PlantJob(Name(kind), KeyWorkItemData(OwnKey(kind)), GetModulePath(), &trigger));
         }
     }
     ~PlantedOwnJobs() {
