@@ -57,29 +57,6 @@ struct Asked {
     }
 };
 
-// What the scheduler lists for this user: "name: kind" for each work item
-// whose data holds one of this user's keys.
-std::string OwnJobsListed() {
-    ComPtr<ITaskScheduler> scheduler = TestScheduler();
-    ComPtr<IEnumWorkItems> items;
-    if (!scheduler || FAILED(scheduler->Enum(items.Receive())))
-        return "(no scheduler)";
-    std::string listed;
-    LPWSTR* names = nullptr;
-    ULONG fetched = 0;
-    while (items->Next(1, &names, &fetched) == S_OK && fetched) {
-        tstring name = names[0];
-        CoTaskMemFree(names[0]);
-        CoTaskMemFree(names);
-        ComPtr<ITask> task;
-        HRESULT hr = ActivateWorkItem(scheduler.Get(), name, task);
-        for (JobKind kind : kAllJobKinds)
-            if (SUCCEEDED(hr) && TaskHoldsKey(task.Get(), OwnKey(kind)))
-                listed += Narrow(name) + ": " + Narrow(KindText(kind)) + "\n";
-    }
-    return listed.empty() ? "(none)" : listed;
-}
-
 std::string Questions(const std::vector<UINT>& ids) {
     std::string text;
     for (UINT id : ids)
@@ -149,7 +126,7 @@ TEST_CASE("missed jobs are asked about in order and the state files follow the s
         JobStateCheck check(nullptr, In(folder));
         check.AskFailedJobs(0, asked.Callback());
         std::string listed = OwnJobsListed();
-        INFO("this user's jobs listed after the check:\n" << listed);
+        INFO("this user's jobs listed after the check:\n" << (listed.empty() ? "(none)" : listed));
         INFO("asked: " << Questions(asked.questions));
         INFO("the check saw the scan job: " << check.Current(ScanFixJob).present);
         CHECK(asked.questions.empty());
