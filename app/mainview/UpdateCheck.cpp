@@ -14,9 +14,45 @@ namespace {
 
 const wchar_t kCantConnect[] = L"Can't connect to server. Check your Internet connection or try again later.";
 const DWORD kMostReplyBytes = 64 * 1024;
-// How long the checker's end waits for a worker whose download the abort did
-// not end; the worker then ends with the process.
+const wchar_t kReplyFile[] = L"\\updates.htm";
+// How long the checker's end, and a new check, wait for a worker whose
+// download the abort did not end; the worker then ends with the process.
 const DWORD kWorkerEndMs = 3000;
+
+// Whether a worker of this process has the reply file that every check
+// names ("updates.htm"): one at a time, so that two downloads never write it
+// at once.
+volatile LONG replyFileTaken = 0;
+
+// The file one worker downloads to: the shared reply file when no other
+// worker has it, else one of its own (named after the worker's thread,
+// unique while it runs), deleted when the worker is done with it. A cancelled
+// download that never ends keeps the shared file for good, and every later
+// check still gets an answer through a file of its own.
+class ReplyFile {
+public:
+    ReplyFile() {
+        tstring folder = GetUiCacheFolder(true);
+        tstring own = folder + FormatText(L"\\updates-%lu.htm", GetCurrentThreadId());
+        path_ = folder + kReplyFile;
+        // Nothing that can throw once the shared file is taken.
+        shared_ = InterlockedCompareExchange(&replyFileTaken, 1, 0) == 0;
+        if (!shared_) path_.swap(own);
+    }
+    ~ReplyFile() {
+        if (shared_)
+            InterlockedExchange(&replyFileTaken, 0);
+        else
+            DeleteFileW(path_.c_str());
+    }
+    ReplyFile(const ReplyFile&) = delete;
+    ReplyFile& operator=(const ReplyFile&) = delete;
+    const tstring& Path() const { return path_; }
+
+private:
+    bool shared_ = false;
+    tstring path_;
+};
 
 // Aborts the download when the check is cancelled and keeps the HTTP status.
 // Counted: urlmon may hold it after the download returns (its binding kept
@@ -176,7 +212,7 @@ UpdateChecker::~UpdateChecker() {
 }
 
 tstring UpdateChecker::TargetFile() {
-    return GetUiCacheFolder(true) + L"\\updates.htm";
+    return GetUiCacheFolder(true) + kReplyFile;
 }
 
 bool UpdateChecker::Download(const tstring& address, const tstring& file, const std::shared_ptr<DownloadCancel>& cancel,
@@ -203,8 +239,8 @@ bool UpdateChecker::Download(const tstring& address, const tstring& file, const 
 bool UpdateChecker::Start(HtmlPage* page) {
     if (running_) return false;
     // A cancelled worker may still be on its way out of its aborted download:
-    // the new one waits for it on its own thread, not here on the UI thread,
-    // so that both never write the reply file at once.
+    // the new one waits a few seconds for it on its own thread, not here on
+    // the UI thread, so that it mostly finds the shared reply file free.
     HANDLE previous = nullptr;
     if (thread_.IsValid() && WaitForSingleObject(thread_, 0) == WAIT_TIMEOUT)
         DuplicateHandle(GetCurrentProcess(), thread_, GetCurrentProcess(), &previous, SYNCHRONIZE, FALSE, 0);
@@ -250,8 +286,12 @@ tstring UpdateChecker::Accept(const tstring& posted) {
 DWORD WINAPI UpdateChecker::Worker(void* argument) {
     WorkerStart start = *static_cast<WorkerStart*>(argument);
     delete static_cast<WorkerStart*>(argument);
+    // The cancelled worker before this one mostly ends within moments of its
+    // abort and gives the shared reply file back; one whose download ignores
+    // the abort is not waited for past the bound, and this check goes on with
+    // a file of its own.
     if (start.previous) {
-        WaitForSingleObject(start.previous, INFINITE);
+        WaitForSingleObject(start.previous, kWorkerEndMs);
         CloseHandle(start.previous);
     }
     const DownloadCancel& cancel = *start.cancel;
@@ -262,7 +302,8 @@ DWORD WINAPI UpdateChecker::Worker(void* argument) {
     // Nothing may leave the thread: any failure reads as no connection.
     try {
         tstring address = ProductSite() + L"/vertest/orvane.php?ver=" + VersionCode();
-        received = Download(address, TargetFile(), start.cancel, reply);
+        ReplyFile file;
+        received = Download(address, file.Path(), start.cancel, reply);
     } catch (...) {
         received = false;
     }

@@ -47,7 +47,8 @@ public:
     tstring Accept(const tstring& posted);
     bool Running() const { return running_; }
 
-    // The file a check downloads to, in the UI cache folder.
+    // The file a check downloads to, in the UI cache folder; a check that
+    // finds it taken by a worker still running uses a file of its own.
     static tstring TargetFile();
     // Downloads address to file and reads at most 64 KiB of it; false on
     // any failure (connection, HTTP status, cancel, an empty reply).
@@ -58,7 +59,7 @@ private:
     static DWORD WINAPI Worker(void* argument);
     void Wait();
 
-    // The newest worker; each waits for the one before it.
+    // The newest worker; each waits a few seconds at most for the one before it.
     HandleHolder thread_;
     // The newest worker's own: a new check never clears an old one's.
     std::shared_ptr<DownloadCancel> cancel_;

@@ -9,6 +9,7 @@
 #include "common/system/Security.h"
 #include "common/tstring/tstring.h"
 #include "jobs/JobKind.h"
+#include "jobs/JobScheduler.h"
 
 // COM for the test thread, as the program's UI thread has it.
 struct ComApartment {
@@ -56,14 +57,35 @@ inline TASK_TRIGGER OnceTrigger(WORD year, WORD month, WORD day, WORD hour, WORD
     return trigger;
 }
 
+// Deletes a job and makes sure its file is gone. The service reads a job
+// file whenever one appears or changes, and a delete that meets that read
+// fails with a sharing violation: on a busy machine a job planted moments
+// before stayed, and was found again by its key. S_OK once the file is gone,
+// else (after 10 s) the last error of the delete.
+inline HRESULT RemoveJob(const tstring& name) {
+    ComPtr<ITaskScheduler> scheduler = TestScheduler();
+    tstring file = TasksFile(name);
+    HRESULT last = S_OK;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        if (attempt)
+            Sleep(100);
+        if (scheduler)
+            last = scheduler->Delete(name.c_str());
+        if (!DeleteFileW(file.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND)
+            last = HRESULT_FROM_WIN32(GetLastError());
+        if (GetFileAttributesW(file.c_str()) == INVALID_FILE_ATTRIBUTES && GetLastError() == ERROR_FILE_NOT_FOUND)
+            return S_OK;
+    }
+    return FAILED(last) ? last : E_FAIL;
+}
+
 // A job made directly through the Task Scheduler, as another account or
 // program would have made it; data is its work-item data.
 inline bool PlantJob(const tstring& name, const std::string& data, const tstring& program,
                      const TASK_TRIGGER* trigger = nullptr) {
     ComPtr<ITaskScheduler> scheduler = TestScheduler();
-    if (!scheduler)
+    if (!scheduler || FAILED(RemoveJob(name)))
         return false;
-    scheduler->Delete(name.c_str());
     ComPtr<ITask> task;
     if (FAILED(scheduler->NewWorkItem(name.c_str(), CLSID_CTask, IID_ITask,
                                       reinterpret_cast<IUnknown**>(task.Receive()))))
@@ -82,13 +104,6 @@ inline bool PlantJob(const tstring& name, const std::string& data, const tstring
     ComPtr<IPersistFile> file;
     task.QueryInto(IID_IPersistFile, file);
     return file && SUCCEEDED(file->Save(nullptr, TRUE));
-}
-
-inline void RemoveJob(const tstring& name) {
-    ComPtr<ITaskScheduler> scheduler = TestScheduler();
-    if (scheduler)
-        scheduler->Delete(name.c_str());
-    DeleteFileW(TasksFile(name).c_str());
 }
 
 // A key of the current user, of another user and of nobody's kind.
@@ -129,4 +144,49 @@ inline std::string HexOf(const std::string& bytes) {
         hex += digits[c & 15];
     }
     return hex;
+}
+
+// What the scheduler lists for this user: "name: kind" for each work item
+// whose data holds one of this user's keys; empty when there is none.
+inline std::string OwnJobsListed() {
+    ComPtr<ITaskScheduler> scheduler = TestScheduler();
+    ComPtr<IEnumWorkItems> items;
+    if (!scheduler || FAILED(scheduler->Enum(items.Receive())))
+        return "(no scheduler)";
+    std::string listed;
+    LPWSTR* names = nullptr;
+    ULONG fetched = 0;
+    while (items->Next(1, &names, &fetched) == S_OK && fetched) {
+        tstring name = names[0];
+        CoTaskMemFree(names[0]);
+        CoTaskMemFree(names);
+        ComPtr<ITask> task;
+        HRESULT hr = ActivateWorkItem(scheduler.Get(), name, task);
+        for (JobKind kind : kAllJobKinds)
+            if (SUCCEEDED(hr) && TaskHoldsKey(task.Get(), OwnKey(kind)))
+                listed += Narrow(name) + ": " + Narrow(KindText(kind)) + "\n";
+    }
+    return listed;
+}
+
+// Deletes this user's jobs by key until none is listed, so that the next
+// case does not find one by its key: a deletion that meets the service's read
+// of the file fails, and the product tries it again for a second only. What
+// is still listed after 10 s, else empty.
+inline std::string RemoveOwnJobs() {
+    std::vector<tstring> keys;
+    for (JobKind kind : kAllJobKinds)
+        keys.push_back(OwnKey(kind));
+    std::string listed = OwnJobsListed();
+    for (int attempt = 0; attempt < 10 && !listed.empty(); ++attempt) {
+        if (attempt)
+            Sleep(1000);
+        JobScheduler scheduler;
+        try {
+            scheduler.DeleteJobsWithKeys(keys);
+        } catch (const ErrorBase&) {
+        }
+        listed = OwnJobsListed();
+    }
+    return listed;
 }

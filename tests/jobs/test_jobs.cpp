@@ -128,9 +128,9 @@ TEST_CASE("this user's jobs are made, found and deleted by key, and every other 
     compact.Release();
     for (int i = 0; i < 5; ++i)
         CHECK(ReadAll(TasksFile(planted[i])) == before[i]);
-    scheduler.DeleteJobsWithKeys({OwnKey(CompactJob), OwnKey(BackupJob), OwnKey(ScanFixJob)});
+    CHECK(RemoveOwnJobs() == "");
     for (const tstring& name : planted)
-        RemoveJob(name);
+        CHECK(RemoveJob(name) == S_OK);
 }
 
 TEST_CASE("job names and keys") {

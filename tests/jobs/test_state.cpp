@@ -1,7 +1,9 @@
 #include <doctest/doctest.h>
+#include <thread>
 #include "FileBytes.h"
 #include "SchedulerTestSupport.h"
 #include "TempFolder.h"
+#include "TestLimits.h"
 #include "common/archive/Archive.h"
 #include "jobs/JobScheduler.h"
 #include "jobs/JobStateCheck.h"
@@ -13,12 +15,13 @@ struct PlantedOwnJobs {
     PlantedOwnJobs() {
         for (int i = 0; i < 3; ++i) {
             TASK_TRIGGER trigger = OnceTrigger(2031, 3, WORD(i + 4), WORD(i + 2), 30);
-            PlantJob(Name(kAllJobKinds[i]), KeyWorkItemData(OwnKey(kAllJobKinds[i])), GetModulePath(), &trigger);
+            JobKind kind = kAllJobKinds[i];
+            REQUIRE(PlantJob(Name(kind), KeyWorkItemData(OwnKey(kind)), GetModulePath(), &trigger));
         }
     }
     ~PlantedOwnJobs() {
         for (JobKind kind : kAllJobKinds)
-            RemoveJob(Name(kind));
+            CHECK(RemoveJob(Name(kind)) == S_OK);
     }
     static tstring Name(JobKind kind) { return tstring(L"state test") + KindText(kind); }
     // "2031-03-04 02:30:00" for compaction, then backup, then scan and fix.
@@ -53,6 +56,13 @@ struct Asked {
         };
     }
 };
+
+std::string Questions(const std::vector<UINT>& ids) {
+    std::string text;
+    for (UINT id : ids)
+        text += std::to_string(id) + " ";
+    return text.empty() ? "(none)" : text;
+}
 
 JobStateCheck::Options In(const TempFolder& folder) {
     JobStateCheck::Options options;
@@ -99,8 +109,26 @@ TEST_CASE("missed jobs are asked about in order and the state files follow the s
     SUBCASE("times to come, jobs gone and first starts ask nothing") {
         WriteState(folder, BackupJob, 1);
         WriteState(folder, ScanFixJob, -1);
-        RemoveJob(PlantedOwnJobs::Name(ScanFixJob));
-        JobStateCheck(nullptr, In(folder)).AskFailedJobs(0, asked.Callback());
+        // The scan job was saved a moment ago, and the Task Scheduler service
+        // reads a job file that appears, holding it meanwhile sharing only
+        // reads: on a busy machine the removal met that read.
+        HANDLE held = CreateFileW(TasksFile(PlantedOwnJobs::Name(ScanFixJob)).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                  nullptr, OPEN_EXISTING, 0, nullptr);
+        REQUIRE(held != INVALID_HANDLE_VALUE);
+        std::thread service([held] {
+            Sleep(300);
+            CloseHandle(held);
+        });
+        HRESULT removed = RemoveJob(PlantedOwnJobs::Name(ScanFixJob));
+        testlimit::Join(service, testlimit::kStep, "the stand-in service's hold on the scan job's file");
+        REQUIRE_MESSAGE(removed == S_OK,
+                        "the scan job's file was still there after 10 s, error 0x" << std::hex << unsigned(removed));
+        JobStateCheck check(nullptr, In(folder));
+        check.AskFailedJobs(0, asked.Callback());
+        std::string listed = OwnJobsListed();
+        INFO("this user's jobs listed after the check:\n" << (listed.empty() ? "(none)" : listed));
+        INFO("asked: " << Questions(asked.questions));
+        INFO("the check saw the scan job: " << check.Current(ScanFixJob).present);
         CHECK(asked.questions.empty());
         CHECK_FALSE(FileExists(folder.File(L"scanfix")));
         // No state file of the compaction job before: now it has one.

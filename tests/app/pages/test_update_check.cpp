@@ -40,6 +40,9 @@ const wchar_t kCancelled[] = L"license_middle.innerHTML = \"Operation was cancel
 const wchar_t kVersionCode[] = L"735";
 const char kSilentRequest[] = "GET /silent/vertest/orvane.php?ver=735 HTTP/1.1";
 const wchar_t kChildOption[] = L"--update-child=";
+// A check after a stuck one: the wait for the stuck worker (3 s), the reply
+// and the page's half second, with room for a loaded machine.
+const DWORD kAgainLimit = 40000;
 
 bool Links(const tstring& script) { return script.find(L"<a ") != tstring::npos; }
 
@@ -268,14 +271,17 @@ TEST_CASE("update check against the update server: replies, failures, cancel and
 
 // The start page in a process of its own, held as the view holds it: its
 // check is cancelled once the download has started, then the page goes and
-// the process ends. Orders: "silent" (a server that never answers) or
-// "stuck" (a download no abort reaches), "|", the event to set on the cancel.
+// the process ends. Orders: "silent" (a server that never answers), "stuck"
+// (a download no abort reaches) or "again" (stuck, then a second check
+// against the plain server once the stuck handler is gone), "|", the event
+// to set on the cancel.
 TEST_CASE("UpdateCheckChild" * doctest::skip()) {
     std::wstring orders = GetCommandLineW();
     REQUIRE(orders.find(kChildOption) != std::wstring::npos);
     orders = orders.substr(orders.find(kChildOption) + wcslen(kChildOption));
     orders = orders.substr(0, orders.find(L'"'));
-    bool stuck = orders.compare(0, 6, L"stuck|") == 0;
+    std::wstring mode = orders.substr(0, orders.find(L'|'));
+    bool stuck = mode != L"silent";
     HANDLE cancelled = OpenEventW(EVENT_MODIFY_STATE, FALSE, orders.substr(orders.find(L'|') + 1).c_str());
     REQUIRE(cancelled);
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
@@ -293,9 +299,39 @@ TEST_CASE("UpdateCheckChild" * doctest::skip()) {
         REQUIRE(stuck ? testlimit::Wait(protocol.started, testlimit::kStep, "the stuck download to start", true)
                       : start.AwaitLog(before, kSilentRequest));
         start.Send(L"CancelUpdates");
+        if (mode == L"again") {
+            // The cancelled download still sits in its handler; the next
+            // check reaches the real server.
+            REQUIRE(session->UnregisterNameSpace(&protocol, L"http") == S_OK);
+            start.Send(L"CheckUpdates");
+            start.PumpFor(kAgainLimit, 8);
+            REQUIRE_MESSAGE(start.sink.scripts.size() == 8,
+                            "the check after a cancelled download that never ends was not answered within 40 s");
+            // Its end is ExitProcess: only a REQUIRE reaches its exit code.
+            REQUIRE(Links(start.sink.scripts[6].text));
+            REQUIRE(start.sink.scripts[7].text == L"checking = false");
+            REQUIRE(RequestLog().back() == "GET /vertest/orvane.php?ver=735 HTTP/1.1");
+        }
         SetEvent(cancelled);
     }
     ExitProcess(0);
+}
+
+// Starts this program's child case with its orders; its output goes where
+// this program's goes.
+PROCESS_INFORMATION StartChild(const wchar_t* mode, const std::wstring& event) {
+    wchar_t exe[MAX_PATH];
+    GetModuleFileNameW(nullptr, exe, MAX_PATH);
+    std::wstring line = L"\"" + std::wstring(exe) + L"\" --no-skip -tc=UpdateCheckChild \"" + kChildOption + mode +
+                        L"|" + event + L"\"";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION child = {};
+    REQUIRE(CreateProcessRetrying(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &child));
+    return child;
 }
 
 TEST_CASE("a cancelled check keeps no process alive: a server that never answers, a download no abort reaches") {
@@ -304,19 +340,7 @@ TEST_CASE("a cancelled check keeps no process alive: a server that never answers
         CAPTURE(name);
         std::wstring event = L"OrvaneUpdateCancelled-" + std::to_wstring(GetCurrentProcessId()) + L"-" + mode;
         HANDLE cancelled = CreateEventW(nullptr, TRUE, FALSE, event.c_str());
-        wchar_t exe[MAX_PATH];
-        GetModuleFileNameW(nullptr, exe, MAX_PATH);
-        std::wstring line = L"\"" + std::wstring(exe) + L"\" --no-skip -tc=UpdateCheckChild \"" + kChildOption + mode +
-                            L"|" + event + L"\"";
-        // Its cases' output goes where this program's goes.
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof startup;
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
-        startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-        PROCESS_INFORMATION child = {};
-        REQUIRE(CreateProcessRetrying(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                                      &child));
+        PROCESS_INFORMATION child = StartChild(mode, event);
         HANDLE either[2] = {cancelled, child.hProcess};
         CHECK_MESSAGE(WaitForMultipleObjects(2, either, FALSE, testlimit::kLong) == WAIT_OBJECT_0,
                       "the child ended or took 120 s before its check was cancelled");
@@ -329,6 +353,22 @@ TEST_CASE("a cancelled check keeps no process alive: a server that never answers
         CHECK(code == 0);
         for (HANDLE handle : {cancelled, child.hProcess, child.hThread}) CloseHandle(handle);
     }
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\QUARN\\Orvane", L"SiteBase");
+}
+
+TEST_CASE("a check after a cancelled one whose download never ends is answered") {
+    std::wstring event = L"OrvaneUpdateCancelled-" + std::to_wstring(GetCurrentProcessId()) + L"-again";
+    HANDLE done = CreateEventW(nullptr, TRUE, FALSE, event.c_str());
+    PROCESS_INFORMATION child = StartChild(L"again", event);
+    // The child says what it waited for when the second check stays silent.
+    bool ended = testlimit::Wait(child.hProcess, testlimit::kLong, "the child with two checks to end");
+    if (!ended) TerminateProcess(child.hProcess, 9);
+    testlimit::Wait(child.hProcess, testlimit::kStep, "the child to end");
+    DWORD code = 9;
+    GetExitCodeProcess(child.hProcess, &code);
+    CHECK_MESSAGE(WaitForSingleObject(done, 0) == WAIT_OBJECT_0, "the child's second check was not answered (above)");
+    CHECK(code == 0);
+    for (HANDLE handle : {done, child.hProcess, child.hThread}) CloseHandle(handle);
     RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\QUARN\\Orvane", L"SiteBase");
 }
 

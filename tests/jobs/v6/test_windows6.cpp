@@ -90,7 +90,7 @@ TEST_CASE("on Windows 6 the 2.0 task decides whether a job is attached and enabl
     compact.Release();
     backup.Release();
     scan.Release();
-    scheduler.DeleteJobsWithKeys({OwnKey(CompactJob), OwnKey(BackupJob), OwnKey(ScanFixJob)});
+    CHECK(RemoveOwnJobs() == "");
     RemoveTaskV2(compactName);
     RemoveJob(otherName);
 }
