@@ -52,13 +52,12 @@ bool IsBusy(int32_t code) {
 
 const int kSettleAttempts = 3;
 const DWORD kSaveLockWait = 10000;
-// A use that finds the other program saving waits for that save, not longer.
-const DWORD kUseLockWait = 1000;
+// A use that finds the other program saving does not wait for that save: the
+// values it holds answer now, and a later use reads the file.
+const DWORD kUseLockWait = 0;
 
-// The object whose load set the process-wide mask last, and when a mask
-// getter last had it try to read the busy file again.
+// The object whose load set the process-wide mask last.
 std::atomic<Settings*> g_maskSource{nullptr};
-std::atomic<ULONGLONG> g_lastMaskTry{0};
 
 const TCHAR kDamagedSuffix[] = _T(".damaged");
 
@@ -91,15 +90,7 @@ void ResetToDefaults(Settings::Values& v) {
 class SaveLock {
 public:
     SaveLock(const tstring& path, DWORD wait) {
-        tstring upper = path;
-        if (!upper.empty())
-            CharUpperBuff(&upper[0], DWORD(upper.size()));
-        uint32_t hash = 2166136261u;
-        for (TCHAR c : upper) {
-            hash ^= uint32_t(c);
-            hash *= 16777619u;
-        }
-        mutex_.Attach(CreateMutex(nullptr, FALSE, FormatText(_T("OrvaneSettings-%08X"), hash).c_str()));
+        mutex_.Attach(CreateMutex(nullptr, FALSE, Settings::SaveLockName(path).c_str()));
         if (mutex_.IsValid()) {
             DWORD result = WaitForSingleObject(mutex_, wait);
             owned_ = result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
@@ -322,9 +313,6 @@ void Settings::CatchUpMask() {
     Settings* source = g_maskSource.load();
     if (!source || !source->unread_)
         return;
-    ULONGLONG now = GetTickCount64(), last = g_lastMaskTry.load();
-    if (now - last < kMaskRetryMs || !g_lastMaskTry.compare_exchange_strong(last, now))
-        return;
     CriticalSectionLock lock(source->section_);
     source->CatchUp();
 }
@@ -525,10 +513,28 @@ int32_t Settings::GetSkipScanDrives() {
     return g_skipScanDrives;
 }
 
+int32_t Settings::CurrentSkipScanDrives() {
+    int32_t unset = 0;
+    g_skipScanDrives.compare_exchange_strong(unset, kDefaultSkipScanDrives);
+    return g_skipScanDrives;
+}
+
 void Settings::SetSkipScanDrives(int32_t value) {
     EnsureSettingsBuilt();
     g_skipScanDrives = value;
     g_skipScanDrivesChanged = true;
+}
+
+tstring Settings::SaveLockName(const tstring& path) {
+    tstring upper = path;
+    if (!upper.empty())
+        CharUpperBuff(&upper[0], DWORD(upper.size()));
+    uint32_t hash = 2166136261u;
+    for (TCHAR c : upper) {
+        hash ^= uint32_t(c);
+        hash *= 16777619u;
+    }
+    return FormatText(_T("OrvaneSettings-%08X"), hash);
 }
 
 bool Settings::GetUseSettingsFile() { return g_useSettingsFile; }

@@ -18,7 +18,9 @@
 // of older versions end early and the missing groups take their defaults.
 //
 // Every accessor takes the object's lock: COM property calls and worker
-// threads share one object.
+// threads share one object. The lock is never held across a wait for another
+// process; a thread that may be ended by force (a scan group's) takes it not
+// at all, as it would leave it held for ever.
 //
 // A first read that finds the file busy (another holder keeps it from us)
 // gives the defaults for now; the object's next use reads it again, so that
@@ -43,7 +45,9 @@ public:
     // can be saved; a file that cannot be opened (in use, denied) is left as
     // it is. Both are logged. A busy file (a sharing or lock violation, or the
     // save lock not had in time) marks the object: every accessor, Reload and
-    // Save read the file again first, until a read gets past the holder.
+    // Save read the file again first, until a read gets past the holder. An
+    // accessor never waits for that: it tries only when the save lock is free
+    // at once, and otherwise answers with the values it holds.
     int32_t Load();
     // Reads the file again, as the other object over it may have saved since;
     // this object's unsaved changes stay on top, and nothing is written. A
@@ -99,13 +103,20 @@ public:
     // as 6, and the 6 is stored. Both build the process's settings object
     // first unless an object built with load true exists already. While the
     // object that loaded last waits to read a busy file, the getter has it
-    // try again (at most every kMaskRetryMs: the scan asks at every path).
+    // try again.
     static int32_t GetSkipScanDrives();
     static void SetSkipScanDrives(int32_t value);
+    // The mask as it stands, for a thread that may be ended by force (a scan
+    // group's, which asks at every path): it builds nothing, reads no file
+    // and takes no lock, so that such a thread can leave none held. The scan
+    // asks GetSkipScanDrives on its caller's thread before its groups start.
+    static int32_t CurrentSkipScanDrives();
     // Whether objects built with load true use the file at all.
     static bool GetUseSettingsFile();
     static void SetUseSettingsFile(bool value);
-    static const DWORD kMaskRetryMs = 100;
+    // The name of the mutex under which the processes that share the file at
+    // path read and save it.
+    static tstring SaveLockName(const tstring& path);
 
     enum Text { UndoText, BackupText, PEBuilderText, WindowsText, MailText, MailServerText, TextCount };
     enum Flag { MailSwitchFlag, ThresholdFlag, AutoFixFlag, AutoRebootFlag, AutoBackupFlag, RetentionFlag, FlagCount };
@@ -129,7 +140,8 @@ private:
     // damaged file is set aside and this object's values written instead.
     int32_t ReadLocked(const tstring& path, Values& fresh, ReadOutcome& outcome, int attempts, DWORD lockWait) const;
     static void ReplaceDamaged(const tstring& path, int32_t code, const Values& replacement);
-    // With the lock held: the read a busy load still owes, tried once.
+    // With the lock held: the read a busy load still owes, tried once when
+    // the save lock is free at once.
     void CatchUp() const;
     static void CatchUpMask();
     static void EnsureSettingsBuilt();

@@ -1,8 +1,6 @@
 #include "engine/scan/PathChecks.h"
 #include <shlwapi.h>
 #include <atomic>
-#include <map>
-#include <mutex>
 #include <string>
 #include <vector>
 #include "common/errors/CheckObjects.h"
@@ -245,22 +243,16 @@ UINT DriveTypeOf(const tstring& path) {
     return type;
 }
 
-// The process-wide table of kernel32 functions bound by name.
+// A kernel32 function bound by name. No lock and no shared table: a scan
+// thread ended by force while it binds one must leave nothing held.
 FARPROC KernelFunction(const char* qualifiedName) {
-    static std::mutex mutex;
-    static HMODULE library = nullptr;
-    static std::map<std::string, FARPROC> functions;
-    std::lock_guard<std::mutex> lock(mutex);
-    std::string name = qualifiedName;
-    size_t colons = name.rfind("::");
-    if (colons != std::string::npos) name = name.substr(colons + 2);
-    auto it = functions.find(name);
-    if (it != functions.end()) return it->second;
-    if (!library) library = LoadLibraryW(L"Kernel32.dll");
+    const char* name = qualifiedName;
+    for (const char* at = qualifiedName; *at; ++at)
+        if (at[0] == ':' && at[1] == ':') name = at + 2;
+    HMODULE library = LoadLibraryW(L"Kernel32.dll");
     if (!library) throw Win32Error(ERROR_MOD_NOT_FOUND);
-    FARPROC function = GetProcAddress(library, name.c_str());
+    FARPROC function = GetProcAddress(library, name);
     if (!function) throw Win32Error(ERROR_PROC_NOT_FOUND);
-    functions.emplace(name, function);
     return function;
 }
 
@@ -292,7 +284,9 @@ bool StartsWithNoCase(const tstring& text, const wchar_t* start) {
 }
 
 bool IsSkippedDrive(const tstring& path) {
-    int32_t mask = Settings::GetSkipScanDrives();
+    // Asked at every path by threads that may be ended by force: the mask as
+    // it stands, without a lock (the scan's start brought it up to date).
+    int32_t mask = Settings::CurrentSkipScanDrives();
     UINT type = DriveTypeOf(path);
     if ((mask & kSkipRemovable) && path.size() > 1 && path[1] == L':' &&
         (type == DRIVE_UNKNOWN || type == DRIVE_NO_ROOT_DIR || type == DRIVE_REMOVABLE || type == DRIVE_CDROM))
@@ -331,7 +325,12 @@ bool FindProgramFile(const tstring& text, CheckResult& result, bool secondPass) 
 namespace nsWOW {
 BOOLEAN Wow64EnableWow64FsRedirection(BOOLEAN enable) {
     using Function = BOOLEAN(WINAPI*)(BOOLEAN);
-    auto function = reinterpret_cast<Function>(KernelFunction("nsWOW::Wow64EnableWow64FsRedirection"));
-    return function(enable);
+    static std::atomic<FARPROC> bound{nullptr};
+    FARPROC function = bound.load();
+    if (!function) {
+        function = KernelFunction("nsWOW::Wow64EnableWow64FsRedirection");
+        bound.store(function);
+    }
+    return reinterpret_cast<Function>(function)(enable);
 }
 }  // namespace nsWOW

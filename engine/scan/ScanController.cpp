@@ -1,6 +1,7 @@
 #include "engine/scan/ScanController.h"
 #include "common/errors/ErrorBase.h"
 #include "common/log/Log.h"
+#include "common/settings/Settings.h"
 #include "engine/fix/FixPlannerRegistry.h"
 #include "engine/registry/CacheTable.h"
 #include "engine/registry/RegKey.h"
@@ -105,6 +106,9 @@ void ScanController::Scan(uint32_t unionsMask) {
     uint32_t starting = unionsMask & 0xFFu;
     CacheTable::Instance().ResetAll(starting);
     ForgetDriveTypes();
+    // Here, on the caller's thread, the settings are built and a busy file
+    // read if it is free now: the groups only read the mask as it stands.
+    Settings::GetSkipScanDrives();
     for (int i = 0; i < GroupCount; ++i)
         if (starting & (1u << i))
             groups_[size_t(i)]->Start();

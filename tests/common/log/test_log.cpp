@@ -279,3 +279,50 @@ TEST_CASE("The write lock is named after the path's first two characters and its
     CHECK(Log::LockName(_T("plain.log")) == _T("QNLOG_plplain.log"));
     CHECK(Log::LockName(_T("\\\\server\\share\\x.log")) == _T("QNLOG___x.log"));
 }
+
+// A scan thread that does not stop is ended by force wherever it is, also in
+// the middle of opening the log: the next line must not wait for it.
+TEST_CASE("A thread ended by force while it opens the log leaves the log to the next line") {
+    TempFolder folder(_T("log"));
+    tstring path = folder.File(_T("forced.log"));
+    // Left behind when the next line hangs: a thread still waits inside it.
+    Log* log = new Log;
+    log->SetFileName(path);
+    // Held here, the opening mutex keeps the thread inside the log's guard.
+    HANDLE opening = CreateMutex(nullptr, FALSE, FormatText(_T("INIT_LOG_FILE-%u"), GetCurrentProcessId()).c_str());
+    REQUIRE(opening);
+    REQUIRE(testlimit::Wait(opening, testlimit::kStep, "the log's opening mutex"));
+    struct Line {
+        Log* log;
+        HANDLE started;
+        const TCHAR* text;
+    };
+    auto print = [](void* p) -> DWORD {
+        Line& line = *static_cast<Line*>(p);
+        if (line.started) SetEvent(line.started);
+        line.log->Print(LogError, line.text);
+        return 0;
+    };
+    Line first{log, CreateEvent(nullptr, TRUE, FALSE, nullptr), _T("lost with its thread")};
+    HANDLE opener = CreateThread(nullptr, 0, print, &first, 0, nullptr);
+    REQUIRE(opener);
+    REQUIRE(testlimit::Wait(first.started, testlimit::kStep, "the first line's thread to start"));
+    // The line waits up to 2 s for the opening mutex, holding the guard.
+    Sleep(300);
+    CHECK(WaitForSingleObject(opener, 0) == WAIT_TIMEOUT);
+    REQUIRE(TerminateThread(opener, 12));
+    REQUIRE(testlimit::Wait(opener, testlimit::kStep, "the ended thread to be gone"));
+    ReleaseMutex(opening);
+    CloseHandle(opening);
+
+    Line next{log, nullptr, _T("after the forced end")};
+    HANDLE writer = CreateThread(nullptr, 0, print, &next, 0, nullptr);
+    REQUIRE(writer);
+    if (!testlimit::Wait(writer, 20000, "a log line after a thread was ended inside the log's guard"))
+        return;
+    CloseHandle(writer);
+    CloseHandle(opener);
+    CloseHandle(first.started);
+    CHECK(Messages(path) == std::vector<std::wstring>{L"after the forced end"});
+    delete log;
+}

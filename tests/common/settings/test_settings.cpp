@@ -4,7 +4,10 @@
 #include "common/settings/Settings.h"
 #include "SettingsTestFiles.h"
 #include "StartProcess.h"
+#include "TestLimits.h"
 #include <atomic>
+#include <memory>
+#include <thread>
 
 namespace {
 
@@ -195,9 +198,7 @@ TEST_CASE("A first read that meets the file held gives the defaults for now, the
     // Set while the file is held: it stays over what the file holds.
     s.SetReportMailServer(_T("mine.example.com"));
     CloseHandle(held);
-    // The mask's getter, which the scan calls at every path, tries again
-    // only this often; it goes first, so that it must read the file itself.
-    Sleep(2 * Settings::kMaskRetryMs);
+    // The mask's getter goes first, so that it must read the file itself.
     CHECK(Settings::GetSkipScanDrives() == 2);
     CHECK(s.GetReportMail() == _T("admin@example.com"));
     CHECK(s.GetAutoFix());
@@ -500,4 +501,124 @@ TEST_CASE("The first settings calls of a process, from many threads at once, see
     Settings::Values v;
     CHECK((Settings::ReadFile(path, v) == 0 && v.skipScanDrives == 15));
     kept == "none" ? void(DeleteFile(path.c_str())) : WriteAll(path, kept);
+}
+
+// Holds the save lock named in the environment until told to let go, as the
+// other program does while it saves the file.
+TEST_CASE("settings: save lock holder child" * doctest::skip()) {
+    wchar_t name[MAX_PATH] = L"", held[MAX_PATH] = L"", release[MAX_PATH] = L"";
+    GetEnvironmentVariableW(L"ORVANE_TEST_SAVE_LOCK", name, MAX_PATH);
+    GetEnvironmentVariableW(L"ORVANE_TEST_LOCK_HELD", held, MAX_PATH);
+    GetEnvironmentVariableW(L"ORVANE_TEST_LOCK_RELEASE", release, MAX_PATH);
+    HANDLE lock = CreateMutexW(nullptr, FALSE, name);
+    HANDLE heldEvent = OpenEventW(EVENT_MODIFY_STATE, FALSE, held);
+    HANDLE releaseEvent = OpenEventW(SYNCHRONIZE, FALSE, release);
+    REQUIRE((lock && heldEvent && releaseEvent));
+    REQUIRE(WaitForSingleObject(lock, testlimit::kStep) == WAIT_OBJECT_0);
+    SetEvent(heldEvent);
+    CHECK(testlimit::Wait(releaseEvent, testlimit::kStep, "the parent to let the save lock go"));
+    ReleaseMutex(lock);
+}
+
+namespace {
+
+// Another process that holds the save lock of a settings file for its life.
+class OtherProcessLock {
+public:
+    explicit OtherProcessLock(const tstring& path) {
+        tstring tag = FormatText(L"%u-%p", unsigned(GetCurrentProcessId()), static_cast<void*>(this));
+        tstring heldName = L"OrvaneTestLockHeld-" + tag, releaseName = L"OrvaneTestLockRelease-" + tag;
+        held_ = CreateEventW(nullptr, TRUE, FALSE, heldName.c_str());
+        release_ = CreateEventW(nullptr, TRUE, FALSE, releaseName.c_str());
+        SetEnvironmentVariableW(L"ORVANE_TEST_SAVE_LOCK", Settings::SaveLockName(path).c_str());
+        SetEnvironmentVariableW(L"ORVANE_TEST_LOCK_HELD", heldName.c_str());
+        SetEnvironmentVariableW(L"ORVANE_TEST_LOCK_RELEASE", releaseName.c_str());
+        wchar_t self[MAX_PATH];
+        GetModuleFileNameW(nullptr, self, MAX_PATH);
+        std::wstring line = FormatText(L"\"%s\" --no-skip=true \"--test-case=*save lock holder child\"", self);
+        STARTUPINFOW startup = {sizeof startup};
+        PROCESS_INFORMATION process = {};
+        if (CreateProcessRetrying(nullptr, &line[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                                  &startup, &process)) {
+            CloseHandle(process.hThread);
+            child_ = process.hProcess;
+        }
+        REQUIRE(child_);
+        HANDLE either[2] = {held_, child_};
+        testlimit::Waiting note("a child process to take the settings' save lock");
+        REQUIRE(WaitForMultipleObjects(2, either, FALSE, testlimit::kLong) == WAIT_OBJECT_0);
+    }
+    ~OtherProcessLock() { Release(); }
+    void Release() {
+        if (!child_) return;
+        SetEvent(release_);
+        testlimit::Wait(child_, testlimit::kStep, "the child holding the settings' save lock to end");
+        CloseHandle(child_);
+        child_ = nullptr;
+        CloseHandle(held_);
+        CloseHandle(release_);
+    }
+
+private:
+    HANDLE held_ = nullptr, release_ = nullptr, child_ = nullptr;
+};
+
+// Holds the file without sharing until released or the time is up.
+class HeldFile {
+public:
+    HeldFile(const tstring& path, DWORD milliseconds) {
+        HANDLE file = CreateFile(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        REQUIRE(file != INVALID_HANDLE_VALUE);
+        thread_ = std::thread([=] {
+            SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
+            Sleep(milliseconds);
+            CloseHandle(file);
+        });
+    }
+    ~HeldFile() { testlimit::Join(thread_, testlimit::kStep, "the thread that lets the settings file go"); }
+
+private:
+    std::thread thread_;
+};
+
+}  // namespace
+
+TEST_CASE("A getter never waits for another process's save: it answers with what it holds, and reads the file later") {
+    TempFolder folder(_T("settings"));
+    tstring path = folder.File(_T("settings.dat"));
+    WriteAll(path, FullFile().Get());
+    HANDLE held = CreateFile(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    REQUIRE(held != INVALID_HANDLE_VALUE);
+    Settings s(true, path);
+    CloseHandle(held);
+    OtherProcessLock saving(path);
+    // The scheduler page's reads, while the other program saves.
+    ULONGLONG start = GetTickCount64();
+    bool mail = s.GetReportMailSwitch(), fix = s.GetAutoFix(), reboot = s.GetAutoReboot();
+    bool backup = s.GetAutoBackupSwitch(), retention = s.GetBackupRetentionSwitch();
+    tstring address = s.GetReportMail();
+    ULONGLONG took = GetTickCount64() - start;
+    CHECK_MESSAGE(took < 500, "six getters took ", took, " ms");
+    CHECK_FALSE((mail || fix || reboot || backup || !retention || !address.empty()));
+    saving.Release();
+    CHECK(s.GetReportMail() == _T("admin@example.com"));
+    CHECK(s.GetAutoFix());
+    CHECK(s.GetAutoBackupSwitch());
+}
+
+TEST_CASE("A file held for a moment when the settings are built is read by the build itself") {
+    TempFolder folder(_T("settings"));
+    tstring path = folder.File(_T("settings.dat"));
+    WriteAll(path, FullFile().Get());
+    std::unique_ptr<Settings> s;
+    {
+        HeldFile held(path, 50);
+        s.reset(new Settings(true, path));
+    }
+    // The scan's read of the mask catches nothing up: it is what the build read.
+    CHECK(Settings::CurrentSkipScanDrives() == 2);
+    // Nor can a getter, while the other program saves.
+    OtherProcessLock saving(path);
+    CHECK(s->GetReportMail() == _T("admin@example.com"));
+    CHECK(s->GetAutoFix());
 }

@@ -9,7 +9,9 @@
 #include "TestSink.h"
 #include "common/errors/ErrorBase.h"
 #include "common/log/Log.h"
+#include "common/settings/Settings.h"
 #include "engine/registry/CacheTable.h"
+#include "engine/scan/PathChecks.h"
 #include "engine/scan/ScanGroup.h"
 
 namespace {
@@ -405,4 +407,78 @@ TEST_CASE("Destroying a running group stops its thread first") {
     }
     CHECK(ended);
     CHECK(sink.finished.size() == 1);
+}
+
+// The scan asks the drive mask at every path, while the settings object may
+// still wait to read a busy file and another program saves it. A group ended
+// there must leave no lock of the settings held.
+TEST_CASE("A group ended while it asks the mask of a busy settings object leaves the settings usable") {
+    TempFolder folder(L"scanfw-settings");
+    tstring path = folder.File(L"settings.dat");
+    // Mask 7, empty folders and mail texts, the mail switch off, automatic fix on.
+    std::string bytes(23, '\0');
+    bytes[0] = 7;
+    bytes[21] = 1;
+    WriteAll(path, bytes);
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    REQUIRE(file != INVALID_HANDLE_VALUE);
+    // Left behind, not destroyed, when a call hangs: its end would hang too.
+    Settings* settings = new Settings(true, path);
+    REQUIRE_FALSE(settings->GetAutoFix());
+    // Another thread stands for the other program saving the file.
+    HANDLE held = CreateEventW(nullptr, TRUE, FALSE, nullptr), done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::thread saver([&] {
+        HANDLE lock = CreateMutexW(nullptr, FALSE, Settings::SaveLockName(path).c_str());
+        if (lock && WaitForSingleObject(lock, 0) == WAIT_OBJECT_0) {
+            SetEvent(held);
+            WaitForSingleObject(done, testlimit::kStep);
+            ReleaseMutex(lock);
+        }
+        if (lock) CloseHandle(lock);
+    });
+    REQUIRE(testlimit::Wait(held, testlimit::kStep, "another thread to take the settings' save lock"));
+    TestSink sink;
+    std::atomic<long> asked{0};
+    // Made once: the loop allocates nothing, so the forced end cannot land
+    // inside the heap's own lock.
+    const tstring target = L"C:\\Windows\\notepad.exe";
+    IsSkippedDrive(target);
+    ScanGroup group(&sink, 4, [&](ScanGroup&) -> DWORD {
+        for (;;) {
+            IsSkippedDrive(target);
+            ++asked;
+        }
+    });
+    group.Start();
+    REQUIRE(Eventually([&] { return asked > 0; }));
+    Sleep(300);
+    group.RequestStop();
+    group.Wait(200);
+    CHECK(group.ExitCode() == ScanGroup::ExitTerminated);
+    SetEvent(done);
+    testlimit::Join(saver, testlimit::kStep, "the thread holding the settings' save lock");
+    CloseHandle(file);
+
+    struct Call {
+        Settings* settings;
+        bool autoFix = false;
+        int32_t mask = 0;
+    } call{settings};
+    HANDLE caller = CreateThread(nullptr, 0, [](void* p) -> DWORD {
+        Call& c = *static_cast<Call*>(p);
+        c.autoFix = c.settings->GetAutoFix();
+        c.mask = Settings::GetSkipScanDrives();
+        return 0;
+    }, &call, 0, nullptr);
+    REQUIRE(caller);
+    bool returned = testlimit::Wait(caller, 10000, "a settings getter after a group was ended while it asked the mask");
+    if (!returned) return;
+    CloseHandle(caller);
+    // The getters, not the scan, read the file once it is free.
+    CHECK(call.autoFix);
+    CHECK(call.mask == 7);
+    CHECK(Settings::CurrentSkipScanDrives() == 7);
+    delete settings;
+    CloseHandle(held);
+    CloseHandle(done);
 }
