@@ -15,6 +15,7 @@
 #include "app/pages/BackupPage.h"
 #include "app/pages/ProgressWindow.h"
 #include "app/resource.h"
+#include "common/errors/ErrorBase.h"
 #include "common/settings/AppFolders.h"
 #include "common/system/FileSystem.h"
 #include "common/system/OsVersion.h"
@@ -423,6 +424,10 @@ TEST_CASE("A list that stays in use is written over by no change; once free it i
     REQUIRE_MESSAGE(ui.boxes.size() == 2, BoxTexts(ui));
     CHECK(ui.boxes[1].text.find(Text(IDS_BACKUP_LIST_IN_USE)) == 0);
     held.Release();
+    CHECK(ReadAll(GetBackupListPath()) == before);
+    // Nor does the catalogue itself, which any caller may save.
+    page.Manager().AddEntry(1, folder / L"other.bkp", L"", nullptr);
+    CHECK_THROWS_AS(page.Manager().SaveBound(), ErrorBase);
     CHECK(ReadAll(GetBackupListPath()) == before);
 
     // Free again, with nothing shown in between: the new backup joins the
