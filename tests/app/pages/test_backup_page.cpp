@@ -370,8 +370,8 @@ TEST_CASE("Indices and texts that name no backup are ignored") {
 TEST_CASE("A list another program holds while the page is made is read once free: never called damaged, never deleted") {
     FreshCatalogue fresh;
     TempFolder folder(L"heldlist");
-    std::string before = PlantList(folder / L"user.bkp");
     SUBCASE("held for a moment: read at once") {
+        PlantList(folder / L"user.bkp");
         RecordingUiServices ui;
         std::unique_ptr<BackupPage> page;
         {
@@ -385,6 +385,7 @@ TEST_CASE("A list another program holds while the page is made is read once free
     // delete of the list would now go through.
     for (DWORD share : {DWORD(0), DWORD(FILE_SHARE_DELETE)}) {
         CAPTURE(share);
+        std::string before = PlantList(folder / L"user.bkp");
         LettingGoUi ui;
         ListHolder held(share);
         ui.holder = &held;

@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <oleauto.h>
 #include <algorithm>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -460,9 +461,11 @@ TEST_CASE("a hidden scheduled backup past a damaged or a busy list waits on no b
         RecordingHiveOps hives;
         // The frame's pages are made as a scheduled start makes them, the
         // backup page's load of the list among them.
-        auto run = [&backups](const char* name) {
+        auto run = [&backups](const char* name, const std::function<void()>& afterPages = nullptr) {
             HiddenFrame frame;
             REQUIRE(frame.window);
+            if (afterPages)
+                afterPages();
             ListingView view;
             g_observer.view = &view;
             g_observer.backups = &backups;
@@ -477,6 +480,13 @@ TEST_CASE("a hidden scheduled backup past a damaged or a busy list waits on no b
         listed.Load(list);
         REQUIRE(listed.Count() == 1);
         CHECK(listed.Entry(0).path == backups.File(L"registry_backup_" + Today() + L".bkp"));
+        // Damaged after the pages found it sound: the run itself sets it aside.
+        run("a backup past a list damaged after the pages read it", [&] { WriteAll(list, "damaged later"); });
+        CHECK_MESSAGE(ui.boxes.empty(), boxTexts());
+        CHECK(ReadAll(kept) == "damaged later");
+        listed.Load(list);
+        REQUIRE(listed.Count() == 1);
+        CHECK(listed.Entry(0).path == backups.File(L"registry_backup_" + Today() + L" (2).bkp"));
 
         std::string before = ReadAll(list);
         HANDLE held = CreateFileW(list.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -485,7 +495,7 @@ TEST_CASE("a hidden scheduled backup past a damaged or a busy list waits on no b
         CloseHandle(held);
         CHECK_MESSAGE(ui.boxes.empty(), boxTexts());
         CHECK(log.Has(L"Scheduled backup failed: The backup files list cannot be read: "));
-        CHECK(backups.Files().size() == 1);
+        CHECK(backups.Files().size() == 2);
         CHECK(ReadAll(list) == before);
     }
     CoUninitialize();
