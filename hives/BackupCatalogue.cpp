@@ -204,10 +204,14 @@ BackupCatalogue::LoadOutcome BackupCatalogue::LoadKeepingDamaged(const tstring& 
     }
     tstring kept = DamagedCopyPath(path);
     if (!MoveAsideWhileBusy(path, kept)) {
-        Log::Instance().Print(LogError,
-                              _T("[error] The backup files list %s is damaged (%s) and cannot be set aside (0x%08X)."),
-                              path.c_str(), text.c_str(), unsigned(FoldWin32(int32_t(GetLastError()))));
-        return ListUnreadable;
+        int32_t moveCode = FoldWin32(int32_t(GetLastError()));
+        // Gone meanwhile: another process found it damaged too and kept it.
+        if (!IsMissing(moveCode)) {
+            Log::Instance().Print(LogError,
+                                  _T("[error] The backup files list %s is damaged (%s) and cannot be set aside (0x%08X)."),
+                                  path.c_str(), text.c_str(), unsigned(moveCode));
+            return ListUnreadable;
+        }
     }
     Log::Instance().Print(LogError, _T("[error] The backup files list %s was damaged (%s); kept as %s, a new list begun."),
                           path.c_str(), text.c_str(), kept.c_str());
