@@ -10,6 +10,57 @@
 
 namespace {
 
+// A list held by another program (its save under way, a virus scanner or a
+// backup tool reading it) is let go within moments: it is waited out that
+// long, and no longer.
+const int kBusyAttempts = 5;
+const DWORD kBusyPause = 100;
+
+// A denial counts too: a list being replaced answers it for a moment.
+bool IsBusy(int32_t code) {
+    return code == FoldWin32(ERROR_SHARING_VIOLATION) || code == FoldWin32(ERROR_LOCK_VIOLATION) ||
+           code == FoldWin32(ERROR_ACCESS_DENIED);
+}
+
+bool IsMissing(int32_t code) {
+    return code == FoldWin32(ERROR_FILE_NOT_FOUND) || code == FoldWin32(ERROR_PATH_NOT_FOUND);
+}
+
+template <class Step>
+void RetryWhileBusy(Step step) {
+    for (int attempt = 1;; ++attempt) {
+        try {
+            step();
+            return;
+        } catch (const ErrorBase& e) {
+            if (attempt == kBusyAttempts || !IsBusy(e.Code()))
+                throw;
+        }
+        Sleep(kBusyPause);
+    }
+}
+
+bool MoveAsideWhileBusy(const tstring& from, const tstring& to) {
+    for (int attempt = 1;; ++attempt) {
+        if (MoveFileEx(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            return true;
+        if (attempt == kBusyAttempts || !IsBusy(FoldWin32(int32_t(GetLastError()))))
+            return false;
+        Sleep(kBusyPause);
+    }
+}
+
+bool SamePath(const tstring& a, const tstring& b) {
+    return CompareStringOrdinal(a.c_str(), int(a.size()), b.c_str(), int(b.size()), TRUE) == CSTR_EQUAL;
+}
+
+// Writing the catalogue over a list it never read would drop every entry of
+// that list.
+ErrorBase UnreadError(const tstring& path) {
+    return ErrorBase(HRESULT_FROM_WIN32(ERROR_BUSY),
+                     _T("The backup files list could not be read, so it is not written: ") + path);
+}
+
 ErrorBase LayoutError() {
     return ErrorBase(HRESULT_FROM_WIN32(ERROR_FILE_CORRUPT), _T("Invalid backup list layout"));
 }
@@ -50,12 +101,41 @@ tstring BackupCatalogue::NormalisePath(const tstring& path) {
 }
 
 void BackupCatalogue::Load(const tstring& path) {
+    bool opened = false;
+    Read(path, opened);
+}
+
+void BackupCatalogue::Read(const tstring& path, bool& opened) {
     entries_.clear();
-    path_ = path;
-    DWORD attributes = GetFileAttributes(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
+    path_.clear();
+    unread_.clear();
+    if (path.empty())
         return;
-    Archive archive(path, Archive::ModeRead);
+    unread_ = path;
+    Archive archive;
+    bool missing = false;
+    RetryWhileBusy([&] {
+        DWORD attributes = GetFileAttributes(path.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            missing = true;
+            return;
+        }
+        try {
+            archive.Open(path, Archive::ModeRead);
+        } catch (const ErrorBase& e) {
+            if (!IsMissing(e.Code()))
+                throw;
+            missing = true;
+        }
+    });
+    opened = true;
+    if (!missing)
+        ReadEntries(archive);
+    path_ = path;
+    unread_.clear();
+}
+
+void BackupCatalogue::ReadEntries(Archive& archive) {
     uint32_t size = archive.Size();
     if (size < 4)
         throw LayoutError();
@@ -96,26 +176,77 @@ void BackupCatalogue::Load(const tstring& path) {
         AddEntry(entry.kind, entry.path, entry.comment, current ? &entry.time : nullptr);
 }
 
-void BackupCatalogue::Save(const tstring& path) {
-    Archive archive(path, Archive::ModeCreate);
-    archive.WriteInt(kFormatMarker);
-    archive.WriteUInt(0);
-    archive.WriteInt(int32_t(entries_.size()));
-    for (const BackupEntry& entry : entries_) {
-        archive.WriteUInt(entry.kind);
-        archive.WriteString(entry.path);
-        archive.WriteString(entry.comment);
-        archive.WriteFileTime(entry.time);
+// Only a list that was read and failed its checks is damaged; one that could
+// not even be opened may be sound, and is left alone. A damaged list is kept
+// for whoever wants to look at it; it cannot be merged, and would otherwise
+// keep every later backup from being listed.
+BackupCatalogue::LoadOutcome BackupCatalogue::LoadKeepingDamaged(const tstring& path, tstring* reason) {
+    int32_t code = 0;
+    tstring text;
+    bool opened = false;
+    try {
+        Read(path, opened);
+        return ListRead;
+    } catch (const ErrorBase& e) {
+        code = e.Code();
+        text = e.Message();
+    } catch (...) {
+        code = E_UNEXPECTED;
     }
-    uint32_t crc = archive.Checksum(8, archive.Size() - 8);
-    archive.Seek(4, 0);
-    archive.WriteUInt(crc);
-    archive.Close();
+    if (text.empty())
+        text = FormatText(_T("0x%08X"), unsigned(code));
+    if (reason)
+        *reason = text;
+    if (!opened) {
+        Log::Instance().Print(LogError, _T("[error] The backup files list %s cannot be read (%s); it is left as it is."),
+                              path.c_str(), text.c_str());
+        return ListUnreadable;
+    }
+    tstring kept = DamagedCopyPath(path);
+    if (!MoveAsideWhileBusy(path, kept)) {
+        int32_t moveCode = FoldWin32(int32_t(GetLastError()));
+        // Gone meanwhile: another process found it damaged too and kept it.
+        if (!IsMissing(moveCode)) {
+            Log::Instance().Print(LogError,
+                                  _T("[error] The backup files list %s is damaged (%s) and cannot be set aside (0x%08X)."),
+                                  path.c_str(), text.c_str(), unsigned(moveCode));
+            return ListUnreadable;
+        }
+    }
+    Log::Instance().Print(LogError, _T("[error] The backup files list %s was damaged (%s); kept as %s, a new list begun."),
+                          path.c_str(), text.c_str(), kept.c_str());
+    entries_.clear();
+    path_ = path;
+    unread_.clear();
+    return ListSetAside;
+}
+
+void BackupCatalogue::Save(const tstring& path) {
+    if (!unread_.empty() && SamePath(path, unread_))
+        throw UnreadError(path);
+    RetryWhileBusy([&] {
+        Archive archive(path, Archive::ModeCreate);
+        archive.WriteInt(kFormatMarker);
+        archive.WriteUInt(0);
+        archive.WriteInt(int32_t(entries_.size()));
+        for (const BackupEntry& entry : entries_) {
+            archive.WriteUInt(entry.kind);
+            archive.WriteString(entry.path);
+            archive.WriteString(entry.comment);
+            archive.WriteFileTime(entry.time);
+        }
+        uint32_t crc = archive.Checksum(8, archive.Size() - 8);
+        archive.Seek(4, 0);
+        archive.WriteUInt(crc);
+        archive.Close();
+    });
 }
 
 void BackupCatalogue::SaveBound() {
     if (!path_.empty())
         Save(path_);
+    else if (!unread_.empty())
+        throw UnreadError(unread_);
 }
 
 void BackupCatalogue::AddEntry(int kind, const tstring& path, const tstring& comment, const FILETIME* time) {

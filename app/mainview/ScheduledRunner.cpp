@@ -29,7 +29,12 @@ void MakeBackup(BackupJob& job) {
     BackupManager manager;
     manager.SetProgress(&job.progress);
     manager.SetGate(&job.gate);
-    manager.Load(GetBackupListPath());
+    // No one answers a box here: a damaged list is set aside (logged) and
+    // the backup goes into a new one; a list in use fails the backup, since
+    // the new entry could only be written over the user's list.
+    tstring unread;
+    if (manager.LoadKeepingDamaged(GetBackupListPath(), &unread) == BackupCatalogue::ListUnreadable)
+        throw ErrorBase(HRESULT_FROM_WIN32(ERROR_BUSY), L"The backup files list cannot be read: " + unread);
     manager.Create(1, job.File(), L"Queued automatic backup", job.retention);
 }
 

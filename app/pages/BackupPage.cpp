@@ -91,25 +91,42 @@ void BackupPage::SetOptions(bool retention, const tstring& backupFolder, IUnknow
     engine_ = engine;
 }
 
-// A damaged list is reported, deleted and started afresh.
+// The page is made before the main window, and in a hidden scheduled start
+// too, where no one could answer a box: what the load found is told when the
+// page is shown.
 void BackupPage::LoadCatalogue() {
-    tstring path = GetBackupListPath();
-    tstring reason;
-    try {
-        manager_.Load(path);
-        return;
-    } catch (const ErrorBase& e) {
-        reason = e.Message();
-    } catch (...) {
+    damaged_ = manager_.LoadKeepingDamaged(GetBackupListPath(), &damage_) == BackupCatalogue::ListSetAside;
+}
+
+// A list in use stays as it is, and the page with no entries until it can be
+// read; a damaged one has been set aside, which the user hears of once.
+bool BackupPage::ReadCatalogue() {
+    tstring path = GetBackupListPath(), reason;
+    BackupCatalogue::LoadOutcome outcome = manager_.LoadKeepingDamaged(path, &reason);
+    if (outcome == BackupCatalogue::ListSetAside) {
+        damaged_ = true;
+        damage_ = reason;
     }
-    ShowMessageBox(GetMainWindow(), WithReason(IDS_BACKUP_LIST_CORRUPTED, reason).c_str(), MAKEINTRESOURCEW(IDS_ERROR),
-                   MB_ICONERROR);
-    if (DeleteFileW(path.c_str())) {
-        try {
-            manager_.Load(path);
-        } catch (const ErrorBase&) {
-        }
+    if (damaged_) {
+        damaged_ = false;
+        tstring kept = FormatText(tstring(MAKEINTRESOURCEW(IDS_BACKUP_LIST_KEPT)).c_str(),
+                                  BackupCatalogue::DamagedCopyPath(path).c_str());
+        tstring text = tstring(MAKEINTRESOURCEW(IDS_BACKUP_LIST_CORRUPTED)) + L"\n" + kept;
+        if (!damage_.empty())
+            text += L"\n\n" + tstring(MAKEINTRESOURCEW(IDS_ERROR)) + L": " + damage_;
+        ShowMessageBox(OwnerOf(*this), text.c_str(), MAKEINTRESOURCEW(IDS_ERROR), MB_ICONERROR);
     }
+    if (outcome != BackupCatalogue::ListUnreadable)
+        return true;
+    ShowMessageBox(OwnerOf(*this), WithReason(IDS_BACKUP_LIST_IN_USE, reason).c_str(), MAKEINTRESOURCEW(IDS_WARNING),
+                   MB_ICONWARNING);
+    return false;
+}
+
+// A list this page could not read is never written over: it is read again
+// first, and a change waits until it can be.
+bool BackupPage::ListWritable() {
+    return !manager_.Unread() || ReadCatalogue();
 }
 
 int BackupPage::OnHTMLEvent(IDispatch*, BSTR eventName, BSTR, VARIANT* param) {
@@ -146,6 +163,8 @@ int BackupPage::OnHTMLEvent(IDispatch*, BSTR eventName, BSTR, VARIANT* param) {
 }
 
 void BackupPage::FillList() {
+    // Before the window is disabled: what the load tells is a box of its own.
+    ReadCatalogue();
     HWND main = GetMainWindow();
     EnableWindow(main, FALSE);
     EnableControl(false);
@@ -157,11 +176,6 @@ void BackupPage::FillList() {
             EnableWindow(main, TRUE);
         }
     } reenable{this, main};
-    try {
-        manager_.Load(GetBackupListPath());
-    } catch (...) {
-        LoadCatalogue();
-    }
     tstring script;
     int count = manager_.Count();
     for (int i = 0; i < count; ++i) {
@@ -239,7 +253,7 @@ tstring BackupPage::ResolveBackupPath(const tstring& text) const {
 }
 
 void BackupPage::StartNewBackup(const tstring& param) {
-    if (param.empty())
+    if (param.empty() || !ListWritable())
         return;
     full_ = param[0] == L'1';
     tstring rest = param.Mid(1);
@@ -362,6 +376,11 @@ void BackupPage::Delete(VARIANT* param) {
     if (param && SUCCEEDED(VariantChangeType(&number, param, 0, VT_I4)))
         index = number.lVal;
     VariantClear(&number);
+    if (manager_.Unread()) {
+        // Its index belongs to a list the page could not show.
+        ShowAgain();
+        return;
+    }
     if (!manager_.IsIndex(index)) {
         Log::Instance().Print(LogError, L"[error] No backup to delete at %d.", index);
         return;
@@ -391,6 +410,8 @@ void BackupPage::SaveCatalogue() {
 }
 
 void BackupPage::AddExisting() {
+    if (!ListWritable())
+        return;
     wchar_t file[MAX_PATH * 2] = {};
     OPENFILENAMEW request = {};
     request.lStructSize = sizeof(request);
@@ -417,6 +438,10 @@ void BackupPage::AddExisting() {
 }
 
 void BackupPage::UpdateComment(const tstring& param) {
+    if (manager_.Unread()) {
+        ShowAgain();
+        return;
+    }
     size_t newline = param.find(L'\n');
     int index = ParseIndex(newline == tstring::npos ? param : param.Left(int(newline)));
     if (newline == tstring::npos || !manager_.IsIndex(index)) {
@@ -502,6 +527,12 @@ void BackupPage::FinishRestore() {
         restart.InitiateShutdown(kRebootText, 30, false, true, kRebootReason);
         restart.ExitProcess(0);
     }
+}
+
+// Read again (telling the user while it stays in use) and shown again.
+void BackupPage::ShowAgain() {
+    if (ReadCatalogue())
+        Reload();
 }
 
 void BackupPage::Reload() {

@@ -39,6 +39,9 @@ public:
 
 private:
     void LoadCatalogue();
+    bool ReadCatalogue();
+    bool ListWritable();
+    void ShowAgain();
     void FillList();
     void ProposeName();
     void Browse();
@@ -67,6 +70,9 @@ private:
     ProgressWindow* progress_ = nullptr;
     ComPtr<IUnknown> engine_;
 
+    // A damaged list set aside, and why, until the user has been told.
+    bool damaged_ = false;
+    tstring damage_;
     bool loadedBefore_ = false;
     tstring lastPath_;
     void (*clock_)(SYSTEMTIME*) = nullptr;

@@ -1,6 +1,8 @@
 #include <doctest/doctest.h>
 #include <windows.h>
 #include <oleauto.h>
+#include <memory>
+#include <thread>
 #include "RecordingHiveOps.h"
 #include "RecordingRestart.h"
 #include "RecordingScriptSink.h"
@@ -8,10 +10,12 @@
 #include "FileBytes.h"
 #include "PlantedProfile.h"
 #include "TempFolder.h"
+#include "TestLimits.h"
 #include "TestStrings.h"
 #include "app/pages/BackupPage.h"
 #include "app/pages/ProgressWindow.h"
 #include "app/resource.h"
+#include "common/errors/ErrorBase.h"
 #include "common/settings/AppFolders.h"
 #include "common/system/FileSystem.h"
 #include "common/system/OsVersion.h"
@@ -77,6 +81,63 @@ std::wstring Text(UINT id) { return tstring(MAKEINTRESOURCEW(id)); }
 // Open as another program would keep it: others may only read.
 HANDLE HoldFile(const std::wstring& path) {
     return CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+}
+
+// The texts of the boxes shown, for a failure that finds more or fewer.
+std::string BoxTexts(const RecordingUiServices& ui) {
+    std::string texts;
+    for (const RecordingUiServices::Box& box : ui.boxes)
+        texts += "[" + std::string(box.text.begin(), box.text.end()) + "] ";
+    return texts;
+}
+
+// Another program's handle on the backup list, sharing only what it is
+// given; let go after `ms` on a thread of its own, or at Release.
+class ListHolder {
+public:
+    explicit ListHolder(DWORD share, DWORD ms = INFINITE)
+        : file_(CreateFileW(GetBackupListPath().c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr)) {
+        REQUIRE_MESSAGE(file_ != INVALID_HANDLE_VALUE, "the backup list cannot be held");
+        if (ms != INFINITE)
+            thread_ = std::thread([this, ms] {
+                Sleep(ms);
+                Release();
+            });
+    }
+    ~ListHolder() {
+        if (thread_.joinable())
+            testlimit::Join(thread_, testlimit::kStep, "the backup list's holder to let go");
+        Release();
+    }
+    void Release() {
+        HANDLE file = InterlockedExchangePointer(&file_, INVALID_HANDLE_VALUE);
+        if (file != INVALID_HANDLE_VALUE)
+            CloseHandle(file);
+    }
+
+private:
+    HANDLE volatile file_;
+    std::thread thread_;
+};
+
+// A user who answers a box only after the holder of the list let go.
+struct LettingGoUi : RecordingUiServices {
+    ListHolder* holder = nullptr;
+    int ShowMessage(HWND owner, const wchar_t* text, const wchar_t* caption, UINT type) override {
+        if (holder)
+            holder->Release();
+        return RecordingUiServices::ShowMessage(owner, text, caption, type);
+    }
+};
+
+// The user's list of one backup; its bytes.
+std::string PlantList(const tstring& backup) {
+    WriteAll(backup, "x");
+    BackupCatalogue catalogue;
+    FILETIME t = Utc(2007, 1, 2, 3, 4, 5);
+    catalogue.AddEntry(1, backup, L"kept", &t);
+    catalogue.Save(GetBackupListPath());
+    return ReadAll(GetBackupListPath());
 }
 
 }  // namespace
@@ -159,7 +220,7 @@ TEST_CASE("A new backup of the current user's hives: path from the page's text, 
     page.SetWorkersInline(true);
     page.SetOptions(false, L"", nullptr);
     Fire(page, L"RBackupNew", L"0C:/b/x");
-    CHECK(ui.boxes.empty());
+    CHECK_MESSAGE(ui.boxes.empty(), BoxTexts(ui));
     CHECK(FileExists(L"C:\\b\\x.bkp"));
     REQUIRE(page.Manager().Count() == 1);
     CHECK(page.Manager().Entry(0).path == L"C:\\b\\x.bkp");
@@ -171,13 +232,13 @@ TEST_CASE("A new backup of the current user's hives: path from the page's text, 
     std::string before = ReadAll(L"C:\\b\\x.bkp");
     ui.boxAnswer = IDNO;
     Fire(page, L"RBackupNew", L"0C:\\b\\x.bkp\nnew comment");
-    REQUIRE(ui.boxes.size() == 1);
+    REQUIRE_MESSAGE(ui.boxes.size() == 1, BoxTexts(ui));
     CHECK(ui.boxes[0].text == FormatText(Text(IDS_FILE_EXISTS).c_str(), L"C:\\b\\x.bkp"));
     CHECK(page.Manager().Entry(0).comment == L"");
     // A folder is no backup name.
     CreateDirectoryW(L"C:\\b\\sub.d", nullptr);
     Fire(page, L"RBackupNew", L"0C:\\b\\sub.d");
-    REQUIRE(ui.boxes.size() == 2);
+    REQUIRE_MESSAGE(ui.boxes.size() == 2, BoxTexts(ui));
     CHECK(tstring(ui.boxes[1].text) == tstring(Text(IDS_INVALID_BACKUP_NAME)));
     CHECK(page.Manager().Count() == 1);
     // A target that cannot be written (another program holds it) fails
@@ -187,7 +248,7 @@ TEST_CASE("A new backup of the current user's hives: path from the page's text, 
     ui.boxAnswer = IDYES;
     Fire(page, L"RBackupNew", L"0C:\\b\\x.bkp");
     CloseHandle(held);
-    REQUIRE(ui.boxes.size() == 4);
+    REQUIRE_MESSAGE(ui.boxes.size() == 4, BoxTexts(ui));
     CHECK(ui.boxes[3].type == MB_ICONERROR);
     CHECK(ops.saved.size() == saved);
     CHECK(ReadAll(L"C:\\b\\x.bkp") == before);
@@ -215,7 +276,7 @@ TEST_CASE("A restore asks first, leaves the restore flag and restarts; a pending
     // A damaged backup: the reason is shown, no flag, no restart.
     ui.boxAnswer = IDOK;
     Fire(page, L"RBackupRestore", L"R1:1");
-    REQUIRE(ui.boxes.size() == 2);
+    REQUIRE_MESSAGE(ui.boxes.size() == 2, BoxTexts(ui));
     CHECK(ui.boxes[0].text == Text(IDS_RESTORE_QUESTION));
     CHECK(ui.boxes[1].text.find(Text(IDS_CANNOT_RESTORE) + L"\n\n" + Text(IDS_ERROR) + L": ") == 0);
     CHECK(ui.boxes[1].type == MB_ICONERROR);
@@ -243,7 +304,7 @@ TEST_CASE("A restore asks first, leaves the restore flag and restarts; a pending
     ui.boxes.clear();
     ui.boxAnswer = IDNO;
     Fire(page, L"RBackupRestore", L"R1:0");
-    REQUIRE(ui.boxes.size() == 1);
+    REQUIRE_MESSAGE(ui.boxes.size() == 1, BoxTexts(ui));
     CHECK(ui.boxes[0].text == Text(IDS_RESTART_PENDING));
     CHECK(ops.replaced.size() == 2);
     Fire(page, L"RBackupRestoreFinish");
@@ -273,7 +334,7 @@ TEST_CASE("Indices and texts that name no backup are ignored") {
     Fire(page, L"RBackupRestore", L"R1:");
     Fire(page, L"RBackupRestore", L"R1:7");
     Fire(page, L"RBackupRestore", L"R");
-    CHECK(ui.boxes.empty());
+    CHECK_MESSAGE(ui.boxes.empty(), BoxTexts(ui));
     CHECK(sink.scripts.empty());
     CHECK(ops.replaced.empty());
     REQUIRE(page.Manager().Count() == 1);
@@ -281,19 +342,128 @@ TEST_CASE("Indices and texts that name no backup are ignored") {
 
     Fire(page, L"RUpdateComments", L"0\nline<BR>two");
     CHECK(page.Manager().Entry(0).comment == L"line\r\ntwo");
+    // A save that meets another program reading the list waits for it.
+    {
+        ListHolder reader(FILE_SHARE_READ, 100);
+        Fire(page, L"RUpdateComments", L"0\nwaited");
+    }
+    CHECK_MESSAGE(ui.boxes.empty(), BoxTexts(ui));
+    BackupCatalogue saved;
+    saved.Load(GetBackupListPath());
+    REQUIRE(saved.Count() == 1);
+    CHECK(saved.Entry(0).comment == L"waited");
     // A list that cannot be written says so.
     HANDLE held = HoldFile(GetBackupListPath());
     Fire(page, L"RUpdateComments", L"0\nlost");
     CloseHandle(held);
-    REQUIRE(ui.boxes.size() == 1);
+    REQUIRE_MESSAGE(ui.boxes.size() == 1, BoxTexts(ui));
     CHECK(ui.boxes[0].type == MB_ICONERROR);
     ui.boxes.clear();
     // Deleting a listed backup whose file is gone asks nothing.
     DeleteFileW((folder / L"a.bkp").c_str());
     Variant zero(0);
     Fire(page, L"RBackupDelete", &zero.v);
-    CHECK(ui.boxes.empty());
+    CHECK_MESSAGE(ui.boxes.empty(), BoxTexts(ui));
     CHECK(page.Manager().Count() == 0);
+}
+
+TEST_CASE("A list another program holds while the page is made is read once free: never called damaged, never deleted") {
+    FreshCatalogue fresh;
+    TempFolder folder(L"heldlist");
+    SUBCASE("held for a moment: read at once") {
+        PlantList(folder / L"user.bkp");
+        RecordingUiServices ui;
+        std::unique_ptr<BackupPage> page;
+        {
+            ListHolder held(0, 100);
+            page.reset(new BackupPage);
+        }
+        CHECK_MESSAGE(ui.boxes.empty(), BoxTexts(ui));
+        CHECK(page->Manager().Count() == 1);
+    }
+    // Let go while a box would be answered, or held with delete sharing: a
+    // delete of the list would now go through.
+    for (DWORD share : {DWORD(0), DWORD(FILE_SHARE_DELETE)}) {
+        CAPTURE(share);
+        std::string before = PlantList(folder / L"user.bkp");
+        LettingGoUi ui;
+        ListHolder held(share);
+        ui.holder = &held;
+        BackupPage page;
+        CHECK_MESSAGE(ui.boxes.empty(), BoxTexts(ui));
+        held.Release();
+        CHECK(ReadAll(GetBackupListPath()) == before);
+        RecordingScriptSink sink;
+        page.AttachControl(nullptr, 0, nullptr, &sink);
+        Fire(page, L"Backup_OnLoad");
+        CHECK_MESSAGE(ui.boxes.empty(), BoxTexts(ui));
+        REQUIRE(sink.scripts.size() == 1);
+        CHECK(sink.scripts[0].text.find(L"user.bkp','kept',0,false);") != std::wstring::npos);
+    }
+}
+
+TEST_CASE("A list that stays in use is written over by no change; once free it is read again before the next") {
+    FreshCatalogue fresh;
+    EnsureCurrentClassesKey();
+    TempFolder folder(L"busylist");
+    std::string before = PlantList(folder / L"user.bkp");
+    RecordingHiveOps ops;
+    RecordingUiServices ui;
+    ListHolder held(0);
+    BackupPage page;
+    RecordingScriptSink sink;
+    page.AttachControl(nullptr, 0, nullptr, &sink);
+    page.SetWorkersInline(true);
+    page.SetOptions(false, folder.Path(), nullptr);
+    std::wstring newBackup = L"0" + folder / L"new.bkp";
+    Fire(page, L"RBackupNew", newBackup.c_str());
+    REQUIRE_MESSAGE(ui.boxes.size() == 1, BoxTexts(ui));
+    CHECK(ui.boxes[0].text.find(Text(IDS_BACKUP_LIST_IN_USE) + L"\n\n" + Text(IDS_ERROR) + L": ") == 0);
+    CHECK_FALSE(FileExists(folder / L"new.bkp"));
+    CHECK(ops.saved.empty());
+    Fire(page, L"RAddBackup");
+    REQUIRE_MESSAGE(ui.boxes.size() == 2, BoxTexts(ui));
+    CHECK(ui.boxes[1].text.find(Text(IDS_BACKUP_LIST_IN_USE)) == 0);
+    held.Release();
+    CHECK(ReadAll(GetBackupListPath()) == before);
+    // Nor does the catalogue itself, which any caller may save.
+    page.Manager().AddEntry(1, folder / L"other.bkp", L"", nullptr);
+    CHECK_THROWS_AS(page.Manager().SaveBound(), ErrorBase);
+    CHECK(ReadAll(GetBackupListPath()) == before);
+
+    // Free again, with nothing shown in between: the new backup joins the
+    // user's list instead of taking its place.
+    Fire(page, L"RBackupNew", newBackup.c_str());
+    CHECK_MESSAGE(ui.boxes.size() == 2, BoxTexts(ui));
+    BackupCatalogue listed;
+    listed.Load(GetBackupListPath());
+    REQUIRE(listed.Count() == 2);
+    CHECK(listed.Entry(0).path == folder / L"user.bkp");
+    CHECK(listed.Entry(1).path == folder / L"new.bkp");
+}
+
+TEST_CASE("A damaged list is kept beside it, told once when the page is shown, and the page goes on with an empty one") {
+    FreshCatalogue fresh;
+    tstring list = GetBackupListPath(), kept = BackupCatalogue::DamagedCopyPath(list);
+    DeleteFileW(kept.c_str());
+    WriteAll(list, "not a list");
+    RecordingUiServices ui;
+    BackupPage page;
+    // Made before any window, and in hidden runs: no box yet.
+    CHECK_MESSAGE(ui.boxes.empty(), BoxTexts(ui));
+    CHECK_FALSE(FileExists(list));
+    CHECK(ReadAll(kept) == "not a list");
+    RecordingScriptSink sink;
+    page.AttachControl(nullptr, 0, nullptr, &sink);
+    Fire(page, L"Backup_OnLoad");
+    REQUIRE_MESSAGE(ui.boxes.size() == 1, BoxTexts(ui));
+    CHECK(ui.boxes[0].text.find(Text(IDS_BACKUP_LIST_CORRUPTED) + L"\n" +
+                                FormatText(Text(IDS_BACKUP_LIST_KEPT).c_str(), kept.c_str()) + L"\n\n" +
+                                Text(IDS_ERROR) + L": ") == 0);
+    CHECK(sink.scripts.back().text == L" NewBackup();");
+    Fire(page, L"Backup_OnLoad");
+    CHECK_MESSAGE(ui.boxes.size() == 1, BoxTexts(ui));
+    DeleteFileW(kept.c_str());
 }
 
 TEST_CASE("The backup worker waits for the user's OK only after a post that went out") {

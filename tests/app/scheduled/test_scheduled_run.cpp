@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <oleauto.h>
 #include <algorithm>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "RecordingHiveOps.h"
 #include "RecordingRestart.h"
 #include "RecordingScriptSink.h"
+#include "RecordingUiServices.h"
 #include "TempFolder.h"
 #include "TestLimits.h"
 #include "app/AppUtilities.h"
@@ -435,6 +437,66 @@ TEST_CASE("scheduled backups and compaction show their own background page and n
             CHECK(backups.Files().size() == 2);
         }
         RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kRunOnce, L"QUARN OrvaneCompact");
+    }
+    CoUninitialize();
+}
+
+TEST_CASE("a hidden scheduled backup past a damaged or a busy list waits on no box: the damaged one kept aside, the "
+          "busy one left as it is") {
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    {
+        CapturedLog log;
+        RecordingUiServices ui;
+        auto boxTexts = [&ui] {
+            std::string texts;
+            for (const RecordingUiServices::Box& box : ui.boxes)
+                texts += "[" + std::string(box.text.begin(), box.text.end()) + "] ";
+            return texts;
+        };
+        TempFolder backups(L"scheduledlist");
+        MailingSettings settings(backups.Path());
+        GetSettings().SetReportMailSwitch(false);
+        tstring list = GetBackupListPath(), kept = BackupCatalogue::DamagedCopyPath(list);
+        KeptFile catalogue(list), keptCopy(kept);
+        RecordingHiveOps hives;
+        // The frame's pages are made as a scheduled start makes them, the
+        // backup page's load of the list among them.
+        auto run = [&backups](const char* name, const std::function<void()>& afterPages = nullptr) {
+            HiddenFrame frame;
+            REQUIRE(frame.window);
+            if (afterPages)
+                afterPages();
+            ListingView view;
+            g_observer.view = &view;
+            g_observer.backups = &backups;
+            RunObserved(view, 1, name);
+        };
+
+        WriteAll(list, "not a list");
+        run("a backup past a damaged list");
+        CHECK_MESSAGE(ui.boxes.empty(), boxTexts());
+        CHECK(ReadAll(kept) == "not a list");
+        BackupCatalogue listed;
+        listed.Load(list);
+        REQUIRE(listed.Count() == 1);
+        CHECK(listed.Entry(0).path == backups.File(L"registry_backup_" + Today() + L".bkp"));
+        // Damaged after the pages found it sound: the run itself sets it aside.
+        run("a backup past a list damaged after the pages read it", [&] { WriteAll(list, "damaged later"); });
+        CHECK_MESSAGE(ui.boxes.empty(), boxTexts());
+        CHECK(ReadAll(kept) == "damaged later");
+        listed.Load(list);
+        REQUIRE(listed.Count() == 1);
+        CHECK(listed.Entry(0).path == backups.File(L"registry_backup_" + Today() + L" (2).bkp"));
+
+        std::string before = ReadAll(list);
+        HANDLE held = CreateFileW(list.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        REQUIRE(held != INVALID_HANDLE_VALUE);
+        run("a backup past a list another program holds");
+        CloseHandle(held);
+        CHECK_MESSAGE(ui.boxes.empty(), boxTexts());
+        CHECK(log.Has(L"Scheduled backup failed: The backup files list cannot be read: "));
+        CHECK(backups.Files().size() == 2);
+        CHECK(ReadAll(list) == before);
     }
     CoUninitialize();
 }
