@@ -1,0 +1,48 @@
+// Writes what the launcher's test asks for, with WriteFile on the standard
+// handles (no C runtime translation):
+//   output_probe chunks N STATUS  N chunks of 64 KiB to stdout and to stderr
+//                                 in turns, every byte value in them; exits
+//                                 with STATUS
+//   output_probe lines N          N numbered lines to stdout and stderr in turns
+#include <windows.h>
+#include <cstdio>
+#include <cwchar>
+#include <vector>
+
+namespace {
+
+void Write(DWORD which, const void* data, DWORD size) {
+    DWORD written = 0;
+    WriteFile(GetStdHandle(which), data, size, &written, nullptr);
+}
+
+// Byte j of chunk i of a stream: the Python check computes the same.
+std::vector<unsigned char> Chunk(int stream, int i) {
+    std::vector<unsigned char> bytes(65536);
+    for (size_t j = 0; j < bytes.size(); ++j)
+        bytes[j] = static_cast<unsigned char>(j * 7 + i * 31 + stream * 101);
+    return bytes;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    int count = argc > 2 ? _wtoi(argv[2]) : 0;
+    if (argc > 3 && wcscmp(argv[1], L"chunks") == 0) {
+        for (int i = 0; i < count; ++i) {
+            std::vector<unsigned char> out = Chunk(1, i), err = Chunk(2, i);
+            Write(STD_OUTPUT_HANDLE, out.data(), DWORD(out.size()));
+            Write(STD_ERROR_HANDLE, err.data(), DWORD(err.size()));
+        }
+        return _wtoi(argv[3]);
+    }
+    if (argc > 2 && wcscmp(argv[1], L"lines") == 0) {
+        for (int i = 0; i < count; ++i) {
+            char line[32];
+            int size = snprintf(line, sizeof line, "line %d\n", i);
+            Write(i % 2 ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE, line, DWORD(size));
+        }
+        return 0;
+    }
+    return 2;
+}
