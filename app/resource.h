@@ -39,3 +39,6 @@
 #define IDS_SCAN_RUNNING 353
 #define IDS_UNDO_NOTHING 354
 #define IDS_FIX_BACKUP_UNFINISHED 360
+
+// Automatic backups at their limit.
+#define IDS_BACKUP_NOT_LISTED 370
