@@ -403,6 +403,28 @@ TEST_CASE("A backup given up before it commits is neither listed nor left as a f
     CHECK(dir.Files() == std::vector<tstring>{_T("backups.lst"), _T("made.bkp")});
 }
 
+TEST_CASE("A committed backup keeps no copy of the hives while it takes its name and is listed") {
+    EnsureCurrentClassesKey();
+    TempFolder dir(_T("committed"));
+    std::set<tstring> before = WorkNames(TempPath());
+    RecordingHiveOps ops;
+    BackupGate gate;
+    std::set<tstring> left = {_T("(Finalize not reached)")};
+    bool committed = false;
+    // A worker stuck from here on (a move or a list write that hangs).
+    StepSink sink(_T("Finalize"), [&] {
+        left = Added(before, WorkNames(TempPath()));
+        committed = !gate.GiveUp();
+    });
+    BackupManager manager;
+    manager.Load(dir / _T("backups.lst"));
+    manager.SetGate(&gate);
+    manager.SetProgress(&sink);
+    CHECK(manager.Create(0, dir / _T("made.bkp"), _T(""), false) == 0);
+    CHECK(committed);
+    CHECK(left == std::set<tstring>());
+}
+
 namespace {
 
 // The environment of this process with TMP and TEMP set to folder.
