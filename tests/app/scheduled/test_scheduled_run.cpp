@@ -451,8 +451,6 @@ TEST_CASE("a scheduled backup whose write never returns is given up at its limit
         MailingSettings settings(backups.Path());
         KeptFile catalogue(GetBackupListPath());
         BackupCatalogue listed;
-        listed.Load(GetBackupListPath());
-        int entries = listed.Count();
         HiddenFrame frame;
         REQUIRE(frame.window);
         std::wstring file = L"registry_backup_" + Today() + L".bkp";
@@ -486,9 +484,11 @@ TEST_CASE("a scheduled backup whose write never returns is given up at its limit
             }
             REQUIRE(backups.Files() == std::vector<tstring>{file});
             std::string made = ReadAll(backups.File(file));
+            // Retention may have dropped older entries of the prefix.
             listed.Load(GetBackupListPath());
-            REQUIRE(listed.Count() == entries + 1);
-            BackupEntry entry = listed.Entry(listed.Count() - 1);
+            int afterNext = listed.Count();
+            REQUIRE(afterNext >= 1);
+            BackupEntry entry = listed.Entry(afterNext - 1);
             CHECK(entry.path == backups.File(file));
 
             hives.Release();
@@ -499,8 +499,8 @@ TEST_CASE("a scheduled backup whose write never returns is given up at its limit
             CHECK(backups.Files() == std::vector<tstring>{file});
             CHECK(ReadAll(backups.File(file)) == made);
             listed.Load(GetBackupListPath());
-            REQUIRE(listed.Count() == entries + 1);
-            BackupEntry after = listed.Entry(listed.Count() - 1);
+            REQUIRE(listed.Count() == afterNext);
+            BackupEntry after = listed.Entry(afterNext - 1);
             CHECK(after.path == entry.path);
             CHECK(after.comment == entry.comment);
             CHECK(CompareFileTime(&after.time, &entry.time) == 0);
