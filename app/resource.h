@@ -41,3 +41,5 @@
 #define IDS_FIX_BACKUP_UNFINISHED 360
 #define IDS_BACKUP_LIST_IN_USE 370
 #define IDS_BACKUP_LIST_KEPT 371
+// Automatic backups at their limit.
+#define IDS_BACKUP_NOT_LISTED 372

@@ -31,7 +31,16 @@ public:
             gate_->Track(path);
         return path;
     }
-    void Forget(const tstring& path) { paths_.erase(std::remove(paths_.begin(), paths_.end(), path), paths_.end()); }
+    void Forget(const tstring& path) {
+        paths_.erase(std::remove(paths_.begin(), paths_.end(), path), paths_.end());
+        if (gate_)
+            gate_->Forget(path);
+    }
+    // Removed now, no longer needed; kept for the end when it cannot go yet.
+    void Remove(const tstring& path) {
+        if (DeletePath(path) == 0)
+            Forget(path);
+    }
 
 private:
     std::vector<tstring> paths_;
@@ -138,19 +147,23 @@ int BackupManager::Create(int kind, const tstring& target, const tstring& commen
     Report(_T("Compressing backup file"));
     if (CompressFile(pack, beside, -1) != 0)
         throw ErrorBase(E_FAIL, _T("\"Can't compress ") + target);
+    temporary.Remove(pack);
 
     Report(_T("Verifying backup file"));
     Verify(beside, work);
+    // No copy of the hives outlives the decision, even when the worker is
+    // stuck after it.
+    temporary.Remove(work);
 
+    // Decided before the file takes its name: a backup given up at its limit
+    // has had its name taken since, by the next backup, whose file it must
+    // not replace. Once committed, no give-up comes between.
+    if (gate_ && !gate_->Commit())
+        throw ErrorBase(HRESULT_FROM_WIN32(ERROR_CANCELLED), _T("The backup was given up before it was listed: ") + target);
     Report(_T("Finalize"));
     BoolCheck ck(target);
     ck = MoveFileEx(beside.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
     temporary.Forget(beside);
-    // Given up while it was being made: whoever waited has called it failed.
-    if (gate_ && !gate_->Commit()) {
-        DeleteFile(target.c_str());
-        throw ErrorBase(HRESULT_FROM_WIN32(ERROR_CANCELLED), _T("The backup was given up before it was listed: ") + target);
-    }
 
     HandleHolder file(CreateFile(target.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     FILETIME created = {};
@@ -198,8 +211,9 @@ void BackupManager::Verify(const tstring& backup, const tstring& work) {
         seen[index] = true;
         uint32_t length = 0;
         read(&length, 4);
-        HandleHolder file(CreateFile((work + _T("\\") + hives[index]).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                     OPEN_EXISTING, 0, nullptr));
+        // A give-up meanwhile deletes the work folder: it goes when this closes.
+        HandleHolder file(CreateFile((work + _T("\\") + hives[index]).c_str(), GENERIC_READ,
+                                     FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr));
         LARGE_INTEGER size = {};
         if (!file.IsValid() || !GetFileSizeEx(file, &size) || uint64_t(size.QuadPart) != length)
             throw VerifyError(backup);

@@ -6,8 +6,9 @@
 // the catalogue is its other half.
 //
 // Create never loses an older backup: the new file is written beside the
-// target, inflated again and compared with the saved hives, moved over the
-// target and catalogued; only then does retention remove the oldest entries.
+// target, inflated again and compared with the saved hives, committed (when
+// a gate is set), moved over the target and catalogued; only then does
+// retention remove the oldest entries.
 // Every temporary file and folder is removed on every path.
 class BackupManager : public BackupCatalogue {
 public:
@@ -17,7 +18,8 @@ public:
     void SetProgress(RLog* sink) { progress_ = sink; }
     RLog* Progress() const { return progress_; }
     // A waiting side that may give the next Create up (null: none). Create then
-    // reports its files to the gate and commits through it before it catalogues.
+    // reports its files to the gate and commits through it before the new file
+    // takes its name; a Create given up never touches that name.
     void SetGate(BackupGate* gate) { gate_ = gate; }
 
     // kind 1: every hive; 0: the current user's hives. Returns the index of

@@ -1,4 +1,5 @@
 #include "app/mainview/BackupJob.h"
+#include "app/resource.h"
 #include "common/log/Log.h"
 
 void ProgressRelay::Connect(RLog* sink) {
@@ -43,23 +44,35 @@ bool BackupJob::EndWith(const tstring& error) {
 }
 
 bool BackupJob::EndAtLimit(DWORD limit) {
+    // Decided at once; the files wait until the job has ended, and then go on
+    // a thread of their own: the disk that hangs the write may hang them too.
     bool givenUp = gate.GiveUp();
     tstring file = File();
     if (file.empty())
         file = folder;
-    if (givenUp)
-        limitError_ = FormatText(L"The backup did not finish within %s and was given up: %s",
-                                 DurationText(limit).c_str(), file.c_str());
+    tstring duration = DurationText(limit);
+    if (givenUp) {
+        limitError_ = FormatText(L"The backup did not finish within %s and was given up: %s", duration.c_str(),
+                                 file.c_str());
+    } else {
+        // Committed, but not in the list yet: nobody may count on it.
+        limitError_ = FormatText(tstring(MAKEINTRESOURCEW(IDS_BACKUP_NOT_LISTED)).c_str(), duration.c_str(),
+                                 file.c_str());
+        if (limitError_.empty())
+            limitError_ = L"The backup was made but not listed: " + file;
+    }
+    givenUp_ = givenUp;
     if (!End(EndedAtLimit))
         return false;
     // Whoever showed the steps may go now; the worker may still come back.
     progress.Connect(nullptr);
     if (givenUp)
         Log::Instance().Print(LogError, L"[error] The backup %s did not finish within %s; given up.", file.c_str(),
-                              DurationText(limit).c_str());
+                              duration.c_str());
     else
-        Log::Instance().Print(LogInfo, L"[info] The backup %s is made; only its listing outlasted the limit.",
-                              file.c_str());
+        Log::Instance().Print(LogError, L"[error] The backup %s was made but not listed within %s.", file.c_str(),
+                              duration.c_str());
+    gate.DropFiles();
     return true;
 }
 

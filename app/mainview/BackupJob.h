@@ -49,12 +49,15 @@ struct BackupJob {
     HANDLE EndedEvent() const { return ended_; }
     // Once done: empty when the backup was made.
     const tstring& Error() const { return State() == EndedByWorker ? workerError_ : limitError_; }
-    bool GivenUp() const { return State() == EndedAtLimit && !limitError_.empty(); }
+    // Ended at its limit before it committed.
+    bool GivenUp() const { return State() == EndedAtLimit && givenUp_; }
     // The worker's result; false when the job had ended already.
     bool EndWith(const tstring& error);
     // The waiting side once limit has passed: the backup is given up unless it
-    // has committed already (then it counts as made). False when the job had
-    // ended already.
+    // has committed already; either way it has failed (made but not listed
+    // when committed). The job ends before the files of a backup given up are
+    // deleted, on a thread nobody waits for. False when the job had ended
+    // already.
     bool EndAtLimit(DWORD limit);
 
 private:
@@ -65,6 +68,7 @@ private:
     volatile LONG state_ = Running;
     tstring workerError_;
     tstring limitError_;
+    bool givenUp_ = false;
     CriticalSection fileLock_;
     tstring file_;
     HandleHolder ended_;

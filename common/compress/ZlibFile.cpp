@@ -7,8 +7,12 @@ namespace {
 
 const DWORD kBlock = 0x40000;
 
+// A source may be deleted while it is read: a backup given up while its
+// compression hangs deletes its pack, which then goes when this handle
+// closes, at the latest when the process ends, instead of staying for good.
 HANDLE OpenSource(const tstring& path) {
-    return CreateFile(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    return CreateFile(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+                      nullptr);
 }
 
 // Nobody else reads or writes a target while it is made, but it may be

@@ -6,6 +6,7 @@
 #include "PlantedProfile.h"
 #include "RecordingHiveOps.h"
 #include "TempFolder.h"
+#include "TestLimits.h"
 #include "TestStrings.h"
 #include "common/archive/Crc32.h"
 #include "common/compress/ZlibFile.h"
@@ -400,4 +401,82 @@ TEST_CASE("A backup given up before it commits is neither listed nor left as a f
     CHECK(manager.Create(0, dir / _T("made.bkp"), _T(""), false) == 0);
     CHECK_FALSE(gate.GiveUp());
     CHECK(dir.Files() == std::vector<tstring>{_T("backups.lst"), _T("made.bkp")});
+}
+
+TEST_CASE("A committed backup keeps no copy of the hives while it takes its name and is listed") {
+    EnsureCurrentClassesKey();
+    TempFolder dir(_T("committed"));
+    std::set<tstring> before = WorkNames(TempPath());
+    RecordingHiveOps ops;
+    BackupGate gate;
+    std::set<tstring> left = {_T("(Finalize not reached)")};
+    bool committed = false;
+    // A worker stuck from here on (a move or a list write that hangs).
+    StepSink sink(_T("Finalize"), [&] {
+        left = Added(before, WorkNames(TempPath()));
+        committed = !gate.GiveUp();
+    });
+    BackupManager manager;
+    manager.Load(dir / _T("backups.lst"));
+    manager.SetGate(&gate);
+    manager.SetProgress(&sink);
+    CHECK(manager.Create(0, dir / _T("made.bkp"), _T(""), false) == 0);
+    CHECK(committed);
+    CHECK(left == std::set<tstring>());
+}
+
+namespace {
+
+// The environment of this process with TMP and TEMP set to folder.
+std::vector<WCHAR> EnvironmentWithTemp(const tstring& folder) {
+    std::vector<WCHAR> block;
+    LPWCH all = GetEnvironmentStringsW();
+    for (LPWCH entry = all; *entry; entry += wcslen(entry) + 1)
+        if (_wcsnicmp(entry, L"TMP=", 4) != 0 && _wcsnicmp(entry, L"TEMP=", 5) != 0)
+            block.insert(block.end(), entry, entry + wcslen(entry) + 1);
+    FreeEnvironmentStringsW(all);
+    for (const tstring& name : {tstring(L"TMP="), tstring(L"TEMP=")}) {
+        tstring entry = name + folder;
+        block.insert(block.end(), entry.c_str(), entry.c_str() + entry.size() + 1);
+    }
+    block.push_back(0);
+    return block;
+}
+
+// The probe's exit code, after at most two minutes.
+DWORD RunProbe(const tstring& arguments, const tstring& temp) {
+    TCHAR self[MAX_PATH] = {};
+    GetModuleFileName(nullptr, self, MAX_PATH);
+    tstring exe = self;
+    exe = exe.substr(0, exe.rfind(_T('\\'))) + _T("\\backup_probe.exe");
+    tstring line = _T("\"") + exe + _T("\" ") + arguments;
+    std::vector<WCHAR> environment = EnvironmentWithTemp(temp);
+    STARTUPINFOW startup = {sizeof startup};
+    PROCESS_INFORMATION process = {};
+    REQUIRE(CreateProcessW(exe.c_str(), &line[0], nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
+                           environment.data(), nullptr, &startup, &process));
+    DWORD code = 99;
+    if (testlimit::Wait(process.hProcess, testlimit::kLong, "the backup probe that gives its backup up"))
+        GetExitCodeProcess(process.hProcess, &code);
+    else
+        TerminateProcess(process.hProcess, 99);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return code;
+}
+
+}  // namespace
+
+TEST_CASE("A backup given up while the compressor holds its pack leaves no pack or work file once its process ends") {
+    EnsureCurrentClassesKey();
+    TempFolder temp(_T("probetemp")), dir(_T("probebkp"));
+    DWORD code = 3;
+    // 3: the compression ended before the probe could stop it; tried again.
+    for (int attempt = 0; attempt < 3 && code == 3; ++attempt)
+        code = RunProbe(_T("given-up-open \"") + dir / _T("late.bkp") + _T("\""), temp.Path());
+    REQUIRE(code == 0);
+    for (int i = 0; i < 100 && !(WorkNames(temp.Path()).empty() && dir.Files().empty()); ++i)
+        Sleep(100);
+    CHECK(WorkNames(temp.Path()) == std::set<tstring>());
+    CHECK(dir.Files() == std::vector<tstring>());
 }

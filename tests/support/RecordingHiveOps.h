@@ -39,6 +39,8 @@ public:
 
     // HoldOn("Save", 1): the next save waits, as a write to a disk that
     // stopped answering does, until Release; after two minutes it goes on.
+    // Like the system's save under way, it holds its file open meanwhile,
+    // so the folder it saves into cannot be deleted under it.
     void HoldOn(const tstring& call, int nth) {
         holdCall_ = call;
         holdAt_ = nth;
@@ -49,7 +51,7 @@ public:
     void Release() { SetEvent(release_); }
 
     LONG Save(HKEY key, const tstring& file) override {
-        Hold(_T("Save"));
+        Hold(_T("Save"), file);
         saved.push_back(file);
         if (Fails(_T("Save")))
             return failStatus_;
@@ -82,11 +84,16 @@ public:
     std::vector<Replacement> replaced;
 
 private:
-    void Hold(const tstring& call) {
+    void Hold(const tstring& call, const tstring& file) {
         if (call != holdCall_ || ++holdCalls_ != holdAt_)
             return;
+        HANDLE held = CreateFile(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
         SetEvent(reached_);
         WaitForSingleObject(release_, 120000);
+        if (held != INVALID_HANDLE_VALUE) {
+            CloseHandle(held);
+            DeleteFile(file.c_str());
+        }
     }
     bool Fails(const tstring& call) {
         if (call != failCall_)

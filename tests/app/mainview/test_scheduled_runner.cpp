@@ -7,6 +7,7 @@
 #include "app/OperationLock.h"
 #include "common/errors/ErrorBase.h"
 #include "common/log/Log.h"
+#include "common/system/FileSystem.h"
 #include "common/settings/Settings.h"
 #include "hives/CompactFlags.h"
 #include <string>
@@ -187,7 +188,7 @@ TEST_CASE("a run that fails gives the window back and leaves the lock to the fra
 }
 
 TEST_CASE("a backup job ends once: given up at its limit its steps go nowhere, and the worker's late end changes "
-          "nothing; one that committed first counts as made") {
+          "nothing; one that committed first but is not listed yet has failed, naming its file") {
     struct Steps : RLog {
         int count = 0;
         int AddEntry(int, const tstring&, const tstring&) override { return ++count; }
@@ -212,10 +213,51 @@ TEST_CASE("a backup job ends once: given up at its limit its steps go nowhere, a
     CHECK(job.GivenUp());
 
     BackupJob made;
+    made.SetFile(L"C:\\backups\\registry_backup_2026-03-07 (2).bkp");
     CHECK(made.gate.Commit());
     CHECK(made.EndAtLimit(1000));
     CHECK(made.Done());
-    CHECK(made.Error().empty());
+    CHECK(made.Error() ==
+          L"The backup was made but not listed within 1 seconds: C:\\backups\\registry_backup_2026-03-07 (2).bkp");
     CHECK_FALSE(made.GivenUp());
+    CHECK_FALSE(made.EndWith(L""));
+    CHECK_FALSE(made.Error().empty());
     log.SetFileName(oldLog);
+    CHECK(LogHolds(logs.Path() + L"\\run.log", L"registry_backup_2026-03-07 (2).bkp was made but not listed within 1 seconds."));
+}
+
+TEST_CASE("a backup given up at its limit ends then, while the deletion of its files hangs on the same disk") {
+    TempFolder folder(L"runnerdrop");
+    TempFolder logs(L"runnerdroplog");
+    Log& log = Log::Instance();
+    tstring oldLog = log.FileName();
+    log.SetFileName(logs.Path() + L"\\run.log");
+    tstring beside = folder.File(L"bkp1.tmp");
+    Touch(beside);
+    BackupJob job;
+    job.SetFile(folder.File(L"registry_backup_2026-03-07.bkp"));
+    job.gate.Track(beside);
+    // A delete that does not come back until the disk answers again.
+    HANDLE answers = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    REQUIRE(answers);
+    job.gate.SetRemover([answers](const tstring& path) {
+        WaitForSingleObject(answers, 120000);
+        return DeletePath(path);
+    });
+    DWORD start = GetTickCount();
+    ScheduledRunner::WaitForBackup(job, 1000);
+    DWORD took = GetTickCount() - start;
+    CHECK(job.Done());
+    CHECK(job.GivenUp());
+    CAPTURE(took);
+    // The limit and a loaded machine's slack, far below the delete's hang.
+    CHECK(took < 30000);
+    CHECK(LogHolds(logs.Path() + L"\\run.log", L"did not finish within 1 seconds; given up."));
+    CHECK(FileExists(beside));
+    SetEvent(answers);
+    for (int i = 0; i < 300 && FileExists(beside); ++i) Sleep(100);
+    CHECK_FALSE(FileExists(beside));
+    log.SetFileName(oldLog);
+    // The deleting thread is past its wait once the file is gone.
+    CloseHandle(answers);
 }

@@ -502,21 +502,23 @@ TEST_CASE("a hidden scheduled backup past a damaged or a busy list waits on no b
 }
 
 TEST_CASE("a scheduled backup whose write never returns is given up at its limit: logged, mailed as failed, the lock "
-          "given back, no file left, nothing listed when it returns") {
+          "given back, no file left; when it returns after the next backup took its name, that backup stays whole and "
+          "listed, and the late one is not listed") {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     {
         CapturedLog log;
-        Responder server("smtp", kMailServer, 120);
+        Responder server("smtp", kMailServer, 240);
         REQUIRE(server.Started());
         TempFolder backups(L"scheduledhung");
         MailingSettings settings(backups.Path());
         KeptFile catalogue(GetBackupListPath());
         BackupCatalogue listed;
-        listed.Load(GetBackupListPath());
-        int entries = listed.Count();
         HiddenFrame frame;
         REQUIRE(frame.window);
+        std::wstring file = L"registry_backup_" + Today() + L".bkp";
         {
+            // Held in a hive save, its file open: the work folder outlives
+            // the give-up, and the worker goes on to its commit once let go.
             RecordingHiveOps hives;
             hives.HoldOn(L"Save", 1);
             {
@@ -527,23 +529,44 @@ TEST_CASE("a scheduled backup whose write never returns is given up at its limit
                 RunObserved(view, 1, "a backup whose first hive save never returns");
                 CHECK(hives.Holding());
                 CHECK(view.shown == std::vector<std::wstring>{L"backgroundOper.htm#1"});
+                CHECK(log.Has(L"\\" + file + L" did not finish within 2 seconds; given up."));
+                CHECK(log.Has(L"Scheduled backup failed: The backup did not finish within 2 seconds and was given up: "));
+                std::string mail = BodyText(server.Message(1));
+                CHECK(Holds(mail, "Registry backup failed because of the following error: The backup did not finish "
+                                  "within 2 seconds"));
+                // The file made beside the target before the hives goes on a
+                // thread of its own.
+                for (int i = 0; i < 300 && !backups.Files().empty(); ++i) Sleep(100);
+                CHECK(backups.Files().empty());
+
+                // The next backup of the day takes the free name.
+                view.SetBackupWaitLimit(200 * 1000);
+                RunObserved(view, 1, "the next backup, under the name of the one given up");
+                CHECK(Holds(BodyText(server.Message(2)), "successfully created"));
             }
-            std::wstring file = L"registry_backup_" + Today() + L".bkp";
-            CHECK(log.Has(L"\\" + file + L" did not finish within 2 seconds; given up."));
-            CHECK(log.Has(L"Scheduled backup failed: The backup did not finish within 2 seconds and was given up: "));
-            std::string mail = BodyText(server.Message(1));
-            CHECK(Holds(mail, "Registry backup failed because of the following error: The backup did not finish within "
-                              "2 seconds"));
-            // The file made beside the target before the hives went at the limit.
-            CHECK(backups.Files().empty());
+            REQUIRE(backups.Files() == std::vector<tstring>{file});
+            std::string made = ReadAll(backups.File(file));
+            // Retention may have dropped older entries of the prefix.
+            listed.Load(GetBackupListPath());
+            int afterNext = listed.Count();
+            REQUIRE(afterNext >= 1);
+            BackupEntry entry = listed.Entry(afterNext - 1);
+            CHECK(entry.path == backups.File(file));
+
             hives.Release();
-            for (int i = 0; i < 300 && !log.Has(L"The backup given up at its limit has returned: "); ++i)
-                Sleep(100);
-            CHECK(log.Has(L"The backup given up at its limit has returned: "));
+            for (int i = 0; i < 1200 && !log.Has(L"The backup given up at its limit has returned: "); ++i) Sleep(100);
+            // It reached its commit, and was refused there.
+            CHECK(log.Has(L"The backup given up at its limit has returned: The backup was given up before it was "
+                          L"listed: "));
+            CHECK(backups.Files() == std::vector<tstring>{file});
+            CHECK(ReadAll(backups.File(file)) == made);
+            listed.Load(GetBackupListPath());
+            REQUIRE(listed.Count() == afterNext);
+            BackupEntry after = listed.Entry(afterNext - 1);
+            CHECK(after.path == entry.path);
+            CHECK(after.comment == entry.comment);
+            CHECK(CompareFileTime(&after.time, &entry.time) == 0);
         }
-        CHECK(backups.Files().empty());
-        listed.Load(GetBackupListPath());
-        CHECK(listed.Count() == entries);
     }
     CoUninitialize();
 }
