@@ -2,6 +2,7 @@
 #include <process.h>
 #include <algorithm>
 #include <memory>
+#include "common/errors/ErrorBase.h"
 #include "common/system/FileSystem.h"
 
 namespace {
@@ -34,6 +35,16 @@ void BackupGate::Forget(const tstring& path) {
 
 bool BackupGate::Commit() {
     return InterlockedCompareExchange(&state_, Committed, Open) != Abandoned;
+}
+
+void BackupGate::ThrowIfGivenUp() const {
+    if (GivenUp())
+        throw ErrorBase(HRESULT_FROM_WIN32(ERROR_CANCELLED), _T("The backup was given up at its limit"));
+}
+
+bool BackupGate::Owns(const tstring& path) const {
+    CriticalSectionLock hold(lock_);
+    return std::find(paths_.begin(), paths_.end(), path) != paths_.end();
 }
 
 bool BackupGate::GiveUp() {

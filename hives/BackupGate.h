@@ -29,6 +29,13 @@ public:
     void Forget(const tstring& path);
     // The worker: false when the backup was given up.
     bool Commit();
+    // The worker, between its steps: throws once the backup was given up, so
+    // that a worker coming back late writes nothing more.
+    void ThrowIfGivenUp() const;
+    // The worker, at its end: whether it still deletes this path itself. After
+    // a give-up the path is the gate's to delete, and its name may be
+    // another backup's by the time the worker comes back.
+    bool Owns(const tstring& path) const;
     // The waiting side: the decision alone, at once; false when the backup
     // had committed already.
     bool GiveUp();
@@ -41,7 +48,7 @@ public:
 
 private:
     enum State : LONG { Open, Committed, Abandoned };
-    CriticalSection lock_;
+    mutable CriticalSection lock_;
     std::vector<tstring> paths_;
     Remover remover_;
     volatile LONG state_ = Open;

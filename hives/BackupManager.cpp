@@ -23,7 +23,12 @@ public:
     explicit TemporaryPaths(BackupGate* gate = nullptr) : gate_(gate) {}
     ~TemporaryPaths() {
         for (const tstring& path : paths_)
-            DeletePath(path);
+            if (!gate_ || gate_->Owns(path))
+                DeletePath(path);
+    }
+    void ThrowIfGivenUp() const {
+        if (gate_)
+            gate_->ThrowIfGivenUp();
     }
     tstring Add(const tstring& path) {
         paths_.push_back(path);
@@ -136,6 +141,9 @@ int BackupManager::Create(int kind, const tstring& target, const tstring& commen
         else
             walker.backupCurrent();
     }
+    // Any step may be the one that hung; a worker that comes back after the
+    // give-up goes no further.
+    temporary.ThrowIfGivenUp();
     RequireHives(work, kind);
 
     Report(_T("Creating backup file"));
@@ -144,11 +152,13 @@ int BackupManager::Create(int kind, const tstring& target, const tstring& commen
         packed.Close();
     }
 
+    temporary.ThrowIfGivenUp();
     Report(_T("Compressing backup file"));
     if (CompressFile(pack, beside, -1) != 0)
         throw ErrorBase(E_FAIL, _T("\"Can't compress ") + target);
     temporary.Remove(pack);
 
+    temporary.ThrowIfGivenUp();
     Report(_T("Verifying backup file"));
     Verify(beside, work);
     // No copy of the hives outlives the decision, even when the worker is

@@ -13,7 +13,9 @@
 #include "common/errors/ErrorBase.h"
 #include "common/filepack/FilePack.h"
 #include "common/log/ThreadErrorLog.h"
+#include "common/system/FileSystem.h"
 #include "common/system/Security.h"
+#include "hives/BackupGate.h"
 #include "hives/BackupManager.h"
 
 namespace {
@@ -401,6 +403,56 @@ TEST_CASE("A backup given up before it commits is neither listed nor left as a f
     CHECK(manager.Create(0, dir / _T("made.bkp"), _T(""), false) == 0);
     CHECK_FALSE(gate.GiveUp());
     CHECK(dir.Files() == std::vector<tstring>{_T("backups.lst"), _T("made.bkp")});
+}
+
+TEST_CASE("A backup given up while it is verified is refused at its commit, and deletes nothing the give-up took "
+          "over") {
+    EnsureCurrentClassesKey();
+    TempFolder dir(_T("givenupverify"));
+    RecordingHiveOps ops;
+    BackupGate gate;
+    HANDLE dropped = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    gate.SetRemover([dropped](const tstring& path) {
+        int result = DeletePath(path);
+        SetEvent(dropped);
+        return result;
+    });
+    {
+        // Given up while it verifies, its files left to it: the verified file
+        // is refused at the commit and removed, never listed.
+        BackupGate alone;
+        StepSink giveUp(_T("Verifying backup file"), [&] { REQUIRE(alone.GiveUp()); });
+        BackupManager manager;
+        manager.Load(dir / _T("backups.lst"));
+        manager.SetGate(&alone);
+        manager.SetProgress(&giveUp);
+        CHECK_THROWS_AS(manager.Create(0, dir / _T("late.bkp"), _T(""), false), ErrorBase);
+        CHECK(manager.Count() == 0);
+        CHECK(dir.Files().empty());
+    }
+    std::vector<tstring> beside;
+    // Given up while the last step before the commit runs; by the time the
+    // worker comes back, the next backup has made a file under the name its
+    // own file beside the target had.
+    StepSink sink(_T("Verifying backup file"), [&] {
+        beside = dir.Files();
+        REQUIRE(gate.GiveUp());
+        gate.DropFiles();
+        REQUIRE(testlimit::Wait(dropped, testlimit::kStep, "the given-up backup's files to be dropped"));
+        for (int i = 0; i < 100 && !dir.Files().empty(); ++i) Sleep(50);
+        for (const tstring& name : beside)
+            WriteAll(dir / name, "the next backup's");
+    });
+    BackupManager manager;
+    manager.Load(dir / _T("backups.lst"));
+    manager.SetGate(&gate);
+    manager.SetProgress(&sink);
+    CHECK_THROWS_AS(manager.Create(0, dir / _T("late.bkp"), _T(""), false), ErrorBase);
+    CHECK(manager.Count() == 0);
+    REQUIRE(beside.size() == 1);
+    CHECK(dir.Files() == beside);
+    CHECK(ReadAll(dir / beside[0]) == "the next backup's");
+    CloseHandle(dropped);
 }
 
 TEST_CASE("A committed backup keeps no copy of the hives while it takes its name and is listed") {
