@@ -1,4 +1,5 @@
 #include "common/settings/Settings.h"
+#include "common/system/FileSaveLock.h"
 #include <shlwapi.h>
 #include <atomic>
 #include <cstdlib>
@@ -526,15 +527,7 @@ void Settings::SetSkipScanDrives(int32_t value) {
 }
 
 tstring Settings::SaveLockName(const tstring& path) {
-    tstring upper = path;
-    if (!upper.empty())
-        CharUpperBuff(&upper[0], DWORD(upper.size()));
-    uint32_t hash = 2166136261u;
-    for (TCHAR c : upper) {
-        hash ^= uint32_t(c);
-        hash *= 16777619u;
-    }
-    return FormatText(_T("OrvaneSettings-%08X"), hash);
+    return FileSaveLock::NameFor(_T("OrvaneSettings-"), path);
 }
 
 bool Settings::GetUseSettingsFile() { return g_useSettingsFile; }
