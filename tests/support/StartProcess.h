@@ -25,6 +25,23 @@ inline BOOL CreateProcessRetrying(LPCWSTR application, LPWSTR commandLine, LPSEC
     }
 }
 
+// Starts a child copy of a test (or any helper) with its output going nowhere,
+// so that a child ended by force leaves nothing half-written in the test's log.
+inline BOOL StartQuietChild(std::wstring commandLine, PROCESS_INFORMATION& process) {
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE nul = CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = nul;
+    startup.hStdError = nul;
+    process = {};
+    BOOL started = CreateProcessRetrying(nullptr, &commandLine[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                                         nullptr, &startup, &process);
+    CloseHandle(nul);
+    return started;
+}
+
 // Runs a command line with its standard output captured; the exit code in exitCode.
 inline std::string RunCaptured(const std::wstring& commandLine, DWORD* exitCode = nullptr) {
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};

@@ -19,16 +19,6 @@ int32_t CodeOf(void (*action)(Archive&), Archive& archive) {
     return 0;
 }
 
-template <class Action>
-int32_t ErrorCode(Action action) {
-    try {
-        action();
-    } catch (const ErrorBase& e) {
-        return e.Code();
-    }
-    return 0;
-}
-
 FILETIME MakeFileTime(DWORD low, DWORD high) {
     FILETIME ft;
     ft.dwLowDateTime = low;

@@ -15,16 +15,6 @@ const wchar_t kChildOption[] = L"--archive-child=";
 const int32_t kNotFound = int32_t(0x80070002);
 const int32_t kSharingViolation = int32_t(0x80070020);
 
-template <class Action>
-int32_t ErrorCode(Action action) {
-    try {
-        action();
-    } catch (const ErrorBase& e) {
-        return e.Code();
-    }
-    return 0;
-}
-
 bool Missing(const tstring& path) {
     return GetFileAttributes(path.c_str()) == INVALID_FILE_ATTRIBUTES && GetLastError() == ERROR_FILE_NOT_FOUND;
 }
@@ -66,17 +56,9 @@ bool WriterEndedHalfWay(int32_t mode, const tstring& path) {
     GetModuleFileNameW(nullptr, exe, MAX_PATH);
     tstring line = FormatText(L"\"%s\" --no-skip -tc=ArchiveHangingWriter \"%s%d|%s|%s\"", exe, kChildOption, mode,
                               path.c_str(), eventName.c_str());
-    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    HANDLE nul = CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr);
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = nul;
-    startup.hStdError = nul;
     PROCESS_INFORMATION process = {};
     bool signalled = false;
-    if (CreateProcessRetrying(nullptr, &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
-                              &startup, &process)) {
+    if (StartQuietChild(line, process)) {
         testlimit::Waiting note("the child writer's save to hang half-way");
         HANDLE both[2] = {ready, process.hProcess};
         signalled = WaitForMultipleObjects(2, both, FALSE, testlimit::kLong) == WAIT_OBJECT_0;
@@ -85,7 +67,6 @@ bool WriterEndedHalfWay(int32_t mode, const tstring& path) {
         CloseHandle(process.hProcess);
         CloseHandle(process.hThread);
     }
-    CloseHandle(nul);
     CloseHandle(ready);
     return signalled;
 }

@@ -100,16 +100,8 @@ KilledChild RunAndKill(const tstring& stage, const tstring& undoPath, const tstr
     GetModuleFileNameW(nullptr, exe, MAX_PATH);
     tstring line = FormatText(L"\"%s\" --no-skip -tc=UndoFileChildProcess \"%s%s|%s|%s|%s\"", exe, kChildOption,
                               stage.c_str(), undoPath.c_str(), keyPath.c_str(), eventName.c_str());
-    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    HANDLE nul = CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr);
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = nul;
-    startup.hStdError = nul;
     PROCESS_INFORMATION process = {};
-    if (CreateProcessRetrying(nullptr, &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
-                       &process)) {
+    if (StartQuietChild(line, process)) {
         HANDLE both[2] = {ready, process.hProcess};
         result.signalled = WaitForMultipleObjects(2, both, FALSE, 120000) == WAIT_OBJECT_0;
         if (result.signalled && delayMs)
@@ -119,7 +111,6 @@ KilledChild RunAndKill(const tstring& stage, const tstring& undoPath, const tstr
         CloseHandle(process.hProcess);
         CloseHandle(process.hThread);
     }
-    CloseHandle(nul);
     CloseHandle(ready);
     return result;
 }
