@@ -181,7 +181,6 @@ bool JobScheduler::CreateJob(ScheduledJob& job) {
 }
 
 void JobScheduler::ForEachWorkItem(const std::function<bool(const tstring&, ITask*)>& visit) {
-    skippedBusy_ = false;
     ComPtr<IEnumWorkItems> items;
     HRCheck ck(_T("Enumerate scheduled tasks"));
     ck = scheduler_->Enum(items.Receive());
@@ -196,7 +195,6 @@ void JobScheduler::ForEachWorkItem(const std::function<bool(const tstring&, ITas
         ComPtr<ITask> task;
         HRESULT hr = ActivateWorkItem(scheduler_.Get(), name, task);
         if (FAILED(hr)) {
-            skippedBusy_ = skippedBusy_ || IsBusy(hr);
             Log::Instance().Print(LogInfo, _T("[info] Scheduled task <%s> skipped: %s"), name.c_str(),
                                   ModuleErrorText(hr).c_str());
             continue;

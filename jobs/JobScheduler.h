@@ -33,9 +33,6 @@ public:
     // is none or the service does not run. Items that cannot be read belong
     // to someone else or are being written: they are left alone.
     bool OpenJob(ScheduledJob& job);
-    // Whether the last search (OpenJob) skipped an item that stayed busy
-    // through its retries: a job not found then may still exist.
-    bool SkippedBusyItem() const { return skippedBusy_; }
     // ITaskScheduler::Delete; throws HRError.
     void Delete(const tstring& name);
 
@@ -68,7 +65,6 @@ private:
     void ForEachWorkItem(const std::function<bool(const tstring& name, ITask* task)>& visit);
 
     ComPtr<ITaskScheduler> scheduler_;
-    bool skippedBusy_ = false;
 };
 
 // The work item's name without the ".job" the enumeration adds.

@@ -34,19 +34,14 @@ void JobStateCheck::ReadCurrent(JobKind kind) {
     ScheduledJob job(JobKey(sid_, kind));
     JobScheduler scheduler;
     try {
-        if (!scheduler.OpenJob(job)) {
-            // Its file may be held by the service for longer than the retries
-            // last; taking it for gone would delete the state it keeps.
-            current_[kind - 1].unknown = scheduler.SkippedBusyItem();
+        if (!scheduler.OpenJob(job))
             return;
-        }
         current_[kind - 1].nextRun = job.NextRunTime();
         current_[kind - 1].present = true;
         tstring program = GetModulePath();
         if (options_.updateApplicationName && job.ApplicationName() != program)
             job.SetApplicationName(program);
     } catch (const Win32Error&) {
-        current_[kind - 1].unknown = !current_[kind - 1].present;
     }
 }
 
@@ -63,8 +58,6 @@ void JobStateCheck::ReadSaved(JobKind kind) {
 
 void JobStateCheck::WriteStateFile(JobKind kind) {
     const JobState& state = Current(kind);
-    if (state.unknown)
-        return;
     if (!state.present) {
         DeleteFile(StateFilePath(kind).c_str());
         return;

@@ -9,8 +9,6 @@
 // time, as the Task Scheduler gives it).
 struct JobState {
     bool present = false;
-    // Not known: its job may exist but stayed busy while it was looked for.
-    bool unknown = false;
     FILETIME nextRun = {};
 };
 
@@ -45,8 +43,8 @@ public:
     std::vector<int> AskFailedJobs(int operation, const Question& ask);
 
     // The state files from the current records: written when the job
-    // exists, deleted when it does not, left as they are when the job could
-    // not be read. A file that cannot be written is skipped.
+    // exists, deleted when it does not. A file that cannot be written is
+    // skipped.
     void WriteStateFiles();
     void WriteStateFile(JobKind kind);
 

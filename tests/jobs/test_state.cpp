@@ -135,24 +135,6 @@ TEST_CASE("missed jobs are asked about in order and the state files follow the s
         CHECK(ReadAll(folder.File(L"compact")).size() == 8);
     }
 
-    SUBCASE("a job whose file stays busy through the look keeps its state file") {
-        WriteState(folder, BackupJob, -1);
-        std::string before = ReadAll(folder.File(L"backup"));
-        // Held longer than the scheduler's retries, sharing nothing.
-        HANDLE held = CreateFileW(TasksFile(PlantedOwnJobs::Name(BackupJob)).c_str(), GENERIC_READ, 0, nullptr,
-                                  OPEN_EXISTING, 0, nullptr);
-        REQUIRE(held != INVALID_HANDLE_VALUE);
-        JobStateCheck check(nullptr, In(folder));
-        check.AskFailedJobs(0, asked.Callback());
-        CloseHandle(held);
-        INFO("asked: " << Questions(asked.questions));
-        CHECK_FALSE(check.Current(BackupJob).present);
-        CHECK(check.Current(BackupJob).unknown);
-        CHECK(ReadAll(folder.File(L"backup")) == before);
-        // The others were read as usual.
-        CHECK(ReadAll(folder.File(L"scanfix")).size() == 8);
-    }
-
     SUBCASE("a scheduled start moves only its own job's time") {
         JobStateCheck(nullptr, In(folder)).AskFailedJobs(BackupJob, asked.Callback());
         CHECK(folder.Files() == std::vector<tstring>{L"backup"});
