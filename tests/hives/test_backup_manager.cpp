@@ -405,6 +405,21 @@ TEST_CASE("A backup given up before it commits is neither listed nor left as a f
     CHECK(dir.Files() == std::vector<tstring>{_T("backups.lst"), _T("made.bkp")});
 }
 
+namespace {
+
+// A backup into dir that the gate decides on while the sink's step runs; it
+// must fail. The entries listed afterwards.
+int LateBackupCount(const TempFolder& dir, BackupGate& gate, StepSink& sink) {
+    BackupManager manager;
+    manager.Load(dir / _T("backups.lst"));
+    manager.SetGate(&gate);
+    manager.SetProgress(&sink);
+    CHECK_THROWS_AS(manager.Create(0, dir / _T("late.bkp"), _T(""), false), ErrorBase);
+    return manager.Count();
+}
+
+}  // namespace
+
 TEST_CASE("A backup given up while it is verified is refused at its commit, and deletes nothing the give-up took "
           "over") {
     EnsureCurrentClassesKey();
@@ -422,12 +437,7 @@ TEST_CASE("A backup given up while it is verified is refused at its commit, and 
         // is refused at the commit and removed, never listed.
         BackupGate alone;
         StepSink giveUp(_T("Verifying backup file"), [&] { REQUIRE(alone.GiveUp()); });
-        BackupManager manager;
-        manager.Load(dir / _T("backups.lst"));
-        manager.SetGate(&alone);
-        manager.SetProgress(&giveUp);
-        CHECK_THROWS_AS(manager.Create(0, dir / _T("late.bkp"), _T(""), false), ErrorBase);
-        CHECK(manager.Count() == 0);
+        CHECK(LateBackupCount(dir, alone, giveUp) == 0);
         CHECK(dir.Files().empty());
     }
     std::vector<tstring> beside;
@@ -443,12 +453,7 @@ TEST_CASE("A backup given up while it is verified is refused at its commit, and 
         for (const tstring& name : beside)
             WriteAll(dir / name, "the next backup's");
     });
-    BackupManager manager;
-    manager.Load(dir / _T("backups.lst"));
-    manager.SetGate(&gate);
-    manager.SetProgress(&sink);
-    CHECK_THROWS_AS(manager.Create(0, dir / _T("late.bkp"), _T(""), false), ErrorBase);
-    CHECK(manager.Count() == 0);
+    CHECK(LateBackupCount(dir, gate, sink) == 0);
     REQUIRE(beside.size() == 1);
     CHECK(dir.Files() == beside);
     CHECK(ReadAll(dir / beside[0]) == "the next backup's");
