@@ -8,6 +8,7 @@ import select
 import signal
 import subprocess
 import sys
+import tempfile
 import time
 
 WINE_RUN, PROBE = sys.argv[1], sys.argv[2]
@@ -104,15 +105,73 @@ except subprocess.TimeoutExpired:
 output, seconds, status = read_to_end([WINE_RUN, PROBE, "lines", "400"], 120)
 check(output == b"".join(b"line %d\n" % i for i in range(400)), "the 400 lines came in order")
 
+# The host's loader aborts wine64 at its exit after the program has ended
+# (wine64 ends with 127, the program's own status lost): the program's status
+# comes back, and the program neither runs again nor repeats its output.
+work = tempfile.mkdtemp(prefix="wine-run-test-")
+aborting = os.path.join(work, "wine64")
+with open(aborting, "w") as script:
+    script.write('#!/bin/sh\n/usr/lib/wine/wine64 "$@"\n'
+                 'echo "Inconsistency detected by ld.so: dl-fini.c: 87: _dl_fini: Assertion failed!" >&2\n'
+                 'exit 127\n')
+os.chmod(aborting, 0o755)
+runs = os.path.join(work, "runs.txt")
+run = subprocess.run([WINE_RUN, PROBE, "runs", "Z:" + runs.replace("/", "\\")], stdin=subprocess.DEVNULL,
+                     capture_output=True, timeout=120, env=dict(os.environ, ORVANE_WINE64=aborting))
+print("$ %s runs (wine64 aborting at exit)\n%s%s[status %d]" % (
+    PROBE, run.stdout.decode(errors="replace"), run.stderr.decode(errors="replace"), run.returncode))
+check(run.stdout.replace(b"\r", b"") == b"run 1\n", "the program's output came once (%r)" % run.stdout)
+check(os.path.exists(runs) and open(runs).read() == "run\n", "the program ran once")
+check(run.returncode == 1, "the program's own status 1 came back (%d)" % run.returncode)
+os.unlink(aborting)
+os.unlink(runs)
+os.rmdir(work)
+
+
+def program_group(launcher, name):
+    """The launcher's program, once started, and the processes of its group
+    that run the program called name."""
+    check(wait_until(lambda: children(launcher.pid), 60), "the launcher started its program within 60 s")
+    time.sleep(5)
+    program = children(launcher.pid)
+    group = [pid for pid, (_, pgid) in processes().items() if program and pgid == program[0] and pgid != own_group]
+    named = [pid for pid in group if program_name(pid) == name]
+    print("program %s, its process group %s, %s in it: %s" % (program, group, name, named))
+    return program, group, named
+
+
+def program_name(pid):
+    """"cmd" for a Wine process whose command line starts with cmd,
+    cmd.exe or C:\\windows\\system32\\cmd.exe."""
+    try:
+        with open("/proc/%d/cmdline" % pid, "rb") as cmdline:
+            words = cmdline.read().replace(b"\0", b" ").decode(errors="replace").split()
+    except OSError:
+        return ""
+    name = words[0].replace("/", "\\").rsplit("\\", 1)[-1].lower() if words else ""
+    return name[:-4] if name.endswith(".exe") else name
+
+
+own_group = os.getpgid(0)
+
+# A launcher killed outright (CTest's time limit) takes the program with it.
+launcher = subprocess.Popen([WINE_RUN, "cmd", "/c", "ping -n 61 127.0.0.1"], stdin=subprocess.DEVNULL,
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+program, group, named = program_group(launcher, "cmd")
+check(named, "cmd runs in the launcher's program's process group")
+launcher.kill()
+launcher.wait()
+left = lambda: [pid for pid in program + named if pid in processes()]
+check(wait_until(lambda: not left(), 15), "the program ended within 15 s of the launcher's SIGKILL "
+      "(still running: %s)" % left())
+for pid in group:
+    if pid in processes():
+        os.kill(pid, signal.SIGKILL)
+
 # A signal to the launcher ends the program and what it started.
 launcher = subprocess.Popen([WINE_RUN, "cmd", "/c", "ping -n 60 127.0.0.1"], stdin=subprocess.DEVNULL,
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-own_group = os.getpgid(0)
-check(wait_until(lambda: children(launcher.pid), 60), "the launcher started its program within 60 s")
-time.sleep(5)
-program = children(launcher.pid)
-group = [pid for pid, (_, pgid) in processes().items() if program and pgid == program[0] and pgid != own_group]
-print("program %s, its process group %s" % (program, group))
+program, group, named = program_group(launcher, "cmd")
 launcher.send_signal(signal.SIGTERM)
 try:
     launcher.wait(timeout=30)

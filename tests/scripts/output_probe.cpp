@@ -4,6 +4,8 @@
 //                                 in turns, every byte value in them; exits
 //                                 with STATUS
 //   output_probe lines N          N numbered lines to stdout and stderr in turns
+//   output_probe runs FILE        adds a line to FILE, prints "run N" for the
+//                                 Nth run with that file and exits with N
 #include <windows.h>
 #include <cstdio>
 #include <cwchar>
@@ -43,6 +45,20 @@ int wmain(int argc, wchar_t** argv) {
             Write(i % 2 ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE, line, DWORD(size));
         }
         return 0;
+    }
+    if (argc > 2 && wcscmp(argv[1], L"runs") == 0) {
+        FILE* file = _wfopen(argv[2], L"a+");
+        if (!file)
+            return 2;
+        int runs = 1;
+        for (int c; (c = fgetc(file)) != EOF;)
+            runs += c == '\n';
+        fputs("run\n", file);
+        fclose(file);
+        char line[32];
+        int size = snprintf(line, sizeof line, "run %d\n", runs);
+        Write(STD_OUTPUT_HANDLE, line, DWORD(size));
+        return runs;
     }
     return 2;
 }
