@@ -105,6 +105,13 @@ except subprocess.TimeoutExpired:
 output, seconds, status = read_to_end([WINE_RUN, PROBE, "lines", "400"], 120)
 check(output == b"".join(b"line %d\n" % i for i in range(400)), "the 400 lines came in order")
 
+# The program's arguments arrive as they were given, quotes, spaces and
+# backslashes included.
+given = ["plain", "two words", 'a"quote', 'back\\"slash', "trailing\\", "", "tab\there"]
+run = subprocess.run([WINE_RUN, PROBE, "args"] + given, stdin=subprocess.DEVNULL, capture_output=True, timeout=120)
+came = run.stdout.decode(errors="replace").replace("\r", "").split("\n")[:-1]
+check(came == given, "the arguments came as given (%r)" % came)
+
 # The host's loader aborts wine64 at its exit after the program has ended
 # (wine64 ends with 127, the program's own status lost): the program's status
 # comes back, and the program neither runs again nor repeats its output.

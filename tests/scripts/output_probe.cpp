@@ -4,6 +4,7 @@
 //                                 in turns, every byte value in them; exits
 //                                 with STATUS
 //   output_probe lines N          N numbered lines to stdout and stderr in turns
+//   output_probe args ...         each further argument on a line of its own
 //   output_probe runs FILE        adds a line to FILE, prints "run N" for the
 //                                 Nth run with that file and exits with N
 #include <windows.h>
@@ -43,6 +44,14 @@ int wmain(int argc, wchar_t** argv) {
             char line[32];
             int size = snprintf(line, sizeof line, "line %d\n", i);
             Write(i % 2 ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE, line, DWORD(size));
+        }
+        return 0;
+    }
+    if (argc > 1 && wcscmp(argv[1], L"args") == 0) {
+        for (int i = 2; i < argc; ++i) {
+            char line[512];
+            int size = snprintf(line, sizeof line, "%ls\n", argv[i]);
+            Write(STD_OUTPUT_HANDLE, line, DWORD(size));
         }
         return 0;
     }
