@@ -2,12 +2,12 @@
 #include <windows.h>
 #include <oleauto.h>
 #include <memory>
-#include <thread>
 #include "RecordingHiveOps.h"
 #include "RecordingRestart.h"
 #include "RecordingScriptSink.h"
 #include "RecordingUiServices.h"
 #include "FileBytes.h"
+#include "HeldFile.h"
 #include "PlantedProfile.h"
 #include "TempFolder.h"
 #include "TestLimits.h"
@@ -92,23 +92,14 @@ std::string BoxTexts(const RecordingUiServices& ui) {
 }
 
 // Another program's handle on the backup list, sharing only what it is
-// given; let go after `ms` on a thread of its own, or at Release.
+// given, until Release.
 class ListHolder {
 public:
-    explicit ListHolder(DWORD share, DWORD ms = INFINITE)
+    explicit ListHolder(DWORD share)
         : file_(CreateFileW(GetBackupListPath().c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr)) {
         REQUIRE_MESSAGE(file_ != INVALID_HANDLE_VALUE, "the backup list cannot be held");
-        if (ms != INFINITE)
-            thread_ = std::thread([this, ms] {
-                Sleep(ms);
-                Release();
-            });
     }
-    ~ListHolder() {
-        if (thread_.joinable())
-            testlimit::Join(thread_, testlimit::kStep, "the backup list's holder to let go");
-        Release();
-    }
+    ~ListHolder() { Release(); }
     void Release() {
         HANDLE file = InterlockedExchangePointer(&file_, INVALID_HANDLE_VALUE);
         if (file != INVALID_HANDLE_VALUE)
@@ -117,7 +108,6 @@ public:
 
 private:
     HANDLE volatile file_;
-    std::thread thread_;
 };
 
 // A user who answers a box only after the holder of the list let go.
@@ -343,10 +333,12 @@ TEST_CASE("Indices and texts that name no backup are ignored") {
     Fire(page, L"RUpdateComments", L"0\nline<BR>two");
     CHECK(page.Manager().Entry(0).comment == L"line\r\ntwo");
     // A save that meets another program reading the list waits for it.
-    {
-        ListHolder reader(FILE_SHARE_READ, 100);
-        Fire(page, L"RUpdateComments", L"0\nwaited");
-    }
+    REQUIRE_MESSAGE(WhileHeldForAMoment(GetBackupListPath(), 100, 400,
+                                        [&] {
+                                            ui.boxes.clear();
+                                            Fire(page, L"RUpdateComments", L"0\nwaited");
+                                        }),
+                    "the list's holder was never let go within the save's retries");
     CHECK_MESSAGE(ui.boxes.empty(), BoxTexts(ui));
     BackupCatalogue saved;
     saved.Load(GetBackupListPath());
@@ -374,10 +366,8 @@ TEST_CASE("A list another program holds while the page is made is read once free
         PlantList(folder / L"user.bkp");
         RecordingUiServices ui;
         std::unique_ptr<BackupPage> page;
-        {
-            ListHolder held(0, 100);
-            page.reset(new BackupPage);
-        }
+        REQUIRE_MESSAGE(WhileHeldForAMoment(GetBackupListPath(), 100, 400, [&] { page.reset(new BackupPage); }),
+                        "the list's holder was never let go within the page's retries");
         CHECK_MESSAGE(ui.boxes.empty(), BoxTexts(ui));
         CHECK(page->Manager().Count() == 1);
     }

@@ -2,12 +2,12 @@
 #include "common/log/Log.h"
 #include "common/settings/AppFolders.h"
 #include "common/settings/Settings.h"
+#include "HeldFile.h"
 #include "SettingsTestFiles.h"
 #include "StartProcess.h"
 #include "TestLimits.h"
 #include <atomic>
 #include <memory>
-#include <thread>
 
 namespace {
 
@@ -563,24 +563,6 @@ private:
     HANDLE held_ = nullptr, release_ = nullptr, child_ = nullptr;
 };
 
-// Holds the file without sharing until released or the time is up.
-class HeldFile {
-public:
-    HeldFile(const tstring& path, DWORD milliseconds) {
-        HANDLE file = CreateFile(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-        REQUIRE(file != INVALID_HANDLE_VALUE);
-        thread_ = std::thread([=] {
-            SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
-            Sleep(milliseconds);
-            CloseHandle(file);
-        });
-    }
-    ~HeldFile() { testlimit::Join(thread_, testlimit::kStep, "the thread that lets the settings file go"); }
-
-private:
-    std::thread thread_;
-};
-
 }  // namespace
 
 TEST_CASE("A getter never waits for another process's save: it answers with what it holds, and reads the file later") {
@@ -611,10 +593,8 @@ TEST_CASE("A file held for a moment when the settings are built is read by the b
     tstring path = folder.File(_T("settings.dat"));
     WriteAll(path, FullFile().Get());
     std::unique_ptr<Settings> s;
-    {
-        HeldFile held(path, 50);
-        s.reset(new Settings(true, path));
-    }
+    REQUIRE_MESSAGE(WhileHeldForAMoment(path, 50, 200, [&] { s.reset(new Settings(true, path)); }),
+                    "the file's holder was never let go within the build's retries");
     // The scan's read of the mask catches nothing up: it is what the build read.
     CHECK(Settings::CurrentSkipScanDrives() == 2);
     // Nor can a getter, while the other program saves.
