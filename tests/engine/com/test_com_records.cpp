@@ -9,6 +9,7 @@
 #include "common/settings/AppFolders.h"
 #include "engine/com/ListLock.h"
 #include "HeldFile.h"
+#include "ScriptHost.h"
 #include "../scan/test_ignore_files.h"
 #include "StartProcess.h"
 #include "TestLimits.h"
@@ -463,48 +464,6 @@ TEST_CASE("A finding moved to the ignore list leaves the found list and is not f
     sink->Release();
 }
 
-namespace {
-
-std::wstring ScriptLiteral(std::wstring text) {
-    for (size_t at = 0; (at = text.find(L'\\', at)) != std::wstring::npos; at += 2) text.insert(at, 1, L'\\');
-    return L"'" + text + L"'";
-}
-
-// A script host with an engine object of its own: it makes the object, says
-// so with the file ready, waits for the file go, then runs body.
-struct ScriptHost {
-    std::wstring ready = TempFile(L"ready"), go = TempFile(L"go"), script = TempFile(L"host.js");
-    std::string output;
-    std::thread thread;
-    explicit ScriptHost(const std::wstring& body) {
-        DeleteFileW(ready.c_str());
-        DeleteFileW(go.c_str());
-        std::wofstream(script.c_str())
-            << L"var e = new ActiveXObject('OrvaneEngine.Crawler');\n"
-               L"var f = new ActiveXObject('Scripting.FileSystemObject');\n"
-               L"f.CreateTextFile(" << ScriptLiteral(ready) << L").Close();\n"
-               L"var end = new Date().getTime() + 60000;\n"
-               L"while (!f.FileExists(" << ScriptLiteral(go) << L") && new Date().getTime() < end) {}\n"
-            << body << L"\n";
-        thread = std::thread([this] { output = RunCaptured(L"cscript.exe //nologo \"" + script + L"\""); });
-    }
-    bool WaitReady() {
-        ULONGLONG end = GetTickCount64() + testlimit::kLong;
-        while (GetFileAttributesW(ready.c_str()) == INVALID_FILE_ATTRIBUTES && GetTickCount64() < end) Sleep(50);
-        return GetFileAttributesW(ready.c_str()) != INVALID_FILE_ATTRIBUTES;
-    }
-    void Go() {
-        std::ofstream(go.c_str()).put('1');
-        testlimit::Join(thread, testlimit::kLong, "the script host");
-    }
-    ~ScriptHost() {
-        if (thread.joinable()) Go();
-        for (const std::wstring& file : {ready, go, script}) DeleteFileW(file.c_str());
-    }
-};
-
-}  // namespace
-
 using ignoretest::StoredKeyText;
 
 // Another process, a script host through the engine's COM face, shares the
@@ -523,7 +482,7 @@ TEST_CASE("engine through COM: a held first read and another process's records s
     SUBCASE("held without sharing while the host's engine loads, let go before its save") {
         HeldFile held(guard.Path());
         REQUIRE(held.Held());
-        ScriptHost host(L"try { e.SaveIgnore(); WScript.Echo('saved'); } catch (x) { WScript.Echo('refused'); }\n"
+        ScriptHost host(TempFile(L""), L"", L"try { e.SaveIgnore(); WScript.Echo('saved'); } catch (x) { WScript.Echo('refused'); }\n"
                         L"WScript.Echo('count=' + e.IgnoreCount);");
         CHECK_MESSAGE(host.WaitReady(), "the script host never made its engine object");
         held.Release();
@@ -539,7 +498,7 @@ TEST_CASE("engine through COM: a held first read and another process's records s
         WriteBytes(theirs, FileBytes().Full(L"HKCU\\addedByP2", L"", L"", L"", 0x012E0066).Bytes());
         WriteBytes(mine, FileBytes().Full(L"HKCU\\mine", L"", L"", L"", 0x012F0067).Bytes());
         {
-            ScriptHost host(L"WScript.Echo('import=' + e.ImportIgnoreList(" + ScriptLiteral(theirs) + L"));");
+            ScriptHost host(TempFile(L""), L"", L"WScript.Echo('import=' + e.ImportIgnoreList(" + ScriptLiteral(theirs) + L"));");
             CHECK_MESSAGE(host.WaitReady(), "the script host never made its engine object");
         }
         CHECK(StoredKeyText(ReadBytes(guard.Path())) == "HKCU\\kept1 HKCU\\kept2 HKCU\\addedByP2");

@@ -2,11 +2,11 @@
 // script host that asks for one property first or writes first, and ScanRun,
 // which starts a scan before anything else.
 #include "EngineTestSupport.h"
+#include "ScriptHost.h"
 #include "StartProcess.h"
 #include <doctest/doctest.h>
 #include <fstream>
 #include <sstream>
-#include <thread>
 #include <vector>
 #include "common/settings/AppFolders.h"
 #include "common/settings/Settings.h"
@@ -152,28 +152,17 @@ TEST_CASE("engine through COM: a put that cannot be saved is said in the data fo
     GetTempPathW(MAX_PATH, temp);
     std::wstring folder = FormatText(L"%sorvane-held-settings-%u\\", temp, unsigned(GetCurrentProcessId()));
     CreateDirectoryW(folder.c_str(), nullptr);
-    std::wstring ready = folder + L"ready", go = folder + L"go", script = folder + L"put.js";
-    auto literal = [](std::wstring text) {
-        for (size_t at = 0; (at = text.find(L'\\', at)) != std::wstring::npos; at += 2) text.insert(at, 1, L'\\');
-        return L"'" + text + L"'";
-    };
-    std::wofstream(script.c_str())
-        << L"var e = new ActiveXObject('OrvaneEngine.Crawler'), f = new ActiveXObject('Scripting.FileSystemObject');\n"
-           L"WScript.Echo('AutoReboot=' + e.AutoReboot);\n"
-           L"f.CreateTextFile(" << literal(ready) << L").Close();\n"
-           L"var end = new Date().getTime() + 60000;\n"
-           L"while (!f.FileExists(" << literal(go) << L") && new Date().getTime() < end) {}\n"
-           L"e.AutoReboot = 1;\n";
     // The log keeps the lines of earlier runs in the prefix: only what this run adds counts.
     size_t earlier = FileBytes(log).size();
     std::string output;
-    std::thread host([&] { output = RunCaptured(L"cscript.exe //nologo \"" + script + L"\""); });
-    ULONGLONG end = GetTickCount64() + testlimit::kLong;
-    while (GetFileAttributesW(ready.c_str()) == INVALID_FILE_ATTRIBUTES && GetTickCount64() < end) Sleep(50);
-    CHECK_MESSAGE(GetFileAttributesW(ready.c_str()) != INVALID_FILE_ATTRIBUTES, "the script host never read a value");
-    HANDLE held = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    std::ofstream(go.c_str()).put('1');
-    testlimit::Join(host, testlimit::kLong, "the script host's put");
+    HANDLE held = INVALID_HANDLE_VALUE;
+    {
+        ScriptHost host(folder, L"WScript.Echo('AutoReboot=' + e.AutoReboot);", L"e.AutoReboot = 1;");
+        CHECK_MESSAGE(host.WaitReady(), "the script host never read a value");
+        held = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        host.Go();
+        output = host.output;
+    }
     if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
     CHECK(output.find("AutoReboot=0") != std::string::npos);
     REQUIRE(held != INVALID_HANDLE_VALUE);
@@ -185,6 +174,5 @@ TEST_CASE("engine through COM: a put that cannot be saved is said in the data fo
     CHECK(text.find(L"[error] The settings file " + path + L" cannot be saved (0x80070020)") != std::wstring::npos);
 
     existed ? void(std::ofstream(path.c_str(), std::ios::binary) << saved) : void(DeleteFileW(path.c_str()));
-    for (const std::wstring& file : {ready, go, script}) DeleteFileW(file.c_str());
     RemoveDirectoryW(folder.c_str());
 }
