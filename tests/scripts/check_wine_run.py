@@ -112,6 +112,12 @@ run = subprocess.run([WINE_RUN, PROBE, "args"] + given, stdin=subprocess.DEVNULL
 came = run.stdout.decode(errors="replace").replace("\r", "").split("\n")[:-1]
 check(came == given, "the arguments came as given (%r)" % came)
 
+# A program the keeper cannot start is started under wine64 alone, which
+# says why and fails.
+output, seconds, status = read_to_end([WINE_RUN, "no-such-program.exe"], 60)
+check(b"the status keeper could not start no-such-program.exe" in output and status not in (0, None),
+      "a missing program is tried under wine64 alone and fails (status %s)" % status)
+
 # The host's loader aborts wine64 at its exit after the program has ended
 # (wine64 ends with 127, the program's own status lost): the program's status
 # comes back, and the program neither runs again nor repeats its output.

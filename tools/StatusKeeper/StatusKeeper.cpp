@@ -2,6 +2,8 @@
 //
 // Runs the program with the rest of its own command line as it stands, waits
 // for it, writes its exit code into the status file and ends with that code.
+// A program it cannot start leaves "not started" there, for the launcher to
+// start it another way.
 // scripts/wine-run starts every program through it: now and then the host's
 // dynamic loader aborts a wine64 process at its very exit, after the Windows
 // program has ended, and wine64 then ends with 127 whatever the program's
@@ -15,6 +17,7 @@
 
 #include <windows.h>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -80,11 +83,34 @@ HANDLE MakeJob() {
     return job.Detach();
 }
 
-bool KeepStatus(const wchar_t* path, DWORD status) {
+bool KeepText(const wchar_t* path, const char* text) {
     HandleHolder file(CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    char text[16];
-    DWORD size = DWORD(snprintf(text, sizeof text, "%lu\n", status)), written = 0;
+    DWORD size = DWORD(strlen(text)), written = 0;
     return file.IsValid() && WriteFile(file, text, size, &written, nullptr) && written == size;
+}
+
+bool KeepStatus(const wchar_t* path, DWORD status) {
+    char text[16];
+    snprintf(text, sizeof text, "%lu\n", status);
+    return KeepText(path, text);
+}
+
+// Under load Wine now and then refuses to start a process for a moment
+// (ERROR_INTERNAL_ERROR); a missing program or a bad argument does not come
+// right by waiting.
+bool StartSuspended(std::wstring& commandLine, STARTUPINFOW& startup, PROCESS_INFORMATION& process) {
+    for (int attempt = 1;; ++attempt) {
+        if (CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr, nullptr,
+                           &startup, &process))
+            return true;
+        DWORD error = GetLastError();
+        if (attempt == 10 || error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+            error == ERROR_INVALID_PARAMETER || error == ERROR_BAD_EXE_FORMAT) {
+            SetLastError(error);
+            return false;
+        }
+        Sleep(200);
+    }
 }
 
 }  // namespace
@@ -102,11 +128,10 @@ int wmain(int argc, wchar_t** argv) {
     InheritStandardHandles(startup);
     HandleHolder job(MakeJob());
     PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr, nullptr, &startup,
-                        &process)) {
+    if (!StartSuspended(commandLine, startup, process)) {
         DWORD error = GetLastError();
         Say((L"cannot start " + commandLine).c_str(), error);
-        KeepStatus(argv[1], 126);
+        KeepText(argv[1], "not started\n");
         return 126;
     }
     HandleHolder program(process.hProcess), thread(process.hThread);
